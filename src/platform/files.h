@@ -1,0 +1,108 @@
+#pragma once
+// Files and directories. Paths are byte strings in the system code page (the "A" functions on Windows, plain
+// bytes on Linux). Every failing operation leaves its cause in LastErrorCode() as a Windows error number, so
+// that the logic above tests the same codes on both targets.
+#include <cstdint>
+#include <string>
+
+namespace platform {
+
+#ifdef _WIN32
+inline constexpr char kPathSeparator = '\\';
+inline constexpr char kForeignSeparator = '/';
+#else
+inline constexpr char kPathSeparator = '/';
+inline constexpr char kForeignSeparator = '\\';
+#endif
+
+// Windows error numbers that callers test.
+inline constexpr int kErrorFileNotFound = 2;
+inline constexpr int kErrorPathNotFound = 3;
+inline constexpr int kErrorAccessDenied = 5;
+inline constexpr int kErrorSharingViolation = 32;
+inline constexpr int kErrorDiskFull = 112;
+inline constexpr int kErrorAlreadyExists = 183;
+
+// DOS attribute bits.
+inline constexpr uint32_t kAttrReadOnly = 0x01;
+inline constexpr uint32_t kAttrHidden = 0x02;
+inline constexpr uint32_t kAttrSystem = 0x04;
+inline constexpr uint32_t kAttrDirectory = 0x10;
+inline constexpr uint32_t kAttrArchive = 0x20;
+inline constexpr uint32_t kAttrNormal = 0x80;
+
+// The error number of the last failed operation of this thread.
+int LastErrorCode();
+void SetLastErrorCode(int code);
+
+bool DirectoryExists(const std::string& path);
+bool FileExists(const std::string& path);  // exists and is not a directory
+// Creates one directory level with no attributes; false when it could not be created.
+bool CreateDirectoryLevel(const std::string& path);
+bool DeleteFileAt(const std::string& path);
+// Moves a file over an existing one in one step where the system allows it.
+bool ReplaceFile(const std::string& from, const std::string& to);
+
+// DOS attributes. On Linux: directory, and read-only when no write bit is set; setting read-only clears the
+// write bits, clearing it restores the owner's write bit.
+bool GetAttributes(const std::string& path, uint32_t& attributes);
+bool SetAttributes(const std::string& path, uint32_t attributes);
+// Applies Unix permission bits (0777 only; setuid, setgid and sticky are never set). No effect on Windows.
+bool SetPermissionBits(const std::string& path, uint32_t mode);
+
+// The temporary-file directory, with a trailing separator.
+std::string TempDirectory();
+std::string CurrentDirectory();
+// Expands a relative path against the current directory.
+std::string FullPathName(const std::string& path);
+
+// While alive, the system shows no critical-error boxes (for example "no disk in drive") for file calls.
+class CriticalErrorBoxesSuppressed {
+ public:
+  CriticalErrorBoxesSuppressed();
+  ~CriticalErrorBoxesSuppressed();
+  CriticalErrorBoxesSuppressed(const CriticalErrorBoxesSuppressed&) = delete;
+  CriticalErrorBoxesSuppressed& operator=(const CriticalErrorBoxesSuppressed&) = delete;
+
+ private:
+  unsigned m_previousMode = 0;
+};
+
+enum class FileAccess { Read, ReadWrite };
+enum class FileShare { None, Read, DenyWrite, ReadWrite };
+
+// An open file: move-only, closed by its destructor; a moved-from or failed File is not open.
+class File {
+ public:
+  File() = default;
+  ~File();
+  File(File&& other) noexcept;
+  File& operator=(File&& other) noexcept;
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+
+  // Opens an existing file. Not open on failure (see LastErrorCode()).
+  static File Open(const std::string& path, FileAccess access, FileShare share);
+  // Creates a file or truncates an existing one, for reading and writing, not shared, attributes normal.
+  static File Create(const std::string& path);
+
+  bool IsOpen() const;
+  // Returns the count moved, or -1 on an error.
+  int64_t Read(void* buffer, int64_t count);
+  int64_t Write(const void* buffer, int64_t count);
+  bool Seek(int64_t position);
+  int64_t Position() const;
+  int64_t Size() const;
+  // Cuts the file at the current position.
+  bool Truncate();
+  // Sets the last-write time from a DOS date-time (time in the low half), read as local time.
+  bool SetDosDateTime(uint32_t dosDateTime);
+  // Closes the file; false when the system reported an error while closing.
+  bool Close();
+
+ private:
+  explicit File(intptr_t handle) : m_handle(handle) {}
+  intptr_t m_handle = -1;
+};
+
+}  // namespace platform

@@ -1,0 +1,241 @@
+#include "platform/files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <ctime>
+
+namespace platform {
+namespace {
+
+thread_local int t_lastError = 0;
+
+// errno onto the Windows error numbers that callers test.
+int WindowsCodeOf(int error) {
+  switch (error) {
+    case ENOENT: return kErrorFileNotFound;
+    case ENOTDIR: return kErrorPathNotFound;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR: return kErrorAccessDenied;
+    case ETXTBSY:
+    case EBUSY: return kErrorSharingViolation;
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG: return kErrorDiskFull;
+    case EEXIST: return kErrorAlreadyExists;
+    default: return error == 0 ? 0 : 1000 + error;
+  }
+}
+
+bool Fail() {
+  t_lastError = WindowsCodeOf(errno);
+  return false;
+}
+
+int FdOf(intptr_t handle) { return static_cast<int>(handle); }
+
+}  // namespace
+
+int LastErrorCode() { return t_lastError; }
+
+void SetLastErrorCode(int code) { t_lastError = code; }
+
+bool DirectoryExists(const std::string& path) {
+  struct stat info{};
+  return !path.empty() && stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool FileExists(const std::string& path) {
+  struct stat info{};
+  return !path.empty() && stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
+}
+
+bool CreateDirectoryLevel(const std::string& path) {
+  if (mkdir(path.c_str(), 0777) == 0) return true;
+  return Fail();
+}
+
+bool DeleteFileAt(const std::string& path) { return unlink(path.c_str()) == 0 || Fail(); }
+
+bool ReplaceFile(const std::string& from, const std::string& to) {
+  return rename(from.c_str(), to.c_str()) == 0 || Fail();
+}
+
+bool GetAttributes(const std::string& path, uint32_t& attributes) {
+  struct stat info{};
+  if (stat(path.c_str(), &info) != 0) return Fail();
+  attributes = 0;
+  if (S_ISDIR(info.st_mode)) attributes |= kAttrDirectory;
+  if ((info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) attributes |= kAttrReadOnly;
+  if (attributes == 0) attributes = kAttrNormal;
+  return true;
+}
+
+bool SetAttributes(const std::string& path, uint32_t attributes) {
+  struct stat info{};
+  if (stat(path.c_str(), &info) != 0) return Fail();
+  mode_t mode = info.st_mode & 07777;
+  if ((attributes & kAttrReadOnly) != 0) {
+    mode &= static_cast<mode_t>(~(S_IWUSR | S_IWGRP | S_IWOTH));
+  } else {
+    mode |= S_IWUSR;
+  }
+  return chmod(path.c_str(), mode) == 0 || Fail();
+}
+
+bool SetPermissionBits(const std::string& path, uint32_t mode) {
+  return chmod(path.c_str(), static_cast<mode_t>(mode & 0777)) == 0 || Fail();
+}
+
+std::string TempDirectory() {
+  const char* dir = getenv("TMPDIR");
+  std::string result = (dir != nullptr && *dir != '\0') ? dir : "/tmp";
+  if (result.back() != '/') result += '/';
+  return result;
+}
+
+std::string CurrentDirectory() {
+  char buffer[PATH_MAX];
+  return getcwd(buffer, sizeof buffer) != nullptr ? std::string(buffer) : std::string();
+}
+
+std::string FullPathName(const std::string& path) {
+  if (!path.empty() && path[0] == '/') return path;
+  std::string base = CurrentDirectory();
+  if (base.empty() || base.back() != '/') base += '/';
+  return base + path;
+}
+
+CriticalErrorBoxesSuppressed::CriticalErrorBoxesSuppressed() = default;
+
+CriticalErrorBoxesSuppressed::~CriticalErrorBoxesSuppressed() = default;
+
+File::~File() { Close(); }
+
+File::File(File&& other) noexcept : m_handle(other.m_handle) { other.m_handle = -1; }
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    Close();
+    m_handle = other.m_handle;
+    other.m_handle = -1;
+  }
+  return *this;
+}
+
+File File::Open(const std::string& path, FileAccess access, FileShare /*share: no mandatory locks here*/) {
+  const int flags = (access == FileAccess::Read ? O_RDONLY : O_RDWR) | O_CLOEXEC;
+  const int fd = open(path.c_str(), flags);
+  if (fd < 0) {
+    Fail();
+    return File();
+  }
+  struct stat info{};
+  if (fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+    close(fd);
+    t_lastError = kErrorAccessDenied;
+    return File();
+  }
+  return File(fd);
+}
+
+File File::Create(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    Fail();
+    return File();
+  }
+  return File(fd);
+}
+
+bool File::IsOpen() const { return m_handle >= 0; }
+
+int64_t File::Read(void* buffer, int64_t count) {
+  if (!IsOpen()) {
+    t_lastError = kErrorAccessDenied;
+    return -1;
+  }
+  int64_t total = 0;
+  while (total < count) {
+    const ssize_t n = read(FdOf(m_handle), static_cast<char*>(buffer) + total, static_cast<size_t>(count - total));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      Fail();
+      return total > 0 ? total : -1;
+    }
+    if (n == 0) break;
+    total += n;
+  }
+  return total;
+}
+
+int64_t File::Write(const void* buffer, int64_t count) {
+  if (!IsOpen()) {
+    t_lastError = kErrorAccessDenied;
+    return -1;
+  }
+  t_lastError = 0;
+  int64_t total = 0;
+  while (total < count) {
+    const ssize_t n =
+        write(FdOf(m_handle), static_cast<const char*>(buffer) + total, static_cast<size_t>(count - total));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      Fail();
+      break;
+    }
+    if (n == 0) break;
+    total += n;
+  }
+  return total;
+}
+
+bool File::Seek(int64_t position) {
+  return IsOpen() && (lseek(FdOf(m_handle), static_cast<off_t>(position), SEEK_SET) >= 0 || Fail());
+}
+
+int64_t File::Position() const {
+  return IsOpen() ? static_cast<int64_t>(lseek(FdOf(m_handle), 0, SEEK_CUR)) : -1;
+}
+
+int64_t File::Size() const {
+  struct stat info{};
+  return IsOpen() && fstat(FdOf(m_handle), &info) == 0 ? static_cast<int64_t>(info.st_size) : -1;
+}
+
+bool File::Truncate() {
+  const int64_t position = Position();
+  return position >= 0 && (ftruncate(FdOf(m_handle), static_cast<off_t>(position)) == 0 || Fail());
+}
+
+bool File::SetDosDateTime(uint32_t dosDateTime) {
+  if (!IsOpen()) return false;
+  tm local{};
+  local.tm_sec = static_cast<int>((dosDateTime & 0x1F) * 2);
+  local.tm_min = static_cast<int>((dosDateTime >> 5) & 0x3F);
+  local.tm_hour = static_cast<int>((dosDateTime >> 11) & 0x1F);
+  local.tm_mday = static_cast<int>((dosDateTime >> 16) & 0x1F);
+  local.tm_mon = static_cast<int>((dosDateTime >> 21) & 0x0F) - 1;
+  local.tm_year = static_cast<int>((dosDateTime >> 25) & 0x7F) + 80;
+  local.tm_isdst = -1;
+  const time_t seconds = mktime(&local);
+  if (seconds == static_cast<time_t>(-1)) return false;
+  const timespec times[2] = {{seconds, 0}, {seconds, 0}};
+  return futimens(FdOf(m_handle), times) == 0 || Fail();
+}
+
+bool File::Close() {
+  if (!IsOpen()) return true;
+  const int fd = FdOf(m_handle);
+  m_handle = -1;
+  return close(fd) == 0 || Fail();
+}
+
+}  // namespace platform

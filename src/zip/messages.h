@@ -1,0 +1,38 @@
+#pragma once
+// The extractor's message ids and their texts, and the exception its fatal errors raise.
+#include <string>
+
+#include "rtl/exception.h"
+
+namespace zipmsg {
+inline constexpr int kBadOffsetToLocalHeader = 25115;
+inline constexpr int kBadBlock = 25116;
+inline constexpr int kErrorWritingToFile = 25136;
+inline constexpr int kErrorClosingFile = 25138;
+inline constexpr int kFileFailsCrcCheck = 25151;
+inline constexpr int kDiskFull = 25160;
+inline constexpr int kFileNotFound = 25192;
+inline constexpr int kErrorOpeningFile = 25235;
+inline constexpr int kRequiredEventNotAssigned = 25270;
+inline constexpr int kStackOverflow = 25305;
+inline constexpr int kUnsupportedCompressionMethod = 25326;
+inline constexpr int kUserCanceled = 25443;
+inline constexpr int kInvalidPassword = 26517;
+inline constexpr int kDirectoryDoesNotExistCreate = 26899;
+// Not in the original table: a member whose target would lie outside the extract directory, or that would
+// open a device or a stream instead of a file.
+inline constexpr int kUnsafeMemberName = 26900;
+}  // namespace zipmsg
+
+// The text of a message id; empty for an unknown id.
+std::string MessageText(int id);
+
+// Fatal extractor error; the message is the text of its id.
+class E_RAISE : public Exception {
+ public:
+  explicit E_RAISE(int id) : Exception(MessageText(id)), m_id(id) {}
+  int Id() const { return m_id; }
+
+ private:
+  int m_id;
+};
