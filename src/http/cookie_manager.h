@@ -40,8 +40,9 @@ class TIdCookies {
   TIdNetscapeCookie& AddCookie(std::unique_ptr<TIdNetscapeCookie> cookie);
   // Drops every cookie whose expiry text names a time before now. Cookies without one stay.
   void PurgeExpired();
-  // "name=value" pairs joined by "; " for the cookies that apply to uri (see the .cpp); secure cookies only
-  // when secure is set. Empty when none applies.
+  // Purges, then joins with "; " the "name=value" of every cookie whose domain applies to the URI's host,
+  // whose path begins its DirPart (case kept) and whose value is non-empty; secure cookies only when secure
+  // is set. Longer (later-sorting) paths come first, equal paths in order of arrival. Empty when none applies.
   std::string CookieHeaderFor(const TIdURI& uri, bool secure);
 
   int Count() const;
