@@ -83,7 +83,12 @@ void TIdHeaderList::SetValue(const std::string& name, const std::string& value) 
     slot = Count() - 1;
   }
   if (dropContinuations) DeleteContinuations(slot);
-  const std::string line = name + Separator + value;
+  // A header value never carries a line break of its own: one taken from the network (a cookie, a location)
+  // must not be able to start a header line of its own in a request.
+  std::string line = name + Separator + value;
+  for (char& c : line) {
+    if (c == '\r' || c == '\n') c = ' ';
+  }
   if (!FoldOnSet) {
     m_lines[static_cast<size_t>(slot)] = line;
     return;

@@ -36,7 +36,7 @@ class TIdHeaderList {
   std::string ValueAt(int index) const;
   std::string ValueOf(const std::string& name) const { return ValueAt(IndexOfHeader(name)); }
   // Sets a header in place (appending it when absent); an empty value removes it and never adds one. The old
-  // value's continuation lines go with it.
+  // value's continuation lines go with it. A CR or LF inside value becomes a blank.
   void SetValue(const std::string& name, const std::string& value);
   // Appends the value of every line whose name matches, in order (for repeated headers such as Set-cookie).
   void CollectValues(const std::string& name, std::vector<std::string>& values) const;

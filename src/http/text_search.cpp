@@ -20,10 +20,9 @@ int FindText(std::string_view needle, std::string_view haystack) {
 int FindLast(std::string_view needle, std::string_view haystack, int startPos) {
   if (needle.empty() || needle.size() > haystack.size()) return 0;
   const int lastPossible = static_cast<int>(haystack.size() - needle.size()) + 1;
-  int start = (startPos < 0 || startPos > lastPossible) ? lastPossible : startPos;
-  const std::string upperNeedle = UpperCase(needle);
+  const int start = (startPos < 0 || startPos > lastPossible) ? lastPossible : startPos;
   for (int pos = start; pos >= 1; --pos) {
-    if (UpperCase(haystack.substr(static_cast<size_t>(pos - 1), needle.size())) == upperNeedle) return pos;
+    if (SameText(haystack.substr(static_cast<size_t>(pos - 1), needle.size()), needle)) return pos;
   }
   return 0;
 }

@@ -155,3 +155,11 @@ TEST(TIdHeaderListTest, TextSplitsAtAnyLineBreak) {
   ASSERT_EQ(list.Count(), 3);
   EXPECT_EQ(list.Text(), "A: 1\r\nB: 2\r\nC: 3\r\n");
 }
+
+TEST(TIdHeaderListTest, ALineBreakInAValueCannotStartAHeaderLine) {
+  TIdHeaderList list;
+  list.SetValue("Cookie", "a=1\r\nX-Injected: 1\rY: 2\nZ: 3");
+  ASSERT_EQ(list.Count(), 1);
+  EXPECT_EQ(list.IndexOfHeader("X-Injected"), -1);
+  EXPECT_EQ(list[0], "Cookie: a=1  X-Injected: 1 Y: 2 Z: 3");
+}
