@@ -125,15 +125,6 @@ TEST(TIdHeaderListTest, EmptyValueRemovesAndNeverAdds) {
   EXPECT_EQ(list[1], "C: 3");
 }
 
-TEST(TIdHeaderListTest, SetValueReplacesInPlaceOrAppends) {
-  TIdHeaderList list = ListOf({"A: 1", "B: 2"});
-  list.SetValue("a", "9");
-  list.SetValue("C", "3");
-  ASSERT_EQ(list.Count(), 3);
-  EXPECT_EQ(list[0], "a: 9");
-  EXPECT_EQ(list[2], "C: 3");
-}
-
 TEST(TIdHeaderListTest, ReplacingWithoutFoldingStillDropsTheOldContinuations) {
   TIdHeaderList list = ListOf({"A: 1", " more", "B: 2"});
   list.FoldOnSet = false;
@@ -147,13 +138,6 @@ TEST(TIdHeaderListTest, CollectsRepeatedHeadersInOrder) {
   std::vector<std::string> values{"earlier"};
   list.CollectValues("Set-cookie", values);
   EXPECT_EQ(values, (std::vector<std::string>{"earlier", "a=1", "b=2 ; path=/"}));
-}
-
-TEST(TIdHeaderListTest, TextSplitsAtAnyLineBreak) {
-  TIdHeaderList list;
-  list.SetText("A: 1\r\nB: 2\nC: 3\r\n");
-  ASSERT_EQ(list.Count(), 3);
-  EXPECT_EQ(list.Text(), "A: 1\r\nB: 2\r\nC: 3\r\n");
 }
 
 TEST(TIdHeaderListTest, ALineBreakInAValueCannotStartAHeaderLine) {

@@ -52,17 +52,12 @@ TEST(ParseHttpDateTest, UnreadableDatesEndAsTheLocalOffset) {
   }
 }
 
-TEST(ParseHttpDateTest, ReadsADayThatIsNoNumberAsTheFirst) {
-  EXPECT_NEAR(ParseHttpDate("xx Nov 1994 00:00:00 GMT", 0), At(1994, 11, 1), kOneSecond);
-}
-
 TEST(FormatHttpDateTest, WritesBothFormatsAsHeld) {
   const double value = At(1994, 11, 6, 8, 49, 37);
   EXPECT_EQ(FormatHttpDateGMT(value), "Sun, 06 Nov 1994 08:49:37 GMT");
   EXPECT_EQ(FormatHttpDateWithZone(value, -480), "Sun, 6 Nov 1994 08:49:37 +0800");
   EXPECT_EQ(FormatHttpDateWithZone(value, 330), "Sun, 6 Nov 1994 08:49:37 -0530");
   EXPECT_EQ(FormatHttpDateWithZone(At(2024, 2, 29, 23, 59, 59), 0), "Thu, 29 Feb 2024 23:59:59 +0000");
-  EXPECT_EQ(FormatHttpDateGMT(At(999, 1, 2)), "Wed, 02 Jan 0999 00:00:00 GMT");
 }
 
 TEST(FormatHttpDateTest, TheZoneFormReadsBackToTheSameLocalTime) {
