@@ -12,6 +12,8 @@ shift 2
 
 export WINEPREFIX="$prefix"
 export WINEDEBUG="${WINEDEBUG:--all}"
+# No menu entries or file associations written into the user's home directory.
+export WINEDLLOVERRIDES="winemenubuilder.exe=d"
 
 if [ ! -f "$prefix/.updater-ready" ]; then
   mkdir -p "$(dirname "$prefix")"
@@ -19,7 +21,7 @@ if [ ! -f "$prefix/.updater-ready" ]; then
     flock 9
     if [ ! -f "$prefix/.updater-ready" ]; then
       # No Mono or Gecko installer prompts: nothing here needs them.
-      WINEDLLOVERRIDES="mscoree,mshtml=" "$wine" wineboot --init
+      WINEDLLOVERRIDES="$WINEDLLOVERRIDES;mscoree,mshtml=" "$wine" wineboot --init
       "$wine" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null
       # The driver is chosen when the prefix's desktop process starts: let this session end first.
       WINEPREFIX="$prefix" wineserver -w

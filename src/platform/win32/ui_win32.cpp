@@ -229,7 +229,6 @@ void Win32Ui::CreateWindow(const WindowLayout& layout, UiListener& listener) {
   m_window = CreateWindowExW(kMainExStyle, kMainWindowClass, Wide(layout.caption).c_str(), kMainStyle,
                              CW_USEDEFAULT, CW_USEDEFAULT, frame.right - frame.left, frame.bottom - frame.top,
                              nullptr, nullptr, GetModuleHandleW(nullptr), this);
-  SendMessageW(m_window, WM_SETFONT, reinterpret_cast<WPARAM>(m_font), FALSE);
 
   auto* button = new FlatButton{m_font, m_background, m_buttonTextColor};
   m_button = ChildWindow(kFlatButtonClass, Wide(layout.buttonCaption), 0, layout.button, kButtonId, m_window, button);
@@ -271,8 +270,8 @@ void Win32Ui::SetLabelText(const std::string& text) {
   ResizeLabelToText();
 }
 
-// The label sizes itself to its one line of text, so that a longer status text is not cut at the width the
-// layout gives for the first one.
+// The label sizes itself to its one line of text, as the layout's label does (its stored size is that of its
+// first text), so that a longer status text is not cut off.
 void Win32Ui::ResizeLabelToText() {
   const std::wstring text = WindowText(m_label);
   const HDC dc = GetDC(m_label);
@@ -281,9 +280,7 @@ void Win32Ui::ResizeLabelToText() {
   GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &extent);
   SelectObject(dc, oldFont);
   ReleaseDC(m_label, dc);
-  RECT rect;
-  GetClientRect(m_label, &rect);
-  SetWindowPos(m_label, nullptr, 0, 0, extent.cx, rect.bottom - rect.top, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  SetWindowPos(m_label, nullptr, 0, 0, extent.cx, extent.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void Win32Ui::SetProgress(int minimum, int maximum, int position) {
@@ -324,7 +321,11 @@ void Win32Ui::RunMessageLoop() {
 void Win32Ui::Terminate() {
   m_terminateRequested = true;
   // Wakes a loop that is waiting in GetMessage; the loop sees the flag before it dispatches anything.
-  if (m_window != nullptr) PostMessageW(m_window, WM_NULL, 0, 0);
+  if (m_window != nullptr) {
+    PostMessageW(m_window, WM_NULL, 0, 0);
+  } else {
+    PostThreadMessageW(GetCurrentThreadId(), WM_NULL, 0, 0);
+  }
 }
 
 void Win32Ui::ShowMessage(WindowHandle owner, const std::string& text, const std::string& caption,
