@@ -24,7 +24,9 @@ if [ ! -f "$prefix/.updater-ready" ]; then
       WINEDLLOVERRIDES="$WINEDLLOVERRIDES;mscoree,mshtml=" "$wine" wineboot --init
       "$wine" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null
       # The driver is chosen when the prefix's desktop process starts: let this session end first.
-      WINEPREFIX="$prefix" wineserver -w
+      server="$(dirname "$wine")/wineserver"
+      [ -x "$server" ] || server=wineserver
+      "$server" -w
       touch "$prefix/.updater-ready"
     fi
   ) 9>"$prefix.lock"
