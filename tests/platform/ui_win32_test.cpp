@@ -143,6 +143,9 @@ TEST_F(Win32UiTest, TextsAndBarChangeThroughTheWideApi) {
   EXPECT_EQ(SendMessageW(bar, PBM_GETPOS, 0, 0), 1234);
   m_ui.SetProgress(0, 0, 0);
   EXPECT_EQ(SendMessageW(bar, PBM_GETPOS, 0, 0), 0);
+  // A transfer of unannounced size has a maximum of 0: a position beyond it shows at the end.
+  m_ui.SetProgress(0, 0, 4096);
+  EXPECT_EQ(SendMessageW(bar, PBM_GETPOS, 0, 0), 0);
 }
 
 TEST_F(Win32UiTest, TimerTicksFromTheLoopUntilATerminateRequest) {

@@ -229,6 +229,8 @@ void Win32Ui::CreateWindow(const WindowLayout& layout, UiListener& listener) {
   m_window = CreateWindowExW(kMainExStyle, kMainWindowClass, Wide(layout.caption).c_str(), kMainStyle,
                              CW_USEDEFAULT, CW_USEDEFAULT, frame.right - frame.left, frame.bottom - frame.top,
                              nullptr, nullptr, GetModuleHandleW(nullptr), this);
+  // Without a window system (Wine with no display driver) there is no window: every later call does nothing.
+  if (m_window == nullptr) return;
 
   auto* button = new FlatButton{m_font, m_background, m_buttonTextColor};
   m_button = ChildWindow(kFlatButtonClass, Wide(layout.buttonCaption), 0, layout.button, kButtonId, m_window, button);
