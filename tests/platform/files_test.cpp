@@ -231,11 +231,6 @@ TEST_F(FilesTest, PathsOfTheSystem) {
   EXPECT_EQ(platform::FullPathName(absolute), absolute);
 }
 
-TEST_F(FilesTest, CriticalErrorGuardLeavesFileCallsWorking) {
-  platform::CriticalErrorBoxesSuppressed guard;
-  EXPECT_TRUE(platform::CreateDirectoryLevel(Path("guarded")));
-}
-
 #ifdef _WIN32
 // Linux has no mandatory sharing modes; on Windows the modes decide who else may open the file.
 TEST_F(FilesTest, SharingModesRefuseConflictingOpens) {

@@ -4,8 +4,6 @@
 
 #include <thread>
 
-#include "platform/clock.h"
-
 namespace {
 
 TEST(ThreadsTest, OnlyTheRegisteredThreadIsTheMainThread) {
@@ -14,13 +12,6 @@ TEST(ThreadsTest, OnlyTheRegisteredThreadIsTheMainThread) {
   std::thread worker([&] { workerIsMain = platform::IsMainThread(); });
   worker.join();
   EXPECT_FALSE(workerIsMain);
-}
-
-TEST(ThreadsTest, ANonPositiveSleepReturnsAtOnce) {
-  const int64_t start = platform::MonotonicMilliseconds();
-  platform::SleepMilliseconds(0);
-  platform::SleepMilliseconds(-100);
-  EXPECT_LT(platform::MonotonicMilliseconds() - start, 50);
 }
 
 }  // namespace
