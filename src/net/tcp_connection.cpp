@@ -313,14 +313,18 @@ void TIdTCPConnection::ReadToStream(TStream& stream, int32_t byteCount, bool rea
       const int32_t count = std::min(remaining, piece);
       try {
         FillInputBuffer(count);
-      } catch (const EIdException& error) {
+      } catch (...) {
         // Keep what arrived before the failure, without reporting it as work.
         const int32_t left = static_cast<int32_t>(std::min<int64_t>(m_inputBuffer.DataSize(), remaining));
         stream.WriteBuffer(m_inputBuffer.Memory(), left);
         m_inputBuffer.Clear();
         remaining -= left;
-        if (readUntilClose && dynamic_cast<const EIdConnClosedGracefully*>(&error) != nullptr) continue;
-        throw;
+        if (!readUntilClose) throw;
+        try {
+          throw;
+        } catch (const EIdConnClosedGracefully&) {
+          continue;  // the end of a read until close
+        }
       }
       moveBuffered(count);
     }

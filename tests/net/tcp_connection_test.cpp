@@ -354,6 +354,49 @@ TEST(TIdTCPClientTest, NumberedRepliesReadContinuationLines) {
   }
 }
 
+// Swaps letter case both ways: proves the hooks see (and may rewrite) every receive and every write.
+class CaseSwapIntercept : public TIdConnectionIntercept {
+ public:
+  void Receive(TStream& data) override { Swap(data); }
+  void Send(TStream& data) override { Swap(data); }
+  void Connect(TIdTCPConnection&) override { ++connects; }
+  void Disconnect() override { ++disconnects; }
+  int connects = 0;
+  int disconnects = 0;
+
+ private:
+  static void Swap(TStream& data) {
+    auto& buffer = static_cast<TIdSimpleBuffer&>(data);
+    for (int64_t i = 0; i < buffer.DataSize(); ++i) buffer.Memory()[i] ^= 0x20;
+  }
+};
+
+TEST(TIdTCPClientTest, InterceptAndAsciiFilterSeeTheData) {
+  LoopbackServer server([](LoopbackConnection& connection) {
+    connection.Send(connection.ReadLine());
+    connection.ReadLine();
+    connection.Send("\xC1\xE2\n");
+    HoldOpen(connection);
+  });
+  TIdTCPClient client;
+  CaseSwapIntercept intercept;
+  client.SetIntercept(&intercept);
+  client.SetHost(LoopbackServer::kHost);
+  client.SetPort(server.Port());
+  client.OpenConnection();
+  EXPECT_EQ(intercept.connects, 1);
+  client.WriteText("hello");
+  client.WriteBytes("*", 1);  // '*' ^ 0x20 is LF
+  EXPECT_EQ(client.ReadLine("*"), "hello");
+  client.SetIntercept(nullptr);
+  client.WriteLine("next");
+  client.SetASCIIFilter(true);
+  EXPECT_EQ(client.ReadLine(), "Ab");
+  client.SetIntercept(&intercept);
+  client.CloseConnection();
+  EXPECT_EQ(intercept.disconnects, 1);
+}
+
 TEST(TIdTCPClientTest, SendFileContentsFailsForAMissingFile) {
   Connected c(HoldOpen);
   try {
