@@ -18,8 +18,12 @@ void TIdConnectThread::Execute() {
     // state surfaces at the next read or write.
     GStack->CheckSocketResult(m_binding.ConnectPeer(), {platform::kWsaBadFile, platform::kWsaNotSocket});
   } catch (const EIdSocketError& error) {
-    m_failureMessage = error.Message();
-    m_failureCode = error.LastError();
+    // Systems differ in the code of a connect whose socket was closed under it (Linux reports a reset);
+    // the binding is marked closed before its socket is, so that case is told by the binding's state.
+    if (m_binding.HandleAllocated()) {
+      m_failureMessage = error.Message();
+      m_failureCode = error.LastError();
+    }
   } catch (const std::exception& error) {
     m_failureMessage = error.what();
   }
