@@ -6,7 +6,7 @@
 #include <string>
 
 #include "http/header_list.h"
-#include "net/id_exception.h"
+#include "net/exceptions.h"
 
 class EIdAlreadyRegisteredAuthenticationMethod : public EIdException {
  public:

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <array>
 
-#include "net/id_exception.h"
+#include "net/exceptions.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include "http/http_date.h"
 #include "http/text_search.h"
-#include "net/id_exception.h"
+#include "net/exceptions.h"
 #include "platform/clock.h"
 #include "rtl/sysutils.h"
 

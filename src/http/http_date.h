@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "net/id_exception.h"
+#include "net/exceptions.h"
 
 class EIdFailedToRetreiveTimeZoneInfo : public EIdException {
  public:

@@ -3,7 +3,7 @@
 // percent-encoded, so a URL goes on the wire exactly as given (except that backslashes become slashes).
 #include <string>
 
-#include "net/id_exception.h"
+#include "net/exceptions.h"
 
 // Raised when a URL is composed from parts that lack the scheme or the host.
 class EIdURIException : public EIdException {
