@@ -71,6 +71,7 @@ TEST_P(Inflate64DeflateTest, DecodesZlibDeflateOutput) {
   EXPECT_TRUE(memory.Output == original);
   // Output leaves in whole 32 KiB windows; only the last write is shorter.
   for (size_t i = 0; i + 1 < memory.Writes.size(); ++i) EXPECT_EQ(memory.Writes[i], 32768);
+  EXPECT_EQ(memory.ProgressReports, static_cast<int>(memory.Writes.size()));  // once per window
   EXPECT_EQ(memory.ArchiveRemaining, 0);
 }
 

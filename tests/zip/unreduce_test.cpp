@@ -26,7 +26,7 @@ TEST_P(UnreduceFixtureTest, ReproducesStoredSizeAndCrc) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Legacy, UnreduceFixtureTest, testing::Values("reduce-factor4.zip"));
+INSTANTIATE_TEST_SUITE_P(Legacy, UnreduceFixtureTest, testing::Values("reduce-factor4.zip", "reduced-vectors.zip"));
 
 // A reduced stream whose follower sets are all empty except the given one (set, bytes), so that every
 // following byte is an 8-bit literal unless the test writes the follower codes itself.

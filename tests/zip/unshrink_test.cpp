@@ -28,7 +28,8 @@ TEST_P(UnshrinkFixtureTest, ReproducesStoredSizeAndCrc) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Legacy, UnshrinkFixtureTest, testing::Values("shrink-single.zip", "shrunk-two-members.zip"));
+INSTANTIATE_TEST_SUITE_P(Legacy, UnshrinkFixtureTest, testing::Values("shrink-single.zip", "shrunk-two-members.zip",
+                                                                "shrunk-vectors.zip"));
 
 // A stream of codes; each element is {code, width}.
 std::vector<uint8_t> Codes(const std::vector<std::pair<uint32_t, int>>& codes) {
