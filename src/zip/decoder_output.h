@@ -13,8 +13,10 @@ class TDecoderOutput {
  public:
   TDecoderOutput(const TMemberInfo& member, TDecodeContext& context);
 
-  // Writes count bytes (at most Remaining() of them) and reports progress. True when all count bytes were
-  // written; false on a short write by WriteBlock or when count exceeded Remaining() (see Overrun()).
+  // Writes count bytes (at most Remaining() of them), counts them off the archive's bytes-to-write and
+  // reports progress (an exception raised by the report is ignored: it must not cost the member its data).
+  // True when all count bytes were written; false on a short write by WriteBlock or when count exceeded
+  // Remaining() (see Overrun()).
   bool Write(const uint8_t* data, int64_t count);
 
   // Uncompressed bytes the member may still produce.

@@ -4,7 +4,8 @@
 #include "zip/messages.h"
 
 namespace {
-// The reader takes at most 24 bits at a time; real data never go beyond 13.
+// No width beyond 13 bits can define a code (8191 is the last), but wider codes are still read so that a
+// code past 8191 is reported as such; beyond 16 bits the stream is plainly not shrunk data.
 constexpr int kMaxWidth = 16;
 }  // namespace
 
@@ -15,8 +16,7 @@ TUnshrinker::TUnshrinker(const TMemberInfo& member, TDecodeContext& context)
       m_parent(kCodeCount, -1),
       m_value(kCodeCount, 0),
       m_children(kCodeCount, 0),
-      m_freeList(kCodeCount, 0),
-      m_stack() {
+      m_freeList(kCodeCount, 0) {
   for (int code = 0; code < 256; ++code) m_value[code] = static_cast<uint8_t>(code);
   for (int code = kFirstFree; code < kCodeCount; ++code) m_freeList[code] = static_cast<uint16_t>(code);
   m_stack.reserve(kCodeCount);

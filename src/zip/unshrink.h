@@ -27,9 +27,6 @@ class TUnshrinker {
 
   void Run();
 
-  // The code the next new string will get (for tests of the free list); kCodeCount when none is left.
-  int NextFreeCode() const { return m_nextFree < kCodeCount ? m_freeList[m_nextFree] : kCodeCount; }
-
  private:
   // Decodes one code. False when decoding must end (input, size, or a fatal error that did not raise).
   bool DecodeCode(int32_t code);

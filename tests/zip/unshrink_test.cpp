@@ -1,5 +1,7 @@
 #include "zip/unshrink.h"
 
+#include <random>
+
 #include <gtest/gtest.h>
 
 #include "decoder_memory_context.h"
@@ -116,6 +118,20 @@ TEST(UnshrinkTest, CancelEndsTheInput) {
   memory.Cancel = true;
   EXPECT_NO_THROW(Unshrink(memory.Member, memory.Context));
   EXPECT_TRUE(memory.Output.empty());
+}
+
+TEST(UnshrinkTest, GarbageEndsCleanly) {
+  std::mt19937 random(4242);
+  for (int round = 0; round < 300; ++round) {
+    std::vector<uint8_t> garbage(1 + random() % 4000);
+    for (auto& byte : garbage) byte = static_cast<uint8_t>(random() & (round % 2 == 0 ? 0xFF : 0x03));
+    TDecoderMemoryContext memory(garbage, 30000, 1);
+    try {
+      Unshrink(memory.Member, memory.Context);
+    } catch (const E_RAISE&) {
+    }
+    EXPECT_LE(memory.Output.size(), 30000u);
+  }
 }
 
 TEST(UnshrinkTest, TruncatedFixtureNeverOverruns) {
