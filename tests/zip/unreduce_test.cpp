@@ -107,6 +107,24 @@ TEST(UnreduceTest, FollowerSetsCodeTheNextByte) {
   EXPECT_EQ(Unreduced(bits.Bytes(), 3, 5), (std::vector<uint8_t>{'r', 0, 'z'}));
 }
 
+// Eight 2-bit follower codes fill two bytes: the four codes in the last byte are decoded too, although
+// every compressed byte has been loaded once the first of them is read.
+TEST(UnreduceTest, CodesInsideTheLastByteAreDecoded) {
+  TLsbBitWriter bits;
+  for (int set = 255; set >= 0; --set) {
+    const bool used = set == 0 || set == 'p' || set == 'q';
+    bits.Put(used ? 2 : 0, 6);
+    if (used) bits.Put('p', 8).Put('q', 8);
+  }
+  const std::vector<uint8_t> sets = bits.Bytes();
+  TLsbBitWriter codes;
+  for (int i = 0; i < 8; ++i) codes.Put(0, 1).Put(i % 2, 1);
+  // The follower sets end on a byte boundary (3 sets of 22 bits + 253 of 6 bits = 1584 bits).
+  std::vector<uint8_t> input = sets;
+  input.insert(input.end(), codes.Bytes().begin(), codes.Bytes().end());
+  EXPECT_EQ(Unreduced(input, 8, 3), (std::vector<uint8_t>{'p', 'q', 'p', 'q', 'p', 'q', 'p', 'q'}));
+}
+
 TEST(UnreduceTest, FollowerCountAbove32IsRejected) {
   TLsbBitWriter bits = EmptySets(200, std::vector<uint8_t>(33, 'a'));
   bits.Put('a', 8);
