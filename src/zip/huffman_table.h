@@ -9,10 +9,12 @@
 //   B - 1     end of block (symbol 256 when it is among the plain symbols and B is 32)
 //   > B       link: Value is the index of a sub-table indexed by the next (operation - B) bits
 //   0 .. 16   length or distance: Value is the base, the operation the number of extra bits
-// Bits is the number of bits the entry consumes (at its own level).
+// Bits is the number of bits the entry consumes (at its own level). Deflate64's 16 extra bits are why inflate
+// needs base 32; implode's codes carry at most 8 extra bits, so base 16 is unambiguous there.
 //
-// A decoder walks it as: entry = table[bits & mask(LookupBits)]; while operation > B: drop entry.Bits,
-// entry = table[entry.Value + (bits & mask(operation - B))]; then drop entry.Bits.
+// A decoder walks it as: entry = table[bits & mask(LookupBits)]; while operation > B and not 99: drop
+// entry.Bits, entry = table[entry.Value + (bits & mask(operation - B))]; 99 is an invalid code, anything
+// else a symbol whose entry.Bits are then dropped.
 #include <cstdint>
 #include <vector>
 
