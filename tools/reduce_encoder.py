@@ -24,8 +24,8 @@ def index_bits(count):
     raise ValueError("follower set too large")
 
 
-def expand_stream(data, factor, min_long=0):
-    """The expander's input for data; min_long > 0 prefers matches of at least that length (long copies)."""
+def expand_stream(data, factor):
+    """The expander's input for data: greedy longest matches within the factor's reach."""
     mask = (127, 63, 31, 15)[factor - 1]
     max_distance = 256 << factor
     max_length = mask + 255 + 3
@@ -73,10 +73,7 @@ def reduce(data, factor, max_followers=32):
         last = byte
     sets = {}
     for byte in range(256):
-        common = [b for b, _ in pairs[byte].most_common(max_followers)]
-        # A set of one byte whose follower is always that byte still costs the flag bit; keep it anyway,
-        # the point is to exercise every set size.
-        sets[byte] = common
+        sets[byte] = [b for b, _ in pairs[byte].most_common(max_followers)]
     bits = BitWriter()
     for byte in range(255, -1, -1):
         bits.put(len(sets[byte]), 6)

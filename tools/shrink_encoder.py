@@ -7,6 +7,7 @@ and, to exercise it on small inputs, every `clear_every` codes; it is placed onl
 code, because a decoder's next entry takes the previous code as its parent and a leaf code would be freed
 by the clear itself.
 """
+from legacy_zip_writer import BitWriter
 
 FIRST_FREE = 257
 CODES = 8192
@@ -61,7 +62,7 @@ class Shrinker:
         if not data:
             return
         pos = 0
-        prev = None  # (code, first byte of its string, length of its string)
+        prev = None  # the previous code
         since_clear = 0
         want_clear = False
         while pos < len(data):
@@ -72,14 +73,14 @@ class Shrinker:
                 length += 1
             if prev is not None and self.next_free < CODES:
                 pending = self.free_list[self.next_free]
-                prev_string = self._string(prev[0])
+                prev_string = self._string(prev)
                 candidate = prev_string + bytes([prev_string[0]])
                 if len(candidate) > length and data[pos:pos + len(candidate)] == candidate:
                     code, length = pending, len(candidate)
             self._emit(bits, code)
             if prev is not None:
-                self._add(prev[0], data[pos])
-            prev = (code, data[pos], length)
+                self._add(prev, data[pos])
+            prev = code
             pos += length
             since_clear += 1
             if self.next_free >= CODES or (self.clear_every and since_clear >= self.clear_every):
@@ -99,7 +100,6 @@ class Shrinker:
 
 
 def shrink(data, clear_every=None):
-    from legacy_zip_writer import BitWriter
     bits = BitWriter()
     Shrinker(clear_every).encode(data, bits)
     return bits.getvalue()
