@@ -1,7 +1,5 @@
 #include "zip/internal_mask.h"
 
-#include <cstdint>
-
 namespace {
 
 char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
@@ -32,16 +30,10 @@ bool TInternalMask::Matches(std::string_view nameIn) const {
   // A 0 byte inside a name therefore also ends it, as it would in a C string.
   const auto at = [&name](size_t position) -> char { return position < name.size() ? name[position] : '\0'; };
 
-  struct ResumePoint {
-    size_t Position;
-    size_t Item;
-  };
-  // Resume points are pushed in item order, so the newest belongs to the last star tried. Only the last
-  // star ever needs to move on: every word that a later star could still place after an earlier star moves
-  // on is also reachable by moving the later star alone. Dropping the oldest point when the stack is full
-  // therefore changes no answer, and bounds the work for masks with many stars.
-  ResumePoint stack[kStackCapacity];
-  size_t depth = 0;
+  // The newest resume point (see the header: older ones can never lead to a match the newest misses).
+  bool haveResume = false;
+  size_t resumePosition = 0;
+  size_t resumeItem = 0;
   size_t position = 0;
   size_t item = 0;
   for (;;) {
@@ -51,11 +43,9 @@ bool TInternalMask::Matches(std::string_view nameIn) const {
       if (current.StarBefore) {
         while (at(position) != '\0' && UpperAscii(at(position)) != current.Ch) ++position;
         if (at(position) != '\0') {
-          if (depth == kStackCapacity) {
-            for (size_t i = 1; i < depth; ++i) stack[i - 1] = stack[i];
-            --depth;
-          }
-          stack[depth++] = {position + 1, item};
+          haveResume = true;
+          resumePosition = position + 1;
+          resumeItem = item;
         }
       }
       const char c = at(position);
@@ -68,10 +58,10 @@ bool TInternalMask::Matches(std::string_view nameIn) const {
       ++item;
     }
     if (!failed) return true;
-    if (depth == 0) return false;
-    --depth;
-    position = stack[depth].Position;
-    item = stack[depth].Item;
+    if (!haveResume) return false;
+    haveResume = false;
+    position = resumePosition;
+    item = resumeItem;
   }
 }
 

@@ -2,6 +2,12 @@
 // Wildcard masks that select archive members by name: '*' matches any run of bytes (separators included),
 // '?' any one byte, every other byte itself, ASCII letters without regard to case. A mask is compiled into
 // a TInternalMask, matched with backtracking, and thrown away; nothing is cached between calls.
+//
+// Backtracking needs only the newest resume point: once the last star tried cannot place the rest of the
+// mask anywhere further on, moving an earlier star on cannot either (it only leaves less of the name for
+// the same rest). So the resume stack is kept at its top element alone. A mask may therefore have any
+// number of star items (there is no 30-point limit to overflow), and matching takes at most name length
+// times mask length steps instead of growing exponentially with the stars.
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,9 +22,6 @@ class TInternalMask {
   // the name is never read past its end.
   bool Matches(std::string_view name) const;
 
-  // At most this many resume points are kept; see Matches in internal_mask.cpp for why dropping the oldest
-  // one when a mask has more star items loses no match.
-  static constexpr size_t kStackCapacity = 30;
 
  private:
   enum class ItemKind : unsigned char { Literal = 0, AnyOne = 1 };
