@@ -22,6 +22,8 @@ constexpr int64_t kEncryptionHeaderSize = 12;
 // Member data move in chunks of this size: one read, one write and one progress report each.
 constexpr int64_t kChunkSize = 32768;
 constexpr uint16_t kUnixHost = 3;
+constexpr uint32_t kUnixTypeMask = 0170000;
+constexpr uint32_t kUnixRegularFile = 0100000;
 // Suffix of the temporary file a member is written to before it replaces its target.
 constexpr const char* kTempSuffix = ".unzip~";
 
@@ -443,9 +445,14 @@ void TUnZip::FinishMember(bool directoryMember, bool opened) {
       m_tempName.clear();
       const uint32_t attributes = m_header.ExternalAttributes;
       if (RestoreFileAttr && attributes != platform::kAttrArchive) {
-        // Archives made on Unix carry the permission bits in the high half.
-        if ((m_header.VersionMadeBy >> 8) == kUnixHost && (attributes >> 16) != 0) {
-          platform::SetPermissionBits(m_targetName, (attributes >> 16) & 0777);
+        // Archives made on Unix carry the mode in the high half. Only a regular file's permission bits
+        // mean anything for the file written here: a symbolic link's (always 0777) would make a plain
+        // file writable by everyone.
+        const uint32_t unixMode = attributes >> 16;
+        const uint32_t unixType = unixMode & kUnixTypeMask;
+        if ((m_header.VersionMadeBy >> 8) == kUnixHost && unixMode != 0 &&
+            (unixType == 0 || unixType == kUnixRegularFile)) {
+          platform::SetPermissionBits(m_targetName, unixMode & 0777);
         }
         const uint32_t dosBits =
             attributes & (platform::kAttrReadOnly | platform::kAttrHidden | platform::kAttrSystem | platform::kAttrArchive);
