@@ -24,8 +24,8 @@ constexpr int64_t kChunkSize = 32768;
 constexpr uint16_t kUnixHost = 3;
 constexpr uint32_t kUnixTypeMask = 0170000;
 constexpr uint32_t kUnixRegularFile = 0100000;
-// Suffix of the temporary file a member is written to before it replaces its target.
-constexpr const char* kTempSuffix = ".unzip~";
+// Name start of the temporary file a member is written to before it replaces its target.
+constexpr const char* kTempPrefix = "~unzip";
 
 // Local time, as days since 1899-12-30, to a DOS date-time (time in the low half).
 uint32_t DosDateTimeOf(double days) {
@@ -405,8 +405,14 @@ bool TUnZip::OpenOutput() {
       (platform::GetAttributes(m_targetName, existing) && (existing & platform::kAttrReadOnly) != 0)) {
     return false;
   }
-  CreateDirTree(DirectoryOf(m_targetName));
-  m_tempName = m_targetName + kTempSuffix;
+  const std::string directory = DirectoryOf(m_targetName);
+  CreateDirTree(directory);
+  // A short name of its own, not the target's name plus a suffix: that may exceed the longest name the
+  // file system allows when the target's own name is near it.
+  for (int number = 0;; ++number) {
+    m_tempName = directory + kTempPrefix + std::to_string(number) + ".tmp";
+    if (!PathExists(m_tempName)) break;
+  }
   m_output = std::make_unique<TFileStream32>(m_tempName, TFileStream32::Mode::Create);
   if (!m_output->IsOpen()) {
     m_output.reset();
