@@ -176,7 +176,8 @@ class UpdateTest(unittest.TestCase):
         with open(os.path.join(self.app, "VERSION"), "wb") as f:
             f.write(b"1.0\n")
         archive = self.standard_archive()
-        data = bytearray(open(archive, "rb").read())
+        with open(archive, "rb") as f:
+            data = bytearray(f.read())
         with zipfile.ZipFile(archive) as z:
             info = z.getinfo("VERSION")
         # Flip a byte of the member's compressed data: it then fails its CRC check.

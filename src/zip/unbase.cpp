@@ -1,0 +1,435 @@
+#include "zip/unbase.h"
+
+#include <algorithm>
+
+#include "platform/codepage.h"
+#include "platform/files.h"
+#include "rtl/sysutils.h"
+#include "zip/file_spec.h"
+#include "zip/messages.h"
+
+namespace {
+
+using ziprec::SignatureForm;
+
+// The search window for the end record: an end record with a comment of up to 32745 bytes lies inside it.
+constexpr int64_t kSearchWindow = 32768;
+// Recognition looks at this many leading bytes.
+constexpr int64_t kRecognitionPrefix = 32767;
+// Stub sizes of the ZIP self-extractors: their ZIP data start right after the executable.
+constexpr int64_t kZipStubSizes[] = {7612, 25661};
+// The cut-off below which a file cannot be an archive.
+constexpr int64_t kSmallestArchive = 20;
+constexpr uint16_t kFlagEncrypted = 0x0001;
+constexpr int kEncryptionHeaderSize = 12;
+
+std::string LowerExtension(const std::string& path) {
+  const size_t dot = path.rfind('.');
+  const size_t separator = path.find_last_of("\\/");
+  if (dot == std::string::npos || (separator != std::string::npos && dot < separator)) return std::string();
+  return LowerCase(path.substr(dot));
+}
+
+}  // namespace
+
+void TUnBaseHeaderObj::Clear() {
+  m_locations.clear();
+  m_central.clear();
+}
+
+void TUnBaseHeaderObj::Add(const TMemberLocation& location, const ziprec::TCentralRecord* central) {
+  m_locations.push_back(location);
+  if (central != nullptr) m_central.push_back(*central);
+}
+
+const ziprec::TCentralRecord* TUnBaseHeaderObj::Central(int index) const {
+  return static_cast<size_t>(index) < m_central.size() ? &m_central[static_cast<size_t>(index)] : nullptr;
+}
+
+TUnBase::TUnBase() = default;
+
+TUnBase::~TUnBase() = default;
+
+void TUnBase::SetArchiveFile(const std::string& name) {
+  if (!platform::FileExists(name)) {
+    m_arcType = TArcType::atNA;
+    m_archiveFile.clear();
+    return;
+  }
+  m_archiveFile = name;
+  std::replace(m_archiveFile.begin(), m_archiveFile.end(), platform::kForeignSeparator, platform::kPathSeparator);
+  TFileStream32 stream(m_archiveFile, TFileStream32::Mode::OpenReadShared);
+  if (!stream.IsOpen()) {
+    m_arcType = TArcType::atNA;
+    return;
+  }
+  Recognise(stream);
+}
+
+void TUnBase::SetArcType(TArcType /*value*/) {
+  if (m_archiveFile.empty()) return;
+  TFileStream32 stream(m_archiveFile, TFileStream32::Mode::OpenReadShared);
+  if (!stream.IsOpen()) {
+    m_arcType = TArcType::atFileOpenErr;
+    return;
+  }
+  Recognise(stream);
+}
+
+void TUnBase::Recognise(TStream32& stream) {
+  m_archiveOffset = 0;
+  m_startOffset = -1;
+  m_headerState.Clear();
+  m_dataStart = 0;
+  m_archiveSize = stream.Size();
+  m_arcType = TArcType::atNA;
+  if (m_archiveSize < kSmallestArchive) return;
+
+  std::vector<uint8_t> head(static_cast<size_t>(std::min(m_archiveSize, kRecognitionPrefix)));
+  const int64_t got = stream.ReadAt(0, head.data(), static_cast<int64_t>(head.size()));
+  head.resize(static_cast<size_t>(std::max<int64_t>(got, 0)));
+  if (head.size() < 4) return;
+
+  if (head[0] == 'M' && head[1] == 'Z') {
+    for (const int64_t stub : kZipStubSizes) {
+      const size_t at = static_cast<size_t>(stub);
+      if (at + 4 <= head.size() && ziprec::LocalSignature(&head[at]) != SignatureForm::None) {
+        m_arcType = TArcType::atZipExe;
+        m_dataStart = stub;
+        break;
+      }
+    }
+    // Other executables (other self-extractor families, or plain programs) are not archives we read.
+    if (m_arcType != TArcType::atZipExe) return;
+  } else {
+    size_t first = 0;
+    while (first < head.size() && head[first] == 0) ++first;
+    if (first + 4 > head.size()) return;
+    const uint8_t* p = &head[first];
+    if (p[0] != 'P' || (p[1] != 'K' && p[1] != 'L' && p[1] != 'M' && p[1] != 'N')) return;
+    if ((p[2] == 0x47 && p[3] == 0x34) || (p[2] == 0x43 && p[3] == 0x49)) return;
+    if (p[2] == 7 && p[3] == 8) {
+      m_arcType = TArcType::atZipDS;
+    } else if (p[2] == 1 && p[3] == 2) {
+      m_arcType = TArcType::atZipMV;
+    } else {
+      m_arcType = TArcType::atZip;
+    }
+    m_dataStart = static_cast<int64_t>(first);
+  }
+
+  if (IsSpannedType()) {
+    if (m_headerState.Empty()) m_headerState = THeaderTypeState::Of(THeaderType::htLocal);
+  } else {
+    m_startOffset = LocateCentralDirectory(stream);
+    if (!m_headerState.Contains(THeaderType::htLocal) && m_startOffset == 0) {
+      m_startOffset = m_dataStart;
+      m_headerState.Include(THeaderType::htLocal);
+    }
+  }
+  if (m_startOffset == -1) m_startOffset = 0;
+  if (m_arcType == TArcType::atZip && LowerExtension(m_archiveFile) == ".jar") m_arcType = TArcType::atJar;
+}
+
+int64_t TUnBase::LocateCentralDirectory(TStream32& stream) {
+  const int64_t size = stream.Size();
+  if (size <= 0) return 0;
+  const int64_t window = size > kSearchWindow ? kSearchWindow : size - 1;
+  const int64_t windowStart = size - window;
+  std::vector<uint8_t> buffer(static_cast<size_t>(window));
+  const int64_t got = stream.ReadAt(windowStart, buffer.data(), window);
+  if (got < window) return 0;
+
+  // Backwards from the last whole signature down to the window's second byte.
+  int64_t found = -1;
+  for (int64_t i = window - 4; i >= 1; --i) {
+    if (ziprec::EndSignature(&buffer[static_cast<size_t>(i)]) != SignatureForm::None) {
+      found = i;
+      break;
+    }
+  }
+  if (found < 0) return 0;
+  const int64_t endPosition = windowStart + found;
+
+  m_headerState = THeaderTypeState::Of(THeaderType::htEnding);
+  uint8_t endBytes[ziprec::kEndRecord26Size] = {};
+  stream.ReadAt(endPosition, endBytes, sizeof endBytes);
+  const bool variant26 = ziprec::IsEndRecord26(endBytes);
+  if (ziprec::EndSignature(endBytes) == SignatureForm::Enciphered) {
+    ziprec::DecipherRecordBody(endBytes, variant26 ? ziprec::kEndRecord26Size - 4 : ziprec::kEndRecordSize - 4);
+  }
+  m_endRecord = ziprec::ParseEndRecord(endBytes);
+
+  uint8_t locatorBytes[ziprec::kLocatorSize] = {};
+  if (endPosition >= ziprec::kLocatorSize &&
+      stream.ReadAt(endPosition - ziprec::kLocatorSize, locatorBytes, sizeof locatorBytes) == ziprec::kLocatorSize &&
+      ziprec::IsLocatorSignature(locatorBytes)) {
+    m_headerState.Include(THeaderType::htLocator);
+    m_locator = ziprec::ParseLocator(locatorBytes);
+    uint8_t ending64Bytes[ziprec::kEnding64Size] = {};
+    const int64_t ending64Position = endPosition - ziprec::kLocatorSize - ziprec::kEnding64Size;
+    if (ending64Position >= 0 &&
+        stream.ReadAt(ending64Position, ending64Bytes, sizeof ending64Bytes) == ziprec::kEnding64Size &&
+        ziprec::IsEnding64Signature(ending64Bytes)) {
+      m_headerState.Include(THeaderType::htEnding64);
+      m_ending64 = ziprec::ParseEnding64(ending64Bytes);
+    }
+  }
+
+  int64_t central;
+  if (m_endRecord.Variant26) {
+    central = static_cast<int64_t>(m_endRecord.CentralDirectoryOffset);
+    m_commentPosition = endPosition + ziprec::kEndRecord26Size;
+  } else {
+    m_commentPosition = endPosition + ziprec::kEndRecordSize;
+    if (m_headerState.Contains(THeaderType::htEnding64)) {
+      central = static_cast<int64_t>(m_locator.Ending64Offset - m_ending64.CentralDirectorySize);
+    } else {
+      central = endPosition - static_cast<int64_t>(m_endRecord.CentralDirectorySize);
+    }
+  }
+
+  // Where the end record says the directory is, and otherwise right in front of the end record: an
+  // archive with data prepended (a self-extractor stub) keeps offsets that are short by the prefix.
+  const int64_t behindEnd = endPosition - static_cast<int64_t>(m_endRecord.CentralDirectorySize);
+  uint8_t record[ziprec::kCentralRecordSize] = {};
+  if (stream.ReadAt(central, record, sizeof record) < ziprec::kCentralRecordSize) {
+    central = behindEnd;
+    if (stream.ReadAt(central, record, sizeof record) < ziprec::kCentralRecordSize) return 0;
+  }
+  bool haveCentral = false;
+  if (ziprec::CentralSignature(record) != SignatureForm::None) {
+    m_archiveOffset = 0;
+    haveCentral = true;
+  } else {
+    central = behindEnd;
+    if (stream.ReadAt(central, record, sizeof record) < ziprec::kCentralRecordSize) return 0;
+    if (ziprec::CentralSignature(record) != SignatureForm::None) {
+      m_archiveOffset = central - static_cast<int64_t>(static_cast<uint32_t>(m_endRecord.CentralDirectoryOffset));
+      haveCentral = true;
+    }
+  }
+
+  if (haveCentral) {
+    m_headerState.Include(THeaderType::htCentral);
+    if (ziprec::CentralSignature(record) == SignatureForm::Enciphered) {
+      ziprec::DecipherRecordBody(record, ziprec::kCentralRecordSize - 4);
+    }
+    const ziprec::TCentralRecord first = ziprec::ParseCentralRecord(record);
+    uint8_t local[ziprec::kLocalHeaderSize] = {};
+    if (stream.ReadAt(static_cast<int64_t>(first.LocalHeaderOffset.Low) + m_archiveOffset, local, sizeof local) ==
+            ziprec::kLocalHeaderSize &&
+        ziprec::LocalSignature(local) != SignatureForm::None) {
+      m_headerState.Include(THeaderType::htLocal);
+    }
+    return central;
+  }
+
+  // No central directory: the first local header in the first four window-sized blocks. A signature that
+  // straddles two blocks is not seen.
+  for (int64_t block = 0; block < 4; ++block) {
+    const int64_t n = stream.ReadAt(block * window, buffer.data(), window);
+    for (int64_t i = 0; i + 4 <= n; ++i) {
+      if (buffer[static_cast<size_t>(i)] == 'P' &&
+          ziprec::LocalSignature(&buffer[static_cast<size_t>(i)]) != SignatureForm::None) {
+        m_headerState = THeaderTypeState::Of(THeaderType::htLocal);
+        return block * window + i;
+      }
+    }
+    if (n < window) break;
+  }
+  return -1;
+}
+
+std::string TUnBase::ReadName(TStream32& stream, int64_t position, uint16_t length, bool enciphered) {
+  std::string name(std::min<size_t>(length, ziprec::kMaxNameLength), '\0');
+  const int64_t got = stream.ReadAt(position, name.data(), static_cast<int64_t>(name.size()));
+  name.resize(static_cast<size_t>(std::max<int64_t>(got, 0)));
+  if (enciphered) ziprec::DecipherName(reinterpret_cast<uint8_t*>(name.data()), static_cast<int64_t>(name.size()));
+  return name;
+}
+
+std::vector<uint8_t> TUnBase::ReadExtra(TStream32& stream, int64_t position, uint16_t length) {
+  std::vector<uint8_t> extra(length);
+  const int64_t got = stream.ReadAt(position, extra.data(), length);
+  extra.resize(static_cast<size_t>(std::max<int64_t>(got, 0)));
+  return extra;
+}
+
+std::string TUnBase::MakeStoredName(const std::string& raw) const {
+  std::string name = TranslateOemChar ? platform::OemToSystem(raw) : raw;
+  std::replace(name.begin(), name.end(), platform::kForeignSeparator, platform::kPathSeparator);
+  return name;
+}
+
+bool TUnBase::Selected(const std::string& storedName) {
+  return MatchesFileSpec(storedName, m_fileSpec, RecurseDirs, m_excludeSpec, [this](const std::string& name) {
+    if (OnExcludeFile) OnExcludeFile(*this, name);
+  });
+}
+
+int64_t TUnBase::SearchLocalHeader(TStream32& stream, int64_t from) {
+  std::vector<uint8_t> buffer(static_cast<size_t>(kSearchWindow));
+  const int64_t n = stream.ReadAt(from, buffer.data(), kSearchWindow);
+  for (int64_t i = 0; i + 4 <= n; ++i) {
+    if (ziprec::LocalSignature(&buffer[static_cast<size_t>(i)]) == SignatureForm::None) continue;
+    uint8_t header[ziprec::kLocalHeaderSize] = {};
+    if (stream.ReadAt(from + i, header, sizeof header) == ziprec::kLocalHeaderSize &&
+        ziprec::LocalSignature(header) != SignatureForm::None) {
+      return from + i;
+    }
+  }
+  return -1;
+}
+
+int TUnBase::ListCentralMembers(TStream32& stream) {
+  int64_t position = m_startOffset;
+  int64_t correction = 0;
+  bool firstCheck = true;
+  for (int disk = m_endRecord.CentralDirectoryDisk; disk <= m_endRecord.ThisDisk; ++disk) {
+    for (;;) {
+      uint8_t bytes[ziprec::kCentralRecordSize] = {};
+      if (stream.ReadAt(position, bytes, sizeof bytes) < ziprec::kCentralRecordSize) break;
+      const SignatureForm form = ziprec::CentralSignature(bytes);
+      if (form == SignatureForm::None || m_cancel) break;
+      if (form == SignatureForm::Enciphered) ziprec::DecipherRecordBody(bytes, ziprec::kCentralRecordSize - 4);
+      ziprec::TCentralRecord record = ziprec::ParseCentralRecord(bytes);
+      const int64_t namePosition = position + ziprec::kCentralRecordSize;
+      const std::string rawName = ReadName(stream, namePosition, record.NameLength, form == SignatureForm::Enciphered);
+      // The extra field follows the whole stored name, even when only its first 255 bytes are kept.
+      const std::vector<uint8_t> extra = ReadExtra(stream, namePosition + record.NameLength, record.ExtraLength);
+      ziprec::ApplyCentralExtra(record, extra.data(), static_cast<int64_t>(extra.size()));
+      m_storedName = MakeStoredName(rawName);
+
+      if (Selected(m_storedName)) {
+        TMemberLocation location;
+        location.StartDisk =
+            static_cast<uint16_t>(record.DiskNumberStart + (m_arcType == TArcType::atZipDS ? 1 : 0));
+        location.ExternalAttributes = record.ExternalAttributes;
+        const int64_t stored = static_cast<int64_t>(record.LocalHeaderOffset.Low) + m_archiveOffset +
+                               (static_cast<int64_t>(record.LocalHeaderOffset.High) << 32);
+        location.LocalHeaderPosition = stored + correction;
+        bool found = true;
+        if (!IsSpannedType()) {
+          uint8_t local[ziprec::kLocalHeaderSize] = {};
+          found = stream.ReadAt(location.LocalHeaderPosition, local, sizeof local) == ziprec::kLocalHeaderSize &&
+                  ziprec::LocalSignature(local) != SignatureForm::None;
+          // Offsets short by a prefix (data in front of the archive that its writer did not count) are
+          // corrected once, from the first member, for the whole walk.
+          if (!found && firstCheck) {
+            const int64_t at = SearchLocalHeader(stream, stored + 1);
+            if (at >= 0) {
+              correction = at - stored;
+              location.LocalHeaderPosition = at;
+              found = true;
+            }
+          }
+          firstCheck = false;
+        }
+        if (found) {
+          m_members.Add(location, &record);
+          m_maxDosDateTime = std::max(m_maxDosDateTime, record.DosDateTime);
+          m_totalCompressed += record.CompressedSize.Value();
+          m_totalUncompressed += record.UncompressedSize.Value();
+          if ((record.Flags & kFlagEncrypted) != 0) m_totalCompressed -= kEncryptionHeaderSize;
+        } else {
+          ReportError(m_storedName, std::string(), zipmsg::kBadOffsetToLocalHeader, m_volumeName);
+        }
+      }
+      position = namePosition + record.NameLength + record.ExtraLength + record.CommentLength;
+    }
+  }
+  return m_members.Count();
+}
+
+int TUnBase::ListLocalMembers(TStream32& stream) {
+  if (OnCorruptZipHeader) {
+    bool cancel = true;
+    OnCorruptZipHeader(*this, m_headerState, cancel);
+    if (cancel) return 0;
+  }
+  int64_t position = m_startOffset;
+  uint8_t bytes[ziprec::kLocalHeaderSize] = {};
+  int64_t got = stream.ReadAt(position, bytes, sizeof bytes);
+  if (got == ziprec::kLocalHeaderSize && ziprec::IsSpanningMarker(bytes)) {
+    position += 4;
+    got = stream.ReadAt(position, bytes, sizeof bytes);
+  }
+  while (got == ziprec::kLocalHeaderSize && !m_cancel) {
+    const SignatureForm form = ziprec::LocalSignature(bytes);
+    if (form == SignatureForm::None) break;
+    if (form == SignatureForm::Enciphered) ziprec::DecipherRecordBody(bytes, ziprec::kLocalHeaderSize - 4);
+    ziprec::TLocalHeader header = ziprec::ParseLocalHeader(bytes);
+    const int64_t namePosition = position + ziprec::kLocalHeaderSize;
+    const std::string rawName = ReadName(stream, namePosition, header.NameLength, form == SignatureForm::Enciphered);
+    const std::vector<uint8_t> extra = ReadExtra(stream, namePosition + header.NameLength, header.ExtraLength);
+    ziprec::ApplyLocalExtra(header, extra.data(), static_cast<int64_t>(extra.size()));
+    m_storedName = MakeStoredName(rawName);
+    if (!m_storedName.empty() && Selected(m_storedName)) {
+      TMemberLocation location;
+      location.StartDisk = 1;
+      location.LocalHeaderPosition = position;
+      // A local header carries no attributes; a name ending in a separator is still a directory, and is
+      // made one here so that it is not opened as a file.
+      location.ExternalAttributes = m_storedName.back() == platform::kPathSeparator ? platform::kAttrDirectory : 0;
+      m_members.Add(location, nullptr);
+      m_maxDosDateTime = std::max(m_maxDosDateTime, header.DosDateTime);
+      m_totalCompressed += header.CompressedSize.Value();
+      m_totalUncompressed += header.UncompressedSize.Value();
+      if ((header.Flags & kFlagEncrypted) != 0) m_totalCompressed -= kEncryptionHeaderSize;
+    }
+    position = namePosition + header.NameLength + header.ExtraLength + header.CompressedSize.Value();
+    got = stream.ReadAt(position, bytes, sizeof bytes);
+  }
+  return m_members.Count();
+}
+
+TUnBase::TMemberHeader TUnBase::ReadLocalHeader(TStream32& stream, int index) {
+  TMemberHeader member;
+  const TMemberLocation& location = m_members.Location(index);
+  uint8_t bytes[ziprec::kLocalHeaderSize] = {};
+  const int64_t got = stream.ReadAt(location.LocalHeaderPosition, bytes, sizeof bytes);
+  const SignatureForm form = ziprec::LocalSignature(bytes);
+  member.Readable = got == ziprec::kLocalHeaderSize && form != SignatureForm::None;
+  if (form == SignatureForm::Enciphered) ziprec::DecipherRecordBody(bytes, ziprec::kLocalHeaderSize - 4);
+  member.Local = ziprec::ParseLocalHeader(bytes);
+  const int64_t namePosition = location.LocalHeaderPosition + ziprec::kLocalHeaderSize;
+  const std::string rawName =
+      ReadName(stream, namePosition, member.Local.NameLength, form == SignatureForm::Enciphered);
+  const std::vector<uint8_t> extra = ReadExtra(stream, namePosition + member.Local.NameLength, member.Local.ExtraLength);
+  ziprec::ApplyLocalExtra(member.Local, extra.data(), static_cast<int64_t>(extra.size()));
+  m_storedName = MakeStoredName(rawName);
+  stream.Seek(namePosition + member.Local.NameLength + member.Local.ExtraLength, SeekOrigin::Beginning);
+
+  member.ExternalAttributes = location.ExternalAttributes;
+  member.Crc = member.Local.Crc;
+  const ziprec::TCentralRecord* central = m_members.Central(index);
+  if (central != nullptr) {
+    // The central record is authoritative for what the local header may leave out: a member streamed
+    // with a data descriptor has zero sizes (and CRC) in its local header.
+    member.FromCentral = true;
+    member.Flags = central->Flags;
+    member.Method = central->Method;
+    member.CompressedSize = central->CompressedSize.Value();
+    member.UncompressedSize = central->UncompressedSize.Value();
+    member.VersionMadeBy = central->VersionMadeBy;
+    if (central->CompressedSize.Value() != 0 && member.Local.Crc == 0) member.Crc = central->Crc;
+  } else {
+    member.Flags = member.Local.Flags;
+    member.Method = member.Local.Method;
+    member.CompressedSize = member.Local.CompressedSize.Value();
+    member.UncompressedSize = member.Local.UncompressedSize.Value();
+  }
+  return member;
+}
+
+void TUnBase::SetCancel(bool value) {
+  m_cancel = value;
+  if (value) ReportError(std::string(), std::string(), zipmsg::kUserCanceled, m_volumeName);
+}
+
+void TUnBase::ReportError(const std::string& fileName, const std::string& extendedMsg, int code,
+                          const std::string& volumeName) {
+  if (m_cancel) code = zipmsg::kUserCanceled;
+  if (OnError) OnError(*this, fileName, extendedMsg, volumeName, code);
+}

@@ -1,0 +1,153 @@
+#pragma once
+// The archive side of the extractor: assigning ArchiveFile recognises the archive, the end-record search
+// finds the central directory, the member list is built from the central directory (or by walking local
+// headers when there is none), and each member's local header is read back just before its data. Member
+// selection, error reporting and the cancel flag live here too, since the directory walks use them.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "zip/arc_type.h"
+#include "zip/stream32.h"
+#include "zip/zip_records.h"
+
+// Where a listed member's local header is.
+struct TMemberLocation {
+  uint32_t ExternalAttributes = 0;
+  uint16_t StartDisk = 0;
+  int64_t LocalHeaderPosition = 0;
+};
+
+// The members selected for one Extract, in archive order, with a copy of each central record when the
+// list came from the central directory.
+class TUnBaseHeaderObj {
+ public:
+  void Clear();
+  int Count() const { return static_cast<int>(m_locations.size()); }
+  void Add(const TMemberLocation& location, const ziprec::TCentralRecord* central);
+  const TMemberLocation& Location(int index) const { return m_locations[static_cast<size_t>(index)]; }
+  // Null when the list came from the local header walk.
+  const ziprec::TCentralRecord* Central(int index) const;
+
+ private:
+  std::vector<TMemberLocation> m_locations;
+  std::vector<ziprec::TCentralRecord> m_central;
+};
+
+class TUnBase {
+ public:
+  using TErrorEvent = std::function<void(TUnBase& sender, const std::string& fileName, const std::string& extendedMsg,
+                                         const std::string& volumeId, int eCode)>;
+  using TExcludeFileEvent = std::function<void(TUnBase& sender, const std::string& fileName)>;
+  using TCorruptZipHeaderEvent = std::function<void(TUnBase& sender, THeaderTypeState headFlag, bool& cancel)>;
+
+  TUnBase();
+  virtual ~TUnBase();
+  TUnBase(const TUnBase&) = delete;
+  TUnBase& operator=(const TUnBase&) = delete;
+
+  const std::string& ArchiveFile() const { return m_archiveFile; }
+  // Stores the name (foreign separators made native) and recognises the file. A missing file gives atNA
+  // and an empty ArchiveFile; an unreadable or unrecognised one atNA. Never raises.
+  void SetArchiveFile(const std::string& name);
+  TArcType ArcType() const { return m_arcType; }
+  // Any value re-runs recognition on the current ArchiveFile (open failure: atFileOpenErr).
+  void SetArcType(TArcType value);
+
+  // Masks of the members to extract (empty selects nothing) and of those never to extract.
+  std::vector<std::string>& FileSpec() { return m_fileSpec; }
+  void SetFileSpec(const std::vector<std::string>& lines) { m_fileSpec = lines; }
+  std::vector<std::string>& ExcludeSpec() { return m_excludeSpec; }
+  void SetExcludeSpec(const std::vector<std::string>& lines) { m_excludeSpec = lines; }
+
+  bool RecurseDirs = true;
+  // Stored names are converted from the OEM code page.
+  bool TranslateOemChar = true;
+
+  bool Cancel() const { return m_cancel; }
+  // Setting True reports "User canceled" through the error event.
+  void SetCancel(bool value);
+
+  TErrorEvent OnError;
+  TExcludeFileEvent OnExcludeFile;
+  TCorruptZipHeaderEvent OnCorruptZipHeader;
+
+  // Recognition results, for callers that need to tell why nothing was listed, and for tests.
+  THeaderTypeState HeaderState() const { return m_headerState; }
+  int64_t StartOffset() const { return m_startOffset; }
+  int64_t ArchiveOffset() const { return m_archiveOffset; }
+  int64_t CommentPosition() const { return m_commentPosition; }
+
+ protected:
+  // The end-record search on an open archive stream: sets HeaderState, ArchiveOffset, the comment position
+  // and the record copies. Returns the central directory position; 0 when no end record was found (or its
+  // central directory could not be read), -1 when neither a central record nor a local header was found.
+  int64_t LocateCentralDirectory(TStream32& stream);
+  // Fill the member list from the archive stream; return the count.
+  int ListCentralMembers(TStream32& stream);
+  int ListLocalMembers(TStream32& stream);
+
+  // The member being read back: its local header values, merged with the central record's flags, method
+  // and sizes when the list came from the central directory.
+  struct TMemberHeader {
+    ziprec::TLocalHeader Local;           // as read from the local header
+    uint16_t Flags = 0;
+    uint16_t Method = 0;
+    int64_t CompressedSize = 0;
+    int64_t UncompressedSize = 0;
+    uint32_t Crc = 0;                     // the local CRC, or the central one when the local is 0
+    uint32_t ExternalAttributes = 0;
+    uint16_t VersionMadeBy = 0;
+    bool FromCentral = false;
+    bool Readable = false;                // the local header arrived whole with a local signature
+  };
+  // Seeks to the entry's local header, reads it with its name and extra field, and leaves the stream on
+  // the member's first data byte. Sets StoredName.
+  TMemberHeader ReadLocalHeader(TStream32& stream, int index);
+
+  // Name bytes as the extractor uses them: from the OEM code page when TranslateOemChar, foreign
+  // separators made native.
+  std::string MakeStoredName(const std::string& raw) const;
+
+  // Non-fatal error: fires OnError (code 25443 "User canceled" while Cancel is set).
+  void ReportError(const std::string& fileName, const std::string& extendedMsg, int code,
+                   const std::string& volumeName);
+
+  bool IsSpannedType() const { return m_arcType == TArcType::atZipDS || m_arcType == TArcType::atZipMV; }
+
+  std::string m_archiveFile;
+  TArcType m_arcType = TArcType::atNA;
+  int64_t m_archiveSize = 0;
+  int64_t m_startOffset = -1;
+  int64_t m_archiveOffset = 0;
+  int64_t m_commentPosition = 0;
+  THeaderTypeState m_headerState;
+  ziprec::TEndRecord m_endRecord;
+  ziprec::TLocator m_locator;
+  ziprec::TEnding64 m_ending64;
+  // Leading zero bytes skipped by recognition, or the stub size of a self-extractor: where a local header
+  // walk starts when there is no central directory.
+  int64_t m_dataStart = 0;
+
+  TUnBaseHeaderObj m_members;
+  uint32_t m_maxDosDateTime = 0;
+  int64_t m_totalCompressed = 0;
+  int64_t m_totalUncompressed = 0;
+
+  std::vector<std::string> m_fileSpec;
+  std::vector<std::string> m_excludeSpec;
+  bool m_cancel = false;
+  std::string m_storedName;
+  std::string m_volumeName;
+
+ private:
+  void Recognise(TStream32& stream);
+  bool Selected(const std::string& storedName);
+  // Reads a name of up to 255 bytes and deciphers it for an enciphered record.
+  std::string ReadName(TStream32& stream, int64_t position, uint16_t length, bool enciphered);
+  std::vector<uint8_t> ReadExtra(TStream32& stream, int64_t position, uint16_t length);
+  // The first local header at or after the position, within 32768 bytes; -1 when none.
+  int64_t SearchLocalHeader(TStream32& stream, int64_t from);
+};

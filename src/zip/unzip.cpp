@@ -1,0 +1,632 @@
+#include "zip/unzip.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "rtl/sysutils.h"
+#include "zip/decoders.h"
+#include "zip/decompress_stream.h"
+#include "zip/file_spec.h"
+#include "zip/messages.h"
+#include "zip/target_name.h"
+
+namespace {
+
+constexpr uint16_t kFlagEncrypted = 0x0001;
+constexpr uint16_t kFlagDataDescriptor = 0x0008;
+constexpr int64_t kEncryptionHeaderSize = 12;
+// Member data move in chunks of this size: one read, one write and one progress report each.
+constexpr int64_t kChunkSize = 32768;
+constexpr uint16_t kUnixHost = 3;
+constexpr uint32_t kUnixTypeMask = 0170000;
+constexpr uint32_t kUnixRegularFile = 0100000;
+// Name start of the temporary file a member is written to before it replaces its target.
+constexpr const char* kTempPrefix = "~unzip";
+
+// Local time, as days since 1899-12-30, to a DOS date-time (time in the low half).
+uint32_t DosDateTimeOf(double days) {
+  const int64_t seconds = static_cast<int64_t>(std::floor(days * 86400.0 + 0.5));
+  int64_t z = seconds / 86400 - 25569 + 719468;  // days since 0000-03-01
+  const int64_t secondOfDay = seconds % 86400;
+  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const int64_t dayOfEra = z - era * 146097;
+  const int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+  const int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+  const int64_t mp = (5 * dayOfYear + 2) / 153;
+  const int64_t day = dayOfYear - (153 * mp + 2) / 5 + 1;
+  const int64_t month = mp < 10 ? mp + 3 : mp - 9;
+  const int64_t year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
+  if (year < 1980) return (1u << 21) | (1u << 16);
+  const uint32_t date = static_cast<uint32_t>(((year - 1980) << 9) | (month << 5) | day);
+  const uint32_t time = static_cast<uint32_t>(((secondOfDay / 3600) << 11) | (((secondOfDay / 60) % 60) << 5) |
+                                              ((secondOfDay % 60) / 2));
+  return (date << 16) | time;
+}
+
+std::string DirectoryOf(const std::string& path) {
+  const size_t last = path.rfind(platform::kPathSeparator);
+  return last == std::string::npos ? std::string() : path.substr(0, last + 1);
+}
+
+bool PathExists(const std::string& path) { return platform::FileExists(path) || platform::DirectoryExists(path); }
+
+}  // namespace
+
+// Elapsed run time without the time spent in the user's event handlers.
+class TUnZip::TStopwatch {
+ public:
+  TStopwatch() : m_start(platform::MonotonicMilliseconds()) {}
+  void Pause() {
+    if (m_pausedAt < 0) m_pausedAt = platform::MonotonicMilliseconds();
+  }
+  void Resume() {
+    if (m_pausedAt >= 0) m_paused += platform::MonotonicMilliseconds() - m_pausedAt;
+    m_pausedAt = -1;
+  }
+  float Seconds() {
+    Resume();
+    return static_cast<float>(platform::MonotonicMilliseconds() - m_start - m_paused) / 1000.0f;
+  }
+
+ private:
+  int64_t m_start;
+  int64_t m_paused = 0;
+  int64_t m_pausedAt = -1;
+};
+
+TUnZip::TUnZip(platform::Ui* ui) : m_ui(ui) {}
+
+TUnZip::~TUnZip() = default;
+
+void TUnZip::SetExtractDir(const std::string& value) {
+  if (value.empty()) {
+    m_extractDir = DirectoryOf(m_archiveFile);
+    return;
+  }
+  m_extractDir = value;
+  std::replace(m_extractDir.begin(), m_extractDir.end(), platform::kForeignSeparator, platform::kPathSeparator);
+  if (m_extractDir.back() != platform::kPathSeparator) m_extractDir += platform::kPathSeparator;
+}
+
+const std::string& TUnZip::ScratchDir() {
+  if (!platform::DirectoryExists(m_scratchDir)) m_scratchDir = platform::TempDirectory();
+  return m_scratchDir;
+}
+
+void TUnZip::SetScratchDir(const std::string& value) {
+  std::string directory = value.empty() ? platform::TempDirectory() : value;
+  if (directory.back() != platform::kPathSeparator) directory += platform::kPathSeparator;
+  if (!platform::DirectoryExists(directory)) {
+    const std::string question = MessageText(zipmsg::kDirectoryDoesNotExistCreate) + "\r\r" + directory;
+    const bool yes = m_ui == nullptr || m_ui->ConfirmYesNo(m_ui->Handle(), question, std::string());
+    if (yes) {
+      CreateDirTree(directory);
+    } else {
+      directory.clear();
+    }
+  }
+  if (directory.empty() || !platform::DirectoryExists(directory)) directory = platform::TempDirectory();
+  m_scratchDir = directory;
+}
+
+void TUnZip::SetZipCmntBufSize(int value) { m_zipCmntBufSize = std::clamp(value, 2000, 32767); }
+
+bool TUnZip::CreateDirTree(const std::string& path) {
+  if (platform::DirectoryExists(path)) return true;
+  {
+    platform::CriticalErrorBoxesSuppressed quiet;
+    std::string full = platform::FullPathName(path);
+    if (full.empty() || full.back() != platform::kPathSeparator) full += platform::kPathSeparator;
+    for (size_t i = 1; i < full.size(); ++i) {
+      if (full[i] == platform::kPathSeparator && full[i - 1] != platform::kPathSeparator) {
+        const std::string prefix = full.substr(0, i);
+        if (!platform::DirectoryExists(prefix)) platform::CreateDirectoryLevel(prefix);
+      }
+    }
+  }
+  return platform::DirectoryExists(path);
+}
+
+int TUnZip::Extract() {
+  if (m_archiveFile.empty()) {
+    ReportError(std::string(), std::string(), zipmsg::kFileNotFound, m_archiveFile);
+    return 0;
+  }
+  m_archive = std::make_unique<TFileStream32>(m_archiveFile, TFileStream32::Mode::OpenReadDenyWrite);
+  if (!m_archive->IsOpen()) {
+    m_archive.reset();
+    ReportError(std::string(), std::string(), zipmsg::kErrorOpeningFile, m_archiveFile);
+    return 0;
+  }
+  const std::string archiveAtStart = m_archiveFile;
+  bool activated = false;
+  try {
+    m_archiveSize = m_archive->Size();
+    m_cancel = false;
+    m_extractedCount = 0;
+    m_passwordFailed = false;
+    m_totalCompressed = 0;
+    m_totalUncompressed = 0;
+    m_maxDosDateTime = 0;
+    m_archiveRemaining = 0;
+    m_archiveTotal = 0;
+    m_volumeName = m_archiveFile;
+    if (CpuType == TCpuType::cpt80486) CpuType = TCpuType::cptAuto;
+
+    if (OnActivate) OnActivate(*this);
+    activated = true;
+    if (OnElapsedTime) m_stopwatch = std::make_unique<TStopwatch>();
+    m_targetName.clear();
+    try {
+      ArchivePass();
+    } catch (...) {
+      // The pass reports its own failures; whatever escapes it ends the pass, never the run.
+    }
+    if (m_stopwatch) {
+      const float seconds = m_stopwatch->Seconds();
+      m_stopwatch.reset();
+      OnElapsedTime(*this, seconds);
+    }
+  } catch (...) {
+    // Exceptions from the user's handlers end the run quietly, as every other failure does.
+  }
+  m_stopwatch.reset();
+  try {
+    if (activated && OnDeactivate) OnDeactivate(*this);
+  } catch (...) {
+  }
+  m_archiveFile = archiveAtStart;
+  m_archive.reset();
+  return m_extractedCount;
+}
+
+void TUnZip::ArchivePass() {
+  m_members.Clear();
+  try {
+    if (IsZipType(m_arcType)) {
+      const int count = m_headerState == THeaderTypeState::Of(THeaderType::htLocal) ? ListLocalMembers(*m_archive)
+                                                                                     : ListCentralMembers(*m_archive);
+      // Progress counts output bytes, the unit every decoder counts in.
+      m_archiveTotal = m_totalUncompressed;
+      m_archiveRemaining = m_archiveTotal;
+      for (int i = 0; i < count && !m_cancel; ++i) {
+        try {
+          ExtractMember(i);
+        } catch (...) {
+          // A member's failure has been reported (or is judged by its check); the next member goes on.
+        }
+        if (m_output) CloseOutput();
+        if (!m_tempName.empty()) {
+          platform::DeleteFileAt(m_tempName);
+          m_tempName.clear();
+        }
+      }
+    }
+  } catch (...) {
+  }
+  m_members.Clear();
+}
+
+std::string TUnZip::BuildTarget(const std::string& storedName) {
+  if (storedName.empty()) return std::string();
+  if (m_extractDir.empty()) {
+    m_extractDir = DirectoryOf(m_archiveFile);
+    if (m_extractDir.empty()) {
+      m_extractDir = platform::CurrentDirectory();
+      if (m_extractDir.empty() || m_extractDir.back() != platform::kPathSeparator) {
+        m_extractDir += platform::kPathSeparator;
+      }
+    }
+  }
+  return BuildTargetName(storedName, m_extractDir, UseStoredDirs);
+}
+
+void TUnZip::ExtractMember(int index) {
+  m_header = ReadLocalHeader(*m_archive, index);
+  m_member.Flags = m_header.Flags;
+  m_member.Method = m_header.Method;
+  m_member.CompressedSize = m_header.CompressedSize;
+  m_member.UncompressedSize = m_header.UncompressedSize;
+  m_memberFailed = false;
+  m_memberCounted = false;
+  m_memberWritten = 0;
+  m_targetName = BuildTarget(m_storedName);
+
+  uint32_t attributes = m_header.ExternalAttributes;
+  bool directory = (attributes & platform::kAttrDirectory) != 0;
+  // A name that would write outside the extract directory (".." components), or open a device or a
+  // stream on Windows, is refused before anything else happens to it.
+  if (!m_targetName.empty() && !TargetStaysInside(m_extractDir, m_targetName, TTargetRules::Native())) {
+    ReportError(m_targetName, m_storedName, zipmsg::kUnsafeMemberName, m_volumeName);
+    AdvanceArchiveProgress(m_member.UncompressedSize);
+    return;
+  }
+  if (!OverwriteDecision(directory)) {
+    AdvanceArchiveProgress(m_member.UncompressedSize);
+    return;
+  }
+
+  m_encrypted = !directory && (m_member.Flags & kFlagEncrypted) != 0;
+  if (m_encrypted && !m_passwordFailed && !PasswordCheck()) m_passwordFailed = true;
+
+  if (m_arcType == TArcType::atJar || m_arcType == TArcType::atJarExe) {
+    directory = !m_targetName.empty() && m_targetName.back() == platform::kPathSeparator;
+    attributes = directory ? platform::kAttrDirectory : platform::kAttrArchive;
+    m_header.ExternalAttributes = attributes;
+  }
+
+  if (directory) {
+    if (CreateStoredDirs && !CreateDirTree(m_targetName)) {
+      m_memberFailed = true;
+    } else {
+      m_runningCrc = m_header.Crc;
+    }
+    FinishMember(true, false);
+    return;
+  }
+
+  bool opened = false;
+  if (m_encrypted && m_passwordFailed) {
+    AdvanceArchiveProgress(m_member.UncompressedSize);
+    LoseCount();
+    m_memberFailed = true;
+  } else if (!OpenOutput()) {
+    ReportError(m_targetName, std::string(), zipmsg::kErrorOpeningFile, m_volumeName);
+    AdvanceArchiveProgress(m_member.UncompressedSize);
+    LoseCount();
+    m_memberFailed = true;
+  } else {
+    opened = true;
+    if (m_encrypted) m_member.CompressedSize -= kEncryptionHeaderSize;
+    Decode();
+    m_runningCrc ^= 0xFFFFFFFFu;
+    CloseOutput();
+  }
+  FinishMember(false, opened);
+}
+
+bool TUnZip::OverwriteDecision(bool directory) {
+  if (directory) return true;
+  if (m_stopwatch) m_stopwatch->Pause();
+  bool extract = true;
+  if (OnBegin) {
+    if (OnRenameFile) {
+      std::string newName;
+      OnRenameFile(*this, m_targetName, newName);
+      if (!newName.empty()) {
+        m_targetName = newName;
+        CreateDirTree(DirectoryOf(m_targetName));
+      }
+    }
+    OnBegin(*this, m_targetName, m_extractedCount + 1, extract);
+  }
+  bool write = false;
+  if (m_cancel || !extract) {
+    write = false;
+  } else if (!ConfirmOverwrites) {
+    write = OverwriteMode == TOverwriteMode::omOverwrite;
+  } else {
+    OverwriteMode = TOverwriteMode::omOverwrite;
+    if (PathExists(m_targetName)) {
+      if (!OnFileExists) {
+        ReportError(m_targetName, "OnFileExists", zipmsg::kRequiredEventNotAssigned, m_volumeName);
+        OverwriteMode = TOverwriteMode::omSkip;
+      } else {
+        do {
+          std::string newName;
+          OnFileExists(*this, m_targetName, newName, OverwriteMode);
+          if (newName.empty()) newName = m_targetName;
+          CreateDirTree(DirectoryOf(newName));
+          if (OverwriteMode == TOverwriteMode::omOverwrite) {
+            if (SameText(newName, m_targetName)) break;
+            m_targetName = newName;
+          }
+        } while (!m_cancel && OverwriteMode != TOverwriteMode::omSkip && PathExists(m_targetName));
+      }
+    }
+    if (!m_cancel && OverwriteMode != TOverwriteMode::omSkip) {
+      uint32_t existing = 0;
+      if (platform::GetAttributes(m_targetName, existing) && (existing & platform::kAttrReadOnly) != 0) {
+        if ((existing & (platform::kAttrSystem | platform::kAttrDirectory)) != 0) {
+          ReportError(m_targetName, std::string(), zipmsg::kErrorWritingToFile, m_volumeName);
+          OverwriteMode = TOverwriteMode::omSkip;
+        } else {
+          platform::SetAttributes(m_targetName, platform::kAttrNormal);
+        }
+      }
+    }
+    write = !m_cancel && OverwriteMode == TOverwriteMode::omOverwrite && !m_targetName.empty();
+  }
+  if (write) {
+    ++m_extractedCount;
+    m_memberCounted = true;
+  }
+  if (m_stopwatch) m_stopwatch->Resume();
+  return write;
+}
+
+bool TUnZip::TestPassword(const std::string& password) {
+  if (password.empty()) return false;
+  TZipCipher cipher = TZipCipher::FromPassword(password);
+  uint8_t header[kEncryptionHeaderSize];
+  std::copy(std::begin(m_encryptionHeader), std::end(m_encryptionHeader), header);
+  cipher.Decipher(header, kEncryptionHeaderSize);
+  // A member streamed with a data descriptor did not know its CRC when it was enciphered: its check byte
+  // is the high byte of the DOS time instead.
+  const uint8_t expected = (m_header.Local.Flags & kFlagDataDescriptor) != 0
+                               ? static_cast<uint8_t>((m_header.Local.DosDateTime >> 8) & 0xFF)
+                               : static_cast<uint8_t>(m_header.Crc >> 24);
+  if (header[kEncryptionHeaderSize - 1] != expected) return false;
+  m_memberCipher = cipher;
+  return true;
+}
+
+bool TUnZip::PasswordCheck() {
+  m_inputRemaining = m_member.CompressedSize;
+  std::fill(std::begin(m_encryptionHeader), std::end(m_encryptionHeader), 0);
+  ReadBlock(m_encryptionHeader, kEncryptionHeaderSize, false);
+  if (TestPassword(m_password)) return true;
+  for (const std::string& candidate : m_passwords) {
+    m_password = candidate;
+    if (TestPassword(m_password)) return true;
+  }
+  if (!OnGetPassword) {
+    ReportError(m_targetName, "OnGetPassword", zipmsg::kRequiredEventNotAssigned, m_volumeName);
+    return false;
+  }
+  for (int attempt = 0; attempt < PasswordAttempts && !m_cancel; ++attempt) {
+    bool tryAgain = true;
+    std::string answer;
+    OnGetPassword(*this, m_targetName, answer, tryAgain);
+    if (!tryAgain) {
+      ReportError(m_targetName, MessageText(zipmsg::kUserCanceled), zipmsg::kInvalidPassword, m_volumeName);
+      return false;
+    }
+    if (TestPassword(answer)) {
+      m_password = answer;
+      m_passwords.insert(m_passwords.begin(), answer);
+      return true;
+    }
+    ReportError(m_targetName, answer, zipmsg::kInvalidPassword, m_volumeName);
+    m_password.clear();
+  }
+  return false;
+}
+
+bool TUnZip::OpenOutput() {
+  if (m_targetName.empty()) return false;
+  // A read-only target is not replaced, as a create over it would fail on Windows; a directory neither.
+  uint32_t existing = 0;
+  if (platform::DirectoryExists(m_targetName) ||
+      (platform::GetAttributes(m_targetName, existing) && (existing & platform::kAttrReadOnly) != 0)) {
+    return false;
+  }
+  const std::string directory = DirectoryOf(m_targetName);
+  CreateDirTree(directory);
+  // A short name of its own, not the target's name plus a suffix: that may exceed the longest name the
+  // file system allows when the target's own name is near it.
+  for (int number = 0;; ++number) {
+    m_tempName = directory + kTempPrefix + std::to_string(number) + ".tmp";
+    if (!PathExists(m_tempName)) break;
+  }
+  m_output = std::make_unique<TFileStream32>(m_tempName, TFileStream32::Mode::Create);
+  if (!m_output->IsOpen()) {
+    m_output.reset();
+    m_tempName.clear();
+    return false;
+  }
+  return true;
+}
+
+void TUnZip::CloseOutput() {
+  if (!m_output) return;
+  uint32_t dateTime = m_header.Local.DosDateTime;
+  if (DateAttribute == TDateAttribute::daSysDate) dateTime = DosDateTimeOf(platform::NowLocal());
+  if (DateAttribute == TDateAttribute::daMaxFileDate) dateTime = m_maxDosDateTime;
+  m_output->Handle().SetDosDateTime(dateTime);
+  const bool closed = m_output->Handle().Close();
+  m_output.reset();
+  if (!closed) {
+    ReportError(m_targetName, std::string(), zipmsg::kErrorClosingFile, m_volumeName);
+    m_memberFailed = true;
+  }
+}
+
+void TUnZip::FinishMember(bool directoryMember, bool opened) {
+  bool pass = !m_cancel && !m_memberFailed &&
+              (m_header.Crc == m_runningCrc || m_header.Crc == (m_runningCrc ^ 0xFFFFFFFFu));
+  // Without a central directory a streamed member's sizes and CRC were never known: its data cannot be
+  // told from a damaged empty member, so it is not taken as written.
+  if (!directoryMember && !m_header.FromCentral && (m_header.Local.Flags & kFlagDataDescriptor) != 0) pass = false;
+  if (opened) {
+    if (pass && !platform::ReplaceFile(m_tempName, m_targetName)) {
+      ReportError(m_targetName, std::string(), zipmsg::kErrorWritingToFile, m_volumeName);
+      pass = false;
+    }
+    if (pass) {
+      m_tempName.clear();
+      const uint32_t attributes = m_header.ExternalAttributes;
+      if (RestoreFileAttr && attributes != platform::kAttrArchive) {
+        // Archives made on Unix carry the mode in the high half. Only a regular file's permission bits
+        // mean anything for the file written here: a symbolic link's (always 0777) would make a plain
+        // file writable by everyone.
+        const uint32_t unixMode = attributes >> 16;
+        const uint32_t unixType = unixMode & kUnixTypeMask;
+        if ((m_header.VersionMadeBy >> 8) == kUnixHost && unixMode != 0 &&
+            (unixType == 0 || unixType == kUnixRegularFile)) {
+          platform::SetPermissionBits(m_targetName, unixMode & 0777);
+        }
+        const uint32_t dosBits =
+            attributes & (platform::kAttrReadOnly | platform::kAttrHidden | platform::kAttrSystem | platform::kAttrArchive);
+        if ((m_header.VersionMadeBy >> 8) != kUnixHost || (dosBits & platform::kAttrReadOnly) != 0) {
+          platform::SetAttributes(m_targetName, dosBits == 0 ? platform::kAttrNormal : dosBits);
+        }
+      }
+    } else {
+      platform::DeleteFileAt(m_tempName);
+      m_tempName.clear();
+    }
+  }
+  if (!pass && !directoryMember) LoseCount();
+  const std::string name = m_targetName;
+  if (OnEnd) {
+    OnEnd(*this, name, pass);
+  } else if (!pass) {
+    ReportError(name, std::string(), zipmsg::kFileFailsCrcCheck, m_volumeName);
+  }
+}
+
+void TUnZip::LoseCount() {
+  if (m_memberCounted && m_extractedCount > 0) --m_extractedCount;
+  m_memberCounted = false;
+}
+
+void TUnZip::Decode() {
+  m_runningCrc = 0xFFFFFFFFu;
+  m_inputRemaining = m_member.CompressedSize;
+  TDecodeContext context;
+  context.ReadBlock = [this](uint8_t* buffer, int64_t count) { return ReadBlock(buffer, count, m_encrypted); };
+  context.WriteBlock = [this](const uint8_t* buffer, int64_t count) { return WriteBlock(buffer, count, false); };
+  context.ReportProgress = [this](int byFile, int byArchive) { ReportProgress(byFile, byArchive); };
+  context.RaiseError = [this](int code) { RaiseError(m_archiveFile, code, std::string(), m_targetName); };
+  context.ArchiveRemaining = &m_archiveRemaining;
+  context.ArchiveTotal = m_archiveTotal;
+  context.Cancel = &m_cancel;
+  try {
+    switch (m_member.Method) {
+      case 0:
+        CopyStored();
+        break;
+      case 8:
+        InflateMember();
+        break;
+      case 1:
+        Unshrink(m_member, context);
+        break;
+      case 2:
+      case 3:
+      case 4:
+      case 5:
+        Unreduce(m_member, context);
+        break;
+      case 6:
+        Explode(m_member, context);
+        break;
+      case 9:
+        Inflate64(m_member, context, true);
+        break;
+      default:
+        ReportError(m_targetName, std::string(), zipmsg::kUnsupportedCompressionMethod, m_volumeName);
+        m_memberFailed = true;
+        break;
+    }
+  } catch (const E_RAISE& error) {
+    m_memberFailed = true;
+    if (m_ui != nullptr) {
+      m_ui->ShowMessage(m_ui->Handle(), error.Message(), std::string(), platform::MessageIcon::Information);
+    }
+  }
+}
+
+void TUnZip::CopyStored() {
+  std::vector<uint8_t> buffer(static_cast<size_t>(std::min(std::max<int64_t>(m_inputRemaining, 0), kChunkSize)));
+  while (m_inputRemaining > 0) {
+    const int64_t chunk = std::min(m_inputRemaining, kChunkSize);
+    const int64_t got = ReadBlock(buffer.data(), chunk, false);
+    if (got <= 0) break;
+    AdvanceArchiveProgress(got);
+    const int64_t written = WriteBlock(buffer.data(), got, m_encrypted);
+    ReportMemberProgress();
+    if (written < got || m_cancel) break;
+  }
+}
+
+void TUnZip::InflateMember() {
+  TDecompressStream inflater(*m_archive, m_inputRemaining, m_encrypted ? &m_memberCipher : nullptr, &m_cancel);
+  int64_t remaining = m_member.UncompressedSize;
+  std::vector<uint8_t> buffer(static_cast<size_t>(std::min(std::max<int64_t>(remaining, 0), kChunkSize)));
+  while (remaining > 0 && !m_cancel) {
+    if (m_ui != nullptr) m_ui->ProcessMessages();
+    const int64_t chunk = std::min(remaining, kChunkSize);
+    const int64_t produced = inflater.Read(buffer.data(), chunk);
+    if (produced > 0) {
+      AdvanceArchiveProgress(produced);
+      if (WriteBlock(buffer.data(), produced, false) < produced) {
+        RaiseError(m_archiveFile, zipmsg::kErrorWritingToFile, std::string(), m_targetName);
+      }
+    } else {
+      AdvanceArchiveProgress(remaining);
+    }
+    ReportMemberProgress();
+    // Any status without output ends the member, -5 (input used up) included: no later chunk can produce
+    // anything either, and the declared size may be far larger than the data.
+    if (produced <= 0 || produced < chunk) break;
+    remaining -= chunk;
+  }
+}
+
+int64_t TUnZip::ReadBlock(uint8_t* buffer, int64_t count, bool decipher) {
+  // Never past the member's data, whatever a decoder asks for.
+  const int64_t want = std::min(count, m_inputRemaining);
+  if (want <= 0) return 0;
+  const int64_t got = m_archive->Read(buffer, want);
+  if (got <= 0) return 0;
+  m_inputRemaining -= got;
+  if (decipher) m_memberCipher.Decipher(buffer, got);
+  return got;
+}
+
+int64_t TUnZip::WriteBlock(const uint8_t* buffer, int64_t count, bool decipher) {
+  if (!m_output || count <= 0) return 0;
+  // A member never grows past its declared size: the excess is refused, and the member fails its check.
+  const int64_t allowed = std::min(count, std::max<int64_t>(m_member.UncompressedSize - m_memberWritten, 0));
+  if (allowed < count) m_memberFailed = true;
+  if (allowed == 0) return 0;
+  const uint8_t* data = buffer;
+  std::vector<uint8_t> plain;
+  if (decipher) {
+    plain.assign(buffer, buffer + allowed);
+    m_memberCipher.Decipher(plain.data(), allowed);
+    data = plain.data();
+  }
+  platform::SetLastErrorCode(0);
+  const int64_t written = m_output->Write(data, allowed);
+  m_memberWritten += std::max<int64_t>(written, 0);
+  if (platform::LastErrorCode() == platform::kErrorDiskFull) {
+    m_extractedCount = 0;
+    m_memberCounted = false;
+    m_memberFailed = true;
+    RaiseError(m_archiveFile, zipmsg::kDiskFull, "0", m_targetName);
+  }
+  if (written < allowed) {
+    LoseCount();
+    m_memberFailed = true;
+    ReportError(m_targetName, std::string(), zipmsg::kErrorWritingToFile, m_archiveFile);
+    return written;
+  }
+  // zlib keeps the register inverted: its value is the complement of RunningCrc.
+  m_runningCrc = ~static_cast<uint32_t>(crc32(~m_runningCrc, data, static_cast<uInt>(written)));
+  return written;
+}
+
+void TUnZip::ReportMemberProgress() {
+  ReportProgress(ProgressPercent(m_memberWritten, m_member.UncompressedSize),
+                 ProgressPercent(m_archiveTotal - m_archiveRemaining, m_archiveTotal));
+}
+
+void TUnZip::ReportProgress(int byFile, int byArchive) {
+  if (m_ui != nullptr) m_ui->ProcessMessages();
+  if (OnProgress) OnProgress(*this, static_cast<uint8_t>(byFile), static_cast<uint8_t>(byArchive));
+}
+
+void TUnZip::AdvanceArchiveProgress(int64_t bytes) { m_archiveRemaining = std::max<int64_t>(m_archiveRemaining - bytes, 0); }
+
+void TUnZip::RaiseError(const std::string& fileName, int code, const std::string& extendedMsg,
+                        const std::string& volumeName) {
+  ReportError(fileName, extendedMsg, code, volumeName);
+  if (!m_cancel) throw E_RAISE(code);
+}

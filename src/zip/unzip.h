@@ -1,0 +1,146 @@
+#pragma once
+// TUnZip, the extractor component: Extract writes the selected members of ArchiveFile below ExtractDir,
+// decoding each through the decoder for its compression method, checking its CRC-32, and giving it its
+// date and attributes. Failures go to OnError (and fatal decoder or write errors also into a plain message
+// box); nothing raises out of Extract.
+//
+// Each member is written to a temporary file beside its target and moved over the target only after its
+// CRC check passed; a member whose target would lie outside ExtractDir is not written at all (message id
+// zipmsg::kUnsafeMemberName); a member never receives more bytes than its declared size.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/ui.h"
+#include "zip/decode_context.h"
+#include "zip/unbase.h"
+#include "zip/zip_cipher.h"
+
+enum class TOverwriteMode { omOverwrite = 0, omSkip = 1 };
+enum class TDateAttribute { daFileDate, daSysDate, daMaxFileDate };
+enum class TCpuType { cptAuto, cpt80286, cpt80386, cpt80486 };
+
+class TUnZip : public TUnBase {
+ public:
+  using TNotifyEvent = std::function<void(TUnBase& sender)>;
+  using TBeginEvent = std::function<void(TUnBase& sender, const std::string& fileName, int count, bool& extract)>;
+  using TEndEvent = std::function<void(TUnBase& sender, const std::string& fileName, bool crcPass)>;
+  using TGetPasswordEvent =
+      std::function<void(TUnBase& sender, const std::string& fileName, std::string& password, bool& tryAgain)>;
+  using TFileExistsEvent = std::function<void(TUnBase& sender, const std::string& fileName,
+                                              std::string& newFileName, TOverwriteMode& overwriteMode)>;
+  using TRenameFileEvent =
+      std::function<void(TUnBase& sender, const std::string& fileName, std::string& newFileName)>;
+  using TProgressEvent = std::function<void(TUnBase& sender, uint8_t byFile, uint8_t byArchive)>;
+  using TElapsedTimeEvent = std::function<void(TUnBase& sender, float elapsedTime)>;
+
+  // ui (optional) processes pending messages during progress reports, shows the message box of fatal
+  // errors and asks the ScratchDir confirmation. Without it no messages are processed, no box is shown and
+  // the confirmation answers Yes.
+  explicit TUnZip(platform::Ui* ui = nullptr);
+  ~TUnZip() override;
+
+  // Extracts the selected members; returns the number written. Never raises.
+  int Extract();
+
+  bool ConfirmOverwrites = false;
+  bool CreateStoredDirs = false;
+  TCpuType CpuType = TCpuType::cptAuto;  // no effect; cpt80486 becomes cptAuto at each run
+  TDateAttribute DateAttribute = TDateAttribute::daFileDate;
+  TOverwriteMode OverwriteMode = TOverwriteMode::omOverwrite;
+  int PasswordAttempts = 3;
+  bool RestoreFileAttr = true;
+  bool UseStoredDirs = true;
+
+  const std::string& ExtractDir() const { return m_extractDir; }
+  // A non-empty value gets native separators and a trailing one; an empty one becomes the directory of
+  // ArchiveFile (or stays empty without an ArchiveFile).
+  void SetExtractDir(const std::string& value);
+  // The stored directory when it exists, else the system temporary directory (which is then stored).
+  const std::string& ScratchDir();
+  // Empty means the temporary directory; a directory that does not exist is created after the user
+  // confirms "Directory does not exist... Create?"; refused or failed, the temporary directory is used.
+  void SetScratchDir(const std::string& value);
+  std::vector<std::string>& Passwords() { return m_passwords; }
+  void SetPasswords(const std::vector<std::string>& lines) { m_passwords = lines; }
+  int ZipCmntBufSize() const { return m_zipCmntBufSize; }
+  // Clamped to 2000..32767.
+  void SetZipCmntBufSize(int value);
+
+  TNotifyEvent OnActivate;
+  TNotifyEvent OnDeactivate;
+  TBeginEvent OnBegin;
+  TEndEvent OnEnd;
+  TGetPasswordEvent OnGetPassword;
+  TFileExistsEvent OnFileExists;
+  TRenameFileEvent OnRenameFile;
+  TProgressEvent OnProgress;
+  TElapsedTimeEvent OnElapsedTime;
+
+  // Run state, readable by event handlers.
+  int ExtractedCount() const { return m_extractedCount; }
+  const std::string& StoredName() const { return m_storedName; }
+  const std::string& TargetName() const { return m_targetName; }
+
+  // Creates every missing level of the path (critical-error boxes suppressed, failures ignored); true when
+  // the path then exists as a directory.
+  static bool CreateDirTree(const std::string& path);
+
+ private:
+  class TStopwatch;
+
+  void ArchivePass();
+  void ExtractMember(int index);
+  std::string BuildTarget(const std::string& storedName);
+  bool OverwriteDecision(bool directory);
+  bool PasswordCheck();
+  bool TestPassword(const std::string& password);
+  bool OpenOutput();
+  void CloseOutput();
+  void FinishMember(bool directoryMember, bool opened);
+  void Decode();
+  void CopyStored();
+  void InflateMember();
+
+  int64_t ReadBlock(uint8_t* buffer, int64_t count, bool decipher);
+  int64_t WriteBlock(const uint8_t* buffer, int64_t count, bool decipher);
+  void ReportProgress(int byFile, int byArchive);
+  void ReportMemberProgress();
+  // Fatal error: fires OnError, then raises E_RAISE unless the run is cancelled.
+  void RaiseError(const std::string& fileName, int code, const std::string& extendedMsg,
+                  const std::string& volumeName);
+  void AdvanceArchiveProgress(int64_t bytes);
+  void LoseCount();
+
+  platform::Ui* m_ui;
+  std::string m_extractDir;
+  std::string m_scratchDir;
+  std::vector<std::string> m_passwords;
+  int m_zipCmntBufSize = 32767;
+
+  // Run state.
+  std::unique_ptr<TFileStream32> m_archive;
+  std::unique_ptr<TStopwatch> m_stopwatch;
+  int m_extractedCount = 0;
+  std::string m_targetName;
+  std::string m_tempName;
+  TMemberHeader m_header;
+  TMemberInfo m_member;
+  bool m_encrypted = false;
+  bool m_passwordFailed = false;
+  std::string m_password;
+  TZipCipher m_memberCipher;
+  uint8_t m_encryptionHeader[12] = {};
+  uint32_t m_runningCrc = 0;
+  int64_t m_inputRemaining = 0;
+  int64_t m_memberWritten = 0;
+  int64_t m_archiveRemaining = 0;
+  int64_t m_archiveTotal = 0;
+  std::unique_ptr<TFileStream32> m_output;
+  // The member cannot pass its check: it failed to open, to decode, was cut, or sent too many bytes.
+  bool m_memberFailed = false;
+  // The member counts in ExtractedCount (until it fails).
+  bool m_memberCounted = false;
+};

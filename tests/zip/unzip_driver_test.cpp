@@ -1,0 +1,322 @@
+// The extraction driver on archives built byte by byte: unsafe names, failing members, overwrite rules,
+// cancellation, passwords, the scratch directory question and Unix modes.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "platform/files.h"
+#include "platform/headless/headless_ui.h"
+#include "unzip_test_run.h"
+#include "zip/messages.h"
+#include "zip_test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using ziptest::BuildZip;
+using ziptest::Member;
+using ziptest::TempDir;
+
+Member Stored(const std::string& name, const std::string& data) {
+  Member m;
+  m.Name = name;
+  m.Data = data;
+  m.Method = 0;
+  return m;
+}
+
+Member Deflated(const std::string& name, const std::string& data) {
+  Member m;
+  m.Name = name;
+  m.Data = data;
+  return m;
+}
+
+std::string BigText(size_t size) {
+  std::string text;
+  for (size_t i = 0; text.size() < size; ++i) text += "line " + std::to_string(i * 7919 % 100003) + "\n";
+  text.resize(size);
+  return text;
+}
+
+TEST(UnZipDriverTest, NamesLeavingTheExtractDirectoryAreNotWritten) {
+  TempDir temp;
+  const std::string archive = temp.Write("escape.zip", BuildZip({
+      Stored("../evil1.txt", "x"),
+      Stored("a/../../evil2.txt", "x"),
+      Stored("..\\evil3.txt", "x"),         // the foreign separator is a separator too
+      Stored("a\\..\\..\\evil4.txt", "x"),
+      Stored("/abs.txt", "inside"),          // absolute: made relative
+      Stored("C:\\drive.txt", "inside"),     // drive letter: dropped
+      Stored("a/../fine.txt", "inside"),     // ".." that stays inside is fine
+  }));
+  TUnZip unzip;
+  const ziptest::RunResult run = ziptest::ExtractAll(unzip, archive, (temp.Path() / "out").string());
+  EXPECT_EQ(run.Count, 3);
+  EXPECT_EQ(run.CountOf(zipmsg::kUnsafeMemberName), 4);
+  EXPECT_EQ(run.Errors.size(), 4u);
+  const auto files = ziptest::FilesBelow(temp.Path());
+  const std::map<std::string, std::string> expected = {
+      {"escape.zip", ziptest::ReadFile(archive)},
+      {"out/abs.txt", "inside"},
+      {"out/drive.txt", "inside"},
+      {"out/fine.txt", "inside"},
+  };
+  EXPECT_EQ(files, expected);
+}
+
+TEST(UnZipDriverTest, FailingMembersLeaveTheOldFileAndAreNotCounted) {
+  struct Case {
+    const char* What;
+    Member Bad;
+    int Code;
+  };
+  Member wrongCrc = Deflated("target.txt", "new content");
+  wrongCrc.DeclaredCrc = 0x12345678;
+  Member tooLong = Stored("target.txt", "0123456789");
+  tooLong.DeclaredUncompressedSize = 5;  // ten bytes of data for a member declared as five
+  Member unsupported = Stored("target.txt", "new content");
+  unsupported.Method = 12;
+  Member truncatedDeflate = Deflated("target.txt", BigText(100000));
+  truncatedDeflate.DeclaredUncompressedSize = 50000;
+  const Case cases[] = {
+      {"CRC mismatch", wrongCrc, zipmsg::kFileFailsCrcCheck},
+      {"more data than declared", tooLong, zipmsg::kFileFailsCrcCheck},
+      {"declared size cuts the data", truncatedDeflate, zipmsg::kFileFailsCrcCheck},
+      {"method 12", unsupported, zipmsg::kUnsupportedCompressionMethod},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.What);
+    TempDir temp;
+    const std::string archive = temp.Write("a.zip", BuildZip({c.Bad, Stored("other.txt", "fine")}));
+    temp.Write("out/target.txt", "old content");
+    TUnZip unzip;
+    const ziptest::RunResult run = ziptest::ExtractAll(unzip, archive, (temp.Path() / "out").string());
+    EXPECT_EQ(run.Count, 1);
+    EXPECT_GE(run.CountOf(c.Code), 1);
+    const std::map<std::string, std::string> expected = {{"target.txt", "old content"}, {"other.txt", "fine"}};
+    EXPECT_EQ(ziptest::FilesBelow(temp.Path() / "out"), expected);
+  }
+}
+
+TEST(UnZipDriverTest, StoredCrcEqualToTheComplementPasses) {
+  TempDir temp;
+  Member m = Deflated("x.txt", "complemented");
+  m.DeclaredCrc = ~ziptest::Crc32("complemented");
+  const std::string archive = temp.Write("a.zip", BuildZip({m}));
+  TUnZip unzip;
+  const ziptest::RunResult run = ziptest::ExtractAll(unzip, archive, temp.Text());
+  EXPECT_EQ(run.Count, 1);
+  EXPECT_TRUE(run.Errors.empty());
+  EXPECT_EQ(ziptest::ReadFile(temp.Path() / "x.txt"), "complemented");
+}
+
+TEST(UnZipDriverTest, SelectionAndOverwriteSettings) {
+  TempDir temp;
+  const std::string archive = temp.Write("a.zip", BuildZip({Stored("a.txt", "new"), Stored("b.txt", "new")}));
+  {
+    TUnZip unzip;
+    unzip.FileSpec().push_back("");  // no usable line: nothing selected
+    EXPECT_EQ(ziptest::ExtractAll(unzip, archive, (temp.Path() / "none").string()).Count, 0);
+    EXPECT_FALSE(fs::exists(temp.Path() / "none" / "a.txt"));
+  }
+  {
+    TUnZip unzip;
+    unzip.FileSpec().push_back("*.*");
+    unzip.SetArchiveFile(archive);
+    unzip.SetExtractDir((temp.Path() / "skip").string());
+    unzip.OverwriteMode = TOverwriteMode::omSkip;  // without ConfirmOverwrites: skips even new files
+    EXPECT_EQ(unzip.Extract(), 0);
+    EXPECT_FALSE(fs::exists(temp.Path() / "skip" / "a.txt"));
+  }
+  {
+    // A read-only target is not replaced; the other member is.
+    temp.Write("ro/a.txt", "old");
+    temp.Write("ro/b.txt", "old");
+    ASSERT_TRUE(platform::SetAttributes((temp.Path() / "ro" / "a.txt").string(), platform::kAttrReadOnly));
+    TUnZip unzip;
+    const ziptest::RunResult run = ziptest::ExtractAll(unzip, archive, (temp.Path() / "ro").string());
+    EXPECT_EQ(run.Count, 1);
+    EXPECT_EQ(run.CountOf(zipmsg::kErrorOpeningFile), 1);
+    EXPECT_EQ(ziptest::ReadFile(temp.Path() / "ro" / "a.txt"), "old");
+    EXPECT_EQ(ziptest::ReadFile(temp.Path() / "ro" / "b.txt"), "new");
+  }
+}
+
+TEST(UnZipDriverTest, ConfirmOverwritesAsksOnFileExistsOrReportsItsAbsence) {
+  TempDir temp;
+  const std::string archive = temp.Write("a.zip", BuildZip({Stored("a.txt", "new")}));
+  temp.Write("out/a.txt", "old");
+  {
+    TUnZip unzip;
+    unzip.ConfirmOverwrites = true;
+    const ziptest::RunResult run = ziptest::ExtractAll(unzip, archive, (temp.Path() / "out").string());
+    EXPECT_EQ(run.Count, 0);
+    ASSERT_EQ(run.CountOf(zipmsg::kRequiredEventNotAssigned), 1);
+    EXPECT_EQ(run.Errors[0].ExtendedMsg, "OnFileExists");
+    EXPECT_EQ(ziptest::ReadFile(temp.Path() / "out" / "a.txt"), "old");
+  }
+  {
+    TUnZip unzip;
+    unzip.ConfirmOverwrites = true;
+    const std::string renamed = (temp.Path() / "out" / "renamed.txt").string();
+    unzip.OnFileExists = [&renamed](TUnBase&, const std::string&, std::string& newName, TOverwriteMode& mode) {
+      newName = renamed;
+      mode = TOverwriteMode::omOverwrite;
+    };
+    const ziptest::RunResult run = ziptest::ExtractAll(unzip, archive, (temp.Path() / "out").string());
+    EXPECT_EQ(run.Count, 1);
+    EXPECT_EQ(ziptest::ReadFile(temp.Path() / "out" / "a.txt"), "old");
+    EXPECT_EQ(ziptest::ReadFile(renamed), "new");
+  }
+}
+
+TEST(UnZipDriverTest, CancelFromOnProgressStopsAndKeepsTheOldFile) {
+  TempDir temp;
+  const std::string archive =
+      temp.Write("a.zip", BuildZip({Stored("big.txt", BigText(200000)), Deflated("next.txt", "never")}));
+  temp.Write("out/big.txt", "old");
+  TUnZip unzip;
+  int progressCalls = 0;
+  unzip.OnProgress = [&progressCalls](TUnBase& sender, uint8_t, uint8_t) {
+    if (++progressCalls == 1) sender.SetCancel(true);
+  };
+  const ziptest::RunResult run = ziptest::ExtractAll(unzip, archive, (temp.Path() / "out").string());
+  EXPECT_EQ(progressCalls, 1);
+  EXPECT_EQ(run.Count, 0);
+  ASSERT_FALSE(run.Errors.empty());
+  for (const auto& e : run.Errors) EXPECT_EQ(e.Code, zipmsg::kUserCanceled);
+  const std::map<std::string, std::string> expected = {{"big.txt", "old"}};
+  EXPECT_EQ(ziptest::FilesBelow(temp.Path() / "out"), expected);
+}
+
+TEST(UnZipDriverTest, ProgressReachesOneHundredAndProcessesMessages) {
+  TempDir temp;
+  const std::string archive =
+      temp.Write("a.zip", BuildZip({Stored("s.txt", BigText(70000)), Deflated("d.txt", BigText(90000))}));
+  platform::HeadlessUi ui;
+  TUnZip unzip(&ui);
+  std::vector<std::pair<int, int>> reports;
+  unzip.OnProgress = [&reports](TUnBase&, uint8_t byFile, uint8_t byArchive) { reports.emplace_back(byFile, byArchive); };
+  EXPECT_EQ(ziptest::ExtractAll(unzip, archive, temp.Text()).Count, 2);
+  ASSERT_GE(reports.size(), 6u);  // 3 stored chunks, 3 inflated chunks
+  EXPECT_EQ(reports.back(), std::make_pair(100, 100));
+  for (size_t i = 1; i < reports.size(); ++i) EXPECT_GE(reports[i].second, reports[i - 1].second);
+  EXPECT_GE(ui.Turns(), static_cast<int>(reports.size()));
+}
+
+TEST(UnZipDriverTest, PasswordsFromTheListAndFromOnGetPassword) {
+  TempDir temp;
+  Member a = Deflated("a.txt", BigText(5000));
+  a.Password = "pw";
+  Member b = Stored("b.txt", "stored secret");
+  b.Password = "pw";
+  b.DataDescriptor = true;  // the check byte comes from the DOS time
+  const std::string archive = temp.Write("a.zip", BuildZip({a, b}));
+  {
+    TUnZip unzip;
+    unzip.Passwords() = {"wrong", "pw"};
+    const ziptest::RunResult run = ziptest::ExtractAll(unzip, archive, (temp.Path() / "list").string());
+    EXPECT_EQ(run.Count, 2);
+    EXPECT_TRUE(run.Errors.empty());
+    EXPECT_EQ(ziptest::ReadFile(temp.Path() / "list" / "a.txt"), BigText(5000));
+    EXPECT_EQ(ziptest::ReadFile(temp.Path() / "list" / "b.txt"), "stored secret");
+  }
+  {
+    TUnZip unzip;
+    std::vector<std::string> answers = {"nope", "pw"};
+    int asked = 0;
+    unzip.OnGetPassword = [&](TUnBase&, const std::string&, std::string& password, bool&) {
+      password = answers[static_cast<size_t>(asked++)];
+    };
+    const ziptest::RunResult run = ziptest::ExtractAll(unzip, archive, (temp.Path() / "asked").string());
+    EXPECT_EQ(run.Count, 2);
+    EXPECT_EQ(asked, 2);  // the accepted answer serves the second member too
+    ASSERT_EQ(run.CountOf(zipmsg::kInvalidPassword), 1);
+    EXPECT_EQ(run.Errors[0].ExtendedMsg, "nope");
+    EXPECT_EQ(unzip.Passwords(), std::vector<std::string>{"pw"});
+  }
+  {
+    TUnZip unzip;
+    unzip.OnGetPassword = [](TUnBase&, const std::string&, std::string&, bool& tryAgain) { tryAgain = false; };
+    const ziptest::RunResult run = ziptest::ExtractAll(unzip, archive, (temp.Path() / "refused").string());
+    EXPECT_EQ(run.Count, 0);
+    ASSERT_GE(run.CountOf(zipmsg::kInvalidPassword), 1);
+    EXPECT_EQ(run.Errors[0].ExtendedMsg, "User canceled");
+    EXPECT_FALSE(fs::exists(temp.Path() / "refused" / "a.txt"));
+  }
+}
+
+TEST(UnZipDriverTest, ScratchDirConfirmation) {
+  TempDir temp;
+  const std::string missing = (temp.Path() / "scratch" / "deep").string();
+  {
+    platform::HeadlessUi ui;
+    TUnZip unzip(&ui);
+    unzip.SetScratchDir(missing);
+    ASSERT_EQ(ui.LinesStartingWith("confirm").size(), 1u);
+    EXPECT_NE(ui.Log().back().find("Directory does not exist... Create?\r\r" + missing), std::string::npos);
+    EXPECT_TRUE(fs::is_directory(missing));
+    EXPECT_EQ(unzip.ScratchDir(), missing + platform::kPathSeparator);
+  }
+  {
+    platform::HeadlessUi ui;
+    ui.SetConfirmAnswer(false);
+    TUnZip unzip(&ui);
+    const std::string refused = (temp.Path() / "refused").string();
+    unzip.SetScratchDir(refused);
+    EXPECT_FALSE(fs::exists(refused));
+    EXPECT_EQ(unzip.ScratchDir(), platform::TempDirectory());
+  }
+  {
+    TUnZip unzip;  // no user interface: the question answers itself with Yes
+    const std::string created = (temp.Path() / "quiet").string();
+    unzip.SetScratchDir(created);
+    EXPECT_TRUE(fs::is_directory(created));
+  }
+}
+
+TEST(UnZipDriverTest, FailuresOfTheRunItself) {
+  TempDir temp;
+  {
+    TUnZip unzip;
+    const ziptest::RunResult run = ziptest::ExtractAll(unzip, (temp.Path() / "missing.zip").string(), temp.Text());
+    EXPECT_EQ(run.Count, 0);
+    EXPECT_EQ(run.CountOf(zipmsg::kFileNotFound), 1);
+    EXPECT_EQ(unzip.ArcType(), TArcType::atNA);
+    EXPECT_TRUE(unzip.ArchiveFile().empty());
+  }
+  {
+    TUnZip unzip;
+    const std::string text = temp.Write("notes.zip", std::string(5000, 'n'));
+    const ziptest::RunResult run = ziptest::ExtractAll(unzip, text, temp.Text());
+    EXPECT_EQ(run.Count, 0);
+    EXPECT_TRUE(run.Errors.empty());
+    EXPECT_EQ(unzip.ArcType(), TArcType::atNA);
+  }
+}
+
+#ifndef _WIN32
+TEST(UnZipDriverTest, UnixModesKeepOnlyPermissionBits) {
+  TempDir temp;
+  Member setuid = Stored("tool", "#!/bin/sh\n");
+  setuid.VersionMadeBy = 0x0314;
+  setuid.ExternalAttributes = (0104755u << 16);
+  Member link = Stored("link", "/etc/passwd");
+  link.VersionMadeBy = 0x0314;
+  link.ExternalAttributes = (0120777u << 16);
+  Member readOnly = Stored("ro.txt", "r");
+  readOnly.VersionMadeBy = 0x0314;
+  readOnly.ExternalAttributes = (0100444u << 16);
+  const std::string archive = temp.Write("a.zip", BuildZip({setuid, link, readOnly}));
+  TUnZip unzip;
+  EXPECT_EQ(ziptest::ExtractAll(unzip, archive, temp.Text()).Count, 3);
+  EXPECT_EQ(fs::status(temp.Path() / "tool").permissions() & fs::perms::mask, static_cast<fs::perms>(0755));
+  EXPECT_FALSE(fs::is_symlink(temp.Path() / "link"));
+  EXPECT_EQ(ziptest::ReadFile(temp.Path() / "link"), "/etc/passwd");
+  EXPECT_EQ(fs::status(temp.Path() / "link").permissions() & fs::perms::others_write, fs::perms::none);
+  EXPECT_EQ(fs::status(temp.Path() / "ro.txt").permissions() & fs::perms::mask, static_cast<fs::perms>(0444));
+}
+#endif
+
+}  // namespace
