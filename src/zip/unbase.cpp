@@ -369,9 +369,7 @@ int TUnBase::ListLocalMembers(TStream32& stream) {
       TMemberLocation location;
       location.StartDisk = 1;
       location.LocalHeaderPosition = position;
-      // A local header carries no attributes; a name ending in a separator is still a directory, and is
-      // made one here so that it is not opened as a file.
-      location.ExternalAttributes = m_storedName.back() == platform::kPathSeparator ? platform::kAttrDirectory : 0;
+      location.ExternalAttributes = 0;  // a local header carries none
       m_members.Add(location, nullptr);
       m_maxDosDateTime = std::max(m_maxDosDateTime, header.DosDateTime);
       m_totalCompressed += header.CompressedSize.Value();

@@ -237,7 +237,9 @@ void TUnZip::ExtractMember(int index) {
   m_targetName = BuildTarget(m_storedName);
 
   uint32_t attributes = m_header.ExternalAttributes;
-  bool directory = (attributes & platform::kAttrDirectory) != 0;
+  // A name ending in a separator cannot be written as a file, whatever attributes its writer gave it.
+  bool directory = (attributes & platform::kAttrDirectory) != 0 ||
+                   (!m_targetName.empty() && m_targetName.back() == platform::kPathSeparator);
   // A name that would write outside the extract directory (".." components), or open a device or a
   // stream on Windows, is refused before anything else happens to it.
   if (!m_targetName.empty() && !TargetStaysInside(m_extractDir, m_targetName, TTargetRules::Native())) {

@@ -171,6 +171,34 @@ TEST(UnZipDriverTest, ConfirmOverwritesAsksOnFileExistsOrReportsItsAbsence) {
   }
 }
 
+TEST(UnZipDriverTest, EventsOfARun) {
+  TempDir temp;
+  const std::string archive =
+      temp.Write("a.zip", BuildZip({Stored("dir/", ""), Stored("a.txt", "a"), Stored("b.txt", "b")}));
+  std::vector<std::string> events;  // "dir/" has no directory attribute: its name alone makes it one
+  TUnZip unzip;
+  unzip.OnActivate = [&](TUnBase&) { events.push_back("activate"); };
+  unzip.OnDeactivate = [&](TUnBase&) { events.push_back("deactivate"); };
+  unzip.OnElapsedTime = [&](TUnBase&, float seconds) { events.push_back(seconds >= 0 ? "elapsed" : "negative"); };
+  unzip.OnRenameFile = [&](TUnBase&, const std::string& name, std::string& newName) {
+    if (name.find("b.txt") != std::string::npos) newName = (temp.Path() / "renamed" / "b2.txt").string();
+  };
+  unzip.OnBegin = [&](TUnBase&, const std::string& name, int count, bool& extract) {
+    events.push_back("begin " + fs::path(name).filename().string() + " " + std::to_string(count));
+    extract = name.find("skipped") == std::string::npos;
+  };
+  unzip.OnEnd = [&](TUnBase&, const std::string& name, bool pass) {
+    events.push_back("end " + fs::path(name).filename().string() + (pass ? " pass" : " fail"));
+  };
+  const ziptest::RunResult run = ziptest::ExtractAll(unzip, archive, (temp.Path() / "out").string());
+  EXPECT_EQ(run.Count, 2);
+  const std::vector<std::string> expected = {"activate", "end  pass", "begin a.txt 1", "end a.txt pass",
+                                             "begin b2.txt 2", "end b2.txt pass", "elapsed", "deactivate"};
+  EXPECT_EQ(events, expected);
+  EXPECT_EQ(ziptest::ReadFile(temp.Path() / "renamed" / "b2.txt"), "b");
+  EXPECT_FALSE(fs::exists(temp.Path() / "out" / "dir"));  // CreateStoredDirs is off by default
+}
+
 TEST(UnZipDriverTest, CancelFromOnProgressStopsAndKeepsTheOldFile) {
   TempDir temp;
   const std::string archive =
