@@ -4,6 +4,12 @@
 
 #include <filesystem>
 
+#ifndef _WIN32
+#include <sys/resource.h>
+
+#include <csignal>
+#endif
+
 #include "platform/files.h"
 #include "platform/headless/headless_ui.h"
 #include "unzip_test_run.h"
@@ -325,6 +331,46 @@ TEST(UnZipDriverTest, FailuresOfTheRunItself) {
 }
 
 #ifndef _WIN32
+// A file size limit makes writes fail as a full disk does (the platform maps EFBIG to error 112).
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    getrlimit(RLIMIT_FSIZE, &m_previous);
+    m_previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit = m_previous;
+    limit.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~FileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &m_previous);
+    std::signal(SIGXFSZ, m_previousHandler);
+  }
+
+ private:
+  rlimit m_previous{};
+  void (*m_previousHandler)(int) = nullptr;
+};
+
+TEST(UnZipDriverTest, DiskFullIsFatalForTheMemberAndZeroesTheCount) {
+  TempDir temp;
+  const std::string archive = temp.Write(
+      "a.zip", BuildZip({Stored("small.txt", "small"), Stored("big.txt", BigText(300000)), Stored("after.txt", "z")}));
+  temp.Write("out/big.txt", "old");
+  platform::HeadlessUi ui;
+  TUnZip unzip(&ui);
+  ziptest::RunResult run;
+  {
+    FileSizeLimit limit(100000);
+    run = ziptest::ExtractAll(unzip, archive, (temp.Path() / "out").string());
+  }
+  EXPECT_EQ(run.CountOf(zipmsg::kDiskFull), 1);
+  EXPECT_EQ(run.Count, 1);  // zeroed by the full disk; the member after it counts again
+  EXPECT_EQ(ui.LinesStartingWith("box").size(), 1u);
+  EXPECT_NE(ui.LinesStartingWith("box")[0].find("Disk full"), std::string::npos);
+  const std::map<std::string, std::string> expected = {{"small.txt", "small"}, {"big.txt", "old"}, {"after.txt", "z"}};
+  EXPECT_EQ(ziptest::FilesBelow(temp.Path() / "out"), expected);
+}
+
 TEST(UnZipDriverTest, UnixModesKeepOnlyPermissionBits) {
   TempDir temp;
   Member setuid = Stored("tool", "#!/bin/sh\n");
