@@ -387,8 +387,7 @@ TUnBase::TMemberHeader TUnBase::ReadLocalHeader(TStream32& stream, int index) {
   const TMemberLocation& location = m_members.Location(index);
   uint8_t bytes[ziprec::kLocalHeaderSize] = {};
   const int64_t got = stream.ReadAt(location.LocalHeaderPosition, bytes, sizeof bytes);
-  const SignatureForm form = ziprec::LocalSignature(bytes);
-  member.Readable = got == ziprec::kLocalHeaderSize && form != SignatureForm::None;
+  const SignatureForm form = got == ziprec::kLocalHeaderSize ? ziprec::LocalSignature(bytes) : SignatureForm::None;
   if (form == SignatureForm::Enciphered) ziprec::DecipherRecordBody(bytes, ziprec::kLocalHeaderSize - 4);
   member.Local = ziprec::ParseLocalHeader(bytes);
   const int64_t namePosition = location.LocalHeaderPosition + ziprec::kLocalHeaderSize;

@@ -197,10 +197,12 @@ void TUnZip::ArchivePass() {
         try {
           ExtractMember(i);
         } catch (...) {
-          // A member's failure has been reported (or is judged by its check); the next member goes on.
+          // Raised by an event handler or out of memory: the member is abandoned, the next one goes on.
         }
-        if (m_output) CloseOutput();
+        // A member abandoned half-way leaves its temporary file: it was not written, so it does not count.
+        m_output.reset();
         if (!m_tempName.empty()) {
+          LoseCount();
           platform::DeleteFileAt(m_tempName);
           m_tempName.clear();
         }

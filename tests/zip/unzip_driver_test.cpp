@@ -224,6 +224,22 @@ TEST(UnZipDriverTest, CancelFromOnProgressStopsAndKeepsTheOldFile) {
   EXPECT_EQ(ziptest::FilesBelow(temp.Path() / "out"), expected);
 }
 
+TEST(UnZipDriverTest, AHandlerThatRaisesAbandonsOnlyItsMember) {
+  TempDir temp;
+  const std::string archive =
+      temp.Write("a.zip", BuildZip({Stored("big.txt", BigText(100000)), Deflated("next.txt", "next")}));
+  temp.Write("out/big.txt", "old");
+  TUnZip unzip;
+  int calls = 0;
+  unzip.OnProgress = [&calls](TUnBase&, uint8_t, uint8_t) {
+    if (++calls == 1) throw std::runtime_error("handler failed");
+  };
+  const ziptest::RunResult run = ziptest::ExtractAll(unzip, archive, (temp.Path() / "out").string());
+  EXPECT_EQ(run.Count, 1);
+  const std::map<std::string, std::string> expected = {{"big.txt", "old"}, {"next.txt", "next"}};
+  EXPECT_EQ(ziptest::FilesBelow(temp.Path() / "out"), expected);
+}
+
 TEST(UnZipDriverTest, ProgressReachesOneHundredAndProcessesMessages) {
   TempDir temp;
   const std::string archive =
