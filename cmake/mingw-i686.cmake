@@ -13,6 +13,10 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# Tests run under Wine through CTest.
+# The program is one static file: take zlib's static library, not the import library of zlib1.dll.
+set(ZLIB_USE_STATIC_LIBS ON)
+
+# Tests run under Wine through CTest, in a Wine prefix inside the build directory (made on first use).
 find_program(WINE_EXECUTABLE wine REQUIRED)
-set(CMAKE_CROSSCOMPILING_EMULATOR ${WINE_EXECUTABLE})
+set(CMAKE_CROSSCOMPILING_EMULATOR
+    ${CMAKE_CURRENT_LIST_DIR}/wine-run.sh ${WINE_EXECUTABLE} ${CMAKE_BINARY_DIR}/wineprefix)

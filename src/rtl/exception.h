@@ -15,3 +15,9 @@ class EConvertError : public Exception {
  public:
   using Exception::Exception;
 };
+
+// An operation that the object's state does not allow (for example a range that would invert).
+class EInvalidOperation : public Exception {
+ public:
+  using Exception::Exception;
+};

@@ -2,7 +2,8 @@
 // The decoders of the compression methods that the extraction driver does not copy itself. Each takes its
 // input through the context's ReadBlock (positioned at the member's first compressed byte, after any
 // encryption header) and writes every output byte through WriteBlock. Results are informational: the
-// driver's CRC check judges the data.
+// driver's CRC check judges the data. No decoder writes more than the member's declared uncompressed size,
+// and each counts what it writes off *context.ArchiveRemaining.
 #include "zip/decode_context.h"
 
 // Inflate64 status values.

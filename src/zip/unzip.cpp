@@ -508,13 +508,21 @@ void TUnZip::Decode() {
       case 8:
         InflateMember();
         break;
-      // ---- Decoders written separately (zip/decoders.h). Until they are merged, their methods are
-      // reported as unsupported by the default branch below. To switch them on, put these cases back:
-      //   case 1: Unshrink(m_member, context); break;
-      //   case 2: case 3: case 4: case 5: Unreduce(m_member, context); break;
-      //   case 6: Explode(m_member, context); break;
-      //   case 9: Inflate64(m_member, context, true); break;
-      // ----
+      case 1:
+        Unshrink(m_member, context);
+        break;
+      case 2:
+      case 3:
+      case 4:
+      case 5:
+        Unreduce(m_member, context);
+        break;
+      case 6:
+        Explode(m_member, context);
+        break;
+      case 9:
+        Inflate64(m_member, context, true);
+        break;
       default:
         ReportError(m_targetName, std::string(), zipmsg::kUnsupportedCompressionMethod, m_volumeName);
         m_memberFailed = true;

@@ -1,0 +1,39 @@
+# Front door. `make demo` runs the updater against a local server; `make test` builds and runs every test:
+# native, with AddressSanitizer and UndefinedBehaviorSanitizer, and the Windows build under Wine.
+JOBS ?= $(shell nproc)
+
+.PHONY: all build demo test test-native test-sanitize test-windows deps clean
+
+all: build
+
+deps:
+	tools/install-deps.sh test
+
+build:
+	tools/install-deps.sh demo
+	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build build -j$(JOBS)
+
+demo: build
+	tools/demo.sh build/updater
+
+test: deps test-native test-sanitize test-windows
+	@echo "All test runs passed."
+
+test-native:
+	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build build -j$(JOBS)
+	cd build && ctest --output-on-failure
+
+test-sanitize:
+	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DUPDATER_SANITIZE=ON
+	cmake --build build-asan -j$(JOBS)
+	cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure
+
+test-windows:
+	cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release
+	cmake --build build-win -j$(JOBS)
+	cd build-win && ctest --output-on-failure
+
+clean:
+	rm -rf build build-asan build-win

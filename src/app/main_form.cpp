@@ -1,0 +1,188 @@
+#include "app/main_form.h"
+
+#include "app/main_form_layout.h"
+#include "app/message_boxes.h"
+#include "app/path_helpers.h"
+#include "app/user_texts.h"
+#include "platform/codepage.h"
+#include "platform/files.h"
+#include "platform/process.h"
+#include "rtl/sysutils.h"
+
+namespace {
+
+// Raised inside a guarded stage when the update must not go on although nothing below raised.
+class EUpdateStageFailed : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+bool IsZipArchive(TArcType type) {
+  return type == TArcType::atZip || type == TArcType::atZipExe || type == TArcType::atJar ||
+         type == TArcType::atJarExe;
+}
+
+}  // namespace
+
+TfMain::TfMain(platform::Ui& ui, std::vector<std::string> arguments)
+    : m_ui(ui),
+      m_arguments(std::move(arguments)),
+      m_pg(ui, layout::kProgressMin, layout::kProgressMax, layout::kProgressPosition),
+      m_timer1(ui),
+      m_idAntiFreeze1(ui),
+      m_unZip1(&ui) {
+  m_timer1.OnTimer = [this] { Timer1Timer(); };
+
+  m_idHTTP.SetMaxLineAction(maException);
+  m_idHTTP.SetRecvBufferSize(layout::kRecvBufferSize);
+  m_idHTTP.AllowCookies = true;
+  m_idHTTP.HTTPOptions = hoForceEncodeParams;
+  m_idHTTP.ProxyParams.BasicAuthentication = false;
+  m_idHTTP.ProxyParams.SetProxyPort(0);
+  TIdHTTPRequest& request = m_idHTTP.Request();
+  request.ContentLength = -1;
+  request.ContentRangeStart = 0;
+  request.ContentRangeEnd = 0;
+  request.ContentType = "text/html";
+  request.Accept = TIdRequestHeaderInfo::kDefaultAccept;
+  request.BasicAuthentication = false;
+  request.UserAgent = TIdRequestHeaderInfo::kDefaultUserAgent;
+  m_idHTTP.OnWorkBegin = [this](TIdComponent*, TWorkMode, int32_t max) { IdHTTPWorkBegin(max); };
+  m_idHTTP.OnWork = [this](TIdComponent*, TWorkMode, int32_t count) { IdHTTPWork(count); };
+  m_idHTTP.OnWorkEnd = [this](TIdComponent*, TWorkMode) { IdHTTPWorkEnd(); };
+
+  m_idAntiFreeze1.SetIdleTimeOut(layout::kIdleTimeOut);
+  m_unZip1.CpuType = TCpuType::cptAuto;
+
+  m_ui.CreateWindow(MainFormLayout(), *this);
+  FormCreate();
+}
+
+TfMain::~TfMain() { m_timer1.SetEnabled(false); }
+
+void TfMain::FormCreate() {
+  if (m_arguments.size() < 5) {
+    ShowError(m_ui, m_ui.Handle(), texts::kNotStandalone);
+    m_ui.Terminate();
+    return;
+  }
+  m_values.UpdateUrl = Trim(m_arguments[0]);
+  m_values.ExtractPath = Trim(m_arguments[1]);
+  m_values.ArchiveName = m_arguments[2];
+  m_values.RunProgram = m_arguments[3];
+  m_values.DownloadPath = m_arguments[4];
+  if (m_arguments.size() == 6) {
+    m_ui.SetCaption(platform::SystemToUtf8(m_arguments[5]));
+    m_ui.SetApplicationTitle(m_ui.Caption());
+  }
+  m_timer1.SetEnabled(true);
+  m_ui.ShowCentred();
+}
+
+void TfMain::Fail(const char* text) {
+  ShowError(m_ui, m_ui.Handle(), text);
+  m_ui.Terminate();
+}
+
+void TfMain::Timer1Timer() {
+  ++m_timer1.Tag;
+  if (m_timer1.Tag <= 1) return;  // the update starts on the second tick
+  m_timer1.SetEnabled(false);
+
+  if (DownloadAndSave() == Stage::Failed) return;
+  if (m_cancelled) {
+    // A cancel during the download ends the update: nothing was saved, nothing is extracted or started.
+    m_ui.ProcessMessages();
+    m_ui.Terminate();
+    return;
+  }
+  m_ui.SetLabelText(platform::GbkToUtf8(texts::kExtracting));
+  if (ExtractArchive() == Stage::Failed) return;
+
+  if (!m_cancelled) {
+    ShowInfo(m_ui, m_ui.Handle(), texts::kUpgradeComplete);
+    platform::DeleteFileAt(JoinPath(m_values.ExtractPath, m_values.ArchiveName, false));
+    if (!m_values.RunProgram.empty()) {
+      const std::string program = JoinPath(m_values.ExtractPath, m_values.RunProgram, false);
+      // A path that names an existing file is started as that file, so that blanks in it cannot start a
+      // different program; any other text may carry arguments and is used as written.
+      if (platform::FileExists(program)) {
+        platform::StartProgramFile(program);
+      } else {
+        platform::StartCommandLine(program);
+      }
+    }
+  }
+  m_ui.ProcessMessages();
+  m_ui.Terminate();
+}
+
+TfMain::Stage TfMain::DownloadAndSave() {
+  // The download buffer lives exactly as long as this stage, on every path out of it.
+  TMemoryStream buffer;
+  m_ui.SetLabelText(platform::GbkToUtf8(texts::kDownloading));
+  try {
+    m_idHTTP.Get(m_values.UpdateUrl, buffer);
+    const TIdHTTPResponse& response = m_idHTTP.Response();
+    // A body cut short of its announced length is a failed download, not an update to install.
+    if (response.ContentLength > 0 && buffer.Size() < response.ContentLength && !m_cancelled) {
+      throw EUpdateStageFailed("body shorter than its Content-Length");
+    }
+  } catch (...) {
+    if (m_cancelled) return Stage::Done;
+    Fail(texts::kDownloadFailed);
+    return Stage::Failed;
+  }
+  if (m_cancelled) return Stage::Done;
+  try {
+    CreateDirChain(m_values.DownloadPath);
+    buffer.SaveToFile(JoinPath(m_values.DownloadPath, m_values.ArchiveName, false));
+  } catch (...) {
+    Fail(texts::kSaveFailed);
+    return Stage::Failed;
+  }
+  return Stage::Done;
+}
+
+TfMain::Stage TfMain::ExtractArchive() {
+  // The extractor reports its failures through its error event and never raises; an update whose
+  // extraction reported any error, or whose download is no archive at all, must not announce success.
+  bool errorReported = false;
+  m_unZip1.OnError = [&errorReported](TUnBase&, const std::string&, const std::string&, const std::string&, int) {
+    errorReported = true;
+  };
+  try {
+    m_unZip1.OverwriteMode = TOverwriteMode::omOverwrite;
+    m_unZip1.SetScratchDir(m_values.ExtractPath);
+    m_unZip1.FileSpec().push_back("*.*");
+    m_unZip1.SetExtractDir(m_values.ExtractPath);
+    m_unZip1.SetArchiveFile(JoinPath(m_values.DownloadPath, m_values.ArchiveName, false));
+    m_unZip1.Extract();
+    if (errorReported || !IsZipArchive(m_unZip1.ArcType())) throw EUpdateStageFailed("extraction failed");
+  } catch (...) {
+    m_unZip1.OnError = nullptr;
+    Fail(texts::kExtractFailed);
+    return Stage::Failed;
+  }
+  m_unZip1.OnError = nullptr;
+  return Stage::Done;
+}
+
+void TfMain::SpeedButton1Click() {
+  m_cancelled = true;
+  m_idHTTP.CloseConnection();
+  m_ui.Terminate();
+}
+
+void TfMain::IdHTTPWorkBegin(int workCountMax) {
+  m_pg.SetMax(workCountMax);
+  m_pg.SetMin(0);
+  m_pg.SetPosition(0);
+}
+
+void TfMain::IdHTTPWork(int workCount) {
+  m_pg.SetPosition(workCount);
+  m_ui.ProcessMessages();
+}
+
+void TfMain::IdHTTPWorkEnd() { m_pg.SetPosition(m_pg.Max()); }

@@ -1,0 +1,65 @@
+#pragma once
+// The updater's only window and the work it drives: start-up checks of the command line, the timer that
+// runs the update on its second tick (download, save, extract, report, start the program), the cancel
+// button and the progress handlers. Everything runs on the user-interface thread; the waits of the download
+// and of the extraction process messages, so the handlers run nested inside the update.
+#include <string>
+#include <vector>
+
+#include "app/progress_bar.h"
+#include "app/timer.h"
+#include "http/http_client.h"
+#include "net/anti_freeze.h"
+#include "platform/ui.h"
+#include "zip/unzip.h"
+
+// The values the program stores from its arguments, set once when the window is created.
+struct TProgramValues {
+  std::string UpdateUrl;     // trimmed
+  std::string ExtractPath;   // trimmed
+  std::string ArchiveName;   // as given
+  std::string RunProgram;    // as given; empty: no program is started
+  std::string DownloadPath;  // as given
+};
+
+class TfMain : public platform::UiListener {
+ public:
+  // Builds the window hidden from its layout with its components, then runs FormCreate with the program's
+  // arguments.
+  TfMain(platform::Ui& ui, std::vector<std::string> arguments);
+  ~TfMain() override;
+
+  void FormCreate();
+  void Timer1Timer();
+  void SpeedButton1Click();
+  void IdHTTPWorkBegin(int workCountMax);
+  void IdHTTPWork(int workCount);
+  void IdHTTPWorkEnd();
+
+  const TProgramValues& Values() const { return m_values; }
+  bool Cancelled() const { return m_cancelled; }
+  TProgressBar& pg() { return m_pg; }
+  TTimer& Timer1() { return m_timer1; }
+  TIdHTTP& IdHTTP() { return m_idHTTP; }
+  TUnZip& UnZip1() { return m_unZip1; }
+
+  void OnTimer() override { Timer1Timer(); }
+  void OnCancelClick() override { SpeedButton1Click(); }
+
+ private:
+  enum class Stage { Done, Failed };
+
+  Stage DownloadAndSave();
+  Stage ExtractArchive();
+  void Fail(const char* text);
+
+  platform::Ui& m_ui;
+  std::vector<std::string> m_arguments;
+  TProgramValues m_values;
+  bool m_cancelled = false;
+  TProgressBar m_pg;
+  TTimer m_timer1;
+  TIdHTTP m_idHTTP;
+  TIdAntiFreeze m_idAntiFreeze1;
+  TUnZip m_unZip1;
+};

@@ -1,0 +1,12 @@
+#include "app/program.h"
+
+#include "app/main_form.h"
+#include "app/user_texts.h"
+#include "platform/codepage.h"
+
+int RunUpdater(platform::Ui& ui, const std::vector<std::string>& arguments) {
+  ui.SetApplicationTitle(platform::GbkToUtf8(texts::kAppTitle));
+  TfMain fMain(ui, arguments);
+  ui.RunMessageLoop();
+  return 0;
+}

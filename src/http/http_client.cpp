@@ -1,0 +1,472 @@
+#include "http/http_client.h"
+
+#include "http/text_search.h"
+#include "rtl/sysutils.h"
+
+namespace {
+
+constexpr const char* kMethodWords[] = {"HEAD ", "GET ", "POST ", "OPTIONS ", "TRACE ", "PUT ", "DELETE ", "CONNECT "};
+
+// Waits, in ms, while the body of a response that is not used is read.
+constexpr int kDrainTimeout = 4000;
+constexpr int kErrorBodyTimeout = 2000;
+
+// A stream that forgets what is written to it.
+class TDiscardStream : public TStream {
+ public:
+  int64_t Read(void*, int64_t) override { return 0; }
+  int64_t Write(const void*, int64_t count) override {
+    m_size += count;
+    return count;
+  }
+  int64_t Seek(int64_t, SeekOrigin) override { return 0; }
+  void SetSize(int64_t) override {}
+
+ private:
+  int64_t m_size = 0;
+};
+
+// Restores the read timeout and the body target when a body read ends, however it ends.
+class BodyReadScope {
+ public:
+  BodyReadScope(TIdTCPConnection& connection, TIdHTTPResponse& response, TStream& target, int timeout)
+      : m_connection(connection),
+        m_response(response),
+        m_savedTarget(response.BodyTarget),
+        m_savedTimeout(connection.ReadTimeout()) {
+    m_response.BodyTarget = &target;
+    m_connection.SetReadTimeout(timeout);
+  }
+  ~BodyReadScope() {
+    m_response.BodyTarget = m_savedTarget;
+    m_connection.SetReadTimeout(m_savedTimeout);
+  }
+  BodyReadScope(const BodyReadScope&) = delete;
+  BodyReadScope& operator=(const BodyReadScope&) = delete;
+
+ private:
+  TIdTCPConnection& m_connection;
+  TIdHTTPResponse& m_response;
+  TStream* m_savedTarget;
+  int m_savedTimeout;
+};
+
+bool IsSuccess(int code) { return code / 100 == 2; }
+
+}  // namespace
+
+int TIdHTTPResponse::StatusCode() const {
+  std::string rest = StatusLine;
+  SplitAt(rest, " ");
+  rest = Trim(rest);
+  return StrToIntDef(SplitAt(rest, " "), -1);
+}
+
+// --- Reading the response
+
+void TIdHTTPProtocol::ReadHeaderBlock() {
+  Response.HeaderLines.Clear();
+  size_t bytes = 0;
+  for (;;) {
+    std::string line;
+    try {
+      line = m_client.ReadLine("\n");
+    } catch (const EIdConnClosedGracefully&) {
+      // A close before any header line is a failed exchange; after some, they stand as the block.
+      if (Response.HeaderLines.Count() == 0) throw;
+      m_client.CloseConnection();
+      break;
+    }
+    if (line.empty()) break;
+    bytes += line.size();
+    if (Response.HeaderLines.Count() >= kMaxHeaderLines || bytes > kMaxHeaderBytes) {
+      throw EIdException(Format("Response header block too large (more than %d lines or %u bytes)",
+                                kMaxHeaderLines, static_cast<unsigned>(kMaxHeaderBytes)));
+    }
+    Response.HeaderLines.Add(line);
+  }
+  Response.ReadFromLines();
+}
+
+int32_t TIdHTTPProtocol::ReadChunkSize() {
+  std::string line = m_client.ReadLine("\n");
+  // Anything that is not hexadecimal (an extension after ";" included) reads as 0 and ends the body.
+  const std::string size = SplitAt(line, " ");
+  return size.empty() ? 0 : StrToIntDef("$" + size, 0);
+}
+
+void TIdHTTPProtocol::ReadBody() {
+  TStream* target = Response.BodyTarget;
+  if (target == nullptr) return;
+  if (Response.ContentLength > 0) {
+    try {
+      m_client.ReadToStream(*target, Response.ContentLength, false);
+    } catch (const EIdConnClosedGracefully&) {
+      // A peer that closes early leaves a short body; callers that need the whole body compare the sizes.
+    }
+  } else if (Response.HeaderLines.ValueOf("Transfer-Encoding").find("chunked") != std::string::npos) {
+    m_client.ReportStatus(hsStatusText, "Chunk Started");
+    for (int32_t size = ReadChunkSize(); size > 0; size = ReadChunkSize()) {
+      m_client.ReadToStream(*target, size, false);
+      m_client.ReadLine("\n");
+    }
+    m_client.ReadLine("\n");  // the line after the last chunk; trailers are not supported
+  } else if (Response.HeaderLines.IndexOfHeader("Content-Length") < 0) {
+    m_client.ReadToStream(*target, -1, true);
+  }
+}
+
+void TIdHTTPProtocol::ReadBodyInto(TStream& target, int timeout) {
+  BodyReadScope scope(m_client, Response, target, timeout);
+  ReadBody();
+}
+
+void TIdHTTPProtocol::FailWithStatus() {
+  TStringStream text;
+  ReadBodyInto(text, kErrorBodyTimeout);
+  throw EIdHTTPProtocolException(Response.StatusCode(), Response.StatusLine, text.DataString());
+}
+
+void TIdHTTPProtocol::DrainBody() {
+  TDiscardStream discard;
+  try {
+    ReadBodyInto(discard, kDrainTimeout);
+  } catch (const std::exception&) {
+    // The body of a response that is not used may be cut short; the next request finds out.
+  }
+}
+
+TIdHTTPWhatsNext TIdHTTPProtocol::DecideNext() {
+  TIdHTTPWhatsNext next = NextUnknown;
+  const int code = Response.StatusCode();
+
+  if ((code / 100 == 3 && code != 304) || !Response.Location.empty()) {
+    std::string location = Response.Location;
+    TIdHTTPMethod method = Request.RequestMethod;
+    bool handled = m_client.HandleRedirects;
+    if (m_client.HandleRedirects && m_client.RedirectCount < m_client.RedirectMaximum) {
+      if (m_client.OnRedirect) m_client.OnRedirect(&m_client, location, m_client.RedirectCount, handled, method);
+      if (!handled) FailWithStatus();
+      next = NextGoTo;
+      Request.Target = location;
+      Request.RequestMethod = method;
+    } else {
+      if (m_client.OnRedirect) m_client.OnRedirect(&m_client, location, m_client.RedirectCount, handled, method);
+      if (!handled) FailWithStatus();
+      next = NextDone;
+      Response.Location = location;
+    }
+    if (m_client.IsConnected()) DrainBody();
+    return next;
+  }
+
+  bool retry = false;
+  if (!IsSuccess(code)) {
+    next = NextGoTo;
+    if (code == 401) {
+      if ((Request.AuthHandler != nullptr && Request.AuthHandler->CurrentAttempt() >= m_client.AuthRetries) ||
+          !m_client.OfferAuthorization()) {
+        Request.AuthHandler.reset();
+        FailWithStatus();
+      }
+      retry = (m_client.HTTPOptions & hoInProcessAuth) != 0;
+    } else if (code == 407) {
+      TIdProxyConnectionInfo& proxy = m_client.ProxyParams;
+      if ((proxy.AuthHandler != nullptr && proxy.AuthHandler->CurrentAttempt() >= m_client.AuthRetries) ||
+          !m_client.OfferProxyAuthorization()) {
+        proxy.AuthHandler.reset();
+        proxy.ProxyUsername.clear();
+        proxy.ProxyPassword.clear();
+        FailWithStatus();
+      }
+      retry = (m_client.HTTPOptions & hoInProcessAuth) != 0;
+    } else {
+      FailWithStatus();
+    }
+  }
+  if (m_client.IsConnected()) {
+    if (retry) {
+      DrainBody();
+      next = NextAuthenticate;
+    } else {
+      if (code != 204) ReadBody();
+      next = NextDone;
+    }
+  }
+  return next;
+}
+
+// --- The client
+
+TIdCustomHTTP::TIdCustomHTTP() : m_protocol(*this) {
+  ProxyParams.Clear();
+  SetPort(80);
+}
+
+TIdCustomHTTP::~TIdCustomHTTP() = default;
+
+void TIdCustomHTTP::SetHost(const std::string& value) {
+  TIdTCPClient::SetHost(value);
+  m_url.HostPart = value;
+}
+
+void TIdCustomHTTP::SetPort(int value) {
+  TIdTCPClient::SetPort(value);
+  m_url.PortPart = IntToStr(value);
+}
+
+void TIdCustomHTTP::SetCookieManager(TIdCookieManager* manager) {
+  m_ownCookieManager.reset();
+  m_cookieManager = manager;
+}
+
+void TIdCustomHTTP::Get(const std::string& url, TStream& stream) { PerformRequest(hmGet, url, nullptr, &stream); }
+
+void TIdCustomHTTP::ResetStream(TStream* target, int64_t position) {
+  if (target == nullptr) return;
+  target->SetPosition(position);
+  target->SetSize(position);
+}
+
+void TIdCustomHTTP::PerformRequest(TIdHTTPMethod method, const std::string& url, TStream* source,
+                                   TStream* target) {
+  const int64_t start = target != nullptr ? target->Position() : 0;
+  TIdHTTPRequest& request = m_protocol.Request;
+  TIdHTTPResponse& response = m_protocol.Response;
+  request.Target = url;
+  request.RequestMethod = method;
+  request.SourceBody = source;
+  response.BodyTarget = target;
+  try {
+    for (bool done = false; !done;) {
+      ++RedirectCount;
+      PrepareTarget();
+      RouteAndConnect();
+      // Interim "100 Continue" responses are skipped.
+      do {
+        response.StatusLine = ReadLine("\n");
+        m_protocol.ReadHeaderBlock();
+        AbsorbCookies();
+      } while (response.StatusCode() == 100);
+
+      switch (m_protocol.DecideNext()) {
+        case NextGoTo:
+          ResetStream(target, start);
+          break;
+        case NextDone:
+          done = true;
+          break;
+        case NextUnknown:
+          throw EIdException("Undefined situation");
+        case NextReadAndGo:
+          m_protocol.ReadBody();
+          ResetStream(target, start);
+          break;
+        case NextAuthenticate:
+          --RedirectCount;
+          request.Target = url;
+          break;
+      }
+    }
+  } catch (...) {
+    if (!KeepConnection()) CloseConnection();
+    throw;
+  }
+  if (!KeepConnection()) CloseConnection();
+  RedirectCount = 0;
+}
+
+void TIdCustomHTTP::PrepareTarget() {
+  TIdHTTPRequest& request = m_protocol.Request;
+  const TIdURI uri(request.Target);
+  if (!uri.UserPart.empty()) {
+    request.Username = uri.UserPart;
+    request.Password = uri.PasswordPart;
+  }
+  m_url.UserPart = request.Username;
+  m_url.PasswordPart = request.Password;
+  m_url.DirPart = MergePath(m_url.DirPart, uri.DirPart, '/');
+  m_url.DocPart = uri.DocPart;
+  m_url.QueryPart = uri.QueryPart;
+  if (!uri.HostPart.empty()) m_url.HostPart = uri.HostPart;
+
+  // A relative target (a redirect to "file2.zip") stays on the current scheme and port; only a URL that
+  // names its own host starts from the scheme's default port.
+  const bool relative = uri.HostPart.empty() && !m_url.Scheme.empty();
+  if (!relative) m_url.Scheme = uri.Scheme.empty() ? "http" : uri.Scheme;
+  if (!uri.PortPart.empty()) {
+    m_url.PortPart = uri.PortPart;
+  } else if (!relative && SameText(m_url.Scheme, "http")) {
+    m_url.PortPart = "80";
+  } else if (!relative && SameText(m_url.Scheme, "https")) {
+    m_url.PortPart = "443";
+  } else if (m_url.PortPart.empty()) {
+    throw EIdUnknownProtocol();
+  }
+
+  request.Target = m_url.DirPart + m_url.DocPart + m_url.QueryPart;
+  if (request.RequestMethod == hmOptions && uri.DocPart == "*") request.Target = "*";
+
+  const TIdHTTPMethod method = request.RequestMethod;
+  if (ProtocolVersion == pv1_0 &&
+      (method == hmOptions || method == hmTrace || method == hmPut || method == hmDelete)) {
+    throw EIdException("This request method is supported in HTTP 1.1");
+  }
+  request.ContentLength =
+      ((method == hmPost || method == hmPut) && request.SourceBody != nullptr)
+          ? static_cast<int32_t>(request.SourceBody->Size())
+          : -1;
+  request.Host = m_url.PortPart == "80" ? m_url.HostPart : m_url.HostPart + ":" + m_url.PortPart;
+}
+
+TIdHTTPRouteKind TIdCustomHTTP::ChooseRoute() {
+  const bool https = SameText(m_url.Scheme, "https");
+  if (ProxyParams.ProxyServer().empty()) {
+    if (!SameText(Host(), m_url.HostPart) || Port() != StrToInt(m_url.PortPart)) {
+      CloseConnection();
+      TIdTCPClient::SetHost(m_url.HostPart);
+      TIdTCPClient::SetPort(StrToInt(m_url.PortPart));
+    }
+    // No TLS transport is installed: a secure URL cannot be served.
+    if (https) throw EIdIOHandlerPropInvalid("IOHandler value is not valid");
+    return RouteDirect;
+  }
+  if (!SameText(Host(), ProxyParams.ProxyServer()) || Port() != ProxyParams.ProxyPort()) {
+    CloseConnection();
+    TIdTCPClient::SetHost(ProxyParams.ProxyServer());
+    TIdTCPClient::SetPort(ProxyParams.ProxyPort());
+  }
+  if (https) throw EIdIOHandlerPropInvalid("IOHandler value is not valid");
+  return RouteProxy;
+}
+
+void TIdCustomHTTP::RouteAndConnect() {
+  TIdHTTPRequest& request = m_protocol.Request;
+  request.RouteKind = ChooseRoute();
+  if (request.RouteKind == RouteProxy) request.Target = m_url.ComposeForProxy();
+  if (ProtocolVersion == pv1_0 && request.Connection.empty()) {
+    if (request.RouteKind == RouteDirect) request.Connection = "keep-alive";
+    if (request.RouteKind == RouteProxy) request.ProxyConnection = "keep-alive";
+  }
+  if (!KeepConnection()) CloseConnection();
+  PollPeerClose(false);
+  if (!IsConnected()) OpenConnection(ConnectTimeout);
+  SendRequest();
+  if ((request.RequestMethod == hmPost || request.RequestMethod == hmPut) && request.SourceBody != nullptr) {
+    WriteFromStream(*request.SourceBody, true, 0, false);
+  }
+}
+
+void TIdCustomHTTP::SendRequest() {
+  TIdHTTPRequest& request = m_protocol.Request;
+  request.WriteToLines();
+  ProxyParams.SetHeaders(request.HeaderLines);
+  AttachCookies();
+  // The whole header block leaves in one send.
+  BeginWriteBuffering(-1);
+  try {
+    WriteLine(kMethodWords[request.RequestMethod] + request.Target + " HTTP/" +
+              ProtocolVersionText[ProtocolVersion]);
+    for (const std::string& line : request.HeaderLines.Lines()) {
+      if (!line.empty()) WriteLine(line);
+    }
+    WriteLine("");
+  } catch (...) {
+    DiscardWriteBuffering();
+    EndWriteBuffering();
+    throw;
+  }
+  EndWriteBuffering();
+}
+
+bool TIdCustomHTTP::KeepConnection() {
+  TIdHTTPResponse& response = m_protocol.Response;
+  response.ServerVersion =
+      SameText(response.StatusLine.substr(std::min<size_t>(5, response.StatusLine.size()), 3), "1.0") ? pv1_0
+                                                                                                        : pv1_1;
+  DetectPeerClose(false, false);
+  if (!IsConnected()) return false;
+  const std::string connection = Trim(response.Connection);
+  const std::string proxyConnection = Trim(response.ProxyConnection);
+  if (ProtocolVersion == pv1_1) return !SameText(connection, "CLOSE") && !SameText(proxyConnection, "CLOSE");
+  return SameText(connection, "KEEP-ALIVE") || SameText(proxyConnection, "KEEP-ALIVE");
+}
+
+void TIdCustomHTTP::AbsorbCookies() {
+  if (m_cookieManager == nullptr && AllowCookies) {
+    m_ownCookieManager = std::make_unique<TIdCookieManager>();
+    m_cookieManager = m_ownCookieManager.get();
+  }
+  if (m_cookieManager == nullptr) return;
+  const TIdHeaderList& headers = m_protocol.Response.HeaderLines;
+  std::vector<std::string> values;
+  headers.CollectValues("Set-cookie", values);
+  for (const std::string& value : values) m_cookieManager->AddSetCookie(value, m_url.HostPart);
+  values.clear();
+  headers.CollectValues("Set-cookie2", values);
+  for (const std::string& value : values) m_cookieManager->AddSetCookie2(value, m_url.HostPart);
+}
+
+void TIdCustomHTTP::AttachCookies() {
+  if (m_cookieManager == nullptr) return;
+  // Secure cookies need a TLS transport, which this client does not have.
+  const std::string text = m_cookieManager->CookieHeaderFor(m_url, false);
+  if (!text.empty()) m_protocol.Request.HeaderLines.SetValue("Cookie", text);
+}
+
+namespace {
+
+// The authorisation offer shared by the server and the proxy challenge.
+bool Offer(TIdCustomHTTP& client, std::unique_ptr<TIdAuthentication>& handler, const TIdHeaderList& challenge,
+           std::string& username, std::string& password, bool& basicAuthentication,
+           const decltype(TIdCustomHTTP::OnSelectAuthorization)& onSelect,
+           const decltype(TIdCustomHTTP::OnAuthorization)& onAuthorization) {
+  if (handler == nullptr) {
+    const TIdAuthenticationClass* found = nullptr;
+    for (const std::string& value : challenge.Lines()) {
+      std::string rest = value;
+      found = FindAuthClass(SplitAt(rest, " "));
+      if (found != nullptr) break;
+    }
+    if (found == nullptr) return false;
+    if (onSelect) onSelect(&client, found, challenge);
+    if (found == nullptr) return false;
+    handler = found->Create();
+  }
+  if (!onAuthorization && (client.HTTPOptions & hoInProcessAuth) == 0) return false;
+  handler->SetUsername(username);
+  handler->SetPassword(password);
+  handler->SetAuthenticationParams(challenge);
+  for (;;) {
+    switch (handler->NextStep()) {
+      case wnDoRequest:
+        return true;
+      case wnFail:
+        return false;
+      case wnAskTheProgram: {
+        if (!onAuthorization) return false;
+        bool handled = false;
+        onAuthorization(&client, handler.get(), handled);
+        if (!handled) return false;
+        basicAuthentication = true;
+        username = handler->Username();
+        password = handler->Password();
+        return true;
+      }
+    }
+  }
+}
+
+}  // namespace
+
+bool TIdCustomHTTP::OfferAuthorization() {
+  TIdHTTPRequest& request = m_protocol.Request;
+  return Offer(*this, request.AuthHandler, m_protocol.Response.WWWAuthenticate, request.Username,
+               request.Password, request.BasicAuthentication, OnSelectAuthorization, OnAuthorization);
+}
+
+bool TIdCustomHTTP::OfferProxyAuthorization() {
+  return Offer(*this, ProxyParams.AuthHandler, m_protocol.Response.ProxyAuthenticate, ProxyParams.ProxyUsername,
+               ProxyParams.ProxyPassword, ProxyParams.BasicAuthentication, OnSelectProxyAuthorization,
+               OnProxyAuthorization);
+}

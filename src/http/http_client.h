@@ -1,0 +1,164 @@
+#pragma once
+// The HTTP/1.x client: one request at a time over the client's TCP connection, on the caller's thread.
+// PerformRequest turns a URL into a target and a connection, writes the request, reads the status line and
+// the headers, reads the body under its framing (length, chunks or the connection's end) and decides between
+// success, redirect, authentication retry and failure. A status it does not accept fails with
+// EIdHTTPProtocolException carrying the status line, the code and the error page. Work events come from the
+// connection: one begin/end pair per body read (per chunk for chunked bodies).
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "http/cookie_manager.h"
+#include "http/header_info.h"
+#include "http/uri.h"
+#include "net/exceptions.h"
+#include "net/tcp_client.h"
+#include "rtl/streams.h"
+
+enum TIdHTTPMethod { hmHead, hmGet, hmPost, hmOptions, hmTrace, hmPut, hmDelete, hmConnect };
+enum TIdHTTPProtocolVersion { pv1_0, pv1_1 };
+enum TIdHTTPRouteKind { RouteDirect, RouteDirectTls, RouteProxy, RouteTlsProxy };
+enum TIdHTTPWhatsNext { NextUnknown, NextGoTo, NextDone, NextReadAndGo, NextAuthenticate };
+
+// Request options; only hoInProcessAuth changes behaviour.
+enum TIdHTTPOption : unsigned { hoInProcessAuth = 1, hoKeepOrigProtocol = 2, hoForceEncodeParams = 4 };
+using TIdHTTPOptions = unsigned;
+
+inline constexpr const char* ProtocolVersionText[] = {"1.0", "1.1"};
+
+// A status the client does not accept: the message is the status line.
+class EIdHTTPProtocolException : public EIdProtocolReplyError {
+ public:
+  EIdHTTPProtocolException(int replyCode, const std::string& statusLine, std::string errorBody)
+      : EIdProtocolReplyError(replyCode, statusLine), m_errorBody(std::move(errorBody)) {}
+  int ReplyCode() const { return ReplyErrorCode(); }
+  const std::string& ErrorBody() const { return m_errorBody; }
+
+ private:
+  std::string m_errorBody;
+};
+
+// A URL whose scheme has no known port; the message is empty.
+class EIdUnknownProtocol : public EIdException {
+ public:
+  EIdUnknownProtocol() : EIdException("") {}
+};
+
+class TIdHTTPRequest : public TIdRequestHeaderInfo {
+ public:
+  std::string Target;  // sent in the request line
+  TIdHTTPMethod RequestMethod = hmGet;
+  TStream* SourceBody = nullptr;  // not owned
+  TIdHTTPRouteKind RouteKind = RouteDirect;
+};
+
+class TIdHTTPResponse : public TIdResponseHeaderInfo {
+ public:
+  std::string StatusLine;
+  // From the status line: the word after the first space, converted leniently (-1 when not a number).
+  int StatusCode() const;
+  TIdHTTPProtocolVersion ServerVersion = pv1_1;
+  TStream* BodyTarget = nullptr;  // not owned
+};
+
+class TIdCustomHTTP;
+
+// One exchange's request and response and the steps that read the response.
+class TIdHTTPProtocol {
+ public:
+  explicit TIdHTTPProtocol(TIdCustomHTTP& client) : m_client(client) {}
+
+  TIdHTTPRequest Request;
+  TIdHTTPResponse Response;
+
+  // The header lines up to the empty line into Response.HeaderLines, then the fields.
+  void ReadHeaderBlock();
+  TIdHTTPWhatsNext DecideNext();
+  // The body into Response.BodyTarget under its framing.
+  void ReadBody();
+  // Reads the body as text and raises EIdHTTPProtocolException for the current status.
+  [[noreturn]] void FailWithStatus();
+  // Reads the body and throws it away (4000 ms wait limit; errors ignored).
+  void DrainBody();
+
+  // Generous limits on a response header block, beside the per-line limit, so that a server cannot
+  // exhaust memory with endless headers.
+  static constexpr int kMaxHeaderLines = 1000;
+  static constexpr size_t kMaxHeaderBytes = 1024 * 1024;
+
+ private:
+  int32_t ReadChunkSize();
+  void ReadBodyInto(TStream& target, int timeout);
+
+  TIdCustomHTTP& m_client;
+};
+
+class TIdCustomHTTP : public TIdTCPClient {
+ public:
+  TIdCustomHTTP();
+  ~TIdCustomHTTP() override;
+
+  // Fetches the URL into the stream; returns when the body has been written, raises on any failure.
+  void Get(const std::string& url, TStream& stream);
+  // The request loop; the other request methods are thin calls of it.
+  void PerformRequest(TIdHTTPMethod method, const std::string& url, TStream* source, TStream* target);
+
+  TIdHTTPRequest& Request() { return m_protocol.Request; }
+  TIdHTTPResponse& Response() { return m_protocol.Response; }
+  TIdURI& URL() { return m_url; }
+  TIdProxyConnectionInfo ProxyParams;
+
+  // Host and port also set the current location's host and port text.
+  void SetHost(const std::string& value) override;
+  void SetPort(int value) override;
+
+  TIdCookieManager* CookieManager() const { return m_cookieManager; }
+  // Releases a manager the client created itself; the client does not own the new one.
+  void SetCookieManager(TIdCookieManager* manager);
+
+  int AuthRetries = 3;
+  bool AllowCookies = true;
+  TIdHTTPOptions HTTPOptions = hoForceEncodeParams;
+  int RedirectMaximum = 15;
+  bool HandleRedirects = false;
+  TIdHTTPProtocolVersion ProtocolVersion = pv1_1;
+  int ConnectTimeout = 0;
+  int RedirectCount = 0;
+
+  std::function<void(TIdCustomHTTP* Sender, std::string& dest, int NumRedirect, bool& Handled,
+                     TIdHTTPMethod& VMethod)> OnRedirect;
+  std::function<void(TIdCustomHTTP* Sender, const TIdAuthenticationClass*& AuthenticationClass,
+                     const TIdHeaderList& AuthInfo)> OnSelectAuthorization;
+  std::function<void(TIdCustomHTTP* Sender, const TIdAuthenticationClass*& AuthenticationClass,
+                     const TIdHeaderList& AuthInfo)> OnSelectProxyAuthorization;
+  std::function<void(TIdCustomHTTP* Sender, TIdAuthentication* Authentication, bool& Handled)> OnAuthorization;
+  std::function<void(TIdCustomHTTP* Sender, TIdAuthentication* Authentication, bool& Handled)>
+      OnProxyAuthorization;
+
+  // Whether the connection stays open after this response: still connected, and the response does not ask
+  // to close (HTTP/1.1) or asks to keep alive (HTTP/1.0). The client's own version decides.
+  bool KeepConnection();
+
+ private:
+  friend class TIdHTTPProtocol;
+
+  void PrepareTarget();
+  void RouteAndConnect();
+  TIdHTTPRouteKind ChooseRoute();
+  void SendRequest();
+  void AbsorbCookies();
+  void AttachCookies();
+  bool OfferAuthorization();
+  bool OfferProxyAuthorization();
+  void ResetStream(TStream* target, int64_t position);
+
+  TIdURI m_url;
+  TIdHTTPProtocol m_protocol;
+  TIdCookieManager* m_cookieManager = nullptr;
+  std::unique_ptr<TIdCookieManager> m_ownCookieManager;
+};
+
+// The published form of the client.
+class TIdHTTP : public TIdCustomHTTP {};

@@ -1,0 +1,77 @@
+#pragma once
+// The base of the connection and the socket handler: work events (nested per mode, only the outermost start
+// and finish are reported), status events, notification of destroyed components, and the process-wide
+// socket stack, which exists while any component does.
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+enum TWorkMode { wmRead, wmWrite };
+
+enum TIdStatus {
+  hsResolving,
+  hsConnecting,
+  hsConnected,
+  hsDisconnecting,
+  hsDisconnected,
+  hsStatusText,
+  ftpTransfer,
+  ftpReady,
+  ftpAborted
+};
+
+class TIdComponent;
+
+using TIdStatusEvent = std::function<void(TIdComponent* ASender, TIdStatus AStatus, const std::string& AStatusText)>;
+using TWorkBeginEvent = std::function<void(TIdComponent* Sender, TWorkMode AWorkMode, int32_t AWorkCountMax)>;
+using TWorkEvent = std::function<void(TIdComponent* Sender, TWorkMode AWorkMode, int32_t AWorkCount)>;
+using TWorkEndEvent = std::function<void(TIdComponent* Sender, TWorkMode AWorkMode)>;
+using TNotifyEvent = std::function<void(TIdComponent* Sender)>;
+
+class TIdComponent {
+ public:
+  // The first live component creates the socket stack (GStack); fails like TIdStackWindows' constructor.
+  TIdComponent();
+  // The last one destroyed releases the stack.
+  virtual ~TIdComponent();
+  TIdComponent(const TIdComponent&) = delete;
+  TIdComponent& operator=(const TIdComponent&) = delete;
+
+  TIdStatusEvent OnStatus;
+  TWorkBeginEvent OnWorkBegin;
+  TWorkEvent OnWork;
+  TWorkEndEvent OnWorkEnd;
+
+  // Only the outermost StartWork of a mode raises OnWorkBegin and resets the running total; AddWork raises
+  // OnWork with the running total, and only inside a StartWork; only the outermost FinishWork raises OnWorkEnd.
+  virtual void StartWork(TWorkMode mode, int32_t max);
+  virtual void AddWork(TWorkMode mode, int32_t count);
+  virtual void FinishWork(TWorkMode mode);
+
+  // Raises OnStatus with the status text ("Resolving hostname %s." ...) when OnStatus is assigned.
+  void ReportStatus(TIdStatus status);
+  void ReportStatus(TIdStatus status, const std::string& argument);
+  static std::string StatusText(TIdStatus status, const std::string& argument);
+
+  // Asks to be told (Notification) when this component is destroyed.
+  void FreeNotification(TIdComponent* observer);
+  void RemoveFreeNotification(TIdComponent* observer);
+
+  // Live components in the process.
+  static int LiveCount();
+
+ protected:
+  // The component is being destroyed; drop every reference to it.
+  virtual void Notification(TIdComponent*) {}
+
+ private:
+  struct WorkState {
+    int32_t level = 0;
+    int32_t max = 0;
+    int32_t count = 0;
+  };
+  WorkState m_work[2];
+  std::vector<TIdComponent*> m_observers;  // told when this one goes
+  std::vector<TIdComponent*> m_observed;   // this one is told when those go
+};

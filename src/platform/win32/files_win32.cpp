@@ -1,0 +1,251 @@
+#include "platform/files.h"
+
+#include <windows.h>
+
+// <windows.h> maps these names onto its "A"/"W" functions; ours are the platform layer's own.
+#undef ReplaceFile
+
+#include <vector>
+
+namespace platform {
+namespace {
+
+// The cause of the last failure, taken from GetLastError at the failing call: later successful system calls
+// (some clear or overwrite the system's value, CREATE_ALWAYS leaves ERROR_ALREADY_EXISTS behind on success)
+// must not change what the caller reads.
+thread_local int t_lastError = 0;
+
+bool Fail() {
+  t_lastError = static_cast<int>(GetLastError());
+  return false;
+}
+
+HANDLE HandleOf(intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
+
+DWORD ShareModeOf(FileShare share) {
+  switch (share) {
+    case FileShare::None: return 0;
+    case FileShare::Read:
+    case FileShare::DenyWrite: return FILE_SHARE_READ;
+    case FileShare::ReadWrite: return FILE_SHARE_READ | FILE_SHARE_WRITE;
+  }
+  return 0;
+}
+
+// ReadFile and WriteFile move at most a DWORD per call.
+constexpr int64_t kMaxTransfer = 0x40000000;
+
+}  // namespace
+
+int LastErrorCode() { return t_lastError; }
+
+void SetLastErrorCode(int code) {
+  t_lastError = code;
+  SetLastError(static_cast<DWORD>(code));
+}
+
+bool DirectoryExists(const std::string& path) {
+  if (path.empty()) return false;
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool FileExists(const std::string& path) {
+  if (path.empty()) return false;
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+bool CreateDirectoryLevel(const std::string& path) { return CreateDirectoryA(path.c_str(), nullptr) != 0 || Fail(); }
+
+bool DeleteFileAt(const std::string& path) { return DeleteFileA(path.c_str()) != 0 || Fail(); }
+
+bool ReplaceFile(const std::string& from, const std::string& to) {
+  return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0 || Fail();
+}
+
+bool GetAttributes(const std::string& path, uint32_t& attributes) {
+  const DWORD value = GetFileAttributesA(path.c_str());
+  if (value == INVALID_FILE_ATTRIBUTES) return Fail();
+  attributes = value;
+  return true;
+}
+
+bool SetAttributes(const std::string& path, uint32_t attributes) {
+  return SetFileAttributesA(path.c_str(), attributes) != 0 || Fail();
+}
+
+// Windows keeps no Unix permission bits; the DOS attributes carry what it has.
+bool SetPermissionBits(const std::string& /*path*/, uint32_t /*mode*/) { return true; }
+
+std::string TempDirectory() {
+  char buffer[MAX_PATH + 1];
+  const DWORD length = GetTempPathA(sizeof buffer, buffer);
+  if (length == 0 || length > sizeof buffer) {
+    Fail();
+    return std::string();
+  }
+  std::string result(buffer, length);
+  if (result.back() != '\\') result += '\\';
+  return result;
+}
+
+std::string CurrentDirectory() {
+  const DWORD needed = GetCurrentDirectoryA(0, nullptr);
+  if (needed == 0) {
+    Fail();
+    return std::string();
+  }
+  std::vector<char> buffer(needed);
+  const DWORD length = GetCurrentDirectoryA(needed, buffer.data());
+  if (length == 0 || length >= needed) {
+    Fail();
+    return std::string();
+  }
+  return std::string(buffer.data(), length);
+}
+
+std::string FullPathName(const std::string& path) {
+  const DWORD needed = GetFullPathNameA(path.c_str(), 0, nullptr, nullptr);
+  if (needed == 0) {
+    Fail();
+    return path;
+  }
+  std::vector<char> buffer(needed);
+  const DWORD length = GetFullPathNameA(path.c_str(), needed, buffer.data(), nullptr);
+  if (length == 0 || length >= needed) {
+    Fail();
+    return path;
+  }
+  return std::string(buffer.data(), length);
+}
+
+CriticalErrorBoxesSuppressed::CriticalErrorBoxesSuppressed() : m_previousMode(SetErrorMode(SEM_FAILCRITICALERRORS)) {}
+
+CriticalErrorBoxesSuppressed::~CriticalErrorBoxesSuppressed() { SetErrorMode(m_previousMode); }
+
+File::~File() { Close(); }
+
+File::File(File&& other) noexcept : m_handle(other.m_handle) { other.m_handle = -1; }
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    Close();
+    m_handle = other.m_handle;
+    other.m_handle = -1;
+  }
+  return *this;
+}
+
+File File::Open(const std::string& path, FileAccess access, FileShare share) {
+  const DWORD desired = access == FileAccess::Read ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE;
+  const HANDLE handle =
+      CreateFileA(path.c_str(), desired, ShareModeOf(share), nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    Fail();
+    return File();
+  }
+  return File(reinterpret_cast<intptr_t>(handle));
+}
+
+File File::Create(const std::string& path) {
+  const HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    Fail();
+    return File();
+  }
+  return File(reinterpret_cast<intptr_t>(handle));
+}
+
+bool File::IsOpen() const { return m_handle != -1; }
+
+int64_t File::Read(void* buffer, int64_t count) {
+  if (!IsOpen()) {
+    t_lastError = kErrorAccessDenied;
+    return -1;
+  }
+  int64_t total = 0;
+  while (total < count) {
+    const DWORD chunk = static_cast<DWORD>(count - total < kMaxTransfer ? count - total : kMaxTransfer);
+    DWORD moved = 0;
+    if (!ReadFile(HandleOf(m_handle), static_cast<char*>(buffer) + total, chunk, &moved, nullptr)) {
+      Fail();
+      return total > 0 ? total : -1;
+    }
+    if (moved == 0) break;
+    total += moved;
+  }
+  return total;
+}
+
+int64_t File::Write(const void* buffer, int64_t count) {
+  if (!IsOpen()) {
+    t_lastError = kErrorAccessDenied;
+    return -1;
+  }
+  t_lastError = 0;
+  int64_t total = 0;
+  while (total < count) {
+    const DWORD chunk = static_cast<DWORD>(count - total < kMaxTransfer ? count - total : kMaxTransfer);
+    DWORD moved = 0;
+    if (!WriteFile(HandleOf(m_handle), static_cast<const char*>(buffer) + total, chunk, &moved, nullptr)) {
+      Fail();
+      break;
+    }
+    if (moved == 0) break;
+    total += moved;
+  }
+  return total;
+}
+
+bool File::Seek(int64_t position) {
+  LARGE_INTEGER distance;
+  distance.QuadPart = position;
+  return IsOpen() && (SetFilePointerEx(HandleOf(m_handle), distance, nullptr, FILE_BEGIN) != 0 || Fail());
+}
+
+int64_t File::Position() const {
+  if (!IsOpen()) return -1;
+  LARGE_INTEGER zero;
+  zero.QuadPart = 0;
+  LARGE_INTEGER position;
+  if (!SetFilePointerEx(HandleOf(m_handle), zero, &position, FILE_CURRENT)) {
+    Fail();
+    return -1;
+  }
+  return position.QuadPart;
+}
+
+int64_t File::Size() const {
+  if (!IsOpen()) return -1;
+  LARGE_INTEGER size;
+  if (!GetFileSizeEx(HandleOf(m_handle), &size)) {
+    Fail();
+    return -1;
+  }
+  return size.QuadPart;
+}
+
+bool File::Truncate() { return IsOpen() && (SetEndOfFile(HandleOf(m_handle)) != 0 || Fail()); }
+
+bool File::SetDosDateTime(uint32_t dosDateTime) {
+  if (!IsOpen()) return false;
+  FILETIME local;
+  FILETIME universal;
+  if (!DosDateTimeToFileTime(static_cast<WORD>(dosDateTime >> 16), static_cast<WORD>(dosDateTime & 0xFFFF),
+                             &local) ||
+      !LocalFileTimeToFileTime(&local, &universal)) {
+    return Fail();
+  }
+  return SetFileTime(HandleOf(m_handle), nullptr, &universal, &universal) != 0 || Fail();
+}
+
+bool File::Close() {
+  if (!IsOpen()) return true;
+  const HANDLE handle = HandleOf(m_handle);
+  m_handle = -1;
+  return CloseHandle(handle) != 0 || Fail();
+}
+
+}  // namespace platform

@@ -1,0 +1,131 @@
+#include "zip/explode.h"
+
+#include <algorithm>
+
+#include "zip/decoders.h"
+
+namespace {
+
+constexpr int kOperationBase = 16;
+constexpr int kLiteralLookupBits = 9;
+constexpr int kLengthLookupBits = 7;
+
+struct TExplodeTables {
+  uint16_t LengthBase2[64];  // two trees: 2..65
+  uint16_t LengthBase3[64];  // three trees: 3..66
+  uint8_t LengthExtra[64];   // 8 extra bits for the last code only
+  uint16_t DistanceBase8K[64];
+  uint16_t DistanceBase4K[64];
+  uint8_t DistanceExtra[64];
+  constexpr TExplodeTables() : LengthBase2(), LengthBase3(), LengthExtra(), DistanceBase8K(), DistanceBase4K(), DistanceExtra() {
+    for (int code = 0; code < 64; ++code) {
+      LengthBase2[code] = static_cast<uint16_t>(code + 2);
+      LengthBase3[code] = static_cast<uint16_t>(code + 3);
+      LengthExtra[code] = code == 63 ? 8 : 0;
+      DistanceBase8K[code] = static_cast<uint16_t>(1 + 128 * code);
+      DistanceBase4K[code] = static_cast<uint16_t>(1 + 64 * code);
+      DistanceExtra[code] = 0;
+    }
+  }
+};
+constexpr TExplodeTables kTables;
+
+}  // namespace
+
+int TExploder::DistanceLookupBits(int64_t compressedSize) { return compressedSize > 200000 ? 8 : 7; }
+
+TExploder::TExploder(const TMemberInfo& member, TDecodeContext& context)
+    : m_context(context),
+      m_output(member, context),
+      m_input(member, context),
+      m_window(kWindowSize, m_output, context),
+      m_left(std::max<int64_t>(member.UncompressedSize, 0)),
+      m_eightK((member.Flags & 2) != 0),
+      m_threeTrees((member.Flags & 4) != 0),
+      m_distanceLookupBits(DistanceLookupBits(member.CompressedSize)) {}
+
+bool TExploder::ReadTree(THuffmanTable& table, int count, int lookupBits, int plainCount, const uint16_t* base,
+                         const uint8_t* extra) {
+  uint8_t lengths[256];
+  const int runs = static_cast<int>(m_input.TakeBits(8)) + 1;
+  int filled = 0;
+  for (int run = 0; run < runs; ++run) {
+    const uint32_t packed = m_input.TakeBits(8);
+    const int codes = static_cast<int>(packed >> 4) + 1;
+    const uint8_t length = static_cast<uint8_t>((packed & 15) + 1);
+    if (filled + codes > count) return false;  // the runs describe more codes than the tree has
+    for (int i = 0; i < codes; ++i) lengths[filled++] = length;
+  }
+  if (filled != count) return false;  // ... or fewer
+  // Unlike a distance table of inflate, an incomplete tree is refused too.
+  return table.Build(lengths, count, plainCount, base, extra, 64, lookupBits, kOperationBase) ==
+         huffman_result::kComplete;
+}
+
+int TExploder::Run() {
+  if (m_threeTrees && !ReadTree(m_literals, 256, kLiteralLookupBits, 256, nullptr, nullptr))
+    return inflate_status::kInvalidData;
+  if (!ReadTree(m_lengths, 64, kLengthLookupBits, 0, m_threeTrees ? kTables.LengthBase3 : kTables.LengthBase2,
+                kTables.LengthExtra))
+    return inflate_status::kInvalidData;
+  if (!ReadTree(m_distances, 64, m_distanceLookupBits, 0,
+                m_eightK ? kTables.DistanceBase8K : kTables.DistanceBase4K, kTables.DistanceExtra))
+    return inflate_status::kInvalidData;
+  const int status = DecodeItems();
+  if (status == inflate_status::kShortWrite) return status;
+  const int flushStatus = m_window.Flush();
+  return status != inflate_status::kOk ? status : flushStatus;
+}
+
+bool TExploder::DecodeInverted(const THuffmanTable& table, THuffmanEntry& entry) {
+  int width = table.LookupBits();
+  m_input.NeedBits(width);
+  entry = table[~m_input.BitBuffer() & ((1u << width) - 1)];
+  while (entry.Operation > kOperationBase && entry.Operation != kInvalidOperation) {
+    m_input.DropBits(entry.Bits);
+    width = entry.Operation - kOperationBase;
+    m_input.NeedBits(width);
+    entry = table[entry.Value + (~m_input.BitBuffer() & ((1u << width) - 1))];
+  }
+  if (entry.Operation == kInvalidOperation) return false;
+  m_input.DropBits(entry.Bits);
+  return true;
+}
+
+int TExploder::DecodeItems() {
+  const int lowDistanceBits = m_eightK ? 7 : 6;
+  while (m_left > 0) {
+    if (m_context.Cancelled()) return inflate_status::kCancelled;
+    if (m_input.Exhausted()) return inflate_status::kInputExhausted;
+    THuffmanEntry entry;
+    if (m_input.TakeBits(1) != 0) {
+      uint8_t literal;
+      if (m_threeTrees) {
+        if (!DecodeInverted(m_literals, entry)) return inflate_status::kInvalidData;
+        literal = static_cast<uint8_t>(entry.Value);
+      } else {
+        literal = static_cast<uint8_t>(m_input.TakeBits(8));
+      }
+      --m_left;
+      const int status = m_window.PutByte(literal);
+      if (status != inflate_status::kOk) return status;
+      continue;
+    }
+    const uint32_t low = m_input.TakeBits(lowDistanceBits);
+    if (!DecodeInverted(m_distances, entry)) return inflate_status::kInvalidData;
+    const uint32_t distance = low + entry.Value;
+    if (!DecodeInverted(m_lengths, entry)) return inflate_status::kInvalidData;
+    uint32_t length = entry.Value;
+    if (entry.Operation != 0) length += m_input.TakeBits(entry.Operation);
+    length = static_cast<uint32_t>(std::min<int64_t>(length, m_left));
+    m_left -= length;
+    const int status = m_window.Copy(distance, length);
+    if (status != inflate_status::kOk) return status;
+  }
+  return inflate_status::kOk;
+}
+
+int Explode(const TMemberInfo& member, TDecodeContext& context) {
+  TExploder decoder(member, context);
+  return decoder.Run();
+}

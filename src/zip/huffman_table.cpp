@@ -1,0 +1,119 @@
+#include "zip/huffman_table.h"
+
+#include <cstddef>
+#include <new>
+
+namespace {
+
+// Codes are defined most significant bit first but read least significant bit first: the table index of a
+// code is its bit-reversed value.
+uint32_t Reverse(uint32_t code, int length) {
+  uint32_t result = 0;
+  for (int i = 0; i < length; ++i) {
+    result = (result << 1) | (code & 1);
+    code >>= 1;
+  }
+  return result;
+}
+
+}  // namespace
+
+THuffmanEntry THuffmanTable::SymbolEntry(int symbol, int bits, int plainCount, const uint16_t* base,
+                                         const uint8_t* extra, int extraCount) const {
+  THuffmanEntry entry;
+  entry.Bits = static_cast<uint8_t>(bits);
+  if (symbol < plainCount) {
+    const bool endOfBlock = m_operationBase == 32 && symbol == 256;
+    entry.Operation = static_cast<uint8_t>(endOfBlock ? m_operationBase - 1 : m_operationBase);
+    entry.Value = static_cast<uint32_t>(symbol);
+    return entry;
+  }
+  const int index = symbol - plainCount;
+  if (index >= extraCount || extra[index] == kInvalidOperation) {
+    entry.Operation = kInvalidOperation;
+    return entry;
+  }
+  entry.Operation = extra[index];
+  entry.Value = base[index];
+  return entry;
+}
+
+int THuffmanTable::Build(const uint8_t* lengths, int count, int plainCount, const uint16_t* base,
+                         const uint8_t* extra, int extraCount, int lookupBits, int operationBase) {
+  m_entries.clear();
+  m_lookupBits = lookupBits;
+  m_operationBase = operationBase;
+
+  // Count the codes of each length and check that they fit the code space.
+  int lengthCount[kMaxCodeLength + 1] = {};
+  for (int symbol = 0; symbol < count; ++symbol) {
+    if (lengths[symbol] > kMaxCodeLength) return huffman_result::kOversubscribed;
+    ++lengthCount[lengths[symbol]];
+  }
+  lengthCount[0] = 0;
+  int left = 1;  // unassigned codes of the current length
+  for (int length = 1; length <= kMaxCodeLength; ++length) {
+    left = left * 2 - lengthCount[length];
+    if (left < 0) return huffman_result::kOversubscribed;
+  }
+  const int result = left > 0 ? huffman_result::kIncomplete : huffman_result::kComplete;
+
+  // First canonical code of each length (RFC 1951, 3.2.2).
+  uint32_t nextCode[kMaxCodeLength + 2] = {};
+  uint32_t code = 0;
+  for (int length = 1; length <= kMaxCodeLength; ++length) {
+    code = (code + static_cast<uint32_t>(lengthCount[length - 1])) << 1;
+    nextCode[length] = code;
+  }
+  std::vector<uint32_t> reversed(static_cast<std::size_t>(count), 0);
+  for (int symbol = 0; symbol < count; ++symbol) {
+    const int length = lengths[symbol];
+    if (length != 0) reversed[symbol] = Reverse(nextCode[length]++, length);
+  }
+
+  try {
+    // A sub-table per root index under which longer codes lie, as wide as its longest code needs.
+    const uint32_t rootSize = 1u << lookupBits;
+    const uint32_t rootMask = rootSize - 1;
+    std::vector<int> subBits(rootSize, 0);
+    for (int symbol = 0; symbol < count; ++symbol) {
+      const int length = lengths[symbol];
+      if (length > lookupBits) {
+        int& bits = subBits[reversed[symbol] & rootMask];
+        if (length - lookupBits > bits) bits = length - lookupBits;
+      }
+    }
+    m_entries.assign(rootSize, THuffmanEntry{});
+    for (uint32_t index = 0; index < rootSize; ++index) {
+      if (subBits[index] == 0) continue;
+      THuffmanEntry link;
+      link.Operation = static_cast<uint8_t>(operationBase + subBits[index]);
+      link.Bits = static_cast<uint8_t>(lookupBits);
+      link.Value = static_cast<uint32_t>(m_entries.size());
+      m_entries[index] = link;
+      m_entries.resize(m_entries.size() + (std::size_t{1} << subBits[index]));
+    }
+
+    // Every entry whose low bits equal a code decodes that code's symbol.
+    for (int symbol = 0; symbol < count; ++symbol) {
+      const int length = lengths[symbol];
+      if (length == 0) continue;
+      const uint32_t bitsOfCode = reversed[symbol];
+      if (length <= lookupBits) {
+        const THuffmanEntry entry = SymbolEntry(symbol, length, plainCount, base, extra, extraCount);
+        for (uint32_t index = bitsOfCode; index < rootSize; index += 1u << length) m_entries[index] = entry;
+      } else {
+        const THuffmanEntry& link = m_entries[bitsOfCode & rootMask];
+        const int width = link.Operation - operationBase;
+        const int subLength = length - lookupBits;
+        const THuffmanEntry entry = SymbolEntry(symbol, subLength, plainCount, base, extra, extraCount);
+        for (uint32_t index = bitsOfCode >> lookupBits; index < (1u << width); index += 1u << subLength)
+          m_entries[link.Value + index] = entry;
+      }
+    }
+  } catch (const std::bad_alloc&) {
+    m_entries.clear();
+    return huffman_result::kNoMemory;
+  }
+  return result;
+}

@@ -1,0 +1,43 @@
+#pragma once
+// The history window of the inflate and explode decoders, which is also their output buffer: bytes are
+// stored at the fill position, back-references copy from behind it, and the whole window leaves through the
+// decoder output each time it fills (so WriteBlock and the progress report run once per window).
+//
+// The window starts zeroed: a back-reference reaching before the member's first byte copies zeros.
+#include <cstdint>
+#include <vector>
+
+#include "zip/decode_context.h"
+#include "zip/decoder_output.h"
+
+class TOutputWindow {
+ public:
+  // size must be a power of two not above 65536.
+  TOutputWindow(uint32_t size, TDecoderOutput& output, const TDecodeContext& context);
+
+  // Stores one byte; flushes when the window is full. Returns an inflate_status value (kOk, kShortWrite, or
+  // kInvalidData when the member's declared size was exceeded).
+  int PutByte(uint8_t value) {
+    m_window[m_fill++] = value;
+    return m_fill == m_size ? Flush() : 0;
+  }
+
+  // Copies length bytes from distance (1..size) bytes behind the fill position. Runs end at the window's end;
+  // a run whose source lies less than its length behind the fill, or ahead of it after wrapping, is copied
+  // byte by byte so that a short repeated pattern replicates, any other run as a block. A full window is
+  // flushed after the run, or discarded when the run was cancelled. Returns an inflate_status value:
+  // kOk, kShortWrite, kInvalidData (declared size exceeded) or kCancelled.
+  int Copy(uint32_t distance, uint32_t length);
+
+  // Writes the filled part of the window and starts it over. Returns kOk, kShortWrite or kInvalidData.
+  int Flush();
+
+  uint32_t Fill() const { return m_fill; }
+
+ private:
+  std::vector<uint8_t> m_window;
+  uint32_t m_size;
+  uint32_t m_fill = 0;
+  TDecoderOutput& m_output;
+  const TDecodeContext& m_context;
+};

@@ -1,0 +1,122 @@
+#include "zip/unshrink.h"
+
+#include "zip/decoders.h"
+#include "zip/messages.h"
+
+namespace {
+// No width beyond 13 bits can define a code (8191 is the last), but wider codes are still read so that a
+// code past 8191 is reported as such; beyond 16 bits the stream is plainly not shrunk data.
+constexpr int kMaxWidth = 16;
+}  // namespace
+
+TUnshrinker::TUnshrinker(const TMemberInfo& member, TDecodeContext& context)
+    : m_context(context),
+      m_input(member, context),
+      m_output(member, context),
+      m_parent(kCodeCount, -1),
+      m_value(kCodeCount, 0),
+      m_children(kCodeCount, 0),
+      m_freeList(kCodeCount, 0) {
+  for (int code = 0; code < 256; ++code) m_value[code] = static_cast<uint8_t>(code);
+  for (int code = kFirstFree; code < kCodeCount; ++code) m_freeList[code] = static_cast<uint16_t>(code);
+  m_stack.reserve(kCodeCount);
+}
+
+void TUnshrinker::Fatal(int messageId) {
+  // What was decoded before the fault still leaves, as with every other end of the member.
+  m_output.Flush();
+  m_failed = true;
+  if (m_context.RaiseError) m_context.RaiseError(messageId);
+}
+
+void TUnshrinker::Run() {
+  const int32_t first = m_input.ReadBits(m_width);
+  if (first < 0 || first > 255) {
+    Fatal(zipmsg::kBadBlock);
+    return;
+  }
+  m_output.Put(static_cast<uint8_t>(first));
+  m_previous = first;
+  m_first = static_cast<uint8_t>(first);
+  while (!m_output.Stopped()) {
+    const int32_t code = m_input.ReadBits(m_width);
+    if (code < 0 || !DecodeCode(code)) break;
+  }
+  if (!m_failed) m_output.Flush();
+}
+
+bool TUnshrinker::DecodeCode(int32_t code) {
+  if (code == kControlCode) {
+    const int32_t subCode = m_input.ReadBits(m_width);
+    if (subCode < 0) return false;
+    if (subCode == 1 && m_width < kMaxWidth) {
+      ++m_width;
+    } else if (subCode == 2) {
+      PartialClear();
+    } else {
+      Fatal(zipmsg::kBadBlock);
+      return false;
+    }
+    return true;
+  }
+  if (code >= kCodeCount) {
+    Fatal(zipmsg::kBadBlock);
+    return false;
+  }
+
+  // Walk the string back to its literal, stacking its bytes in reverse.
+  m_stack.clear();
+  int32_t current = code;
+  if (code > kControlCode && m_parent[code] < 0) {
+    m_stack.push_back(m_first);  // KwKwK: the previous string plus its own first byte
+    current = m_previous;
+  }
+  while (current > kControlCode) {
+    if (m_stack.size() >= kCodeCount - 1) {
+      Fatal(zipmsg::kStackOverflow);
+      return false;
+    }
+    m_stack.push_back(m_value[current]);
+    current = m_parent[current];
+  }
+  if (current < 0 || current == kControlCode) {
+    Fatal(zipmsg::kBadBlock);  // the chain ran into a freed code: no string has this prefix
+    return false;
+  }
+  m_first = static_cast<uint8_t>(current);
+  m_output.Put(m_first);
+  for (auto byte = m_stack.rbegin(); byte != m_stack.rend(); ++byte) m_output.Put(*byte);
+
+  AddEntry(m_previous, m_first);
+  m_previous = code;
+  return true;
+}
+
+void TUnshrinker::AddEntry(int32_t parent, uint8_t value) {
+  if (m_nextFree >= kCodeCount) return;
+  const int code = m_freeList[m_nextFree++];
+  m_parent[code] = parent;
+  m_value[code] = value;
+  ++m_children[parent];
+}
+
+void TUnshrinker::PartialClear() {
+  std::vector<uint16_t> leaves;
+  for (int code = kFirstFree; code < kCodeCount; ++code)
+    if (m_children[code] == 0) leaves.push_back(static_cast<uint16_t>(code));
+  // Filled from the top down, so that the lowest freed code is handed out first.
+  m_nextFree = kCodeCount;
+  for (auto leaf = leaves.rbegin(); leaf != leaves.rend(); ++leaf) {
+    const int32_t parent = m_parent[*leaf];
+    if (parent >= 0 && m_children[parent] > 0) --m_children[parent];
+    m_parent[*leaf] = -1;
+    m_value[*leaf] = 0;
+    m_children[*leaf] = 0;
+    m_freeList[--m_nextFree] = *leaf;
+  }
+}
+
+void Unshrink(const TMemberInfo& member, TDecodeContext& context) {
+  TUnshrinker decoder(member, context);
+  decoder.Run();
+}

@@ -1,0 +1,121 @@
+#include "app/main_form.h"
+
+#include <gtest/gtest.h>
+
+#include "app/program.h"
+#include "app/user_texts.h"
+#include "platform/codepage.h"
+#include "platform/headless/headless_ui.h"
+#include "rtl/exception.h"
+
+namespace {
+
+using platform::HeadlessUi;
+
+std::string Utf8(const char* gbk) { return platform::GbkToUtf8(gbk); }
+
+std::vector<std::string> Arguments(int count) {
+  std::vector<std::string> all = {"http://127.0.0.1:1/u.zip", " out ", " a.zip ", " ", "dl", " Caption ", "seven"};
+  return std::vector<std::string>(all.begin(), all.begin() + count);
+}
+
+TEST(StartUpTest, FewerThanFiveArgumentsRefuseWithTheWindowNeverShown) {
+  for (int count = 0; count <= 4; ++count) {
+    HeadlessUi ui;
+    EXPECT_EQ(RunUpdater(ui, Arguments(count)), 0);
+    EXPECT_FALSE(ui.Visible());
+    const std::string box = "box error owner=hidden " + Utf8(texts::kMessageCaption) + ": " +
+                            Utf8(texts::kNotStandalone);
+    EXPECT_EQ(ui.LinesStartingWith("box"), std::vector<std::string>{box}) << count;
+    EXPECT_TRUE(ui.LinesStartingWith("timer").empty());
+    EXPECT_TRUE(ui.TerminateRequested());
+  }
+}
+
+TEST(StartUpTest, FiveArgumentsStoreTheValuesAndShowTheWindow) {
+  HeadlessUi ui;
+  TfMain form(ui, Arguments(5));
+  EXPECT_TRUE(ui.Visible());
+  EXPECT_EQ(ui.Caption(), Utf8(texts::kAppTitle));
+  EXPECT_EQ(form.Values().UpdateUrl, "http://127.0.0.1:1/u.zip");
+  EXPECT_EQ(form.Values().ExtractPath, "out");
+  EXPECT_EQ(form.Values().ArchiveName, " a.zip ");  // trimmed only where a path is formed
+  EXPECT_EQ(form.Values().RunProgram, " ");          // blanks count as present
+  EXPECT_EQ(form.Values().DownloadPath, "dl");
+  EXPECT_TRUE(form.Timer1().Enabled());
+  EXPECT_EQ(form.Timer1().Interval(), 1000);
+  EXPECT_EQ(ui.LinesStartingWith("timer"), std::vector<std::string>{"timer 1000"});
+}
+
+TEST(StartUpTest, ExactlySixArgumentsSetCaptionAndTitleUntrimmed) {
+  HeadlessUi ui;
+  TfMain form(ui, Arguments(6));
+  EXPECT_EQ(ui.Caption(), " Caption ");
+  EXPECT_EQ(ui.LinesStartingWith("title"), std::vector<std::string>{"title  Caption "});
+}
+
+TEST(StartUpTest, SevenArgumentsIgnoreEverythingAfterTheFifth) {
+  HeadlessUi ui;
+  TfMain form(ui, Arguments(7));
+  EXPECT_EQ(ui.Caption(), Utf8(texts::kAppTitle));
+  EXPECT_TRUE(ui.LinesStartingWith("title").empty());
+}
+
+TEST(StartUpTest, FirstTickDoesNothingAndTheLabelStillReadsPreparing) {
+  HeadlessUi ui;
+  TfMain form(ui, Arguments(5));
+  form.Timer1Timer();
+  EXPECT_EQ(form.Timer1().Tag, 1);
+  EXPECT_TRUE(form.Timer1().Enabled());
+  EXPECT_EQ(ui.LabelText(), Utf8(texts::kPreparing));
+}
+
+TEST(StartUpTest, CancelBeforeTheSecondTickEndsTheLoopBeforeAnyTick) {
+  HeadlessUi ui;
+  TfMain form(ui, Arguments(5));
+  ui.PostClick();
+  ui.RunMessageLoop();
+  EXPECT_TRUE(form.Cancelled());
+  EXPECT_EQ(form.Timer1().Tag, 0);
+  EXPECT_EQ(ui.SimulatedMilliseconds(), 0);
+}
+
+TEST(ProgressBarTest, RefusesAnInvertedRangeWithTheClassName) {
+  HeadlessUi ui;
+  TProgressBar bar(ui, 0, 100, 0);
+  bar.SetMin(50);
+  try {
+    bar.SetMax(10);
+    FAIL() << "no exception";
+  } catch (const EInvalidOperation& e) {
+    EXPECT_EQ(e.Message(), "TProgressBar property out of range");
+  }
+  EXPECT_THROW(bar.SetMin(101), EInvalidOperation);
+  EXPECT_EQ(bar.Max(), 100);
+}
+
+TEST(ProgressBarTest, PositionsOutsideTheRangeShowClamped) {
+  HeadlessUi ui;
+  TfMain form(ui, Arguments(5));
+  form.IdHTTPWorkBegin(0);  // a transfer whose size was not announced
+  form.IdHTTPWork(5000);
+  EXPECT_EQ(ui.ProgressPosition(), 0);
+  form.IdHTTPWorkBegin(1000);
+  form.IdHTTPWork(400);
+  EXPECT_EQ(ui.ProgressPosition(), 400);
+  form.IdHTTPWork(2000);
+  EXPECT_EQ(ui.ProgressPosition(), 1000);
+  form.pg().SetPosition(-3);
+  EXPECT_EQ(ui.ProgressPosition(), 0);
+  form.IdHTTPWorkEnd();
+  EXPECT_EQ(ui.ProgressPosition(), 1000);
+}
+
+TEST(ProgressBarTest, WorkBeginSetsMaximumFirstSoABelowMinimumMaximumFails) {
+  HeadlessUi ui;
+  TfMain form(ui, Arguments(5));
+  form.pg().SetMin(10);
+  EXPECT_THROW(form.IdHTTPWorkBegin(5), EInvalidOperation);
+}
+
+}  // namespace

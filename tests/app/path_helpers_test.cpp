@@ -1,0 +1,60 @@
+#include "app/path_helpers.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/files.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+const std::string S(1, platform::kPathSeparator);
+
+TEST(AffixTest, AddsOnlyWhenMissingAndStripsOneCopy) {
+  EXPECT_EQ(AddAffix("", "/", true), "/");
+  EXPECT_EQ(AddAffix("a", "", true), "a");
+  EXPECT_EQ(AddAffix("a/", "/", true), "a/");
+  EXPECT_EQ(AddAffix("a", "/", false), "/a");
+  EXPECT_EQ(StripAffix("//a", "/", false), "/a");
+  EXPECT_EQ(StripAffix("a//", "/", true), "a/");
+  EXPECT_EQ(StripAffix("a", "/", true), "a");
+  EXPECT_EQ(StripAffix("ab", "abc", true), "ab");
+}
+
+TEST(JoinPathTest, JoinsWithExactlyOneSeparatorAtTheSeam) {
+  for (const auto& [first, second] : std::vector<std::pair<std::string, std::string>>{
+           {"C:" + S + "A", "B"}, {"C:" + S + "A" + S, "B"}, {"C:" + S + "A", S + "B"}, {"C:" + S + "A" + S, S + "B"}}) {
+    EXPECT_EQ(JoinPath(first, second, false), "C:" + S + "A" + S + "B") << first << " + " << second;
+  }
+  EXPECT_EQ(JoinPath("", "pkg.zip", false), "pkg.zip");
+  EXPECT_EQ(JoinPath("C:" + S + "App", "   ", false), "C:" + S + "App");
+  EXPECT_EQ(JoinPath("  a b ", "\t c d  ", false), "a b" + S + "c d");
+  EXPECT_EQ(JoinPath("x", "y", true), "x/y");
+}
+
+TEST(JoinPathTest, DoubledSeparatorsOnBothSidesLeaveThreeAtTheSeam) {
+  EXPECT_EQ(JoinPath("a" + S + S, S + S + "b", false), "a" + S + S + S + "b");
+}
+
+TEST(JoinPathTest, ComparesBytesSoATrailByteEqualToTheSeparatorCounts) {
+  // GBK 0x955C: its second byte is '\' and counts as the trailing separator on Windows, where '\' is the
+  // separator; this is the behaviour callers have always seen.
+  const std::string name = std::string("dir\x95") + S;
+  EXPECT_EQ(JoinPath(name, "f", false), name + "f");
+}
+
+TEST(CreateDirChainTest, CreatesMissingLevelsInOrder) {
+  TempDir temp;
+  EXPECT_TRUE(CreateDirChain(temp / "a/b/c"));
+  EXPECT_TRUE(platform::DirectoryExists(temp / "a/b/c"));
+  EXPECT_TRUE(CreateDirChain(temp / "a/b/c"));  // existing: nothing to do
+  EXPECT_TRUE(CreateDirChain("   "));
+}
+
+TEST(CreateDirChainTest, FailsAtAFileInTheWayAndCreatesNothingDeeper) {
+  TempDir temp;
+  WriteFileBytes(temp / "file", "x");
+  EXPECT_FALSE(CreateDirChain(temp / "file/sub/deeper"));
+  EXPECT_FALSE(platform::DirectoryExists(temp / "file/sub"));
+}
+
+}  // namespace

@@ -1,0 +1,225 @@
+#!/usr/bin/env python3
+"""End-to-end tests of the real updater binary in its console front end, against tools/update_server.py on
+127.0.0.1. Each test builds an update archive, serves it, runs the updater and checks the installed
+directory, the saved archive, what the program printed and whether the started program ran.
+
+Usage: update_test.py path/to/updater
+"""
+import os
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+import zipfile
+
+UPDATER = None
+TOOLS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools")
+
+DOWNLOAD_FAILED = "下载文件时发生错误，升级失败！"
+SAVE_FAILED = "保存文件时发生错误，升级失败！"
+EXTRACT_FAILED = "解压缩时发生错误，升级失败！"
+COMPLETE = "升级完成！"
+
+MARKER_SCRIPT = """#!/bin/sh
+echo started > "$(dirname "$0")/started.txt"
+"""
+
+
+class Server:
+    """tools/update_server.py serving one file, for the length of a with-block."""
+
+    def __init__(self, path, *options):
+        self.path = path
+        self.options = list(options)
+
+    def __enter__(self):
+        port_file = self.path + ".port"
+        self.process = subprocess.Popen(
+            [sys.executable, os.path.join(TOOLS, "update_server.py"), self.path, "--port-file", port_file]
+            + self.options, stdout=subprocess.DEVNULL)
+        deadline = time.time() + 10
+        while not os.path.exists(port_file):
+            if time.time() > deadline:
+                raise RuntimeError("update server did not start")
+            time.sleep(0.05)
+        with open(port_file) as f:
+            self.port = int(f.read())
+        os.remove(port_file)
+        return self
+
+    def url(self, name="update.zip"):
+        return "http://127.0.0.1:%d/%s" % (self.port, name)
+
+    def __exit__(self, *exc):
+        self.process.kill()
+        self.process.wait()
+
+
+def unused_port():
+    s = socket.socket()
+    s.bind(("127.0.0.1", 0))
+    port = s.getsockname()[1]
+    s.close()
+    return port
+
+
+class UpdateTest(unittest.TestCase):
+    def setUp(self):
+        self.work = tempfile.mkdtemp(prefix="updater-e2e-")
+        self.app = os.path.join(self.work, "app")
+        self.download = os.path.join(self.work, "dl", "a", "b")
+        os.makedirs(self.app)
+
+    def tearDown(self):
+        for root, dirs, files in os.walk(self.work):
+            for name in dirs + files:
+                try:
+                    os.chmod(os.path.join(root, name), 0o700)
+                except OSError:
+                    pass
+        shutil.rmtree(self.work, ignore_errors=True)
+
+    def make_archive(self, members, name="update.zip"):
+        path = os.path.join(self.work, name)
+        with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as archive:
+            for member, data in members.items():
+                info = zipfile.ZipInfo(member, date_time=(2024, 5, 6, 7, 8, 10))
+                info.compress_type = zipfile.ZIP_DEFLATED
+                info.external_attr = (0o755 if member.endswith(".sh") else 0o644) << 16
+                info.create_system = 3
+                archive.writestr(info, data)
+        return path
+
+    def standard_archive(self):
+        return self.make_archive({
+            "VERSION": b"2.0\n",
+            "lib/data.bin": os.urandom(300000),
+            "docs/readme.txt": b"hello\n" * 1000,
+            "start.sh": MARKER_SCRIPT,
+        })
+
+    def run_updater(self, url, run_program="start.sh", interrupt_after=None, extra=()):
+        args = [UPDATER, url, self.app, "update.zip", run_program, self.download] + list(extra)
+        process = subprocess.Popen(args, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                   stderr=subprocess.PIPE, env=dict(os.environ, DISPLAY=""))
+        if interrupt_after is not None:
+            time.sleep(interrupt_after)
+            process.send_signal(signal.SIGINT)
+        out, err = process.communicate(timeout=120)
+        self.assertEqual(process.returncode, 0, err.decode("utf-8", "replace"))
+        return err.decode("utf-8", "replace")
+
+    def started(self):
+        for _ in range(50):
+            if os.path.exists(os.path.join(self.app, "started.txt")):
+                return True
+            time.sleep(0.1)
+        return False
+
+    def assert_installed(self, archive):
+        with zipfile.ZipFile(archive) as z:
+            for info in z.infolist():
+                with open(os.path.join(self.app, info.filename), "rb") as f:
+                    self.assertEqual(f.read(), z.read(info), info.filename)
+
+    def test_update_lands_with_every_body_framing(self):
+        archive = self.standard_archive()
+        for framing in ("length", "chunked", "close"):
+            with self.subTest(framing=framing):
+                shutil.rmtree(self.app)
+                os.makedirs(self.app)
+                with Server(archive, "--framing", framing) as server:
+                    err = self.run_updater(server.url())
+                self.assertIn(COMPLETE, err)
+                self.assert_installed(archive)
+                self.assertTrue(self.started())
+                with open(os.path.join(self.download, "update.zip"), "rb") as f, open(archive, "rb") as g:
+                    self.assertEqual(f.read(), g.read())
+
+    def test_http_error_shows_only_the_download_error_and_creates_nothing(self):
+        archive = self.standard_archive()
+        with Server(archive, "--status", "404") as server:
+            err = self.run_updater(server.url())
+        self.assertIn(DOWNLOAD_FAILED, err)
+        self.assertNotIn(COMPLETE, err)
+        self.assertFalse(os.path.exists(self.download))
+        self.assertFalse(self.started())
+
+    def test_unreachable_port_shows_the_download_error(self):
+        err = self.run_updater("http://127.0.0.1:%d/update.zip" % unused_port())
+        self.assertIn(DOWNLOAD_FAILED, err)
+        self.assertFalse(os.path.exists(self.download))
+
+    def test_short_body_is_a_failed_download(self):
+        archive = self.standard_archive()
+        with Server(archive, "--truncate", "1000") as server:
+            err = self.run_updater(server.url())
+        self.assertIn(DOWNLOAD_FAILED, err)
+        self.assertFalse(os.path.exists(os.path.join(self.download, "update.zip")))
+        self.assertFalse(self.started())
+
+    def test_body_that_is_not_an_archive_is_an_extraction_failure(self):
+        page = os.path.join(self.work, "page.html")
+        with open(page, "wb") as f:
+            f.write(b"<html>not an archive</html>" * 100)
+        with Server(page) as server:
+            err = self.run_updater(server.url())
+        self.assertIn(EXTRACT_FAILED, err)
+        self.assertNotIn(COMPLETE, err)
+        self.assertFalse(self.started())
+
+    def test_damaged_member_keeps_the_old_file_and_starts_nothing(self):
+        with open(os.path.join(self.app, "VERSION"), "wb") as f:
+            f.write(b"1.0\n")
+        archive = self.standard_archive()
+        with open(archive, "rb") as f:
+            data = bytearray(f.read())
+        with zipfile.ZipFile(archive) as z:
+            info = z.getinfo("VERSION")
+        # Flip a byte of the member's compressed data: it then fails its CRC check.
+        start = info.header_offset + 30 + len(info.filename)
+        data[start + 1] ^= 0xFF
+        with open(archive, "wb") as f:
+            f.write(data)
+        with Server(archive) as server:
+            err = self.run_updater(server.url())
+        self.assertIn(EXTRACT_FAILED, err)
+        with open(os.path.join(self.app, "VERSION"), "rb") as f:
+            self.assertEqual(f.read(), b"1.0\n")
+        self.assertFalse(self.started())
+
+    def test_download_directory_that_cannot_be_created_is_a_save_failure(self):
+        archive = self.standard_archive()
+        blocker = os.path.join(self.work, "dl")
+        with open(blocker, "w") as f:
+            f.write("a file where a directory should be")
+        with Server(archive) as server:
+            err = self.run_updater(server.url())
+        self.assertIn(SAVE_FAILED, err)
+        self.assertFalse(self.started())
+
+    def test_interrupt_during_a_slow_download_ends_the_update(self):
+        archive = self.standard_archive()
+        with Server(archive, "--rate", "50000") as server:
+            err = self.run_updater(server.url(), interrupt_after=3.0)
+        self.assertNotIn(COMPLETE, err)
+        self.assertFalse(os.path.exists(os.path.join(self.download, "update.zip")))
+        self.assertFalse(os.path.exists(os.path.join(self.app, "VERSION")))
+        self.assertFalse(self.started())
+
+    def test_blank_run_program_starts_nothing_and_still_completes(self):
+        archive = self.standard_archive()
+        with Server(archive) as server:
+            err = self.run_updater(server.url(), run_program=" ")
+        self.assertIn(COMPLETE, err)
+        self.assert_installed(archive)
+        self.assertFalse(self.started())
+
+
+if __name__ == "__main__":
+    UPDATER = os.path.abspath(sys.argv.pop(1))
+    unittest.main(verbosity=2)

@@ -1,0 +1,217 @@
+#include "net/anti_freeze.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "net/exceptions.h"
+#include "net/tcp_client.h"
+#include "platform/clock.h"
+#include "platform/headless/headless_ui.h"
+#include "support/loopback_server.h"
+
+namespace {
+
+using testsupport::LoopbackConnection;
+using testsupport::LoopbackServer;
+using testsupport::UnansweringListener;
+
+void HoldOpen(LoopbackConnection& connection) { connection.ReadUntilClose(); }
+
+class IdleTest : public testing::Test {
+ protected:
+  IdleTest() : m_antiFreeze(m_ui) { m_antiFreeze.SetIdleTimeOut(50); }
+
+  void Connect(TIdTCPClient& client, int port) {
+    client.SetHost(LoopbackServer::kHost);
+    client.SetPort(port);
+    client.OpenConnection();
+  }
+
+  int64_t LongestGapBetweenTurns() const {
+    const auto& times = m_ui.TurnTimes();
+    int64_t longest = 0;
+    for (size_t i = 1; i < times.size(); ++i) longest = std::max(longest, times[i] - times[i - 1]);
+    return longest;
+  }
+
+  platform::HeadlessUi m_ui;
+  TIdAntiFreeze m_antiFreeze;
+};
+
+TEST_F(IdleTest, UiIsServedEverySliceWhileAReceiveWaits) {
+  LoopbackServer server([](LoopbackConnection& connection) {
+    connection.Sleep(600);
+    connection.Send("late\n");
+    HoldOpen(connection);
+  });
+  TIdTCPClient client;
+  Connect(client, server.Port());
+  const int turnsBefore = m_ui.Turns();
+  EXPECT_EQ(client.ReadLine(), "late");
+  EXPECT_GE(m_ui.Turns() - turnsBefore, 6);
+  // Slices of 50 ms; generous slack for a loaded machine, far below the 600 ms the wait lasted.
+  EXPECT_LT(LongestGapBetweenTurns(), 300);
+}
+
+TEST_F(IdleTest, FiniteTimeoutServesTheUiAfterTheLongSliceAndTheLast) {
+  LoopbackServer server(HoldOpen);
+  TIdTCPClient client;
+  Connect(client, server.Port());
+  const int turnsBefore = m_ui.Turns();
+  client.SetReadTimeout(300);
+  EXPECT_THROW(client.ReadLine(), EIdReadTimeout);
+  EXPECT_EQ(m_ui.Turns() - turnsBefore, 2);
+}
+
+TEST_F(IdleTest, InactiveOrAbsentIdleProcessingServesNothing) {
+  LoopbackServer server([](LoopbackConnection& connection) {
+    connection.Sleep(200);
+    connection.Send("x\n");
+    HoldOpen(connection);
+  });
+  m_antiFreeze.SetActive(false);
+  EXPECT_FALSE(TIdAntiFreezeBase::ShouldUseIdle());
+  TIdTCPClient client;
+  Connect(client, server.Port());
+  EXPECT_EQ(client.ReadLine(), "x");
+  EXPECT_EQ(m_ui.Turns(), 0);
+}
+
+TEST_F(IdleTest, OnlyWhenIdleFalseServesAfterDataAndSends) {
+  LoopbackServer server([](LoopbackConnection& connection) {
+    connection.ReadLine();
+    connection.Send("ready\n");
+    HoldOpen(connection);
+  });
+  m_antiFreeze.SetOnlyWhenIdle(false);
+  TIdTCPClient client;
+  Connect(client, server.Port());
+  const int afterConnect = m_ui.Turns();
+  client.WriteLine("go");
+  EXPECT_EQ(m_ui.Turns(), afterConnect + 1) << "one turn after the send";
+  m_antiFreeze.SetOnlyWhenIdle(true);
+  client.WriteLine("again");
+  EXPECT_EQ(m_ui.Turns(), afterConnect + 1) << "OnlyWhenIdle: sends serve nothing";
+}
+
+TEST_F(IdleTest, WithoutPriorityAtMostOneMessagePerTurn) {
+  m_antiFreeze.SetApplicationHasPriority(false);
+  m_ui.PostClick();
+  m_ui.PostClick();
+  TIdAntiFreezeBase::RunIdle(true);
+  EXPECT_EQ(m_ui.LinesStartingWith("click").size(), 1u);
+  m_antiFreeze.SetApplicationHasPriority(true);
+  TIdAntiFreezeBase::RunIdle(true);
+  EXPECT_EQ(m_ui.LinesStartingWith("click").size(), 2u);
+}
+
+TEST_F(IdleTest, IdleProcessingIsForTheMainThreadOnly) {
+  EXPECT_TRUE(TIdAntiFreezeBase::ShouldUseIdle());
+  bool otherThread = true;
+  std::thread([&] { otherThread = TIdAntiFreezeBase::ShouldUseIdle(); }).join();
+  EXPECT_FALSE(otherThread);
+}
+
+TEST(TIdAntiFreezeTest, LatestInstanceRegistersAndAnyDestructionClears) {
+  platform::HeadlessUi ui;
+  auto first = std::make_unique<TIdAntiFreeze>(ui);
+  EXPECT_EQ(TIdAntiFreezeBase::Instance(), first.get());
+  auto second = std::make_unique<TIdAntiFreeze>(ui);
+  EXPECT_EQ(TIdAntiFreezeBase::Instance(), second.get());
+  first.reset();
+  EXPECT_EQ(TIdAntiFreezeBase::Instance(), nullptr);
+  EXPECT_FALSE(TIdAntiFreezeBase::ShouldUseIdle());
+}
+
+TEST_F(IdleTest, ConnectTimeoutServesTheUiAndCloses) {
+  UnansweringListener listener;
+  TIdTCPClient client;
+  client.SetHost(LoopbackServer::kHost);
+  client.SetPort(listener.Port());
+  const int64_t start = platform::MonotonicMilliseconds();
+  try {
+    client.OpenConnection(400);
+    FAIL();
+  } catch (const EIdConnectTimeout& error) {
+    EXPECT_EQ(error.Message(), "Connect timed out.");
+  }
+  const int64_t elapsed = platform::MonotonicMilliseconds() - start;
+  EXPECT_GE(elapsed, 350);
+  EXPECT_LT(elapsed, 5000);
+  // Steps of min(50, 125) ms with idle processing after each.
+  EXPECT_GE(m_ui.Turns(), 5);
+  EXPECT_FALSE(client.IsConnected());
+}
+
+TEST(ConnectTimeoutTest, WithoutIdleProcessingStillLimited) {
+  UnansweringListener listener;
+  TIdTCPClient client;
+  client.SetHost(LoopbackServer::kHost);
+  client.SetPort(listener.Port());
+  EXPECT_THROW(client.OpenConnection(300), EIdConnectTimeout);
+  EXPECT_FALSE(client.IsConnected());
+}
+
+// The cancel button closes the connection from inside an idle slice of a waiting read: the read fails with
+// "Connection Closed Gracefully." and nothing touches the released handler (AddressSanitizer checks this).
+TEST_F(IdleTest, CloseFromInsideIdleEndsAWaitingRead) {
+  LoopbackServer server(HoldOpen);
+  TIdTCPClient client;
+  Connect(client, server.Port());
+  std::vector<std::string> events;
+  client.OnDisconnected = [&](TIdComponent*) { events.push_back("OnDisconnected"); };
+  m_ui.AtTurn(m_ui.Turns() + 3, [&] {
+    client.CloseConnection();
+    events.push_back("closed");
+  });
+  try {
+    client.ReadLine();
+    FAIL();
+  } catch (const EIdConnClosedGracefully& error) {
+    EXPECT_EQ(error.Message(), "Connection Closed Gracefully.");
+  }
+  EXPECT_EQ(events, (std::vector<std::string>{"OnDisconnected", "closed"}));
+  EXPECT_EQ(client.IOHandler(), nullptr);
+  EXPECT_FALSE(client.IsConnected());
+  // The client can be opened again afterwards.
+  client.OpenConnection();
+  EXPECT_TRUE(client.IsConnected());
+}
+
+TEST_F(IdleTest, CloseFromInsideIdleEndsAWaitingReadToStream) {
+  LoopbackServer server([](LoopbackConnection& connection) {
+    connection.Send("12345");
+    HoldOpen(connection);
+  });
+  TIdTCPClient client;
+  Connect(client, server.Port());
+  m_ui.AtTurn(m_ui.Turns() + 2, [&] { client.CloseConnection(); });
+  TMemoryStream stream;
+  EXPECT_THROW(client.ReadToStream(stream, 100), EIdConnClosedGracefully);
+  EXPECT_EQ(stream.DataString(), "12345");
+}
+
+// The cancel arrives while the connect waits on its worker thread: closing the socket ends the connect at
+// once instead of after the 120000 ms limit, and the closed state shows at the next read.
+TEST_F(IdleTest, CloseFromInsideIdleEndsAWaitingConnect) {
+  UnansweringListener listener;
+  TIdTCPClient client;
+  client.SetHost(LoopbackServer::kHost);
+  client.SetPort(listener.Port());
+  m_ui.AtTurn(3, [&] { client.CloseConnection(); });
+  std::vector<std::string> events;
+  client.OnConnected = [&](TIdComponent*) { events.push_back("OnConnected"); };
+  const int64_t start = platform::MonotonicMilliseconds();
+  // The interrupted connect ends without an error, like one the system reports as 10009 or 10038.
+  client.OpenConnection();
+  EXPECT_LT(platform::MonotonicMilliseconds() - start, 5000);
+  EXPECT_EQ(client.IOHandler(), nullptr);
+  EXPECT_FALSE(client.IsConnected());
+  EXPECT_EQ(events, (std::vector<std::string>{"OnConnected"})) << "the open itself ends normally";
+  EXPECT_THROW(client.ReadLine(), EIdNotConnected);
+}
+
+}  // namespace

@@ -1,0 +1,205 @@
+#include "net/stack.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <string>
+#include <vector>
+
+#include "net/exceptions.h"
+#include "net/socket_handle.h"
+#include "net/tcp_client.h"
+#include "platform/sockets.h"
+
+namespace {
+
+// The stack exists while a component does.
+class StackTest : public testing::Test {
+ protected:
+  TIdTCPClient m_keepStack;
+};
+
+TEST_F(StackTest, SocketErrorTextsAreExact) {
+  const struct {
+    int code;
+    const char* text;
+  } rows[] = {
+      {10004, "Interrupted system call."},
+      {10035, "Operation would block. "},
+      {10038, "Socket operation on non-socket."},
+      {10048, "Address already in use."},
+      {10054, "Connection reset by peer."},
+      {10061, "Connection refused."},
+      {10066, "Directory not empty"},
+      {11001, "Host not found."},
+      {10093, ""},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(GStack->SocketErrorText(row.code), "Socket Error # " + std::to_string(row.code) + "\r\n" + row.text);
+  }
+}
+
+TEST_F(StackTest, FailWithSocketErrorCarriesTheCode) {
+  try {
+    GStack->FailWithSocketError(10061);
+    FAIL();
+  } catch (const EIdSocketError& error) {
+    EXPECT_EQ(error.LastError(), 10061);
+    EXPECT_EQ(error.Message(), "Socket Error # 10061\r\nConnection refused.");
+  }
+}
+
+TEST_F(StackTest, ParsesTheFourAddressForms) {
+  const struct {
+    const char* text;
+    bool valid;
+    platform::Ipv4Address address;
+  } rows[] = {
+      {"10.1.2.3", true, {10, 1, 2, 3}},
+      {"10.1.258", true, {10, 1, 1, 2}},
+      {"10.258", true, {10, 0, 1, 2}},
+      {"10.16777215", true, {10, 255, 255, 255}},
+      {"3232235777", true, {192, 168, 1, 1}},
+      {"4294967295", true, {255, 255, 255, 255}},
+      {"0.0.0.0", true, {0, 0, 0, 0}},
+      {"10.1.2.256", false, {}},
+      {"1.2.3.4.5", false, {}},
+      {"10.1.65536", false, {}},
+      {"10.16777216", false, {}},
+      {"4294967296", false, {}},
+      {"256.1", false, {}},
+      {"1..2", false, {}},
+      {"", false, {}},
+      {"a.b.c.d", false, {}},
+      {"-1.2.3.4", false, {}},
+      {"1.2.3.", false, {}},
+  };
+  for (const auto& row : rows) {
+    platform::Ipv4Address address{};
+    EXPECT_EQ(TIdStack::TryParseAddress(row.text, address), row.valid) << row.text;
+    EXPECT_EQ(TIdStack::IsIPAddress(row.text), row.valid) << row.text;
+    if (row.valid) {
+      EXPECT_EQ(address, row.address) << row.text;
+    }
+  }
+  EXPECT_EQ(TIdStack::FormatAddress({10, 0, 1, 2}), "10.0.1.2");
+  try {
+    TIdStack::ParseAddress("1.2.3.4.5");
+    FAIL();
+  } catch (const EIdInvalidIPAddress& error) {
+    EXPECT_EQ(error.Message(), "1.2.3.4.5 is not a valid IP address.");
+  }
+}
+
+TEST_F(StackTest, LookupHostAddressShortcutsLocalhostAndAddresses) {
+  EXPECT_EQ(GStack->LookupHostAddress("localhost"), "127.0.0.1");
+  EXPECT_EQ(GStack->LookupHostAddress("LocalHost"), "127.0.0.1");
+  EXPECT_EQ(GStack->LookupHostAddress("10.1.2.3"), "10.1.2.3");
+  // Kept as written, not normalised: the address is used unchanged.
+  EXPECT_EQ(GStack->LookupHostAddress("10.258"), "10.258");
+}
+
+TEST_F(StackTest, WaitSocketsRefusesMoreThan64Sockets) {
+  std::vector<TIdStackSocketHandle> sockets(65, 0);
+  try {
+    GStack->WaitSockets(&sockets, nullptr, 0, nullptr);
+    FAIL();
+  } catch (const EIdStackSetSizeExceeded& error) {
+    EXPECT_EQ(error.Message(), "Set Size Exceeded.");
+  }
+}
+
+TEST_F(StackTest, CheckSocketResultIgnoresListedCodes) {
+  EXPECT_FALSE(GStack->CheckSocketResult(0));
+  // A receive on a socket that is not open fails with 10009 or 10038, depending on the system.
+  const int result = GStack->ReceiveOnSocket(Id_INVALID_SOCKET, nullptr, 0, 0);
+  EXPECT_TRUE(GStack->CheckSocketResult(result, {platform::kWsaBadFile, platform::kWsaNotSocket}));
+  EXPECT_TRUE(GStack->LastError() == platform::kWsaBadFile || GStack->LastError() == platform::kWsaNotSocket);
+  EXPECT_THROW(GStack->CheckSocketResult(GStack->ReceiveOnSocket(Id_INVALID_SOCKET, nullptr, 0, 0)), EIdSocketError);
+}
+
+TEST_F(StackTest, BindLocalChecksThePortRange) {
+  TIdSocketHandle binding;
+  binding.OpenSocket();
+  binding.SetClientPortMin(5000);
+  binding.SetClientPortMax(4000);
+  try {
+    binding.BindLocal();
+    FAIL();
+  } catch (const EIdInvalidPortRange& error) {
+    EXPECT_EQ(error.Message(), "Invalid Port Range (5000 - 4000)");
+  }
+}
+
+TEST_F(StackTest, BindLocalReportsAPortInUse) {
+  TIdSocketHandle first;
+  first.OpenSocket();
+  first.SetIP("127.0.0.1");
+  first.BindLocal();
+  ASSERT_NE(first.Port(), 0);
+  ASSERT_EQ(GStack->ListenOnSocket(first.Handle(), 1), 0);
+
+  TIdSocketHandle second;
+  second.OpenSocket();
+  second.SetIP("127.0.0.1");
+  second.SetPort(first.Port());
+  try {
+    second.BindLocal();
+    FAIL();
+  } catch (const EIdCouldNotBindSocket& error) {
+    EXPECT_EQ(error.Message(), "Could not bind socket. Address and port are already in use.");
+  }
+  // A range holding only the port in use.
+  TIdSocketHandle third;
+  third.OpenSocket();
+  third.SetIP("127.0.0.1");
+  third.SetClientPortMin(first.Port());
+  third.SetClientPortMax(first.Port());
+  try {
+    third.BindLocal();
+    FAIL();
+  } catch (const EIdCanNotBindPortInRange& error) {
+    EXPECT_EQ(error.Message(), "Can not bind in port range (" + std::to_string(first.Port()) + " - " +
+                                   std::to_string(first.Port()) + ")");
+  }
+}
+
+TEST_F(StackTest, StackLivesWhileAComponentDoes) {
+  EXPECT_NE(GStack, nullptr);
+  const int before = TIdComponent::LiveCount();
+  {
+    TIdTCPClient another;
+    EXPECT_EQ(TIdComponent::LiveCount(), before + 1);
+  }
+  EXPECT_EQ(TIdComponent::LiveCount(), before);
+}
+
+#ifndef _WIN32
+TEST(SocketErrorMapping, MapsErrnoOntoWindowsSocketsCodes) {
+  const struct {
+    int error;
+    int code;
+  } rows[] = {
+      {ECONNREFUSED, 10061}, {ECONNRESET, 10054}, {ETIMEDOUT, 10060}, {ENETUNREACH, 10051},
+      {EHOSTUNREACH, 10065}, {EADDRINUSE, 10048}, {EBADF, 10009},     {ENOTSOCK, 10038},
+      {EWOULDBLOCK, 10035},  {EINPROGRESS, 10036}, {ECONNABORTED, 10053}, {ENOTCONN, 10057},
+      {EPIPE, 10058},        {EINVAL, 10022},     {EINTR, 10004},     {EMFILE, 10024},
+  };
+  for (const auto& row : rows) EXPECT_EQ(platform::SocketErrorFromSystemError(row.error), row.code) << row.error;
+}
+#endif
+
+TEST(SocketErrorMapping, RefusedConnectGives10061) {
+  // Find a free port by binding and closing, then connect to it: nobody listens there.
+  const platform::SocketHandle probe = platform::SocketCreate(2, 1, 6);
+  ASSERT_EQ(platform::SocketBind(probe, {{127, 0, 0, 1}, 0}), 0);
+  platform::Ipv4Endpoint local;
+  ASSERT_EQ(platform::SocketLocalName(probe, local), 0);
+  platform::SocketClose(probe);
+  const platform::SocketHandle client = platform::SocketCreate(2, 1, 6);
+  EXPECT_EQ(platform::SocketConnect(client, local), -1);
+  EXPECT_EQ(platform::SocketLastError(), 10061);
+  platform::SocketClose(client);
+}
+
+}  // namespace

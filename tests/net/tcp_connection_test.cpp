@@ -1,0 +1,410 @@
+#include "net/tcp_connection.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "net/exceptions.h"
+#include "net/tcp_client.h"
+#include "platform/clock.h"
+#include "support/loopback_server.h"
+
+namespace {
+
+using testsupport::LoopbackConnection;
+using testsupport::LoopbackServer;
+
+// A client connected to a server running the script; the script keeps its connection until the client
+// closes unless it closes itself.
+class Connected {
+ public:
+  explicit Connected(LoopbackServer::Script script) : server(std::move(script)) {
+    client.SetHost(LoopbackServer::kHost);
+    client.SetPort(server.Port());
+    client.OpenConnection();
+  }
+  LoopbackServer server;
+  TIdTCPClient client;
+};
+
+void HoldOpen(LoopbackConnection& connection) { connection.ReadUntilClose(); }
+
+std::string StreamText(TMemoryStream& stream) { return stream.DataString(); }
+
+TEST(ReadLineTest, TerminatorsAndCarriageReturns) {
+  Connected c([](LoopbackConnection& connection) {
+    connection.Send("abc\r\nabc\ndef\rghi\n\r\nx\r|y\n");
+    HoldOpen(connection);
+  });
+  EXPECT_EQ(c.client.ReadLine(), "abc");
+  EXPECT_EQ(c.client.ReadLine(), "abc");
+  EXPECT_EQ(c.client.ReadLine(), "def\rghi") << "a lone CR stays in the line";
+  EXPECT_EQ(c.client.ReadLine(), "") << "an empty CR LF line";
+  EXPECT_EQ(c.client.ReadLine("|"), "x\r") << "with another terminator the CR stays";
+  EXPECT_EQ(c.client.ReadLine(""), "y") << "an empty terminator means LF";
+}
+
+TEST(ReadLineTest, FindsAMultiByteTerminatorSplitAcrossReceives) {
+  Connected c([](LoopbackConnection& connection) {
+    connection.Send("head\r\n\r");
+    connection.Sleep(100);
+    connection.Send("\nbody\r\n\r\n");
+    HoldOpen(connection);
+  });
+  EXPECT_EQ(c.client.ReadLine("\r\n\r\n"), "head");
+  EXPECT_EQ(c.client.ReadLine("\r\n\r\n"), "body");
+}
+
+TEST(ReadLineTest, MaxLineLengthBoundaries) {
+  const struct {
+    size_t length;
+    bool accepted;
+  } rows[] = {{16383, true}, {16384, false}};
+  for (const auto& row : rows) {
+    const std::string line(row.length, 'a');
+    Connected c([&](LoopbackConnection& connection) {
+      connection.Send(line + "\r\n");
+      HoldOpen(connection);
+    });
+    c.client.SetReadTimeout(5000);
+    if (row.accepted) {
+      EXPECT_EQ(c.client.ReadLine(), line);
+    } else {
+      try {
+        c.client.ReadLine();
+        FAIL() << row.length;
+      } catch (const EIdReadLnMaxLineLengthExceeded& error) {
+        EXPECT_EQ(error.Message(), "Max line length exceeded.");
+      }
+      // Let every byte arrive: none was consumed by the failed read.
+      while (c.client.InputBuffer().DataSize() < static_cast<int64_t>(row.length + 2)) c.client.ReceiveIntoBuffer();
+      EXPECT_EQ(c.client.InputBuffer().DataSize(), static_cast<int64_t>(row.length + 2));
+    }
+  }
+}
+
+TEST(ReadLineTest, OverlongUnterminatedDataFailsWithoutWaitingForMore) {
+  Connected c([](LoopbackConnection& connection) {
+    connection.Send(std::string(16385, 'a'));
+    HoldOpen(connection);
+  });
+  // A read waiting for more would end in "Read Timeout" instead.
+  c.client.SetReadTimeout(3000);
+  EXPECT_THROW(c.client.ReadLine(), EIdReadLnMaxLineLengthExceeded);
+}
+
+TEST(ReadLineTest, SplitModeYieldsTheLimitThenTheRest) {
+  Connected c([](LoopbackConnection& connection) {
+    connection.Send("abcdefgh\r\n" + std::string(40000, 'z') + "\n");
+    HoldOpen(connection);
+  });
+  c.client.SetMaxLineAction(maSplit);
+  c.client.SetMaxLineLength(5);
+  EXPECT_EQ(c.client.ReadLine(), "abcde");
+  EXPECT_TRUE(c.client.ReadLnSplit());
+  EXPECT_EQ(c.client.ReadLine(), "fgh");
+  EXPECT_FALSE(c.client.ReadLnSplit());
+  c.client.SetMaxLineLength(0);
+  EXPECT_EQ(c.client.ReadLine(), std::string(40000, 'z')) << "0 accepts any length";
+}
+
+TEST(ReadLineTest, PeerSendsPartialLineAndCloses) {
+  Connected c([](LoopbackConnection& connection) {
+    connection.Send("abc");
+    connection.Close();
+  });
+  try {
+    c.client.ReadLine();
+    FAIL();
+  } catch (const EIdConnClosedGracefully& error) {
+    EXPECT_EQ(error.Message(), "Connection Closed Gracefully.");
+  }
+  EXPECT_EQ(c.client.InputBuffer().DataSize(), 3);
+  EXPECT_EQ(c.client.TakeAvailable(), "abc");
+  EXPECT_FALSE(c.client.IsConnected());
+}
+
+TEST(ReadLineTest, ReadTimeouts) {
+  Connected c(HoldOpen);
+  c.client.SetReadTimeout(300);
+  const int64_t start = platform::MonotonicMilliseconds();
+  try {
+    c.client.ReadLine();
+    FAIL();
+  } catch (const EIdReadTimeout& error) {
+    EXPECT_EQ(error.Message(), "Read Timeout");
+  }
+  EXPECT_GE(platform::MonotonicMilliseconds() - start, 250);
+  // An explicit timeout does not raise: an empty line and the timed-out flag.
+  EXPECT_EQ(c.client.ReadLine("\n", 100), "");
+  EXPECT_TRUE(c.client.ReadLnTimedOut());
+}
+
+TEST(ReadToStreamTest, KnownCountWithEarlyClose) {
+  Connected c([](LoopbackConnection& connection) {
+    connection.Send("123456");
+    connection.Close();
+  });
+  std::vector<std::string> events;
+  c.client.OnWorkBegin = [&](TIdComponent*, TWorkMode, int32_t max) { events.push_back("begin " + std::to_string(max)); };
+  c.client.OnWorkEnd = [&](TIdComponent*, TWorkMode) { events.push_back("end"); };
+  TMemoryStream stream;
+  EXPECT_THROW(c.client.ReadToStream(stream, 10), EIdConnClosedGracefully);
+  EXPECT_EQ(StreamText(stream), "123456");
+  EXPECT_EQ(stream.Size(), 6);
+  EXPECT_EQ(events, (std::vector<std::string>{"begin 10", "end"}));
+}
+
+TEST(ReadToStreamTest, CountZeroMovesNothing) {
+  Connected c([](LoopbackConnection& connection) {
+    connection.Send("line\nrest");
+    HoldOpen(connection);
+  });
+  EXPECT_EQ(c.client.ReadLine(), "line");
+  const int64_t buffered = c.client.InputBuffer().DataSize();
+  std::vector<std::string> events;
+  c.client.OnWorkBegin = [&](TIdComponent*, TWorkMode, int32_t max) { events.push_back("begin " + std::to_string(max)); };
+  c.client.OnWork = [&](TIdComponent*, TWorkMode, int32_t count) { events.push_back("work " + std::to_string(count)); };
+  c.client.OnWorkEnd = [&](TIdComponent*, TWorkMode) { events.push_back("end"); };
+  TStringStream stream("12345");
+  stream.SetPosition(2);
+  c.client.ReadToStream(stream, 0);
+  EXPECT_EQ(StreamText(stream), "12") << "cut at its position";
+  EXPECT_EQ(c.client.InputBuffer().DataSize(), buffered);
+  EXPECT_EQ(events, (std::vector<std::string>{"begin 0", "end"}));
+}
+
+TEST(ReadToStreamTest, UntilCloseKeepsEveryByte) {
+  std::string body;
+  for (int i = 0; i < 5000; ++i) body += std::to_string(i) + ",";
+  Connected c([&](LoopbackConnection& connection) {
+    connection.Send(body.substr(0, 7000));
+    connection.Sleep(50);
+    connection.Send(body.substr(7000));
+    connection.Close();
+  });
+  c.client.SetRecvBufferSize(1000);
+  int32_t beginMax = -1;
+  c.client.OnWorkBegin = [&](TIdComponent*, TWorkMode, int32_t max) { beginMax = max; };
+  TMemoryStream stream;
+  c.client.ReadToStream(stream, -1, true);
+  EXPECT_EQ(StreamText(stream), body);
+  EXPECT_EQ(beginMax, 0);
+}
+
+TEST(ReadToStreamTest, WorkReportsWithRecvBufferSize10240) {
+  const std::string body(30000, 'b');
+  Connected c([&](LoopbackConnection& connection) {
+    connection.Send("HEAD\r\n" + body);
+    HoldOpen(connection);
+  });
+  c.client.SetRecvBufferSize(10240);
+  EXPECT_EQ(c.client.ReadLine(), "HEAD");
+  const int32_t buffered = static_cast<int32_t>(c.client.InputBuffer().DataSize());
+  std::vector<int32_t> reports;
+  c.client.OnWork = [&](TIdComponent*, TWorkMode mode, int32_t count) {
+    EXPECT_EQ(mode, wmRead);
+    reports.push_back(count);
+  };
+  TMemoryStream stream;
+  c.client.ReadToStream(stream, 30000);
+  EXPECT_EQ(stream.Size(), 30000);
+  std::vector<int32_t> expected;
+  int32_t total = 0;
+  if (buffered > 0) expected.push_back(total = buffered);
+  while (total < 30000) expected.push_back(total = std::min(total + 10240, 30000));
+  EXPECT_EQ(reports, expected) << "first report: the " << buffered << " bytes buffered behind the line";
+}
+
+TEST(ReadToStreamTest, LengthPrefixedRoundTrip) {
+  Connected c([](LoopbackConnection& connection) {
+    const std::string length = connection.ReadBytes(4);
+    const std::string payload = connection.ReadBytes(static_cast<size_t>(length[3]));
+    connection.Send(length + payload);
+    HoldOpen(connection);
+  });
+  TStringStream out("payload");
+  c.client.WriteFromStream(out, true, 0, true);
+  TMemoryStream in;
+  c.client.ReadToStream(in);
+  EXPECT_EQ(StreamText(in), "payload");
+  c.client.WriteInt32(0x01020304);
+  c.client.CloseConnection();
+  EXPECT_EQ(c.server.Received(), std::string("\0\0\0\7payload\1\2\3\4", 15));
+}
+
+TEST(TIdTCPClientTest, OpenAndCloseReportStatusInOrder) {
+  LoopbackServer server(HoldOpen);
+  for (const std::string host : {"127.0.0.1", "LOCALHOST"}) {
+    TIdTCPClient client;
+    std::vector<std::string> events;
+    client.OnStatus = [&](TIdComponent*, TIdStatus, const std::string& text) { events.push_back(text); };
+    client.OnConnected = [&](TIdComponent*) { events.push_back("OnConnected"); };
+    client.OnDisconnected = [&](TIdComponent*) { events.push_back("OnDisconnected"); };
+    client.SetHost(host);
+    client.SetPort(server.Port());
+    client.OpenConnection();
+    EXPECT_TRUE(client.IsConnected());
+    try {
+      client.OpenConnection();
+      FAIL();
+    } catch (const EIdAlreadyConnected& error) {
+      EXPECT_EQ(error.Message(), "Already connected.");
+    }
+    client.CloseConnection();
+    EXPECT_EQ(client.IOHandler(), nullptr) << "the self-created handler is released";
+    client.CloseConnection();  // closed already: nothing reported
+    std::vector<std::string> expected;
+    if (host != "127.0.0.1") expected.push_back("Resolving hostname LOCALHOST.");
+    for (const char* text : {"Connecting to 127.0.0.1.", "Connected.", "OnConnected", "Disconnecting.",
+                             "OnDisconnected", "Disconnected."}) {
+      expected.push_back(text);
+    }
+    EXPECT_EQ(events, expected) << host;
+  }
+}
+
+TEST(TIdTCPClientTest, FailedOpenLeavesTheClientClosed) {
+  int port = 0;
+  {
+    LoopbackServer server(HoldOpen);
+    port = server.Port();
+  }
+  TIdTCPClient client;
+  client.SetHost("127.0.0.1");
+  client.SetPort(port);
+  try {
+    client.OpenConnection();
+    FAIL();
+  } catch (const EIdSocketError& error) {
+    EXPECT_EQ(error.LastError(), 10061);
+    EXPECT_EQ(error.Message(), "Socket Error # 10061\r\nConnection refused.");
+  }
+  EXPECT_FALSE(client.IsConnected());
+  // The self-created handler stays installed, closed, until the next CloseConnection.
+  EXPECT_NE(client.IOHandler(), nullptr);
+  EXPECT_THROW(client.ReadLine(), EIdConnClosedGracefully);
+  client.CloseConnection();
+  EXPECT_EQ(client.IOHandler(), nullptr);
+  EXPECT_THROW(client.ReadLine(), EIdNotConnected);
+}
+
+TEST(TIdTCPClientTest, PeerCloseIsNoticedOnceAndBufferedBytesStayReadable) {
+  Connected c([](LoopbackConnection& connection) {
+    connection.Send("hello\n");
+    connection.Close();
+  });
+  int disconnects = 0;
+  c.client.OnDisconnected = [&](TIdComponent*) { ++disconnects; };
+  // Wait until the close has arrived behind the data.
+  while (c.client.IsConnected()) c.client.PollPeerClose(false);
+  EXPECT_EQ(disconnects, 1);
+  EXPECT_EQ(c.client.ReadLine(), "hello");
+  EXPECT_THROW(c.client.ReadLine(), EIdConnClosedGracefully);
+  EXPECT_THROW(c.client.WriteLine("x"), EIdConnClosedGracefully);
+  c.client.CloseConnection();
+  EXPECT_EQ(disconnects, 1);
+}
+
+TEST(TIdTCPClientTest, WriteBufferingCollectsUntilTheEnd) {
+  Connected c([](LoopbackConnection& connection) { connection.ReadUntilClose(); });
+  std::vector<int32_t> writes;
+  c.client.OnWork = [&](TIdComponent*, TWorkMode mode, int32_t count) {
+    if (mode == wmWrite) writes.push_back(count);
+  };
+  c.client.BeginWriteBuffering(8);
+  c.client.WriteText("12345");
+  EXPECT_TRUE(c.client.WriteBuffering());
+  c.client.WriteText("67890");  // reaches the threshold: 8 bytes go out
+  c.client.WriteLine("ab");
+  c.client.EndWriteBuffering();
+  EXPECT_FALSE(c.client.WriteBuffering());
+  c.client.BeginWriteBuffering();
+  c.client.WriteText("discarded");
+  c.client.DiscardWriteBuffering();
+  c.client.EndWriteBuffering();
+  TStringStream stream(std::string(70000, 's'));
+  c.client.SetSendBufferSize(32768);
+  c.client.WriteFromStream(stream);
+  c.client.CloseConnection();
+  EXPECT_EQ(c.server.Received(), "1234567890ab\r\n" + std::string(70000, 's'));
+  EXPECT_EQ(writes, (std::vector<int32_t>{32768, 65536, 70000}));
+}
+
+TEST(TIdTCPClientTest, NumberedRepliesReadContinuationLines) {
+  Connected c([](LoopbackConnection& connection) {
+    connection.Send("220 ready\r\n");
+    connection.ReadLine();
+    connection.Send("250-first\r\n250-second\r\n250 last\r\n");
+    connection.ReadLine();
+    connection.Send("550 no\r\n");
+    HoldOpen(connection);
+  });
+  EXPECT_EQ(c.client.ReadReply({220}), 220);
+  EXPECT_EQ(c.client.SendCommand("HELO"), 250);
+  EXPECT_EQ(c.client.LastCmdResult().Text(), (std::vector<std::string>{"first", "second", "last"}));
+  try {
+    c.client.SendCommand("QUIT", {221});
+    FAIL();
+  } catch (const EIdProtocolReplyError& error) {
+    EXPECT_EQ(error.ReplyErrorCode(), 550);
+    EXPECT_EQ(error.Message(), "no");
+  }
+}
+
+// Swaps letter case both ways: proves the hooks see (and may rewrite) every receive and every write.
+class CaseSwapIntercept : public TIdConnectionIntercept {
+ public:
+  void Receive(TStream& data) override { Swap(data); }
+  void Send(TStream& data) override { Swap(data); }
+  void Connect(TIdTCPConnection&) override { ++connects; }
+  void Disconnect() override { ++disconnects; }
+  int connects = 0;
+  int disconnects = 0;
+
+ private:
+  static void Swap(TStream& data) {
+    auto& buffer = static_cast<TIdSimpleBuffer&>(data);
+    for (int64_t i = 0; i < buffer.DataSize(); ++i) buffer.Memory()[i] ^= 0x20;
+  }
+};
+
+TEST(TIdTCPClientTest, InterceptAndAsciiFilterSeeTheData) {
+  LoopbackServer server([](LoopbackConnection& connection) {
+    connection.Send(connection.ReadLine());
+    connection.ReadLine();
+    connection.Send("\xC1\xE2\n");
+    HoldOpen(connection);
+  });
+  TIdTCPClient client;
+  CaseSwapIntercept intercept;
+  client.SetIntercept(&intercept);
+  client.SetHost(LoopbackServer::kHost);
+  client.SetPort(server.Port());
+  client.OpenConnection();
+  EXPECT_EQ(intercept.connects, 1);
+  client.WriteText("hello");
+  client.WriteBytes("*", 1);  // '*' ^ 0x20 is LF
+  EXPECT_EQ(client.ReadLine("*"), "hello");
+  client.SetIntercept(nullptr);
+  client.WriteLine("next");
+  client.SetASCIIFilter(true);
+  EXPECT_EQ(client.ReadLine(), "Ab");
+  client.SetIntercept(&intercept);
+  client.CloseConnection();
+  EXPECT_EQ(intercept.disconnects, 1);
+}
+
+TEST(TIdTCPClientTest, SendFileContentsFailsForAMissingFile) {
+  Connected c(HoldOpen);
+  try {
+    c.client.SendFileContents("no-such-file.bin");
+    FAIL();
+  } catch (const EIdFileNotFound& error) {
+    EXPECT_EQ(error.Message(), "File \"no-such-file.bin\" not found");
+  }
+}
+
+}  // namespace
