@@ -259,7 +259,7 @@ TEST(ArchiveDirectoryTest, TruncatedAndBitFlippedArchives) {
   TempDir temp;
   const auto check = [&](const std::string& bytes, const std::string& what) {
     const fs::path out = temp.Path() / "out";
-    fs::remove_all(out);
+    ziptest::RemoveTree(out);
     const std::string path = temp.Write("damaged.zip", bytes);
     TUnZip unzip;
     const ziptest::RunResult run = ziptest::ExtractAll(unzip, path, out.string());
