@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "net/exceptions.h"
+#include "net/stack.h"
 #include "net/tcp_client.h"
 #include "platform/clock.h"
 #include "support/loopback_server.h"
@@ -395,6 +396,37 @@ TEST(TIdTCPClientTest, InterceptAndAsciiFilterSeeTheData) {
   client.SetIntercept(&intercept);
   client.CloseConnection();
   EXPECT_EQ(intercept.disconnects, 1);
+}
+
+TEST(TIdTCPClientTest, NonEmptyLinesAndReadingEverything) {
+  LoopbackServer server([](LoopbackConnection& connection) {
+    connection.Send("  \r\n\t\r\n  x y \r\nrest of it");
+    connection.Close();
+  });
+  TIdTCPClient client;
+  client.SetHost("localhost");
+  client.SetPort(server.Port());
+  client.OpenConnection();
+  EXPECT_EQ(client.ReadNonEmptyLine(), "x y");
+  EXPECT_EQ(client.ReadAllText(), "rest of it");
+  EXPECT_EQ(client.OpenReadAllClose(), "  \r\n\t\r\n  x y \r\nrest of it");
+  EXPECT_EQ(client.IOHandler(), nullptr);
+}
+
+TEST(TIdTCPClientTest, UseNagleSetsNoDelayAtOnce) {
+  Connected c(HoldOpen);
+  auto* handler = dynamic_cast<TIdIOHandlerSocket*>(c.client.IOHandler());
+  ASSERT_NE(handler, nullptr);
+  const auto noDelay = [&] {
+    int value = -1;
+    EXPECT_EQ(GStack->GetSocketOption(handler->Binding()->Handle(), platform::kLevelTcp, platform::kOptionNoDelay,
+                                      value),
+              0);
+    return value != 0;
+  };
+  EXPECT_FALSE(noDelay());
+  handler->SetUseNagle(false);
+  EXPECT_TRUE(noDelay());
 }
 
 TEST(TIdTCPClientTest, SendFileContentsFailsForAMissingFile) {
