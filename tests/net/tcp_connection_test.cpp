@@ -219,6 +219,35 @@ TEST(ReadToStreamTest, WorkReportsWithRecvBufferSize10240) {
   EXPECT_EQ(reports, expected) << "first report: the " << buffered << " bytes buffered behind the line";
 }
 
+// A work handler that closes the connection (the updater's progress handler runs the cancel button) ends a
+// counted read after the current piece, without an exception, leaving the bytes read so far.
+TEST(ReadToStreamTest, CloseFromAWorkHandlerEndsTheRead) {
+  Connected c([](LoopbackConnection& connection) {
+    connection.Send(std::string(5000, 'a'));
+    HoldOpen(connection);
+  });
+  c.client.SetRecvBufferSize(1000);
+  c.client.OnWork = [&](TIdComponent*, TWorkMode, int32_t count) {
+    if (count >= 2000) c.client.CloseConnection();
+  };
+  TMemoryStream stream;
+  c.client.ReadToStream(stream, 10000);
+  EXPECT_GE(stream.Size(), 2000);
+  EXPECT_LT(stream.Size(), 10000) << "cut to the bytes read";
+  EXPECT_EQ(c.client.IOHandler(), nullptr);
+}
+
+TEST(TIdTCPClientTest, CloseFromAWriteWorkHandlerStopsTheWrite) {
+  Connected c(HoldOpen);
+  c.client.SetSendBufferSize(1000);
+  c.client.OnWork = [&](TIdComponent*, TWorkMode mode, int32_t) {
+    if (mode == wmWrite) c.client.CloseConnection();
+  };
+  TStringStream stream(std::string(5000, 'w'));
+  EXPECT_THROW(c.client.WriteFromStream(stream), EIdNotConnected);
+  EXPECT_EQ(c.client.IOHandler(), nullptr);
+}
+
 TEST(ReadToStreamTest, LengthPrefixedRoundTrip) {
   Connected c([](LoopbackConnection& connection) {
     const std::string length = connection.ReadBytes(4);
