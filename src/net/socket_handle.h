@@ -3,6 +3,7 @@
 // readability wait that serves the UI between slices (see anti_freeze.h). A socket handler owns one.
 #include <atomic>
 #include <string>
+#include <vector>
 
 #include "net/stack.h"
 
@@ -64,4 +65,5 @@ class TIdSocketHandle {
   int m_peerPort = 0;
   int m_clientPortMin = 0;
   int m_clientPortMax = 0;
+  std::vector<TIdStackSocketHandle> m_waitList;
 };
