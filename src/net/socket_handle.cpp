@@ -72,6 +72,10 @@ int TIdSocketHandle::ReceiveData(void* buffer, int length) {
   return GStack->ReceiveOnSocket(m_handle, buffer, length, 0);
 }
 
+int TIdSocketHandle::ReceiveDatagram(void* buffer, int length, std::string& ip, int& port) {
+  return GStack->ReceiveFromPeer(m_handle, buffer, length, 0, ip, port);
+}
+
 int TIdSocketHandle::SendData(const void* buffer, int length) {
   return GStack->SendOnSocket(m_handle, buffer, length, 0);
 }

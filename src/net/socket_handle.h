@@ -26,6 +26,8 @@ class TIdSocketHandle {
   // Connects to PeerIP:PeerPort; on success reads the local and peer names back. The platform result.
   virtual int ConnectPeer();
   int ReceiveData(void* buffer, int length);
+  // One datagram, with the sender's address and port. The platform result.
+  virtual int ReceiveDatagram(void* buffer, int length, std::string& ip, int& port);
   int SendData(const void* buffer, int length);
   // Sets an integer option; fails with EIdSocketError.
   void ApplyOption(int level, int name, int value);

@@ -156,7 +156,7 @@ int SocketErrorFromSystemError(int systemError) {
 
 SocketHandle SocketCreate(int family, int type, int protocol) {
   if (family != kAddressFamilyInet) return Fail(10047);
-  const int bsdType = type == kSocketTypeStream ? SOCK_STREAM : type == 2 ? SOCK_DGRAM : -1;
+  const int bsdType = type == kSocketTypeStream ? SOCK_STREAM : type == kSocketTypeDatagram ? SOCK_DGRAM : -1;
   if (bsdType < 0) return Fail(10044);
   const int fd = ::socket(AF_INET, bsdType | SOCK_CLOEXEC, protocol);
   if (fd < 0) return FailFromErrno();
@@ -207,6 +207,30 @@ int SocketSend(SocketHandle socket, const void* buffer, int length, int flags) {
   do {
     // No SIGPIPE for a peer that went away: the caller gets 10058 like on Windows.
     n = ::send(static_cast<int>(socket), buffer, static_cast<size_t>(length), flags | MSG_NOSIGNAL);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) return FailFromErrno();
+  return static_cast<int>(n);
+}
+
+int SocketReceiveFrom(SocketHandle socket, void* buffer, int length, int flags, Ipv4Endpoint& from) {
+  sockaddr_in address{};
+  socklen_t addressLength = sizeof address;
+  ssize_t n;
+  do {
+    n = ::recvfrom(static_cast<int>(socket), buffer, static_cast<size_t>(length), flags,
+                   reinterpret_cast<sockaddr*>(&address), &addressLength);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) return FailFromErrno();
+  from = FromSockaddr(address);
+  return static_cast<int>(n);
+}
+
+int SocketSendTo(SocketHandle socket, const void* buffer, int length, int flags, const Ipv4Endpoint& to) {
+  const sockaddr_in address = ToSockaddr(to);
+  ssize_t n;
+  do {
+    n = ::sendto(static_cast<int>(socket), buffer, static_cast<size_t>(length), flags | MSG_NOSIGNAL,
+                 reinterpret_cast<const sockaddr*>(&address), sizeof address);
   } while (n < 0 && errno == EINTR);
   if (n < 0) return FailFromErrno();
   return static_cast<int>(n);
@@ -331,6 +355,27 @@ int ResolveHostName(const Ipv4Address& address, std::string& name) {
   if (status != 0) return Fail(ResolverError(status));
   name = host;
   return 0;
+}
+
+int ServicePortByName(const std::string& name) {
+  servent entry{};
+  servent* found = nullptr;
+  char buffer[1024];
+  if (::getservbyname_r(name.c_str(), "tcp", &entry, buffer, sizeof buffer, &found) != 0 || found == nullptr) {
+    return -1;
+  }
+  return ntohs(static_cast<uint16_t>(found->s_port));
+}
+
+std::string ServiceNameByPort(int port) {
+  servent entry{};
+  servent* found = nullptr;
+  char buffer[1024];
+  if (::getservbyport_r(htons(static_cast<uint16_t>(port)), "tcp", &entry, buffer, sizeof buffer, &found) != 0 ||
+      found == nullptr) {
+    return std::string();
+  }
+  return found->s_name;
 }
 
 int LocalHostName(std::string& name) {
