@@ -444,8 +444,9 @@ TEST(TIdTCPClientTest, NonEmptyLinesAndReadingEverything) {
 
 TEST(TIdTCPClientTest, UseNagleSetsNoDelayAtOnce) {
   Connected c(HoldOpen);
-  auto* handler = dynamic_cast<TIdIOHandlerSocket*>(c.client.IOHandler());
+  TIdIOHandlerSocket* handler = c.client.Socket();
   ASSERT_NE(handler, nullptr);
+  EXPECT_EQ(handler, c.client.IOHandler());
   const auto noDelay = [&] {
     // Windows may write the option as a single byte.
     int value = 0;
