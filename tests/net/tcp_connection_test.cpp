@@ -429,7 +429,7 @@ TEST(TIdTCPClientTest, InterceptAndAsciiFilterSeeTheData) {
 
 TEST(TIdTCPClientTest, NonEmptyLinesAndReadingEverything) {
   LoopbackServer server([](LoopbackConnection& connection) {
-    connection.Send("  \r\n\t\r\n  x y \r\nrest of it");
+    connection.Send(connection.Index() == 0 ? "  \r\n\t\r\n  x y \r\nrest of it" : "second");
     connection.Close();
   });
   TIdTCPClient client;
@@ -438,7 +438,7 @@ TEST(TIdTCPClientTest, NonEmptyLinesAndReadingEverything) {
   client.OpenConnection();
   EXPECT_EQ(client.ReadNonEmptyLine(), "x y");
   EXPECT_EQ(client.ReadAllText(), "rest of it");
-  EXPECT_EQ(client.OpenReadAllClose(), "  \r\n\t\r\n  x y \r\nrest of it");
+  EXPECT_EQ(client.OpenReadAllClose(), "second");
   EXPECT_EQ(client.IOHandler(), nullptr);
 }
 
