@@ -76,7 +76,13 @@ class TIdHTTPProtocol {
   // The header lines up to the empty line into Response.HeaderLines, then the fields.
   void ReadHeaderBlock();
   TIdHTTPWhatsNext DecideNext();
-  // The body into Response.BodyTarget under its framing.
+  // The body into Response.BodyTarget under its framing: chunked when "Transfer-Encoding" names it (a
+  // "Content-Length" beside it is ignored and the connection closed afterwards), else Content-Length bytes
+  // (a peer that closes early leaves a short body and no error), else everything until the peer closes when
+  // there is no "Content-Length". A length that is not a number reads nothing and closes the connection.
+  // Failures: EIdException for two different lengths, an invalid chunk size line, a chunk longer than its
+  // size, or too many trailer lines; a close inside a chunk (EIdConnClosedGracefully) and the connection's
+  // own failures pass on. The stream keeps every byte of the body received before a failure.
   void ReadBody();
   // Reads the body as text and raises EIdHTTPProtocolException for the current status.
   [[noreturn]] void FailWithStatus();
@@ -89,8 +95,14 @@ class TIdHTTPProtocol {
   static constexpr size_t kMaxHeaderBytes = 1024 * 1024;
 
  private:
+  // The hexadecimal size before an extension; EIdException when it is not one that fits 31 bits.
   int32_t ReadChunkSize();
+  void ReadChunked(TStream& target);
+  // count bytes inside one begin/end pair of read work, the stream grown only as they arrive.
+  void ReadCounted(TStream& target, int32_t count);
   void ReadBodyInto(TStream& target, int timeout);
+  // EIdException when a header block (or a trailer) exceeds the limits.
+  static void CheckHeaderLimits(int lines, size_t bytes);
 
   TIdCustomHTTP& m_client;
 };
