@@ -123,6 +123,9 @@ void TIdHTTPProtocol::ReadCounted(TStream& target, int32_t count) {
     for (int32_t done = 0; done < count;) {
       const int32_t slice = std::min(count - done, std::max(kFirstBodySlice, done));
       m_client.ReadToStream(target, slice, false);
+      // A connection closed under the read (from a UI handler) ends it without an error; growing the stream
+      // for slices that cannot arrive would only reserve memory.
+      if (!m_client.IsConnected()) break;
       done += slice;
     }
   } catch (...) {

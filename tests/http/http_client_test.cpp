@@ -73,6 +73,21 @@ class WorkLog {
   bool m_inRun = false;
 };
 
+// An announced length may be a lie: the stream must not be grown far beyond what arrived.
+constexpr int64_t kReasonableGrowth = 4 * 1024 * 1024;
+
+// A memory stream that remembers the largest size it was asked to take, and refuses to grow beyond a
+// reasonable size so that a client that trusts a hostile length fails the test instead of the machine.
+class SizeWatchingStream : public TMemoryStream {
+ public:
+  void SetSize(int64_t size) override {
+    largestSize = std::max(largestSize, size);
+    if (size > kReasonableGrowth) throw EStreamError("grown to " + IntToStr(size));
+    TMemoryStream::SetSize(size);
+  }
+  int64_t largestSize = 0;
+};
+
 // "ok", or the class and message of what the call raised.
 std::string Outcome(const std::function<void()>& call) {
   try {
@@ -242,6 +257,21 @@ TEST(TIdHTTPBodyTest, AServerClosingInsideALengthLeavesTheShortBodyWithoutError)
   http.Get(Url(server, "/u.zip"), body);
   EXPECT_EQ(body.DataString(), "hello");
   EXPECT_EQ(work.Text(), "begin 10|5|end");
+  EXPECT_FALSE(http.IsConnected());
+}
+
+TEST(TIdHTTPBodyTest, ACloseFromAWorkHandlerEndsAnAnnouncedBodyWithWhatArrived) {
+  // As the updater's cancel button does: the connection is closed from inside the read.
+  LoopbackServer server(ServeHttpReplies({{"HTTP/1.1 200 OK\r\nContent-Length: 2147483647\r\n\r\n0123456789"}}));
+  TIdHTTP http;
+  ConfigureAsUpdater(http);
+  http.OnWork = [&](TIdComponent*, TWorkMode mode, int32_t) {
+    if (mode == wmRead) http.CloseConnection();
+  };
+  SizeWatchingStream body;
+  http.Get(Url(server, "/u.zip"), body);
+  EXPECT_EQ(body.DataString(), "0123456789");
+  EXPECT_LE(body.largestSize, kReasonableGrowth);
   EXPECT_FALSE(http.IsConnected());
 }
 
@@ -518,8 +548,9 @@ TEST(TIdHTTPHostileTest, EachFaultGivesItsOutcomeAndOnlyBodyBytes) {
     TIdHTTP http;
     ConfigureAsUpdater(http);
     http.SetReadTimeout(row.readTimeout);
-    TMemoryStream body;
+    SizeWatchingStream body;
     EXPECT_EQ(Outcome([&] { http.Get(Url(server, "/u.zip"), body); }), row.outcome) << row.fault;
+    EXPECT_LE(body.largestSize, kReasonableGrowth) << row.fault;
     EXPECT_TRUE(body.DataString() == row.body) << row.fault << ": " << body.DataString().substr(0, 80);
     if (row.connectedAfter >= 0) {
       EXPECT_EQ(http.IsConnected(), row.connectedAfter == 1) << row.fault;
