@@ -75,6 +75,8 @@ class TIdHTTPProtocol {
 
   // The header lines up to the empty line into Response.HeaderLines, then the fields.
   void ReadHeaderBlock();
+  // What follows the response just read: success (body read), a redirect, an authentication retry (only with
+  // hoInProcessAuth), or EIdHTTPProtocolException with the status line for everything else.
   TIdHTTPWhatsNext DecideNext();
   // The body into Response.BodyTarget under its framing: chunked when "Transfer-Encoding" names it (a
   // "Content-Length" beside it is ignored and the connection closed afterwards), else Content-Length bytes
@@ -114,7 +116,14 @@ class TIdCustomHTTP : public TIdTCPClient {
 
   // Fetches the URL into the stream; returns when the body has been written, raises on any failure.
   void Get(const std::string& url, TStream& stream);
-  // The request loop; the other request methods are thin calls of it.
+  // The request loop; the other request methods are thin calls of it. A relative url (a redirect's
+  // "file2.zip") keeps the current scheme and port. Failures: EIdHTTPProtocolException for a refused
+  // status, EIdIOHandlerPropInvalid "IOHandler value is not valid" for https, EIdUnknownProtocol, EIdException
+  // "Undefined situation" for a success whose connection was lost in its headers, EIdException for a header
+  // block over the limits or a broken framing (ReadBody), and the connection's own failures. After a refused
+  // status the connection stays open when KeepConnection holds; after any other failure it is closed, since
+  // the rest of a response must not be read as the next one. The stream keeps what was written before a
+  // failure.
   void PerformRequest(TIdHTTPMethod method, const std::string& url, TStream* source, TStream* target);
 
   TIdHTTPRequest& Request() { return m_protocol.Request; }
@@ -127,7 +136,8 @@ class TIdCustomHTTP : public TIdTCPClient {
   void SetPort(int value) override;
 
   TIdCookieManager* CookieManager() const { return m_cookieManager; }
-  // Releases a manager the client created itself; the client does not own the new one.
+  // Releases a manager the client created itself (unless it is the one given); the client does not own a
+  // manager it is given, which must outlive the client or be replaced first.
   void SetCookieManager(TIdCookieManager* manager);
 
   int AuthRetries = 3;
