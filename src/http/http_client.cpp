@@ -237,16 +237,14 @@ TIdHTTPWhatsNext TIdHTTPProtocol::DecideNext() {
     return next;
   }
 
-  bool retry = false;
-  if (!IsSuccess(code)) {
-    next = NextGoTo;
+  const bool retry = !IsSuccess(code);
+  if (retry) {
     if (code == 401) {
       if ((Request.AuthHandler != nullptr && Request.AuthHandler->CurrentAttempt() >= m_client.AuthRetries) ||
           !m_client.OfferAuthorization()) {
         Request.AuthHandler.reset();
         FailWithStatus();
       }
-      retry = true;
     } else if (code == 407) {
       TIdProxyConnectionInfo& proxy = m_client.ProxyParams;
       if ((proxy.AuthHandler != nullptr && proxy.AuthHandler->CurrentAttempt() >= m_client.AuthRetries) ||
@@ -256,13 +254,13 @@ TIdHTTPWhatsNext TIdHTTPProtocol::DecideNext() {
         proxy.ProxyPassword.clear();
         FailWithStatus();
       }
-      retry = true;
     } else {
       FailWithStatus();
     }
     // Credentials were found, but only hoInProcessAuth retries with them here; otherwise the challenge is the
     // answer, and it is a failure, not a body to hand over as the result.
-    if (retry && (m_client.HTTPOptions & hoInProcessAuth) == 0) FailWithStatus();
+    if ((m_client.HTTPOptions & hoInProcessAuth) == 0) FailWithStatus();
+    next = NextGoTo;
   }
   if (m_client.IsConnected()) {
     if (retry) {
