@@ -1,7 +1,5 @@
 #include "net/socket_handle.h"
 
-#include <vector>
-
 #include "net/anti_freeze.h"
 #include "net/exceptions.h"
 
@@ -74,6 +72,10 @@ int TIdSocketHandle::ReceiveData(void* buffer, int length) {
   return GStack->ReceiveOnSocket(m_handle, buffer, length, 0);
 }
 
+int TIdSocketHandle::ReceiveDatagram(void* buffer, int length, std::string& ip, int& port) {
+  return GStack->ReceiveFromPeer(m_handle, buffer, length, 0, ip, port);
+}
+
 int TIdSocketHandle::SendData(const void* buffer, int length) {
   return GStack->SendOnSocket(m_handle, buffer, length, 0);
 }
@@ -89,9 +91,10 @@ void TIdSocketHandle::AssignPeer(const std::string& address, int port) {
 
 bool TIdSocketHandle::ReadableSlice(int timeout) {
   if (!m_allocated) throw EIdConnClosedGracefully();
-  std::vector<TIdStackSocketHandle> readList{m_handle};
+  // The list is kept between waits so that a wait allocates nothing.
+  m_waitList.assign(1, m_handle);
   // A platform error of the wait counts as "not readable"; the next slice or receive reports the state.
-  const bool readable = GStack->WaitSockets(&readList, nullptr, timeout, nullptr) == 1;
+  const bool readable = GStack->WaitSockets(&m_waitList, nullptr, timeout, nullptr) == 1;
   TIdAntiFreezeBase::RunIdle(!readable);
   return readable;
 }

@@ -3,6 +3,7 @@
 // readability wait that serves the UI between slices (see anti_freeze.h). A socket handler owns one.
 #include <atomic>
 #include <string>
+#include <vector>
 
 #include "net/stack.h"
 
@@ -25,6 +26,8 @@ class TIdSocketHandle {
   // Connects to PeerIP:PeerPort; on success reads the local and peer names back. The platform result.
   virtual int ConnectPeer();
   int ReceiveData(void* buffer, int length);
+  // One datagram, with the sender's address and port. The platform result.
+  virtual int ReceiveDatagram(void* buffer, int length, std::string& ip, int& port);
   int SendData(const void* buffer, int length);
   // Sets an integer option; fails with EIdSocketError.
   void ApplyOption(int level, int name, int value);
@@ -64,4 +67,5 @@ class TIdSocketHandle {
   int m_peerPort = 0;
   int m_clientPortMin = 0;
   int m_clientPortMax = 0;
+  std::vector<TIdStackSocketHandle> m_waitList;
 };

@@ -1,5 +1,7 @@
 #include "net/stack.h"
 
+#include <cstring>
+
 #include "net/exceptions.h"
 #include "rtl/sysutils.h"
 
@@ -213,12 +215,60 @@ std::string TIdStackWindows::LookupName(const std::string& address) {
   return name;
 }
 
+int TIdStackWindows::ServicePort(const std::string& name) {
+  const int port = platform::ServicePortByName(name);
+  if (port < 0) throw EIdInvalidServiceName(name);
+  return port;
+}
+
+std::string TIdStackWindows::ServiceName(int port) { return platform::ServiceNameByPort(port); }
+
+// Network order is big-endian; these are the same on either byte order of the host.
+uint16_t TIdStackWindows::HostToNet16(uint16_t value) {
+  const uint8_t bytes[2] = {static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)};
+  uint16_t result;
+  std::memcpy(&result, bytes, 2);
+  return result;
+}
+
+uint16_t TIdStackWindows::NetToHost16(uint16_t value) {
+  uint8_t bytes[2];
+  std::memcpy(bytes, &value, 2);
+  return static_cast<uint16_t>(bytes[0] << 8 | bytes[1]);
+}
+
+uint32_t TIdStackWindows::HostToNet32(uint32_t value) {
+  const uint8_t bytes[4] = {static_cast<uint8_t>(value >> 24), static_cast<uint8_t>(value >> 16),
+                            static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)};
+  uint32_t result;
+  std::memcpy(&result, bytes, 4);
+  return result;
+}
+
+uint32_t TIdStackWindows::NetToHost32(uint32_t value) {
+  uint8_t bytes[4];
+  std::memcpy(bytes, &value, 4);
+  return static_cast<uint32_t>(bytes[0]) << 24 | static_cast<uint32_t>(bytes[1]) << 16 |
+         static_cast<uint32_t>(bytes[2]) << 8 | bytes[3];
+}
+
 int TIdStackWindows::ListenOnSocket(TIdStackSocketHandle socket, int backlog) {
   return platform::SocketListen(socket, backlog);
 }
 
 int TIdStackWindows::ReceiveOnSocket(TIdStackSocketHandle socket, void* buffer, int length, int flags) {
   return platform::SocketReceive(socket, buffer, length, flags);
+}
+
+int TIdStackWindows::ReceiveFromPeer(TIdStackSocketHandle socket, void* buffer, int length, int flags,
+                                     std::string& ip, int& port) {
+  platform::Ipv4Endpoint from;
+  const int result = platform::SocketReceiveFrom(socket, buffer, length, flags, from);
+  if (result != Id_SOCKET_ERROR) {
+    ip = FormatAddress(from.address);
+    port = from.port;
+  }
+  return result;
 }
 
 int TIdStackWindows::WaitSockets(std::vector<TIdStackSocketHandle>* readList,
@@ -232,6 +282,11 @@ int TIdStackWindows::WaitSockets(std::vector<TIdStackSocketHandle>* readList,
 
 int TIdStackWindows::SendOnSocket(TIdStackSocketHandle socket, const void* buffer, int length, int flags) {
   return platform::SocketSend(socket, buffer, length, flags);
+}
+
+int TIdStackWindows::SendToPeer(TIdStackSocketHandle socket, const void* buffer, int length, int flags,
+                                const std::string& ip, int port) {
+  return platform::SocketSendTo(socket, buffer, length, flags, Endpoint(ip, port));
 }
 
 int TIdStackWindows::SetSocketOption(TIdStackSocketHandle socket, int level, int name, const void* value,

@@ -16,7 +16,9 @@ inline constexpr TIdStackSocketHandle Id_INVALID_SOCKET = platform::kNoSocket;
 inline constexpr int Id_SOCKET_ERROR = platform::kSocketFailed;
 inline constexpr int Id_PF_INET = platform::kAddressFamilyInet;
 inline constexpr int Id_SOCK_STREAM = platform::kSocketTypeStream;
+inline constexpr int Id_SOCK_DGRAM = platform::kSocketTypeDatagram;
 inline constexpr int Id_IPPROTO_TCP = platform::kProtocolTcp;
+inline constexpr int Id_IPPROTO_UDP = platform::kProtocolUdp;
 // WaitSockets timeout meaning "no limit".
 inline constexpr int IdTimeoutInfinite = -2;
 // Largest socket list WaitSockets takes (the Windows set size).
@@ -44,14 +46,27 @@ class TIdStack {
   virtual std::string HostAddressByName(const std::string& name) = 0;
   virtual std::string LocalHostName() = 0;
   virtual std::string LookupName(const std::string& address) = 0;
+  // The TCP port of a service name; EIdInvalidServiceName "<name> is not a valid service." when unknown.
+  virtual int ServicePort(const std::string& name) = 0;
+  // The service name of a TCP port; empty when unknown.
+  virtual std::string ServiceName(int port) = 0;
+  virtual uint16_t HostToNet16(uint16_t value) = 0;
   virtual int ListenOnSocket(TIdStackSocketHandle socket, int backlog) = 0;
+  virtual uint16_t NetToHost16(uint16_t value) = 0;
+  virtual uint32_t HostToNet32(uint32_t value) = 0;
+  virtual uint32_t NetToHost32(uint32_t value) = 0;
   virtual int ReceiveOnSocket(TIdStackSocketHandle socket, void* buffer, int length, int flags) = 0;
+  // Also gives the sender's dotted address and port. The platform result.
+  virtual int ReceiveFromPeer(TIdStackSocketHandle socket, void* buffer, int length, int flags, std::string& ip,
+                              int& port) = 0;
   // Waits until a listed socket is ready (timeout in ms, IdTimeoutInfinite for none); each given list is
   // replaced by its ready sockets. Returns the ready count, 0 on timeout, -1 on an error. Fails with
   // EIdStackSetSizeExceeded for a list longer than 64.
   virtual int WaitSockets(std::vector<TIdStackSocketHandle>* readList, std::vector<TIdStackSocketHandle>* writeList,
                           int timeout, std::vector<TIdStackSocketHandle>* errorList) = 0;
   virtual int SendOnSocket(TIdStackSocketHandle socket, const void* buffer, int length, int flags) = 0;
+  virtual int SendToPeer(TIdStackSocketHandle socket, const void* buffer, int length, int flags,
+                         const std::string& ip, int port) = 0;
   virtual int SetSocketOption(TIdStackSocketHandle socket, int level, int name, const void* value, int length) = 0;
   virtual TIdStackSocketHandle CreateSocket(int family, int type, int protocol) = 0;
   virtual int ShutdownSocket(TIdStackSocketHandle socket, int how) = 0;
@@ -97,11 +112,21 @@ class TIdStackWindows : public TIdStack {
   std::string HostAddressByName(const std::string& name) override;
   std::string LocalHostName() override;
   std::string LookupName(const std::string& address) override;
+  int ServicePort(const std::string& name) override;
+  std::string ServiceName(int port) override;
+  uint16_t HostToNet16(uint16_t value) override;
   int ListenOnSocket(TIdStackSocketHandle socket, int backlog) override;
+  uint16_t NetToHost16(uint16_t value) override;
+  uint32_t HostToNet32(uint32_t value) override;
+  uint32_t NetToHost32(uint32_t value) override;
   int ReceiveOnSocket(TIdStackSocketHandle socket, void* buffer, int length, int flags) override;
+  int ReceiveFromPeer(TIdStackSocketHandle socket, void* buffer, int length, int flags, std::string& ip,
+                      int& port) override;
   int WaitSockets(std::vector<TIdStackSocketHandle>* readList, std::vector<TIdStackSocketHandle>* writeList,
                   int timeout, std::vector<TIdStackSocketHandle>* errorList) override;
   int SendOnSocket(TIdStackSocketHandle socket, const void* buffer, int length, int flags) override;
+  int SendToPeer(TIdStackSocketHandle socket, const void* buffer, int length, int flags, const std::string& ip,
+                 int port) override;
   int SetSocketOption(TIdStackSocketHandle socket, int level, int name, const void* value, int length) override;
   TIdStackSocketHandle CreateSocket(int family, int type, int protocol) override;
   int ShutdownSocket(TIdStackSocketHandle socket, int how) override;

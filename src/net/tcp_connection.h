@@ -39,6 +39,8 @@ class TIdTCPConnection : public TIdComponent {
   TIdConnectionIntercept* Intercept() const { return m_intercept; }
   void SetIntercept(TIdConnectionIntercept* value) { m_intercept = value; }
   TIdIOHandler* IOHandler() const { return m_ioHandler; }
+  // IOHandler when it is a socket handler (to reach its binding), else none.
+  TIdIOHandlerSocket* Socket() const { return m_socketHandler; }
   // Not owned. Releases a handler the connection created for itself first (deferred while an operation
   // runs); dropped when the handler is destroyed elsewhere.
   void SetIOHandler(TIdIOHandler* value);
@@ -154,7 +156,6 @@ class TIdTCPConnection : public TIdComponent {
   void Notification(TIdComponent* component) override;
   // Installs a handler owned by the connection (created by the client on connect).
   void InstallOwnHandler(std::unique_ptr<TIdIOHandler> handler);
-  bool FreeHandlerOnClose() const { return m_ownHandler != nullptr; }
 
  private:
   void ReleaseOwnHandler();

@@ -39,7 +39,9 @@ inline constexpr int kOptionNoDelay = 0x0001;  // at kLevelTcp
 
 inline constexpr int kAddressFamilyInet = 2;
 inline constexpr int kSocketTypeStream = 1;
+inline constexpr int kSocketTypeDatagram = 2;
 inline constexpr int kProtocolTcp = 6;
+inline constexpr int kProtocolUdp = 17;
 
 // shutdown() directions.
 inline constexpr int kShutdownReceive = 0;
@@ -83,6 +85,9 @@ SocketHandle SocketAccept(SocketHandle socket, Ipv4Endpoint& peer);
 // Count moved, 0 when the peer closed (receive), -1 on an error. Sending never raises a signal.
 int SocketReceive(SocketHandle socket, void* buffer, int length, int flags);
 int SocketSend(SocketHandle socket, const void* buffer, int length, int flags);
+// Datagram forms: the sender's address comes with the data; the receiver's address goes with it.
+int SocketReceiveFrom(SocketHandle socket, void* buffer, int length, int flags, Ipv4Endpoint& from);
+int SocketSendTo(SocketHandle socket, const void* buffer, int length, int flags, const Ipv4Endpoint& to);
 int SocketShutdown(SocketHandle socket, int how);
 int SocketClose(SocketHandle socket);
 int SocketSetOption(SocketHandle socket, int level, int name, const void* value, int length);
@@ -102,6 +107,10 @@ int SocketSelect(std::vector<SocketHandle>* read, std::vector<SocketHandle>* wri
 int ResolveHostAddresses(const std::string& name, std::vector<Ipv4Address>& addresses);
 // The name of the host with the address; -1 (with the last error) when it has none.
 int ResolveHostName(const Ipv4Address& address, std::string& name);
+// The TCP port (host order) of a name in the services database; -1 when the name is not there.
+int ServicePortByName(const std::string& name);
+// The name of the TCP service on the port; empty when the database has none.
+std::string ServiceNameByPort(int port);
 // This machine's host name; -1 on an error.
 int LocalHostName(std::string& name);
 

@@ -164,6 +164,45 @@ TEST_F(StackTest, BindLocalReportsAPortInUse) {
   }
 }
 
+TEST_F(StackTest, ByteOrderAndServices) {
+  const uint16_t net16 = GStack->HostToNet16(0x1234);
+  EXPECT_EQ(reinterpret_cast<const uint8_t*>(&net16)[0], 0x12);
+  EXPECT_EQ(GStack->NetToHost16(net16), 0x1234);
+  const uint32_t net32 = GStack->HostToNet32(0x01020304);
+  EXPECT_EQ(reinterpret_cast<const uint8_t*>(&net32)[0], 0x01);
+  EXPECT_EQ(GStack->NetToHost32(net32), 0x01020304u);
+  try {
+    GStack->ServicePort("no-such-service");
+    FAIL();
+  } catch (const EIdInvalidServiceName& error) {
+    EXPECT_EQ(error.Message(), "no-such-service is not a valid service.");
+  }
+  // The services database may be missing on a bare system; check the pair only where it knows http.
+  if (!GStack->ServiceName(80).empty()) {
+    EXPECT_EQ(GStack->ServicePort(GStack->ServiceName(80)), 80);
+  }
+}
+
+TEST_F(StackTest, DatagramsCarryTheSenderAddress) {
+  TIdSocketHandle receiver;
+  receiver.OpenSocket(Id_SOCK_DGRAM, Id_IPPROTO_UDP);
+  receiver.SetIP("127.0.0.1");
+  receiver.BindLocal();
+  TIdSocketHandle sender;
+  sender.OpenSocket(Id_SOCK_DGRAM, Id_IPPROTO_UDP);
+  sender.SetIP("127.0.0.1");
+  sender.BindLocal();
+  ASSERT_EQ(GStack->SendToPeer(sender.Handle(), "ping", 4, 0, "127.0.0.1", receiver.Port()), 4);
+  ASSERT_TRUE(receiver.Readable(5000));
+  char buffer[16] = {};
+  std::string ip;
+  int port = 0;
+  EXPECT_EQ(receiver.ReceiveDatagram(buffer, sizeof buffer, ip, port), 4);
+  EXPECT_EQ(std::string(buffer, 4), "ping");
+  EXPECT_EQ(ip, "127.0.0.1");
+  EXPECT_EQ(port, sender.Port());
+}
+
 TEST_F(StackTest, StackLivesWhileAComponentDoes) {
   EXPECT_NE(GStack, nullptr);
   const int before = TIdComponent::LiveCount();

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "net/exceptions.h"
+#include "net/stack.h"
 #include "net/tcp_client.h"
 #include "platform/clock.h"
 #include "support/loopback_server.h"
@@ -218,6 +219,35 @@ TEST(ReadToStreamTest, WorkReportsWithRecvBufferSize10240) {
   EXPECT_EQ(reports, expected) << "first report: the " << buffered << " bytes buffered behind the line";
 }
 
+// A work handler that closes the connection (the updater's progress handler runs the cancel button) ends a
+// counted read after the current piece, without an exception, leaving the bytes read so far.
+TEST(ReadToStreamTest, CloseFromAWorkHandlerEndsTheRead) {
+  Connected c([](LoopbackConnection& connection) {
+    connection.Send(std::string(5000, 'a'));
+    HoldOpen(connection);
+  });
+  c.client.SetRecvBufferSize(1000);
+  c.client.OnWork = [&](TIdComponent*, TWorkMode, int32_t count) {
+    if (count >= 2000) c.client.CloseConnection();
+  };
+  TMemoryStream stream;
+  c.client.ReadToStream(stream, 10000);
+  EXPECT_GE(stream.Size(), 2000);
+  EXPECT_LT(stream.Size(), 10000) << "cut to the bytes read";
+  EXPECT_EQ(c.client.IOHandler(), nullptr);
+}
+
+TEST(TIdTCPClientTest, CloseFromAWriteWorkHandlerStopsTheWrite) {
+  Connected c(HoldOpen);
+  c.client.SetSendBufferSize(1000);
+  c.client.OnWork = [&](TIdComponent*, TWorkMode mode, int32_t) {
+    if (mode == wmWrite) c.client.CloseConnection();
+  };
+  TStringStream stream(std::string(5000, 'w'));
+  EXPECT_THROW(c.client.WriteFromStream(stream), EIdNotConnected);
+  EXPECT_EQ(c.client.IOHandler(), nullptr);
+}
+
 TEST(ReadToStreamTest, LengthPrefixedRoundTrip) {
   Connected c([](LoopbackConnection& connection) {
     const std::string length = connection.ReadBytes(4);
@@ -395,6 +425,39 @@ TEST(TIdTCPClientTest, InterceptAndAsciiFilterSeeTheData) {
   client.SetIntercept(&intercept);
   client.CloseConnection();
   EXPECT_EQ(intercept.disconnects, 1);
+}
+
+TEST(TIdTCPClientTest, NonEmptyLinesAndReadingEverything) {
+  LoopbackServer server([](LoopbackConnection& connection) {
+    connection.Send(connection.Index() == 0 ? "  \r\n\t\r\n  x y \r\nrest of it" : "second");
+    connection.Close();
+  });
+  TIdTCPClient client;
+  client.SetHost("localhost");
+  client.SetPort(server.Port());
+  client.OpenConnection();
+  EXPECT_EQ(client.ReadNonEmptyLine(), "x y");
+  EXPECT_EQ(client.ReadAllText(), "rest of it");
+  EXPECT_EQ(client.OpenReadAllClose(), "second");
+  EXPECT_EQ(client.IOHandler(), nullptr);
+}
+
+TEST(TIdTCPClientTest, UseNagleSetsNoDelayAtOnce) {
+  Connected c(HoldOpen);
+  TIdIOHandlerSocket* handler = c.client.Socket();
+  ASSERT_NE(handler, nullptr);
+  EXPECT_EQ(handler, c.client.IOHandler());
+  const auto noDelay = [&] {
+    // Windows may write the option as a single byte.
+    int value = 0;
+    EXPECT_EQ(GStack->GetSocketOption(handler->Binding()->Handle(), platform::kLevelTcp, platform::kOptionNoDelay,
+                                      value),
+              0);
+    return (value & 0xFF) != 0;
+  };
+  EXPECT_FALSE(noDelay());
+  handler->SetUseNagle(false);
+  EXPECT_TRUE(noDelay());
 }
 
 TEST(TIdTCPClientTest, SendFileContentsFailsForAMissingFile) {

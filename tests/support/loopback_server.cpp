@@ -36,8 +36,8 @@ bool WaitReadable(platform::SocketHandle socket, int milliseconds) {
 
 }  // namespace
 
-LoopbackConnection::LoopbackConnection(platform::SocketHandle socket, int readLimitMilliseconds)
-    : m_socket(socket), m_readLimit(readLimitMilliseconds) {}
+LoopbackConnection::LoopbackConnection(platform::SocketHandle socket, int readLimitMilliseconds, size_t index)
+    : m_socket(socket), m_readLimit(readLimitMilliseconds), m_index(index) {}
 
 LoopbackConnection::~LoopbackConnection() { Close(); }
 
@@ -121,7 +121,7 @@ LoopbackServer::~LoopbackServer() {
 }
 
 void LoopbackServer::Run() {
-  while (true) {
+  for (size_t index = 0;;) {
     {
       std::lock_guard<std::mutex> lock(m_lock);
       if (m_stop) return;
@@ -133,7 +133,7 @@ void LoopbackServer::Run() {
     if (accepted == platform::kNoSocket) continue;
     std::string received;
     {
-      LoopbackConnection connection(accepted, m_readLimit);
+      LoopbackConnection connection(accepted, m_readLimit, index++);
       try {
         m_script(connection);
       } catch (const std::exception&) {

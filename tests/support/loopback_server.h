@@ -19,7 +19,7 @@ namespace testsupport {
 // what arrived before the peer closed; they never raise.
 class LoopbackConnection {
  public:
-  LoopbackConnection(platform::SocketHandle socket, int readLimitMilliseconds);
+  LoopbackConnection(platform::SocketHandle socket, int readLimitMilliseconds, size_t index);
   ~LoopbackConnection();
   LoopbackConnection(const LoopbackConnection&) = delete;
   LoopbackConnection& operator=(const LoopbackConnection&) = delete;
@@ -37,6 +37,8 @@ class LoopbackConnection {
   void ShutdownSend();
   void Close();
   bool PeerClosed() const { return m_peerClosed; }
+  // 0 for the server's first accepted connection, 1 for the next, ... (a script may answer each differently).
+  size_t Index() const { return m_index; }
   // Every byte read so far, including bytes read ahead of what the script asked for.
   const std::string& Received() const { return m_received; }
 
@@ -47,6 +49,7 @@ class LoopbackConnection {
 
   platform::SocketHandle m_socket;
   int m_readLimit;
+  size_t m_index;
   std::string m_pending;  // read from the socket, not yet handed to the script
   std::string m_received;
   bool m_peerClosed = false;
@@ -56,7 +59,8 @@ class LoopbackServer {
  public:
   using Script = std::function<void(LoopbackConnection& connection)>;
 
-  // Starts listening at once; the script runs for every accepted connection, one at a time.
+  // Starts listening at once; the script runs for every accepted connection, one at a time (a client that
+  // opens a second connection while the first script still runs waits in the accept queue).
   explicit LoopbackServer(Script script, int readLimitMilliseconds = 10000);
   // Stops accepting and waits for a running script.
   ~LoopbackServer();

@@ -77,21 +77,22 @@ bool MapOption(int level, int name, int& bsdLevel, int& bsdName) {
   return false;
 }
 
-int PollList(std::vector<pollfd>& fds, std::vector<SocketHandle>* list, short events) {
+// Appends the list's sockets to the poll entries; returns how many were added.
+size_t PollList(pollfd* fds, size_t used, const std::vector<SocketHandle>* list, short events) {
   if (list == nullptr) return 0;
-  for (const SocketHandle socket : *list) fds.push_back(pollfd{static_cast<int>(socket), events, 0});
-  return static_cast<int>(list->size());
+  for (size_t i = 0; i < list->size(); ++i) fds[used + i] = pollfd{static_cast<int>((*list)[i]), events, 0};
+  return list->size();
 }
 
-// Keeps the sockets whose poll entries report the wanted events; returns how many were kept.
-int KeepReady(const std::vector<pollfd>& fds, size_t first, std::vector<SocketHandle>* list, short wanted) {
+// Keeps, in place, the sockets whose poll entries report the wanted events; returns how many were kept.
+int KeepReady(const pollfd* fds, std::vector<SocketHandle>* list, short wanted) {
   if (list == nullptr) return 0;
-  std::vector<SocketHandle> ready;
+  size_t kept = 0;
   for (size_t i = 0; i < list->size(); ++i) {
-    if ((fds[first + i].revents & wanted) != 0) ready.push_back((*list)[i]);
+    if ((fds[i].revents & wanted) != 0) (*list)[kept++] = (*list)[i];
   }
-  list->swap(ready);
-  return static_cast<int>(list->size());
+  list->resize(kept);
+  return static_cast<int>(kept);
 }
 
 }  // namespace
@@ -155,7 +156,7 @@ int SocketErrorFromSystemError(int systemError) {
 
 SocketHandle SocketCreate(int family, int type, int protocol) {
   if (family != kAddressFamilyInet) return Fail(10047);
-  const int bsdType = type == kSocketTypeStream ? SOCK_STREAM : type == 2 ? SOCK_DGRAM : -1;
+  const int bsdType = type == kSocketTypeStream ? SOCK_STREAM : type == kSocketTypeDatagram ? SOCK_DGRAM : -1;
   if (bsdType < 0) return Fail(10044);
   const int fd = ::socket(AF_INET, bsdType | SOCK_CLOEXEC, protocol);
   if (fd < 0) return FailFromErrno();
@@ -206,6 +207,30 @@ int SocketSend(SocketHandle socket, const void* buffer, int length, int flags) {
   do {
     // No SIGPIPE for a peer that went away: the caller gets 10058 like on Windows.
     n = ::send(static_cast<int>(socket), buffer, static_cast<size_t>(length), flags | MSG_NOSIGNAL);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) return FailFromErrno();
+  return static_cast<int>(n);
+}
+
+int SocketReceiveFrom(SocketHandle socket, void* buffer, int length, int flags, Ipv4Endpoint& from) {
+  sockaddr_in address{};
+  socklen_t addressLength = sizeof address;
+  ssize_t n;
+  do {
+    n = ::recvfrom(static_cast<int>(socket), buffer, static_cast<size_t>(length), flags,
+                   reinterpret_cast<sockaddr*>(&address), &addressLength);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) return FailFromErrno();
+  from = FromSockaddr(address);
+  return static_cast<int>(n);
+}
+
+int SocketSendTo(SocketHandle socket, const void* buffer, int length, int flags, const Ipv4Endpoint& to) {
+  const sockaddr_in address = ToSockaddr(to);
+  ssize_t n;
+  do {
+    n = ::sendto(static_cast<int>(socket), buffer, static_cast<size_t>(length), flags | MSG_NOSIGNAL,
+                 reinterpret_cast<const sockaddr*>(&address), sizeof address);
   } while (n < 0 && errno == EINTR);
   if (n < 0) return FailFromErrno();
   return static_cast<int>(n);
@@ -276,28 +301,31 @@ int SocketLocalName(SocketHandle socket, Ipv4Endpoint& local) {
 
 int SocketSelect(std::vector<SocketHandle>* read, std::vector<SocketHandle>* write,
                  std::vector<SocketHandle>* error, int timeoutMilliseconds) {
-  // poll() instead of select(): descriptors above FD_SETSIZE would overflow an fd_set.
-  std::vector<pollfd> fds;
+  // poll() instead of select(): descriptors above FD_SETSIZE would overflow an fd_set. The entries live on
+  // the stack, so a wait allocates nothing.
+  constexpr size_t kSetSize = 64;
+  for (const auto* list : {read, write, error}) {
+    if (list != nullptr && list->size() > kSetSize) return Fail(10022);
+  }
+  pollfd fds[3 * kSetSize];
   const size_t readFirst = 0;
-  const size_t writeFirst = readFirst + PollList(fds, read, POLLIN);
-  const size_t errorFirst = writeFirst + PollList(fds, write, POLLOUT);
-  PollList(fds, error, POLLPRI);
-  for (const pollfd& entry : fds) {
+  const size_t writeFirst = readFirst + PollList(fds, readFirst, read, POLLIN);
+  const size_t errorFirst = writeFirst + PollList(fds, writeFirst, write, POLLOUT);
+  const size_t count = errorFirst + PollList(fds, errorFirst, error, POLLPRI);
+  for (size_t i = 0; i < count; ++i) {
     // select() reports a descriptor that is not open as an error; poll() would mark it POLLNVAL only.
-    if (::fcntl(entry.fd, F_GETFD) < 0) return Fail(10038);
+    if (::fcntl(fds[i].fd, F_GETFD) < 0) return Fail(10038);
   }
   int result;
   do {
-    result = ::poll(fds.data(), fds.size(), timeoutMilliseconds < 0 ? -1 : timeoutMilliseconds);
+    result = ::poll(fds, count, timeoutMilliseconds < 0 ? -1 : timeoutMilliseconds);
   } while (result < 0 && errno == EINTR);
   if (result < 0) return FailFromErrno();
   // A closed or failed connection is readable (the receive reports it), as with select().
-  const short readable = POLLIN | POLLHUP | POLLERR;
-  const short writable = POLLOUT | POLLHUP | POLLERR;
-  int count = KeepReady(fds, readFirst, read, readable);
-  count += KeepReady(fds, writeFirst, write, writable);
-  count += KeepReady(fds, errorFirst, error, POLLPRI);
-  return count;
+  int ready = KeepReady(fds + readFirst, read, POLLIN | POLLHUP | POLLERR);
+  ready += KeepReady(fds + writeFirst, write, POLLOUT | POLLHUP | POLLERR);
+  ready += KeepReady(fds + errorFirst, error, POLLPRI);
+  return ready;
 }
 
 int ResolveHostAddresses(const std::string& name, std::vector<Ipv4Address>& addresses) {
@@ -327,6 +355,27 @@ int ResolveHostName(const Ipv4Address& address, std::string& name) {
   if (status != 0) return Fail(ResolverError(status));
   name = host;
   return 0;
+}
+
+int ServicePortByName(const std::string& name) {
+  servent entry{};
+  servent* found = nullptr;
+  char buffer[1024];
+  if (::getservbyname_r(name.c_str(), "tcp", &entry, buffer, sizeof buffer, &found) != 0 || found == nullptr) {
+    return -1;
+  }
+  return ntohs(static_cast<uint16_t>(found->s_port));
+}
+
+std::string ServiceNameByPort(int port) {
+  servent entry{};
+  servent* found = nullptr;
+  char buffer[1024];
+  if (::getservbyport_r(htons(static_cast<uint16_t>(port)), "tcp", &entry, buffer, sizeof buffer, &found) != 0 ||
+      found == nullptr) {
+    return std::string();
+  }
+  return found->s_name;
 }
 
 int LocalHostName(std::string& name) {

@@ -102,6 +102,23 @@ int SocketSend(SocketHandle socket, const void* buffer, int length, int flags) {
       Native(socket), static_cast<const char*>(buffer), length, flags);
 }
 
+int SocketReceiveFrom(SocketHandle socket, void* buffer, int length, int flags, Ipv4Endpoint& from) {
+  sockaddr_in address{};
+  int addressLength = sizeof address;
+  const int n = Entry<int(WSAAPI*)(SOCKET, char*, int, int, sockaddr*, int*)>(winsock::kRecvFrom)(
+      Native(socket), static_cast<char*>(buffer), length, flags, reinterpret_cast<sockaddr*>(&address),
+      &addressLength);
+  if (n != SOCKET_ERROR) from = FromSockaddr(address);
+  return n;
+}
+
+int SocketSendTo(SocketHandle socket, const void* buffer, int length, int flags, const Ipv4Endpoint& to) {
+  const sockaddr_in address = ToSockaddr(to);
+  return Entry<int(WSAAPI*)(SOCKET, const char*, int, int, const sockaddr*, int)>(winsock::kSendTo)(
+      Native(socket), static_cast<const char*>(buffer), length, flags, reinterpret_cast<const sockaddr*>(&address),
+      sizeof address);
+}
+
 int SocketShutdown(SocketHandle socket, int how) {
   return Entry<int(WSAAPI*)(SOCKET, int)>(winsock::kShutdown)(Native(socket), how);
 }
@@ -181,6 +198,19 @@ int ResolveHostName(const Ipv4Address& address, std::string& name) {
   if (host == nullptr) return kSocketFailed;
   name = host->h_name;
   return 0;
+}
+
+int ServicePortByName(const std::string& name) {
+  const servent* found = Entry<servent*(WSAAPI*)(const char*, const char*)>(winsock::kGetServByName)(name.c_str(), "tcp");
+  if (found == nullptr) return -1;
+  const u_short port = static_cast<u_short>(found->s_port);
+  return (port >> 8) | ((port & 0xFF) << 8);
+}
+
+std::string ServiceNameByPort(int port) {
+  const u_short networkPort = static_cast<u_short>(((port & 0xFF) << 8) | ((port >> 8) & 0xFF));
+  const servent* found = Entry<servent*(WSAAPI*)(int, const char*)>(winsock::kGetServByPort)(networkPort, "tcp");
+  return found != nullptr ? std::string(found->s_name) : std::string();
 }
 
 int LocalHostName(std::string& name) {
