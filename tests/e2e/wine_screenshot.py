@@ -5,9 +5,9 @@
 It checks, on screenshots of the display, that the client area shows the window's background colour at
 points where no control lies, and that the progress bar's fill grows while the archive arrives; then it
 clicks the cancel button and checks that the program ends and that nothing was saved in the download
-directory. The last screenshot, cut to the window, is kept as wine_screenshot.png in the work directory.
+directory. The last screenshot, cut to the window, is kept as wine-window.png in ARTIFACT_DIR.
 
-Usage: wine_screenshot.py UPDATER_EXE WINE WORK_DIR
+Usage: wine_screenshot.py UPDATER_EXE WINE WORK_DIR ARTIFACT_DIR
 Exit codes: 0 passed, 1 failed, 77 skipped (a tool is missing, or the bar never moved: the program showed
 its window but did not download).
 
@@ -227,7 +227,7 @@ def bar_fill(screen, client, empty):
                if screen.pixel(x, y) != empty)
 
 
-def run(updater, wine, work):
+def run(updater, wine, work, artifacts):
     missing = [tool for tool in ("Xvfb", "xdotool", "import", "convert") if shutil.which(tool) is None]
     if missing:
         raise Skip("not installed: " + ", ".join(missing))
@@ -240,9 +240,10 @@ def run(updater, wine, work):
         z.writestr("payload.bin", os.urandom(ARCHIVE_BYTES))
     download_dir = os.path.join(run_dir, "download")
     install_dir = os.path.join(run_dir, "install")
-    artefact = os.path.join(work, "wine_screenshot.png")
-    if os.path.exists(artefact):
-        os.remove(artefact)
+    os.makedirs(artifacts, exist_ok=True)
+    picture = os.path.join(artifacts, "wine-window.png")
+    if os.path.exists(picture):
+        os.remove(picture)
 
     session = Session(updater, wine, work)
     try:
@@ -282,7 +283,7 @@ def run(updater, wine, work):
             if later_fill <= moved[1]:
                 raise Failure("the bar did not grow: %d, then %d pixels" % (moved[1], later_fill))
             kept = later
-        kept.save(artefact, *frame)
+        kept.save(picture, *frame)
 
         if session.program.poll() is not None:
             raise Failure("the program ended by itself (exit code %d)" % session.program.returncode)
@@ -308,7 +309,7 @@ def run(updater, wine, work):
 
 
 def main():
-    if len(sys.argv) != 4:
+    if len(sys.argv) != 5:
         print(__doc__, file=sys.stderr)
         return 2
     try:
