@@ -8,7 +8,7 @@
 #include "unzip_test_run.h"
 #include "zip/messages.h"
 #include "zip/zip_records.h"
-#include "zip_test_support.h"
+#include "support/zip_builder.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include "platform/headless/headless_ui.h"
 #include "unzip_test_run.h"
 #include "zip/messages.h"
-#include "zip_test_support.h"
+#include "support/zip_builder.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 
 #include "unzip_test_run.h"
 #include "zip/messages.h"
-#include "zip_test_support.h"
+#include "support/zip_builder.h"
 
 namespace {
 
