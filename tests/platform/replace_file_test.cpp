@@ -19,6 +19,8 @@
 
 namespace {
 
+using testsupport::ReadFile;
+using testsupport::TempDir;
 using Clock = std::chrono::steady_clock;
 
 int64_t MillisecondsSince(Clock::time_point start) {
@@ -29,16 +31,14 @@ int64_t MillisecondsSince(Clock::time_point start) {
 // (Linux's rename() and Wine's MoveFileEx would both replace it on their own).
 TEST(ReplaceFileTest, ReadOnlyTargetIsNotReplaced) {
   TempDir dir;
-  const std::string from = dir / "new.tmp";
-  const std::string to = dir / "kept.txt";
-  WriteFileBytes(to, "old");
-  WriteFileBytes(from, "new");
+  const std::string to = dir.Write("kept.txt", "old");
+  const std::string from = dir.Write("new.tmp", "new");
   ASSERT_TRUE(platform::SetAttributes(to, platform::kAttrReadOnly));
   platform::SetLastErrorCode(0);
   EXPECT_FALSE(platform::ReplaceFile(from, to));
   EXPECT_EQ(platform::LastErrorCode(), platform::kErrorAccessDenied);
-  EXPECT_EQ(ReadFileBytes(to), "old");
-  EXPECT_EQ(ReadFileBytes(from), "new") << "the source stays for the caller to remove";
+  EXPECT_EQ(ReadFile(to), "old");
+  EXPECT_EQ(ReadFile(from), "new") << "the source stays for the caller to remove";
   uint32_t attributes = 0;
   ASSERT_TRUE(platform::GetAttributes(to, attributes));
   EXPECT_NE(attributes & platform::kAttrReadOnly, 0u);
@@ -47,9 +47,8 @@ TEST(ReplaceFileTest, ReadOnlyTargetIsNotReplaced) {
 // Failures that no waiting can cure end at once, with the system's reason.
 TEST(ReplaceFileTest, LastingFailuresDoNotWait) {
   TempDir dir;
-  const std::string from = dir / "new.tmp";
-  WriteFileBytes(from, "new");
-  ASSERT_TRUE(platform::CreateDirectoryLevel(dir / "folder"));
+  const std::string from = dir.Write("new.tmp", "new");
+  ASSERT_TRUE(platform::CreateDirectoryLevel(dir.Text() + "folder"));
   struct Case {
     const char* what;
     std::string from;
@@ -57,8 +56,8 @@ TEST(ReplaceFileTest, LastingFailuresDoNotWait) {
     int error;
   };
   const Case cases[] = {
-      {"missing source", dir / "missing.tmp", dir / "target.txt", platform::kErrorFileNotFound},
-      {"directory target", from, dir / "folder", platform::kErrorAccessDenied},
+      {"missing source", dir.Text() + "missing.tmp", dir.Text() + "target.txt", platform::kErrorFileNotFound},
+      {"directory target", from, dir.Text() + "folder", platform::kErrorAccessDenied},
   };
   for (const Case& c : cases) {
     const Clock::time_point start = Clock::now();
@@ -82,7 +81,7 @@ const char kHolderArgument[] = "--updater-test-hold-file";
     held = platform::File::Open(path, platform::FileAccess::Read, platform::FileShare::None);
     if (!held.IsOpen()) std::_Exit(2);
   }
-  WriteFileBytes(readyMarker, "held");
+  platform::File::Create(readyMarker).Write("held", 4);
   const Clock::time_point start = Clock::now();
   while (MillisecondsSince(start) < milliseconds && !platform::FileExists(readyMarker + ".release")) {
     Sleep(20);
@@ -122,7 +121,7 @@ class Holder {
   }
   ~Holder() {
     if (m_process == nullptr) return;
-    WriteFileBytes(m_readyMarker + ".release", "");
+    platform::File::Create(m_readyMarker + ".release");
     WaitForSingleObject(m_process, 30000);
     CloseHandle(m_process);
   }
@@ -155,28 +154,24 @@ class Holder {
 
 TEST(ReplaceFileTest, TargetHeldOpenBrieflyIsReplacedOnceReleased) {
   TempDir dir;
-  const std::string from = dir / "new.tmp";
-  const std::string to = dir / "data.txt";
-  WriteFileBytes(to, "old");
-  WriteFileBytes(from, "new");
-  Holder holder(OwnProgramPath(), to, 2000, dir / "ready");
+  const std::string to = dir.Write("data.txt", "old");
+  const std::string from = dir.Write("new.tmp", "new");
+  Holder holder(OwnProgramPath(), to, 2000, dir.Text() + "ready");
   ASSERT_TRUE(holder.WaitUntilHolding());
   const Clock::time_point start = Clock::now();
   EXPECT_TRUE(platform::ReplaceFile(from, to)) << platform::LastErrorCode();
   EXPECT_GE(MillisecondsSince(start), 500) << "replaced while still held";
-  EXPECT_EQ(ReadFileBytes(to), "new");
+  EXPECT_EQ(ReadFile(to), "new");
   EXPECT_FALSE(platform::FileExists(from));
   EXPECT_EQ(holder.WaitForExit(), 0);
 }
 
 TEST(ReplaceFileTest, TargetHeldBeyondTheWaitFailsWithSharingViolation) {
   TempDir dir;
-  const std::string from = dir / "new.tmp";
-  const std::string to = dir / "data.txt";
-  WriteFileBytes(to, "old");
-  WriteFileBytes(from, "new");
+  const std::string to = dir.Write("data.txt", "old");
+  const std::string from = dir.Write("new.tmp", "new");
   {
-    Holder holder(OwnProgramPath(), to, 4 * platform::kReplaceFileWaitMilliseconds, dir / "ready");
+    Holder holder(OwnProgramPath(), to, 4 * platform::kReplaceFileWaitMilliseconds, dir.Text() + "ready");
     ASSERT_TRUE(holder.WaitUntilHolding());
     const Clock::time_point start = Clock::now();
     platform::SetLastErrorCode(0);
@@ -186,26 +181,25 @@ TEST(ReplaceFileTest, TargetHeldBeyondTheWaitFailsWithSharingViolation) {
     EXPECT_GE(waited, platform::kReplaceFileWaitMilliseconds - 100);
     EXPECT_LT(waited, 2 * platform::kReplaceFileWaitMilliseconds);
   }
-  EXPECT_EQ(ReadFileBytes(to), "old");
+  EXPECT_EQ(ReadFile(to), "old");
   ASSERT_TRUE(platform::FileExists(from)) << "the source stays for the caller to remove";
   EXPECT_TRUE(platform::ReplaceFile(from, to)) << "released: " << platform::LastErrorCode();
-  EXPECT_EQ(ReadFileBytes(to), "new");
+  EXPECT_EQ(ReadFile(to), "new");
 }
 
 // The application being updated, still running from the file that replaces it: Windows lets nobody replace
 // a running program's file, and says "access denied" as for a file it never lets anyone replace.
 TEST(ReplaceFileTest, RunningProgramFileIsReplacedOnceTheProgramEnds) {
   TempDir dir;
-  const std::string program = dir / "application.exe";
-  const std::string from = dir / "new.tmp";
+  const std::string program = dir.Text() + "application.exe";
+  const std::string from = dir.Write("new.tmp", "new program");
   ASSERT_TRUE(CopyFileA(OwnProgramPath().c_str(), program.c_str(), TRUE));
-  WriteFileBytes(from, "new program");
-  Holder running(program, "-", 2000, dir / "ready");
+  Holder running(program, "-", 2000, dir.Text() + "ready");
   ASSERT_TRUE(running.WaitUntilHolding());
   const Clock::time_point start = Clock::now();
   EXPECT_TRUE(platform::ReplaceFile(from, program)) << platform::LastErrorCode();
   EXPECT_GE(MillisecondsSince(start), 500) << "replaced while still running";
-  EXPECT_TRUE(ReadFileBytes(program) == "new program") << "the old program is still there";
+  EXPECT_TRUE(ReadFile(program) == "new program") << "the old program is still there";
   EXPECT_EQ(running.WaitForExit(), 0);
 }
 #endif
