@@ -3,6 +3,7 @@
 // bytes on Linux). Every failing operation leaves its cause in LastErrorCode() as a Windows error number, so
 // that the logic above tests the same codes on both targets.
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace platform {
@@ -44,8 +45,9 @@ bool DeleteFileAt(const std::string& path);
 // replaced, on every system (kErrorAccessDenied). While the source or the target is in use (another process
 // holds it open without sharing it, or it is a running program's file: the application being updated may still
 // be closing), the move is tried again until kReplaceFileWaitMilliseconds have passed, then fails with
-// kErrorSharingViolation; the calling thread waits meanwhile. Linux has no such locks: the move never waits.
-bool ReplaceFile(const std::string& from, const std::string& to);
+// kErrorSharingViolation. Between attempts whileWaiting runs (the window processes its messages there, so
+// that it stays responsive). Linux has no such locks: the move never waits.
+bool ReplaceFile(const std::string& from, const std::string& to, const std::function<void()>& whileWaiting = {});
 inline constexpr int kReplaceFileWaitMilliseconds = 10000;
 
 // DOS attributes. On Linux: directory, and read-only when no write bit is set; setting read-only clears the

@@ -447,7 +447,11 @@ void TUnZip::FinishMember(bool directoryMember, bool opened) {
   // told from a damaged empty member, so it is not taken as written.
   if (!directoryMember && !m_header.FromCentral && (m_header.Local.Flags & kFlagDataDescriptor) != 0) pass = false;
   if (opened) {
-    if (pass && !platform::ReplaceFile(m_tempName, m_targetName)) {
+    // A target still held by the application being updated is waited for; the window stays responsive.
+    const auto serveWindow = [this] {
+      if (m_ui != nullptr) m_ui->ProcessMessages();
+    };
+    if (pass && !platform::ReplaceFile(m_tempName, m_targetName, serveWindow)) {
       ReportError(m_targetName, std::string(), zipmsg::kErrorWritingToFile, m_volumeName);
       pass = false;
     }

@@ -78,7 +78,7 @@ bool CreateDirectoryLevel(const std::string& path) { return CreateDirectoryA(pat
 
 bool DeleteFileAt(const std::string& path) { return DeleteFileA(path.c_str()) != 0 || Fail(); }
 
-bool ReplaceFile(const std::string& from, const std::string& to) {
+bool ReplaceFile(const std::string& from, const std::string& to, const std::function<void()>& whileWaiting) {
   const DWORD start = GetTickCount();
   for (;;) {
     // Windows refuses to replace a read-only file, but not every implementation of its calls does (Wine
@@ -98,6 +98,7 @@ bool ReplaceFile(const std::string& from, const std::string& to) {
       return false;
     }
     Sleep(kReplaceRetryMilliseconds);
+    if (whileWaiting) whileWaiting();
   }
 }
 
