@@ -148,15 +148,16 @@ TempDir::TempDir() {
   std::filesystem::create_directories(m_path);
 }
 
-TempDir::~TempDir() {
+TempDir::~TempDir() { RemoveTree(m_path); }
+
+void RemoveTree(const std::filesystem::path& root) {
   std::error_code ignored;
-  // Read-only files left by attribute tests must not stop the clean-up.
-  for (auto it = std::filesystem::recursive_directory_iterator(m_path, ignored);
+  for (auto it = std::filesystem::recursive_directory_iterator(root, ignored);
        it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
     std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all, std::filesystem::perm_options::add,
                                  ignored);
   }
-  std::filesystem::remove_all(m_path, ignored);
+  std::filesystem::remove_all(root, ignored);
 }
 
 std::string TempDir::Text() const {

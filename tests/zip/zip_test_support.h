@@ -54,6 +54,8 @@ class TempDir {
 };
 
 std::string ReadFile(const std::filesystem::path& path);
+// Removes a tree, read-only files included (attribute tests and damaged archives leave some).
+void RemoveTree(const std::filesystem::path& root);
 // Regular files below root, relative path (generic form) to content.
 std::map<std::string, std::string> FilesBelow(const std::filesystem::path& root);
 
