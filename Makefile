@@ -38,8 +38,8 @@ test-windows:
 
 bench:
 	tools/install-deps.sh bench
-	cmake -S bench -B build-bench -DCMAKE_BUILD_TYPE=Release
-	cmake --build build-bench -j$(JOBS)
+	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DUPDATER_BENCH=ON -DUPDATER_TESTS=OFF
+	cmake --build build-bench -j$(JOBS) --target updater download_bench extract_bench
 	python3 bench/run.py --build build-bench $(BENCH_ARGS)
 
 clean:

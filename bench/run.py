@@ -44,16 +44,18 @@ ROWS = []
 # --- Measuring
 
 def timed(command, cwd=None, env=None):
-    """Runs the command under /usr/bin/time; returns (wall seconds, peak RSS in KiB, stdout)."""
+    """Runs the command under /usr/bin/time; returns (wall seconds, peak RSS in KiB, CPU seconds (user +
+    system, children included), stdout)."""
     with tempfile.NamedTemporaryFile("r", suffix=".time") as report:
         start = time.monotonic()
-        result = subprocess.run(["/usr/bin/time", "-f", "%M", "-o", report.name] + command, cwd=cwd, env=env,
+        result = subprocess.run(["/usr/bin/time", "-f", "%M %U %S", "-o", report.name] + command, cwd=cwd, env=env,
                                 stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         wall = time.monotonic() - start
         if result.returncode != 0:
             raise RuntimeError(f"{command[0]} failed ({result.returncode}): {result.stderr.decode(errors='replace')}")
         lines = [line for line in report.read().splitlines() if line.strip()]
-        return wall, int(lines[-1]), result.stdout.decode(errors="replace")
+        rss, user, system = lines[-1].split()
+        return wall, int(rss), float(user) + float(system), result.stdout.decode(errors="replace")
 
 
 def fields(text):
@@ -63,17 +65,22 @@ def fields(text):
 
 class Sample:
     def __init__(self):
-        self.seconds, self.rss, self.gaps = [], [], []
+        self.seconds, self.rss, self.cpu, self.gaps = [], [], [], []
 
-    def add(self, seconds, rss_kib, gap=None):
+    def add(self, seconds, rss_kib, cpu, gap=None):
         self.seconds.append(seconds)
         self.rss.append(rss_kib)
+        self.cpu.append(cpu)
         if gap is not None:
             self.gaps.append(gap)
 
     @property
     def median(self):
         return statistics.median(self.seconds)
+
+    @property
+    def median_cpu(self):
+        return statistics.median(self.cpu)
 
     @property
     def peak_mb(self):
@@ -89,12 +96,13 @@ def row(benchmark, megabytes, ours, peer_name, peer, note=""):
 
 
 def print_table(runs):
-    header = ("benchmark", "peer", "ours MB/s", "peer MB/s", "ratio", "ours s", "peer s", "ours RSS MB",
-              "peer RSS MB", "max gap ms", "note")
+    header = ("benchmark", "peer", "ours MB/s", "peer MB/s", "ratio", "ours s", "peer s", "ours CPU s",
+              "peer CPU s", "CPU ratio", "ours RSS MB", "peer RSS MB", "max gap ms", "note")
     lines = [header]
     for benchmark, megabytes, ours, peer_name, peer, note in ROWS:
         ours_rate = megabytes / ours.median if ours else None
         peer_rate = megabytes / peer.median if peer else None
+        cpu_ratio = peer.median_cpu / ours.median_cpu if ours and peer and ours.median_cpu > 0 else None
         lines.append((
             benchmark, peer_name,
             f"{ours_rate:.0f}" if ours_rate else "-",
@@ -102,12 +110,16 @@ def print_table(runs):
             f"{ours_rate / peer_rate:.2f}x" if ours_rate and peer_rate else "-",
             f"{ours.median:.3f}" if ours else "-",
             f"{peer.median:.3f}" if peer else "-",
+            f"{ours.median_cpu:.3f}" if ours else "-",
+            f"{peer.median_cpu:.3f}" if peer else "-",
+            f"{cpu_ratio:.2f}x" if cpu_ratio else "-",
             f"{ours.peak_mb:.0f}" if ours and ours.peak_mb else "-",
             f"{peer.peak_mb:.0f}" if peer and peer.peak_mb else "-",
             f"{ours.gap}" if ours and ours.gap is not None else "-",
             note))
     widths = [max(len(str(line[i])) for line in lines) for i in range(len(header))]
-    print(f"\nMedian of {runs} runs; MB = 10^6 bytes; ratio = our speed / the peer's speed.")
+    print(f"\nMedian of {runs} runs; MB = 10^6 bytes; ratio = our speed / the peer's speed (wall clock); CPU ratio ="
+          " the peer's CPU time / ours (user + system).")
     for index, line in enumerate(lines):
         print("  ".join(str(cell).ljust(widths[i]) if i < 2 or i == len(header) - 1 else str(cell).rjust(widths[i])
                         for i, cell in enumerate(line)).rstrip())
@@ -255,21 +267,21 @@ def bench_download(args, work):
     try:
         ceiling = Sample()
         for _ in range(args.runs):
-            start = time.monotonic()
+            start, cpu_start = time.monotonic(), time.process_time()
             assert ceiling_client(server.port, f"/length/{size}") > size
-            ceiling.add(time.monotonic() - start, 0)
+            ceiling.add(time.monotonic() - start, 0, time.process_time() - cpu_start)
         ceiling.rss = []
         for framing, label in (("length", "Content-Length"), ("chunked", "chunked"), ("close", "close-delimited")):
             url = server.url(f"/{framing}/{size}")
             ours, curl, wget = Sample(), Sample(), Sample()
             for _ in range(args.runs):
-                wall, rss, out = timed([os.path.join(args.build, "download_bench"), url])
+                wall, rss, cpu, out = timed([os.path.join(args.build, "bench", "download_bench"), url])
                 values = fields(out)
                 if int(values["bytes"]) != size:
                     raise RuntimeError(f"download_bench got {values['bytes']} bytes of {size}")
-                ours.add(wall, rss, int(values["max_gap_ms"]))
-                curl.add(*timed(["curl", "-s", "-o", "/dev/null", url])[:2])
-                wget.add(*timed(["wget", "-q", "-O", "/dev/null", url])[:2])
+                ours.add(wall, rss, cpu, int(values["max_gap_ms"]))
+                curl.add(*timed(["curl", "-s", "-o", "/dev/null", url])[:3])
+                wget.add(*timed(["wget", "-q", "-O", "/dev/null", url])[:3])
             name = f"download {args.download_mb} MiB {label}"
             row(name, megabytes, ours, "curl -o /dev/null", curl)
             row(name, megabytes, ours, "wget -O /dev/null", wget)
@@ -296,26 +308,26 @@ def bench_extract(args, work):
     for kind, archive in archives.items():
         # Our output is checked against the source once before anything is timed.
         fresh(out)
-        timed([os.path.join(args.build, "extract_bench"), "unzip", archive, out])
+        timed([os.path.join(args.build, "bench", "extract_bench"), "unzip", archive, out])
         run_quiet(["diff", "-r", "-q", data, out])
         samples = {name: Sample() for name in ("ours", "unzip", "7zz", "bsdtar", "zlib")}
         for _ in range(args.runs):
             fresh(out)
-            wall, rss, text = timed([os.path.join(args.build, "extract_bench"), "unzip", archive, out])
-            samples["ours"].add(wall, rss, int(fields(text)["max_gap_ms"]))
+            wall, rss, cpu, text = timed([os.path.join(args.build, "bench", "extract_bench"), "unzip", archive, out])
+            samples["ours"].add(wall, rss, cpu, int(fields(text)["max_gap_ms"]))
             fresh(out)
-            samples["unzip"].add(*timed(["unzip", "-o", "-qq", archive, "-d", out])[:2])
+            samples["unzip"].add(*timed(["unzip", "-o", "-qq", archive, "-d", out])[:3])
             fresh(out)
-            samples["7zz"].add(*timed(["7zz", "x", "-y", "-bd", "-bso0", "-bsp0", f"-o{out}", archive])[:2])
+            samples["7zz"].add(*timed(["7zz", "x", "-y", "-bd", "-bso0", "-bsp0", f"-o{out}", archive])[:3])
             if samples["bsdtar"] is not None:
                 fresh(out)
                 try:
-                    samples["bsdtar"].add(*timed(["bsdtar", "-xf", archive, "-C", out])[:2])
+                    samples["bsdtar"].add(*timed(["bsdtar", "-xf", archive, "-C", out])[:3])
                 except RuntimeError:
                     samples["bsdtar"] = None  # libarchive has no Deflate64 decoder
             if kind == "Deflate":
-                _, rss, text = timed([os.path.join(args.build, "extract_bench"), "zlib", archive])
-                samples["zlib"].add(float(fields(text)["seconds"]), rss)
+                _, rss, _, text = timed([os.path.join(args.build, "bench", "extract_bench"), "zlib", archive])
+                samples["zlib"].add(float(fields(text)["seconds"]), rss, float(fields(text)["cpu"]))
         fresh(out)
         name = f"extract {kind} {megabytes:.0f} MB"
         row(name, megabytes, samples["ours"], "unzip -o -qq", samples["unzip"])
@@ -347,15 +359,15 @@ def bench_legacy(args, work):
         archive = os.path.join(work, f"{member['method']}.zip")
         write_zip(archive, [member])
         fresh(out)
-        timed([os.path.join(args.build, "extract_bench"), "unzip", archive, out])
+        timed([os.path.join(args.build, "bench", "extract_bench"), "unzip", archive, out])
         with open(os.path.join(out, member["name"]), "rb") as f:
             if f.read() != data:
                 raise RuntimeError(f"{kind}: our output differs from the original")
         samples = {name: Sample() for name in ("ours", "unzip", "7zz")}
         for _ in range(args.runs):
             fresh(out)
-            wall, rss, text = timed([os.path.join(args.build, "extract_bench"), "unzip", archive, out])
-            samples["ours"].add(wall, rss, int(fields(text)["max_gap_ms"]))
+            wall, rss, cpu, text = timed([os.path.join(args.build, "bench", "extract_bench"), "unzip", archive, out])
+            samples["ours"].add(wall, rss, cpu, int(fields(text)["max_gap_ms"]))
             if peers:
                 for peer, command in (("unzip", ["unzip", "-o", "-qq", archive, "-d", out]),
                                       ("7zz", ["7zz", "x", "-y", "-bd", "-bso0", "-bsp0", f"-o{out}", archive])):
@@ -363,7 +375,7 @@ def bench_legacy(args, work):
                         continue
                     fresh(out)
                     try:
-                        samples[peer].add(*timed(command)[:2])
+                        samples[peer].add(*timed(command)[:3])
                     except RuntimeError as error:
                         print(f"{kind}: {peer} rejects the archive: {error}", file=sys.stderr)
                         samples[peer] = None
@@ -386,7 +398,7 @@ def bench_update(args, work):
     size = os.path.getsize(archive)
     megabytes = size / 1e6
     server = BenchServer(work, archive)
-    program = os.path.join(args.build, "updater", "updater")
+    program = os.path.join(args.build, "updater")
     env = {k: v for k, v in os.environ.items() if k != "DISPLAY"}
     extract, download = os.path.join(work, "app"), os.path.join(work, "downloads")
     try:
@@ -394,17 +406,17 @@ def bench_update(args, work):
         for run in range(args.runs):
             fresh(extract)
             fresh(download)
-            end_wall, rss, _ = timed([program, server.url("/file"), extract, "update.zip", "none", download],
-                                     env=env)
+            end_wall, rss, cpu, _ = timed([program, server.url("/file"), extract, "update.zip", "none", download],
+                                          env=env)
             finished = time.monotonic()
-            ours.add(end_wall, rss)
-            from_request.add(finished - server.last_request_time(), rss)
+            ours.add(end_wall, rss, cpu)
+            from_request.add(finished - server.last_request_time(), rss, cpu)
             if run == 0:
                 run_quiet(["diff", "-r", "-q", data, extract])
             fresh(extract)
             fresh(download)
             peer.add(*timed(["sh", "-c", 'curl -s -o "$1/update.zip" "$2" && unzip -o -qq "$1/update.zip" -d "$3"',
-                             "sh", download, server.url("/file"), extract])[:2])
+                             "sh", download, server.url("/file"), extract])[:3])
     finally:
         server.close()
     name = f"whole update {megabytes:.0f} MB"
