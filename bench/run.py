@@ -392,7 +392,8 @@ def bench_legacy(args, work):
 
 def bench_update(args, work):
     data = os.path.join(work, "update-data")
-    make_tree(data, args.update_mb, seed=3)
+    # The mixed data compress to a little over half: this much of them makes an archive of about update_mb.
+    make_tree(data, args.update_mb * 1.75, seed=3)
     archive = os.path.join(work, "update.zip")
     run_quiet(["zip", "-q", "-r", "-6", archive, "."], cwd=data)
     size = os.path.getsize(archive)
