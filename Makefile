@@ -1,8 +1,9 @@
 # Front door. `make demo` runs the updater against a local server; `make test` builds and runs every test:
-# native, with AddressSanitizer and UndefinedBehaviorSanitizer, and the Windows build under Wine.
+# native, with AddressSanitizer and UndefinedBehaviorSanitizer, and the Windows build under Wine. `make bench`
+# runs the benchmarks against peer tools (never part of `make test`); BENCH_ARGS passes options to bench/run.py.
 JOBS ?= $(shell nproc)
 
-.PHONY: all build demo test test-native test-sanitize test-windows deps clean
+.PHONY: all build demo test test-native test-sanitize test-windows deps bench clean
 
 all: build
 
@@ -35,5 +36,11 @@ test-windows:
 	cmake --build build-win -j$(JOBS)
 	cd build-win && ctest --output-on-failure
 
+bench:
+	tools/install-deps.sh bench
+	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DUPDATER_BENCH=ON -DUPDATER_TESTS=OFF
+	cmake --build build-bench -j$(JOBS) --target updater download_bench extract_bench
+	python3 bench/run.py --build build-bench $(BENCH_ARGS)
+
 clean:
-	rm -rf build build-asan build-win
+	rm -rf build build-asan build-win build-bench

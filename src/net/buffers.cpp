@@ -54,6 +54,11 @@ void TIdSimpleBuffer::Append(const void* data, int64_t count) {
   m_size += count;
 }
 
+uint8_t* TIdSimpleBuffer::PrepareAppend(int64_t count) {
+  Reserve(m_size + count);
+  return m_data.get() + m_size;
+}
+
 std::string TIdSimpleBuffer::TakeBytes(int count) {
   CheckHolds(count);
   std::string bytes(reinterpret_cast<const char*>(Memory()), static_cast<size_t>(std::max(count, 0)));

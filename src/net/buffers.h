@@ -30,6 +30,10 @@ class TIdSimpleBuffer : public TStream {
 
   // Appends at the end, whatever the position; the position is left unchanged.
   void Append(const void* data, int64_t count);
+  // Appending in place, for a receive straight into the buffer: room for count more bytes at the end,
+  // then CommitAppend with the count actually stored there (at most the room asked for).
+  uint8_t* PrepareAppend(int64_t count);
+  void CommitAppend(int64_t count) { m_size += count; }
   // The first count bytes as a string, removed. Fails with EIdNotEnoughDataInBuffer when fewer are held.
   std::string TakeBytes(int count);
   // Removes the first count bytes, then reports them. Fails with EIdNotEnoughDataInBuffer when fewer are held.

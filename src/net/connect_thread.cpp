@@ -1,5 +1,7 @@
 #include "net/connect_thread.h"
 
+#include <algorithm>
+#include <chrono>
 #include <exception>
 
 #include "net/exceptions.h"
@@ -10,6 +12,12 @@ void TIdConnectThread::Start() { m_thread = std::thread([this] { Execute(); }); 
 
 void TIdConnectThread::WaitFor() {
   if (m_thread.joinable()) m_thread.join();
+}
+
+bool TIdConnectThread::WaitForEnd(int milliseconds) {
+  std::unique_lock<std::mutex> lock(m_endMutex);
+  return m_ended.wait_for(lock, std::chrono::milliseconds(std::max(milliseconds, 0)),
+                          [this] { return m_terminated.load(); });
 }
 
 void TIdConnectThread::Execute() {
@@ -27,5 +35,9 @@ void TIdConnectThread::Execute() {
   } catch (const std::exception& error) {
     m_failureMessage = error.what();
   }
-  m_terminated = true;
+  {
+    std::lock_guard<std::mutex> lock(m_endMutex);
+    m_terminated = true;
+  }
+  m_ended.notify_all();
 }

@@ -1,8 +1,10 @@
 #pragma once
-// The worker that runs one blocking connect while the calling (UI) thread waits in short sleeps. It touches
+// The worker that runs one blocking connect while the calling (UI) thread waits in short slices. It touches
 // only its binding and its own kept failure; the handler reads the failure after the thread has ended.
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -23,6 +25,8 @@ class TIdConnectThread {
   // Asks the thread to end; the connect itself ends only when its socket is closed.
   void Terminate() { m_terminateRequested = true; }
   void WaitFor();
+  // Waits up to the given milliseconds, returning as soon as the connect has ended; true when it has.
+  bool WaitForEnd(int milliseconds);
 
   // The failure of the connect: its message (empty when none) and, for a socket error, its code.
   const std::string& FailureMessage() const { return m_failureMessage; }
@@ -35,6 +39,8 @@ class TIdConnectThread {
   std::thread m_thread;
   std::atomic<bool> m_terminated{false};
   std::atomic<bool> m_terminateRequested{false};
+  std::mutex m_endMutex;
+  std::condition_variable m_ended;
   std::string m_failureMessage;
   int32_t m_failureCode = 0;
 };

@@ -30,7 +30,7 @@ class TIdIOHandler : public TIdComponent {
 class TIdIOHandlerSocket : public TIdIOHandler {
  public:
   static constexpr int kIdleConnectLimit = 120000;  // ms, a connect on the UI thread without a limit
-  static constexpr int kConnectStep = 125;          // ms, longest sleep of the connect wait
+  static constexpr int kConnectStep = 125;          // ms, longest slice of the connect wait
 
   TIdIOHandlerSocket() = default;
   ~TIdIOHandlerSocket() override;

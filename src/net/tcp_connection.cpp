@@ -173,9 +173,17 @@ int TIdTCPConnection::ReceiveIntoBuffer(bool raiseIfDisconnected, int timeout, b
       return -1;
     }
     // The wait served the UI, which may have closed the connection and dropped the handler.
+    // Without an intercept nothing rewrites the bytes: they are received straight into the input buffer.
+    const bool direct = m_intercept == nullptr;
+    uint8_t* target = nullptr;
     if (m_ioHandler != nullptr) {
-      m_recvScratch.SetSize(m_recvBufferSize);
-      n = m_ioHandler->ReceiveSome(m_recvScratch.Memory(), m_recvBufferSize);
+      if (direct) {
+        target = m_inputBuffer.PrepareAppend(m_recvBufferSize);
+      } else {
+        m_recvScratch.SetSize(m_recvBufferSize);
+        target = m_recvScratch.Memory();
+      }
+      n = m_ioHandler->ReceiveSome(target, m_recvBufferSize);
     } else {
       n = 0;
       if (raiseIfDisconnected) throw EIdNotConnected();
@@ -189,17 +197,21 @@ int TIdTCPConnection::ReceiveIntoBuffer(bool raiseIfDisconnected, int timeout, b
       if (m_inputBuffer.DataSize() == 0) GStack->FailWithSocketError(code);
     }
     if (n > 0) {
-      m_recvScratch.SetSize(n);
-      if (m_intercept != nullptr) {
+      if (!direct) {
+        m_recvScratch.SetSize(n);
         m_recvScratch.SetPosition(0);
         m_intercept->Receive(m_recvScratch);
         n = static_cast<int>(m_recvScratch.DataSize());
+        target = m_recvScratch.Memory();
       }
-      uint8_t* bytes = m_recvScratch.Memory();
       if (m_asciiFilter) {
-        for (int i = 0; i < n; ++i) bytes[i] &= 0x7F;
+        for (int i = 0; i < n; ++i) target[i] &= 0x7F;
       }
-      m_inputBuffer.Append(bytes, n);
+      if (direct) {
+        m_inputBuffer.CommitAppend(n);
+      } else {
+        m_inputBuffer.Append(target, n);
+      }
     }
     DetectPeerClose(raiseIfDisconnected, false);
   } while (n == 0 && IsConnected());

@@ -177,7 +177,7 @@ class TIdTCPConnection : public TIdComponent {
   int32_t m_sendBufferSize = IdDefaultBufferSize;
 
   TIdManagedBuffer m_inputBuffer;
-  TIdSimpleBuffer m_recvScratch;
+  TIdSimpleBuffer m_recvScratch;  // receive target when an intercept rewrites the received bytes
   std::unique_ptr<TIdSimpleBuffer> m_writeBuffer;
   int32_t m_writeBufferThreshold = 0;
   bool m_closedGracefully = false;

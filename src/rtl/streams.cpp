@@ -1,7 +1,9 @@
 #include "rtl/streams.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "platform/files.h"
 #include "rtl/sysutils.h"
@@ -21,10 +23,11 @@ void TStream::WriteBuffer(const void* buffer, int64_t count) {
   if (count != 0 && Write(buffer, count) != count) throw EStreamError("Stream write error");
 }
 
+TMemoryStream::~TMemoryStream() { std::free(m_data); }
+
 int64_t TMemoryStream::Read(void* buffer, int64_t count) {
-  const int64_t available = static_cast<int64_t>(m_data.size()) - m_position;
-  const int64_t n = std::max<int64_t>(0, std::min(count, available));
-  if (n > 0) std::memcpy(buffer, m_data.data() + m_position, static_cast<size_t>(n));
+  const int64_t n = std::max<int64_t>(0, std::min(count, m_size - m_position));
+  if (n > 0) std::memcpy(buffer, m_data + m_position, static_cast<size_t>(n));
   m_position += n;
   return n;
 }
@@ -32,14 +35,12 @@ int64_t TMemoryStream::Read(void* buffer, int64_t count) {
 int64_t TMemoryStream::Write(const void* buffer, int64_t count) {
   if (count <= 0) return 0;
   const int64_t end = m_position + count;
-  if (end > static_cast<int64_t>(m_data.size())) {
-    if (end > static_cast<int64_t>(m_data.capacity())) {
-      // Grow geometrically so that a body of unknown length is not copied on every piece.
-      m_data.reserve(std::max<size_t>(static_cast<size_t>(end), m_data.capacity() * 2));
-    }
-    m_data.resize(static_cast<size_t>(end));
+  if (end > m_size) {
+    Reserve(end);
+    if (m_position > m_size) std::memset(m_data + m_size, 0, static_cast<size_t>(m_position - m_size));
+    m_size = end;
   }
-  std::memcpy(m_data.data() + m_position, buffer, static_cast<size_t>(count));
+  std::memcpy(m_data + m_position, buffer, static_cast<size_t>(count));
   m_position = end;
   return count;
 }
@@ -48,7 +49,7 @@ int64_t TMemoryStream::Seek(int64_t offset, SeekOrigin origin) {
   switch (origin) {
     case SeekOrigin::Beginning: m_position = offset; break;
     case SeekOrigin::Current: m_position += offset; break;
-    case SeekOrigin::End: m_position = static_cast<int64_t>(m_data.size()) + offset; break;
+    case SeekOrigin::End: m_position = m_size + offset; break;
   }
   if (m_position < 0) m_position = 0;
   return m_position;
@@ -56,22 +57,33 @@ int64_t TMemoryStream::Seek(int64_t offset, SeekOrigin origin) {
 
 void TMemoryStream::SetSize(int64_t size) {
   if (size < 0) size = 0;
-  m_data.reserve(static_cast<size_t>(size));
-  m_data.resize(static_cast<size_t>(size));
+  Reserve(size);
+  m_size = size;
   if (m_position > size) m_position = size;
 }
 
+void TMemoryStream::Reserve(int64_t capacity) {
+  if (capacity <= m_capacity) return;
+  // The first reservation is exact (a pre-sized body); later ones at least double.
+  const int64_t grown = std::max(capacity, m_capacity * 2);
+  void* data = std::realloc(m_data, static_cast<size_t>(grown));
+  if (data == nullptr) throw std::bad_alloc();
+  m_data = static_cast<uint8_t*>(data);
+  m_capacity = grown;
+}
+
 void TMemoryStream::Clear() {
-  m_data.clear();
-  m_data.shrink_to_fit();
+  std::free(m_data);
+  m_data = nullptr;
+  m_size = 0;
+  m_capacity = 0;
   m_position = 0;
 }
 
 void TMemoryStream::SaveToFile(const std::string& path) const {
   platform::File file = platform::File::Create(path);
   if (!file.IsOpen()) throw EStreamError(Format("Cannot create file \"%s\"", path.c_str()));
-  const int64_t size = static_cast<int64_t>(m_data.size());
-  if (size > 0 && file.Write(m_data.data(), size) != size) {
+  if (m_size > 0 && file.Write(m_data, m_size) != m_size) {
     throw EStreamError(Format("Error writing file \"%s\"", path.c_str()));
   }
   if (!file.Close()) throw EStreamError(Format("Error closing file \"%s\"", path.c_str()));

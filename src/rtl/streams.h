@@ -3,7 +3,6 @@
 // update sequence saves with SaveToFile.
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "rtl/exception.h"
 
@@ -34,23 +33,41 @@ class TStream {
 };
 
 // A growable stream held in memory. SetSize reserves capacity in one step, so a body whose length is known
-// in advance is received without reallocation.
+// in advance is received without reallocation; growth beyond the capacity at least doubles it, so a body
+// pre-sized piece by piece (chunks) or written piece by piece is not copied over and over. The storage is
+// reallocated in place where the system allows (large blocks are remapped, not copied), so growing never
+// needs the old and the new block at once.
 class TMemoryStream : public TStream {
  public:
+  TMemoryStream() = default;
+  ~TMemoryStream() override;
+  TMemoryStream(const TMemoryStream&) = delete;
+  TMemoryStream& operator=(const TMemoryStream&) = delete;
+
   int64_t Read(void* buffer, int64_t count) override;
+  // A write past the end fills the gap with zeros.
   int64_t Write(const void* buffer, int64_t count) override;
   int64_t Seek(int64_t offset, SeekOrigin origin) override;
+  // Bytes added by growing are unspecified until written (they are not cleared: clearing a large
+  // pre-sized body would touch all of its memory at once, before the first byte arrives). Raises
+  // std::bad_alloc when the memory cannot be had.
   void SetSize(int64_t size) override;
 
-  const uint8_t* Memory() const { return m_data.data(); }
-  uint8_t* Memory() { return m_data.data(); }
+  const uint8_t* Memory() const { return m_data; }
+  uint8_t* Memory() { return m_data; }
   void Clear();
   // Writes the whole content to a new or truncated file; raises EStreamError when that fails.
   void SaveToFile(const std::string& path) const;
-  std::string DataString() const { return std::string(m_data.begin(), m_data.end()); }
+  std::string DataString() const {
+    return std::string(reinterpret_cast<const char*>(m_data), static_cast<size_t>(m_size));
+  }
 
  private:
-  std::vector<uint8_t> m_data;
+  void Reserve(int64_t capacity);
+
+  uint8_t* m_data = nullptr;  // malloc'd, so that growth can use realloc
+  int64_t m_size = 0;
+  int64_t m_capacity = 0;
   int64_t m_position = 0;
 };
 

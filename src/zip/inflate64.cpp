@@ -162,7 +162,8 @@ int TInflate64::DecodeDynamic() {
   return DecodeCodes();
 }
 
-bool TInflate64::DecodeSymbol(const THuffmanTable& table, THuffmanEntry& entry) {
+// Runs once per code: inlined into the loops that call it.
+inline bool TInflate64::DecodeSymbol(const THuffmanTable& table, THuffmanEntry& entry) {
   int width = table.LookupBits();
   m_input.NeedBits(width);
   entry = table[m_input.Bits(width)];

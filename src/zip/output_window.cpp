@@ -8,7 +8,7 @@
 TOutputWindow::TOutputWindow(uint32_t size, TDecoderOutput& output, const TDecodeContext& context)
     : m_window(size, 0), m_size(size), m_output(output), m_context(context) {}
 
-int TOutputWindow::Copy(uint32_t distance, uint32_t length) {
+int TOutputWindow::CopyWrapping(uint32_t distance, uint32_t length) {
   const uint32_t mask = m_size - 1;
   uint32_t source = (m_fill - distance) & mask;
   while (length > 0) {

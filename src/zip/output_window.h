@@ -5,10 +5,12 @@
 //
 // The window starts zeroed: a back-reference reaching before the member's first byte copies zeros.
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "zip/decode_context.h"
 #include "zip/decoder_output.h"
+#include "zip/decoders.h"
 
 class TOutputWindow {
  public:
@@ -27,7 +29,21 @@ class TOutputWindow {
   // byte by byte so that a short repeated pattern replicates, any other run as a block. A full window is
   // flushed after the run, or discarded when the run was cancelled. Returns an inflate_status value:
   // kOk, kShortWrite, kInvalidData (declared size exceeded) or kCancelled.
-  int Copy(uint32_t distance, uint32_t length);
+  int Copy(uint32_t distance, uint32_t length) {
+    // Most runs neither wrap nor reach the window's end: copied here, inline, without the general loop.
+    if (distance <= m_fill && length < m_size - m_fill) {
+      uint8_t* target = m_window.data() + m_fill;
+      const uint8_t* source = target - distance;
+      if (distance >= length) {
+        std::memcpy(target, source, length);
+      } else {
+        for (uint32_t i = 0; i < length; ++i) target[i] = source[i];
+      }
+      m_fill += length;
+      return m_context.Cancelled() ? inflate_status::kCancelled : inflate_status::kOk;
+    }
+    return CopyWrapping(distance, length);
+  }
 
   // Writes the filled part of the window and starts it over. Returns kOk, kShortWrite or kInvalidData.
   int Flush();
@@ -35,6 +51,9 @@ class TOutputWindow {
   uint32_t Fill() const { return m_fill; }
 
  private:
+  // Copy for the runs that wrap or fill the window.
+  int CopyWrapping(uint32_t distance, uint32_t length);
+
   std::vector<uint8_t> m_window;
   uint32_t m_size;
   uint32_t m_fill = 0;

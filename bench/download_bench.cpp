@@ -1,0 +1,68 @@
+// Fetches one URL the way the updater does and reports how fast, and how responsive the window stayed.
+//
+// The client has the updater's settings (receive buffer 10240, idle processing every 100 ms through a
+// registered TIdAntiFreeze), the body goes into a TMemoryStream, and every work event is handled as the
+// window handles it: one progress-bar update and one message-processing turn. The recording UI stamps each
+// turn, which gives the longest stretch without message processing.
+//
+// Usage: download_bench URL
+// Prints one line: bytes=<n> seconds=<s> turns=<n> max_gap_ms=<ms>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <exception>
+
+#include "app/main_form_layout.h"
+#include "app/progress_bar.h"
+#include "http/http_client.h"
+#include "net/anti_freeze.h"
+#include "platform/clock.h"
+#include "platform/headless/headless_ui.h"
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: download_bench URL\n");
+    return 2;
+  }
+  platform::HeadlessUi ui;
+  TIdAntiFreeze antiFreeze(ui);
+  antiFreeze.SetIdleTimeOut(layout::kIdleTimeOut);
+  TProgressBar bar(ui, layout::kProgressMin, layout::kProgressMax, layout::kProgressPosition);
+
+  TIdHTTP http;
+  http.SetRecvBufferSize(layout::kRecvBufferSize);
+  http.OnWorkBegin = [&](TIdComponent*, TWorkMode, int32_t max) {
+    bar.SetMax(max);
+    bar.SetMin(0);
+    bar.SetPosition(0);
+  };
+  http.OnWork = [&](TIdComponent*, TWorkMode, int32_t count) {
+    bar.SetPosition(count);
+    ui.ProcessMessages();
+  };
+  http.OnWorkEnd = [&](TIdComponent*, TWorkMode) { bar.SetPosition(bar.Max()); };
+
+  TMemoryStream body;
+  const int64_t startMs = platform::MonotonicMilliseconds();
+  const auto start = std::chrono::steady_clock::now();
+  try {
+    http.Get(argv[1], body);
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "download failed: %s\n", error.what());
+    return 1;
+  }
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const int64_t endMs = platform::MonotonicMilliseconds();
+
+  // The stretch before the first turn and after the last count too: no message was processed in them.
+  int64_t previous = startMs;
+  int64_t maxGap = 0;
+  for (const int64_t turn : ui.TurnTimes()) {
+    maxGap = std::max(maxGap, turn - previous);
+    previous = turn;
+  }
+  maxGap = std::max(maxGap, endMs - previous);
+  std::printf("bytes=%lld seconds=%.6f turns=%zu max_gap_ms=%lld\n", static_cast<long long>(body.Size()), seconds,
+              ui.TurnTimes().size(), static_cast<long long>(maxGap));
+  return 0;
+}
