@@ -5,7 +5,10 @@
 It checks, on screenshots of the display, that the client area shows the window's background colour at
 points where no control lies, and that the progress bar's fill grows while the archive arrives; then it
 clicks the cancel button and checks that the program ends and that nothing was saved in the download
-directory. The last screenshot, cut to the window, is kept as wine-window.png in ARTIFACT_DIR.
+directory. The last screenshot, cut to the window, is kept as wine-window.png in ARTIFACT_DIR. Then a whole
+update runs at full speed: the completion box is confirmed with a key press, the archive must be saved and
+extracted, and the updated program (a copy of updater.exe, which refuses to run without arguments and says
+so in a box of its own) must have been started.
 
 Usage: wine_screenshot.py UPDATER_EXE WINE WORK_DIR ARTIFACT_DIR
 Exit codes: 0 passed, 1 failed, 77 skipped (a tool is missing, or the bar never moved: the program showed
@@ -25,6 +28,7 @@ SKIP = 77
 TOOLS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools")
 
 CAPTION = "软件自动更新"
+BOX_CAPTION = "信息提示"
 CLIENT_WIDTH, CLIENT_HEIGHT = 291, 78
 BACKGROUND = (236, 233, 216)
 # Client points where only the background shows: away from the bevel along the edges, the status line
@@ -144,12 +148,12 @@ class Session:
         subprocess.run([self.wineserver(), "-w"], env=self.env, check=True)
         open(ready, "w").close()
 
-    def start_server(self, archive):
+    def start_server(self, archive, rate=RATE):
         port_file = archive + ".port"
         if os.path.exists(port_file):
             os.remove(port_file)
         self.server = subprocess.Popen([sys.executable, os.path.join(TOOLS, "update_server.py"), archive,
-                                        "--rate", str(RATE), "--port-file", port_file],
+                                        "--rate", str(rate), "--port-file", port_file],
                                        # The cancel breaks the transfer: the server's complaint is expected.
                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         deadline = time.time() + 10
@@ -207,6 +211,57 @@ def find_window(session, timeout):
             return client, (x, y, width, height)
         time.sleep(0.25)
     raise Failure("no visible window named %s within %d seconds" % (CAPTION, timeout))
+
+
+def visible_windows(session, name):
+    found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", name], env=session.env,
+                           stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+    return found.stdout.split()
+
+
+def wait_for_window(session, name, timeout, ignore=()):
+    deadline = time.time() + timeout
+    while time.time() < deadline:
+        windows = [w for w in visible_windows(session, name) if w not in ignore]
+        if windows:
+            return windows[0]
+        time.sleep(0.25)
+    raise Failure("no visible window named %s within %d seconds" % (name, timeout))
+
+
+def run_complete_update(session, updater, run_dir):
+    """A whole update at full speed: the completion box confirmed by a key, the archive saved and extracted,
+    the updated program started."""
+    archive = os.path.join(run_dir, "complete.zip")
+    with zipfile.ZipFile(archive, "w", zipfile.ZIP_DEFLATED) as z:
+        z.write(updater, "app.exe")
+        z.writestr("data/payload.bin", os.urandom(50_000))
+    download_dir = os.path.join(run_dir, "download-complete")
+    install_dir = os.path.join(run_dir, "install-complete")
+    # The application's own directory exists (a missing one would first be asked about).
+    os.makedirs(install_dir)
+    session.server.terminate()
+    session.server.wait()
+    port = session.start_server(archive, rate=0)
+    session.start_program(["http://127.0.0.1:%d/complete.zip" % port, windows_path(install_dir), "complete.zip",
+                           "app.exe", windows_path(download_dir)])
+    box = wait_for_window(session, BOX_CAPTION, 40)
+    subprocess.run(["xdotool", "windowfocus", "--sync", box], env=session.env, stderr=subprocess.DEVNULL)
+    subprocess.run(["xdotool", "key", "Return"], env=session.env, check=True)
+    try:
+        code = session.program.wait(timeout=15)
+    except subprocess.TimeoutExpired:
+        raise Failure("the program did not end after its completion box was confirmed")
+    if code != 0:
+        raise Failure("the program ended with exit code %d" % code)
+    if not os.path.isfile(os.path.join(download_dir, "complete.zip")):
+        raise Failure("the archive was not saved in the download directory")
+    with open(os.path.join(install_dir, "data", "payload.bin"), "rb") as f, zipfile.ZipFile(archive) as z:
+        if f.read() != z.read("data/payload.bin"):
+            raise Failure("the extracted member differs from the archive's")
+    # The started copy refuses to run without arguments, in a box with the same caption.
+    wait_for_window(session, BOX_CAPTION, 20, ignore=[box])
+    log("whole update: saved, extracted, completion confirmed, program started")
 
 
 def check_background(screen, client):
@@ -301,6 +356,8 @@ def run(updater, wine, work, artifacts):
         if os.path.isdir(install_dir) and os.listdir(install_dir):
             raise Failure("extracted after cancel: %s" % os.listdir(install_dir))
         log("cancel ended the program; nothing saved; total %.1f s" % (time.time() - started))
+        if moved is not None:
+            run_complete_update(session, updater, run_dir)
         if moved is None:
             raise Skip("the progress bar never moved within %d seconds: the program showed no download"
                        % BAR_MOVE_TIMEOUT)
