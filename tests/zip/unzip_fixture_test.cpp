@@ -156,6 +156,10 @@ TEST(UnZipFixtureTest, TreesAreByteForByteThoseOfInfoZipUnzip) {
     EXPECT_EQ(ziptest::FilesBelow(ours.Path()), expected);
   }
 }
+#else
+TEST(UnZipFixtureTest, TreesAreByteForByteThoseOfInfoZipUnzip) {
+  GTEST_SKIP() << "no Info-ZIP unzip runs inside Wine; the listings it made are compared instead";
+}
 #endif
 
 }  // namespace
