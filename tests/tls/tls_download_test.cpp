@@ -175,3 +175,72 @@ TEST_F(TlsDownloadTest, CancelDuringTheHandshakeFailsTheConnect) {
 }
 
 }  // namespace
+
+namespace {
+
+using testsupport::LoopbackConnection;
+using testsupport::LoopbackServer;
+
+std::string LoopbackUrl(const std::string& scheme, const LoopbackServer& server) {
+  return scheme + "://" + LoopbackServer::kHost + ":" + std::to_string(server.Port()) + "/file";
+}
+
+TEST(TlsRouteTest, HttpsNeedsTheTlsHandler) {
+  LoopbackServer server([](LoopbackConnection& connection) { connection.ReadUntilClose(); });
+  TIdHTTP withoutHandler;
+  TIdIOHandlerSocket plainHandler;
+  TIdHTTP withPlainHandler;
+  withPlainHandler.SetIOHandler(&plainHandler);
+  for (TIdHTTP* http : {&withoutHandler, &withPlainHandler}) {
+    TMemoryStream body;
+    try {
+      http->Get(LoopbackUrl("https", server), body);
+      ADD_FAILURE() << "no failure";
+    } catch (const EIdIOHandlerPropInvalid& error) {
+      EXPECT_STREQ(error.what(), "IOHandler value is not valid");
+    }
+  }
+  EXPECT_EQ(server.FinishedConnections(), 0u);
+}
+
+TEST(TlsRouteTest, HttpsThroughAProxyIsRefusedBeforeAnythingIsSent) {
+  LoopbackServer proxy([](LoopbackConnection& connection) { connection.ReadUntilClose(); });
+  TIdSSLIOHandlerSocket ssl;
+  TIdHTTP http;
+  http.SetIOHandler(&ssl);
+  http.ProxyParams.SetProxyServer(LoopbackServer::kHost);
+  http.ProxyParams.SetProxyPort(proxy.Port());
+  TMemoryStream body;
+  try {
+    http.Get("https://example.invalid/update.zip", body);
+    ADD_FAILURE() << "no failure";
+  } catch (const EIdException& error) {
+    EXPECT_STREQ(error.what(), "HTTPS through a proxy is not supported");
+  }
+  EXPECT_FALSE(http.IsConnected());
+  EXPECT_EQ(proxy.FinishedConnections(), 0u);
+}
+
+TEST(TlsRouteTest, KeptAlivePlainConnectionIsNotReusedForHttps) {
+  // The first connection answers one plain request and stays open; the second must start a handshake.
+  LoopbackServer server([](LoopbackConnection& connection) {
+    if (connection.Index() == 0) {
+      connection.ReadUntil("\r\n\r\n");
+      connection.Send("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
+      connection.ReadUntilClose();
+    } else {
+      connection.ReadBytes(1);
+      connection.Close();
+    }
+  });
+  TIdSSLIOHandlerSocket ssl;
+  TIdHTTP http;
+  http.SetIOHandler(&ssl);
+  TMemoryStream body;
+  http.Get(LoopbackUrl("http", server), body);
+  EXPECT_TRUE(http.IsConnected());
+  EXPECT_THROW(http.Get(LoopbackUrl("https", server), body), EIdSSLProtocolReplyError);
+  EXPECT_EQ(server.Received(1).substr(0, 1), "\x16");  // a TLS handshake record, not a plain request
+}
+
+}  // namespace

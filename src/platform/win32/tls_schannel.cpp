@@ -20,8 +20,11 @@ namespace {
 std::mutex g_trustLock;
 std::string g_trustFile;  // empty: the system's trust store
 
-// SECURITY_FLAG_IGNORE_UNKNOWN_CA of wininet.h, which this file does not otherwise need.
+// SECURITY_FLAG_IGNORE_REVOCATION and SECURITY_FLAG_IGNORE_UNKNOWN_CA of wininet.h, which this file does
+// not otherwise need.
+constexpr DWORD kIgnoreRevocation = 0x00000080;
 constexpr DWORD kIgnoreUnknownCa = 0x00000100;
+constexpr DWORD kIgnoreCommonName = 0x00001000;  // SECURITY_FLAG_IGNORE_CERT_CN_INVALID
 
 constexpr DWORD kContextRequest = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT | ISC_REQ_CONFIDENTIALITY |
                                   ISC_REQ_EXTENDED_ERROR | ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM;
@@ -67,6 +70,48 @@ HCERTSTORE LoadAnchors(const std::string& pemFile) {
     }
   }
   return store;
+}
+
+// The four bytes of a dotted IPv4 address, or false for anything else (a host name).
+bool ParseDottedAddress(const std::string& text, BYTE (&address)[4]) {
+  size_t at = 0;
+  for (int part = 0; part < 4; ++part) {
+    if (part > 0) {
+      if (at >= text.size() || text[at] != '.') return false;
+      ++at;
+    }
+    int value = 0;
+    size_t digits = 0;
+    while (at < text.size() && text[at] >= '0' && text[at] <= '9' && digits < 3) {
+      value = value * 10 + (text[at++] - '0');
+      ++digits;
+    }
+    if (digits == 0 || value > 255) return false;
+    address[part] = static_cast<BYTE>(value);
+  }
+  return at == text.size();
+}
+
+// Whether the certificate's subject alternative names include the address. The system's policy check
+// compares names only (and not everywhere addresses), so an address is checked here.
+bool CertificateNamesAddress(PCCERT_CONTEXT certificate, const BYTE (&address)[4]) {
+  const CERT_EXTENSION* extension =
+      CertFindExtension(szOID_SUBJECT_ALT_NAME2, certificate->pCertInfo->cExtension, certificate->pCertInfo->rgExtension);
+  if (extension == nullptr) return false;
+  CERT_ALT_NAME_INFO* names = nullptr;
+  DWORD size = 0;
+  if (!CryptDecodeObjectEx(X509_ASN_ENCODING, X509_ALTERNATE_NAME, extension->Value.pbData, extension->Value.cbData,
+                           CRYPT_DECODE_ALLOC_FLAG, nullptr, &names, &size)) {
+    return false;
+  }
+  bool found = false;
+  for (DWORD i = 0; i < names->cAltEntry && !found; ++i) {
+    const CERT_ALT_NAME_ENTRY& entry = names->rgAltEntry[i];
+    found = entry.dwAltNameChoice == CERT_ALT_NAME_IP_ADDRESS && entry.IPAddress.cbData == 4 &&
+            std::memcmp(entry.IPAddress.pbData, address, 4) == 0;
+  }
+  LocalFree(names);
+  return found;
 }
 
 class SchannelSession : public TlsClientSession {
@@ -251,46 +296,69 @@ class SchannelSession : public TlsClientSession {
                                  CERT_CHAIN_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT, nullptr, &chain)) {
       message = "TLS: the server's certificate chain cannot be built";
     } else {
-      DWORD checks = 0;
-      bool rootAllowed = anchors == nullptr;
+      const DWORD status = chain->TrustStatus.dwErrorStatus;
+      BYTE address[4];
+      const bool isAddress = ParseDottedAddress(m_hostName, address);
+      bool anchoredRoot = false;
       if (anchors != nullptr && chain->cChain > 0 && chain->rgpChain[0]->cElement > 0) {
         const CERT_SIMPLE_CHAIN* simple = chain->rgpChain[0];
         PCCERT_CONTEXT root = simple->rgpElement[simple->cElement - 1]->pCertContext;
         PCCERT_CONTEXT found =
             CertFindCertificateInStore(anchors, X509_ASN_ENCODING, 0, CERT_FIND_EXISTING, root, nullptr);
         if (found != nullptr) {
-          // A root of the given store stands in for the system's: only "unknown root" is forgiven.
           CertFreeCertificateContext(found);
-          rootAllowed = true;
-          checks |= kIgnoreUnknownCa;
+          anchoredRoot = (status & CERT_TRUST_IS_PARTIAL_CHAIN) == 0;
         }
       }
-      std::wstring serverName = Widen(m_hostName);
-      SSL_EXTRA_CERT_CHAIN_POLICY_PARA sslPara{};
-      sslPara.cbSize = sizeof sslPara;
-      sslPara.dwAuthType = AUTHTYPE_SERVER;
-      sslPara.fdwChecks = checks;
-      sslPara.pwszServerName = serverName.data();
-      CERT_CHAIN_POLICY_PARA policyPara{};
-      policyPara.cbSize = sizeof policyPara;
-      policyPara.dwFlags = CERT_CHAIN_POLICY_IGNORE_ALL_REV_UNKNOWN_FLAGS;
-      policyPara.pvExtraPolicyPara = &sslPara;
-      CERT_CHAIN_POLICY_STATUS policyStatus{};
-      policyStatus.cbSize = sizeof policyStatus;
-      if (!CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policyPara, &policyStatus)) {
-        message = "TLS: the server's certificate cannot be checked";
-      } else if (policyStatus.dwError == static_cast<DWORD>(CERT_E_EXPIRED)) {
+      // The chain's own status first: the policy check reports only one error, and revocation that cannot
+      // be checked must not hide an expired or untrusted chain.
+      if (status & CERT_TRUST_IS_NOT_TIME_VALID) {
         failure = TlsFailure::Expired;
         message = "TLS: the server's certificate has expired or is not yet valid";
-      } else if (policyStatus.dwError == static_cast<DWORD>(CERT_E_CN_NO_MATCH)) {
+      } else if (status & CERT_TRUST_IS_REVOKED) {
+        message = "TLS: the server's certificate is not trusted (revoked)";
+      } else if (anchors != nullptr ? !anchoredRoot
+                                    : (status & (CERT_TRUST_IS_UNTRUSTED_ROOT | CERT_TRUST_IS_PARTIAL_CHAIN)) != 0) {
+        // With a given store its roots are the only trusted ones, whatever the system trusts.
+        message = "TLS: the server's certificate is not trusted (its chain does not lead to a trusted root)";
+      } else if (status & (CERT_TRUST_IS_NOT_SIGNATURE_VALID | CERT_TRUST_IS_NOT_VALID_FOR_USAGE |
+                           CERT_TRUST_IS_CYCLIC | CERT_TRUST_INVALID_EXTENSION | CERT_TRUST_INVALID_BASIC_CONSTRAINTS |
+                           CERT_TRUST_INVALID_NAME_CONSTRAINTS)) {
+        char code[16];
+        std::snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(status));
+        message = std::string("TLS: the server's certificate is not trusted (chain status ") + code + ")";
+      } else if (isAddress && !CertificateNamesAddress(server, address)) {
         failure = TlsFailure::NameMismatch;
         message = "TLS: the server's certificate does not match the host name \"" + m_hostName + "\"";
-      } else if (policyStatus.dwError == static_cast<DWORD>(CRYPT_E_REVOKED)) {
-        message = "TLS: the server's certificate is not trusted (revoked)";
-      } else if (policyStatus.dwError != 0) {
-        message = StatusText("TLS: the server's certificate is not trusted", static_cast<SECURITY_STATUS>(policyStatus.dwError));
-      } else if (!rootAllowed) {
-        message = "TLS: the server's certificate is not trusted (its root is not in the trust store)";
+      } else {
+        // The host name, and whatever else the system's policy demands. A root of the given store stands in
+        // for a system root, and revocation that cannot be checked is accepted (a revoked certificate was
+        // refused above).
+        std::wstring serverName = Widen(m_hostName);
+        SSL_EXTRA_CERT_CHAIN_POLICY_PARA sslPara{};
+        sslPara.cbSize = sizeof sslPara;
+        sslPara.dwAuthType = AUTHTYPE_SERVER;
+        sslPara.fdwChecks =
+            kIgnoreRevocation | (anchoredRoot ? kIgnoreUnknownCa : 0) | (isAddress ? kIgnoreCommonName : 0);
+        sslPara.pwszServerName = serverName.data();
+        CERT_CHAIN_POLICY_PARA policyPara{};
+        policyPara.cbSize = sizeof policyPara;
+        policyPara.dwFlags = CERT_CHAIN_POLICY_IGNORE_ALL_REV_UNKNOWN_FLAGS;
+        policyPara.pvExtraPolicyPara = &sslPara;
+        CERT_CHAIN_POLICY_STATUS policyStatus{};
+        policyStatus.cbSize = sizeof policyStatus;
+        if (!CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policyPara, &policyStatus)) {
+          message = "TLS: the server's certificate cannot be checked";
+        } else if (policyStatus.dwError == static_cast<DWORD>(CERT_E_CN_NO_MATCH)) {
+          failure = TlsFailure::NameMismatch;
+          message = "TLS: the server's certificate does not match the host name \"" + m_hostName + "\"";
+        } else if (policyStatus.dwError == static_cast<DWORD>(CERT_E_EXPIRED)) {
+          failure = TlsFailure::Expired;
+          message = "TLS: the server's certificate has expired or is not yet valid";
+        } else if (policyStatus.dwError != 0) {
+          message = StatusText("TLS: the server's certificate is not trusted",
+                               static_cast<SECURITY_STATUS>(policyStatus.dwError));
+        }
       }
       CertFreeCertificateChain(chain);
     }
