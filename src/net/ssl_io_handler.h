@@ -33,10 +33,12 @@ class TIdSSLIOHandlerSocket : public TIdIOHandlerSocket {
   void PrepareHandler() override;
   // Encrypting: true at once when decrypted bytes are pending (they may have arrived inside an earlier
   // record), else waits for ciphertext until a whole record's plaintext, the close or an error is there.
+  // A damaged record raises EIdSSLProtocolReplyError.
   bool WaitReadable(int timeout) override;
-  // Encrypting: decrypted bytes, 0 at the server's close, -1 after a socket error (its code stays the
-  // thread's last socket error). A damaged record raises EIdSSLProtocolReplyError.
+  // Encrypting: decrypted bytes, or 0 at the server's close; a failed receive raises EIdSocketError with its
+  // own code (idle processing may have run since, so the thread's last error could be another's).
   int ReceiveSome(void* buffer, int length) override;
+  // Encrypting: the whole buffer encrypted and sent (its length), or -1 with the thread's socket error.
   int SendSome(const void* buffer, int length) override;
 
  private:
