@@ -4,7 +4,7 @@ screenshot tests. It can frame the body by Content-Length, by chunks or by closi
 slowly, stall, or fail, so that every path of the updater can be driven from a script.
 
 Usage: update_server.py FILE [--framing length|chunked|close] [--rate BYTES_PER_SECOND] [--status CODE]
-                              [--truncate N] [--stall] [--port-file PATH]
+                              [--truncate N] [--stall] [--break-in status|headers|chunk] [--port-file PATH]
 Prints the port it listens on (and writes it to --port-file), then serves until killed.
 """
 import argparse
@@ -23,6 +23,8 @@ def main():
     parser.add_argument("--truncate", type=int, default=-1,
                         help="announce the whole length but send only this many bytes, then close")
     parser.add_argument("--stall", action="store_true", help="send the headers, then nothing, forever")
+    parser.add_argument("--break-in", choices=["status", "headers", "chunk"],
+                        help="close the connection in the middle of the status line, the headers or a chunk")
     parser.add_argument("--port-file")
     args = parser.parse_args()
 
@@ -45,7 +47,19 @@ def main():
                 self.wfile.flush()
                 time.sleep(piece / args.rate)
 
+        def break_off(self, data):
+            self.wfile.write(data)
+            self.wfile.flush()
+            self.close_connection = True
+
         def do_GET(self):
+            if args.break_in == "status":
+                return self.break_off(b"HTTP/1.1 2")
+            if args.break_in == "headers":
+                return self.break_off(b"HTTP/1.1 200 OK\r\nContent-Type: application/zip\r\nContent-Le")
+            if args.break_in == "chunk":
+                return self.break_off(b"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n%x\r\n" % len(body)
+                                      + body[:len(body) // 2])
             if args.status != 200:
                 page = b"<html>error</html>"
                 self.send_response(args.status)

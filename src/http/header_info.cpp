@@ -76,6 +76,25 @@ void TIdEntityHeaderInfo::WriteEntityFields() {
 
 TIdRequestHeaderInfo::TIdRequestHeaderInfo() { ClearFields(); }
 
+TIdRequestHeaderInfo& TIdRequestHeaderInfo::operator=(const TIdRequestHeaderInfo& other) {
+  if (this == &other) return *this;
+  TIdEntityHeaderInfo::operator=(other);
+  Accept = other.Accept;
+  AcceptCharSet = other.AcceptCharSet;
+  AcceptEncoding = other.AcceptEncoding;
+  AcceptLanguage = other.AcceptLanguage;
+  Host = other.Host;
+  From = other.From;
+  Referer = other.Referer;
+  UserAgent = other.UserAgent;
+  ProxyConnection = other.ProxyConnection;
+  Username = other.Username;
+  Password = other.Password;
+  BasicAuthentication = other.BasicAuthentication;
+  AuthHandler.reset();
+  return *this;
+}
+
 void TIdRequestHeaderInfo::ClearFields() {
   Accept = kDefaultAccept;
   UserAgent = kDefaultUserAgent;

@@ -51,6 +51,10 @@ class TIdRequestHeaderInfo : public TIdEntityHeaderInfo {
   static constexpr const char* kDefaultUserAgent = "Mozilla/3.0 (compatible; HTTP Client Library)";
 
   TIdRequestHeaderInfo();
+  // Copies every field value and header list. The AuthHandler is not copied: the target's is discarded,
+  // because it holds the credentials of the request it was made for (WriteToLines makes a new one when
+  // BasicAuthentication is set).
+  TIdRequestHeaderInfo& operator=(const TIdRequestHeaderInfo& other);
 
   // Accept and UserAgent back to their defaults, AcceptCharSet empty, BasicAuthentication off, then the
   // entity fields. The AuthHandler is kept.

@@ -1,5 +1,9 @@
 #include "http/http_client.h"
 
+#include <algorithm>
+#include <limits>
+#include <vector>
+
 #include "http/text_search.h"
 #include "rtl/sysutils.h"
 
@@ -11,19 +15,18 @@ constexpr const char* kMethodWords[] = {"HEAD ", "GET ", "POST ", "OPTIONS ", "T
 constexpr int kDrainTimeout = 4000;
 constexpr int kErrorBodyTimeout = 2000;
 
+// A counted body is received in slices, each at most as large as what arrived before it (and at least this
+// large), so that the stream, which every read pre-sizes, never grows far beyond the bytes actually received:
+// an announced length of 2 GB from a server that sends ten bytes reserves one slice, not 2 GB.
+constexpr int32_t kFirstBodySlice = 1024 * 1024;
+
 // A stream that forgets what is written to it.
 class TDiscardStream : public TStream {
  public:
   int64_t Read(void*, int64_t) override { return 0; }
-  int64_t Write(const void*, int64_t count) override {
-    m_size += count;
-    return count;
-  }
+  int64_t Write(const void*, int64_t count) override { return count; }
   int64_t Seek(int64_t, SeekOrigin) override { return 0; }
   void SetSize(int64_t) override {}
-
- private:
-  int64_t m_size = 0;
 };
 
 // Restores the read timeout and the body target when a body read ends, however it ends.
@@ -64,6 +67,13 @@ int TIdHTTPResponse::StatusCode() const {
 
 // --- Reading the response
 
+void TIdHTTPProtocol::CheckHeaderLimits(int lines, size_t bytes) {
+  if (lines > kMaxHeaderLines || bytes > kMaxHeaderBytes) {
+    throw EIdException(Format("Response header block too large (more than %d lines or %u bytes)", kMaxHeaderLines,
+                              static_cast<unsigned>(kMaxHeaderBytes)));
+  }
+}
+
 void TIdHTTPProtocol::ReadHeaderBlock() {
   Response.HeaderLines.Clear();
   size_t bytes = 0;
@@ -79,40 +89,105 @@ void TIdHTTPProtocol::ReadHeaderBlock() {
     }
     if (line.empty()) break;
     bytes += line.size();
-    if (Response.HeaderLines.Count() >= kMaxHeaderLines || bytes > kMaxHeaderBytes) {
-      throw EIdException(Format("Response header block too large (more than %d lines or %u bytes)",
-                                kMaxHeaderLines, static_cast<unsigned>(kMaxHeaderBytes)));
-    }
+    CheckHeaderLimits(Response.HeaderLines.Count() + 1, bytes);
     Response.HeaderLines.Add(line);
   }
   Response.ReadFromLines();
 }
 
 int32_t TIdHTTPProtocol::ReadChunkSize() {
-  std::string line = m_client.ReadLine("\n");
-  // Anything that is not hexadecimal (an extension after ";" included) reads as 0 and ends the body.
-  const std::string size = SplitAt(line, " ");
-  return size.empty() ? 0 : StrToIntDef("$" + size, 0);
+  const std::string line = m_client.ReadLine("\n");
+  // The size ends at an extension (";name=value") or a blank. It must be hexadecimal digits that fit the
+  // stream reads: a size that cannot be read would end the body early and pass a cut body off as complete.
+  const std::string text = Trim(line.substr(0, line.find_first_of("; \t")));
+  int64_t size = 0;
+  bool valid = !text.empty();
+  for (const char c : text) {
+    const int digit = (c >= '0' && c <= '9')   ? c - '0'
+                      : (c >= 'a' && c <= 'f') ? c - 'a' + 10
+                      : (c >= 'A' && c <= 'F') ? c - 'A' + 10
+                                               : -1;
+    if (digit < 0 || (size = size * 16 + digit) > std::numeric_limits<int32_t>::max()) {
+      valid = false;
+      break;
+    }
+  }
+  if (!valid) throw EIdException(Format("Invalid chunk size line \"%s\"", line.substr(0, 64).c_str()));
+  return static_cast<int32_t>(size);
+}
+
+void TIdHTTPProtocol::ReadCounted(TStream& target, int32_t count) {
+  // One begin/end pair for the whole count: the reads of the slices nest inside it.
+  m_client.StartWork(wmRead, count);
+  try {
+    for (int32_t done = 0; done < count;) {
+      const int32_t slice = std::min(count - done, std::max(kFirstBodySlice, done));
+      m_client.ReadToStream(target, slice, false);
+      // A connection closed under the read (from a UI handler) ends it without an error; growing the stream
+      // for slices that cannot arrive would only reserve memory.
+      if (!m_client.IsConnected()) break;
+      done += slice;
+    }
+  } catch (...) {
+    m_client.FinishWork(wmRead);
+    throw;
+  }
+  m_client.FinishWork(wmRead);
+}
+
+void TIdHTTPProtocol::ReadChunked(TStream& target) {
+  m_client.ReportStatus(hsStatusText, "Chunk Started");
+  for (int32_t size = ReadChunkSize(); size > 0; size = ReadChunkSize()) {
+    ReadCounted(target, size);
+    // The data ends with its line end; anything else means the size did not describe the data.
+    if (!m_client.ReadLine("\n").empty()) throw EIdException(Format("Chunk longer than its size %d", size));
+  }
+  // Trailer lines are not used, but read up to the empty line so that a kept connection starts at the next
+  // response.
+  size_t bytes = 0;
+  for (int lines = 1;; ++lines) {
+    const std::string line = m_client.ReadLine("\n");
+    if (line.empty()) break;
+    bytes += line.size();
+    CheckHeaderLimits(lines, bytes);
+  }
 }
 
 void TIdHTTPProtocol::ReadBody() {
   TStream* target = Response.BodyTarget;
   if (target == nullptr) return;
+  const TIdHeaderList& headers = Response.HeaderLines;
+  const bool lengthGiven = headers.IndexOfHeader("Content-Length") >= 0;
+  if (headers.ValueOf("Transfer-Encoding").find("chunked") != std::string::npos) {
+    ReadChunked(*target);
+    // A length beside chunked framing is a message that two readers cut differently: the chunks decide,
+    // and the connection is not trusted with another exchange.
+    if (lengthGiven) m_client.CloseConnection();
+    return;
+  }
+  if (!lengthGiven) {
+    m_client.ReadToStream(*target, -1, true);
+    return;
+  }
+  std::vector<std::string> lengths;
+  headers.CollectValues("Content-Length", lengths);
+  for (const std::string& length : lengths) {
+    // Two different lengths leave the body's end unknown; taking either could pass a cut body off as whole.
+    if (Trim(length) != Trim(lengths.front())) {
+      throw EIdException(Format("Conflicting Content-Length headers \"%s\" and \"%s\"",
+                                Trim(lengths.front()).substr(0, 32).c_str(), Trim(length).substr(0, 32).c_str()));
+    }
+  }
   if (Response.ContentLength > 0) {
     try {
-      m_client.ReadToStream(*target, Response.ContentLength, false);
+      ReadCounted(*target, Response.ContentLength);
     } catch (const EIdConnClosedGracefully&) {
       // A peer that closes early leaves a short body; callers that need the whole body compare the sizes.
     }
-  } else if (Response.HeaderLines.ValueOf("Transfer-Encoding").find("chunked") != std::string::npos) {
-    m_client.ReportStatus(hsStatusText, "Chunk Started");
-    for (int32_t size = ReadChunkSize(); size > 0; size = ReadChunkSize()) {
-      m_client.ReadToStream(*target, size, false);
-      m_client.ReadLine("\n");
-    }
-    m_client.ReadLine("\n");  // the line after the last chunk; trailers are not supported
-  } else if (Response.HeaderLines.IndexOfHeader("Content-Length") < 0) {
-    m_client.ReadToStream(*target, -1, true);
+  } else if (Response.ContentLength < 0) {
+    // A length that is not a number: nothing is read, and since the body's end is unknown, what follows on
+    // the connection is not the start of a response.
+    m_client.CloseConnection();
   }
 }
 
@@ -132,7 +207,9 @@ void TIdHTTPProtocol::DrainBody() {
   try {
     ReadBodyInto(discard, kDrainTimeout);
   } catch (const std::exception&) {
-    // The body of a response that is not used may be cut short; the next request finds out.
+    // The body of a response that is not used may fail to arrive; the rest of it must not be taken for the
+    // next response.
+    m_client.CloseConnection();
   }
 }
 
@@ -160,16 +237,14 @@ TIdHTTPWhatsNext TIdHTTPProtocol::DecideNext() {
     return next;
   }
 
-  bool retry = false;
-  if (!IsSuccess(code)) {
-    next = NextGoTo;
+  const bool retry = !IsSuccess(code);
+  if (retry) {
     if (code == 401) {
       if ((Request.AuthHandler != nullptr && Request.AuthHandler->CurrentAttempt() >= m_client.AuthRetries) ||
           !m_client.OfferAuthorization()) {
         Request.AuthHandler.reset();
         FailWithStatus();
       }
-      retry = (m_client.HTTPOptions & hoInProcessAuth) != 0;
     } else if (code == 407) {
       TIdProxyConnectionInfo& proxy = m_client.ProxyParams;
       if ((proxy.AuthHandler != nullptr && proxy.AuthHandler->CurrentAttempt() >= m_client.AuthRetries) ||
@@ -179,10 +254,13 @@ TIdHTTPWhatsNext TIdHTTPProtocol::DecideNext() {
         proxy.ProxyPassword.clear();
         FailWithStatus();
       }
-      retry = (m_client.HTTPOptions & hoInProcessAuth) != 0;
     } else {
       FailWithStatus();
     }
+    // Credentials were found, but only hoInProcessAuth retries with them here; otherwise the challenge is the
+    // answer, and it is a failure, not a body to hand over as the result.
+    if ((m_client.HTTPOptions & hoInProcessAuth) == 0) FailWithStatus();
+    next = NextGoTo;
   }
   if (m_client.IsConnected()) {
     if (retry) {
@@ -216,6 +294,7 @@ void TIdCustomHTTP::SetPort(int value) {
 }
 
 void TIdCustomHTTP::SetCookieManager(TIdCookieManager* manager) {
+  if (manager == m_cookieManager) return;  // releasing it first would leave the client pointing at freed memory
   m_ownCookieManager.reset();
   m_cookieManager = manager;
 }
@@ -268,8 +347,14 @@ void TIdCustomHTTP::PerformRequest(TIdHTTPMethod method, const std::string& url,
           break;
       }
     }
-  } catch (...) {
+  } catch (const EIdHTTPProtocolException&) {
+    // The refused response was read in full: the connection may serve the next request.
     if (!KeepConnection()) CloseConnection();
+    throw;
+  } catch (...) {
+    // Any other failure may have stopped inside a response, and the rest of it must not be read as the
+    // next one.
+    CloseConnection();
     throw;
   }
   if (!KeepConnection()) CloseConnection();

@@ -76,8 +76,16 @@ class TIdHTTPProtocol {
 
   // The header lines up to the empty line into Response.HeaderLines, then the fields.
   void ReadHeaderBlock();
+  // What follows the response just read: success (body read), a redirect, an authentication retry (only with
+  // hoInProcessAuth), or EIdHTTPProtocolException with the status line for everything else.
   TIdHTTPWhatsNext DecideNext();
-  // The body into Response.BodyTarget under its framing.
+  // The body into Response.BodyTarget under its framing: chunked when "Transfer-Encoding" names it (a
+  // "Content-Length" beside it is ignored and the connection closed afterwards), else Content-Length bytes
+  // (a peer that closes early leaves a short body and no error), else everything until the peer closes when
+  // there is no "Content-Length". A length that is not a number reads nothing and closes the connection.
+  // Failures: EIdException for two different lengths, an invalid chunk size line, a chunk longer than its
+  // size, or too many trailer lines; a close inside a chunk (EIdConnClosedGracefully) and the connection's
+  // own failures pass on. The stream keeps every byte of the body received before a failure.
   void ReadBody();
   // Reads the body as text and raises EIdHTTPProtocolException for the current status.
   [[noreturn]] void FailWithStatus();
@@ -90,8 +98,14 @@ class TIdHTTPProtocol {
   static constexpr size_t kMaxHeaderBytes = 1024 * 1024;
 
  private:
+  // The hexadecimal size before an extension; EIdException when it is not one that fits 31 bits.
   int32_t ReadChunkSize();
+  void ReadChunked(TStream& target);
+  // count bytes inside one begin/end pair of read work, the stream grown only as they arrive.
+  void ReadCounted(TStream& target, int32_t count);
   void ReadBodyInto(TStream& target, int timeout);
+  // EIdException when a header block (or a trailer) exceeds the limits.
+  static void CheckHeaderLimits(int lines, size_t bytes);
 
   TIdCustomHTTP& m_client;
 };
@@ -103,7 +117,14 @@ class TIdCustomHTTP : public TIdTCPClient {
 
   // Fetches the URL into the stream; returns when the body has been written, raises on any failure.
   void Get(const std::string& url, TStream& stream);
-  // The request loop; the other request methods are thin calls of it.
+  // The request loop; the other request methods are thin calls of it. A relative url (a redirect's
+  // "file2.zip") keeps the current scheme and port. Failures: EIdHTTPProtocolException for a refused
+  // status, EIdIOHandlerPropInvalid "IOHandler value is not valid" for https, EIdUnknownProtocol, EIdException
+  // "Undefined situation" for a success whose connection was lost in its headers, EIdException for a header
+  // block over the limits or a broken framing (ReadBody), and the connection's own failures. After a refused
+  // status the connection stays open when KeepConnection holds; after any other failure it is closed, since
+  // the rest of a response must not be read as the next one. The stream keeps what was written before a
+  // failure.
   void PerformRequest(TIdHTTPMethod method, const std::string& url, TStream* source, TStream* target);
 
   TIdHTTPRequest& Request() { return m_protocol.Request; }
@@ -116,7 +137,8 @@ class TIdCustomHTTP : public TIdTCPClient {
   void SetPort(int value) override;
 
   TIdCookieManager* CookieManager() const { return m_cookieManager; }
-  // Releases a manager the client created itself; the client does not own the new one.
+  // Releases a manager the client created itself (unless it is the one given); the client does not own a
+  // manager it is given, which must outlive the client or be replaced first.
   void SetCookieManager(TIdCookieManager* manager);
 
   int AuthRetries = 3;

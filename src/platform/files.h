@@ -40,8 +40,13 @@ bool FileExists(const std::string& path);  // exists and is not a directory
 // Creates one directory level with no attributes; false when it could not be created.
 bool CreateDirectoryLevel(const std::string& path);
 bool DeleteFileAt(const std::string& path);
-// Moves a file over an existing one in one step where the system allows it.
+// Moves a file over an existing one in one step where the system allows it. A read-only target is not
+// replaced, on every system (kErrorAccessDenied). While the source or the target is in use (another process
+// holds it open without sharing it, or it is a running program's file: the application being updated may still
+// be closing), the move is tried again until kReplaceFileWaitMilliseconds have passed, then fails with
+// kErrorSharingViolation; the calling thread waits meanwhile. Linux has no such locks: the move never waits.
 bool ReplaceFile(const std::string& from, const std::string& to);
+inline constexpr int kReplaceFileWaitMilliseconds = 10000;
 
 // DOS attributes. On Linux: directory, and read-only when no write bit is set; setting read-only clears the
 // write bits, clearing it restores the owner's write bit.

@@ -369,9 +369,7 @@ int TUnBase::ListLocalMembers(TStream32& stream) {
       TMemberLocation location;
       location.StartDisk = 1;
       location.LocalHeaderPosition = position;
-      // A local header carries no attributes; a name ending in a separator is still a directory, and is
-      // made one here so that it is not opened as a file.
-      location.ExternalAttributes = m_storedName.back() == platform::kPathSeparator ? platform::kAttrDirectory : 0;
+      location.ExternalAttributes = 0;  // a local header carries none
       m_members.Add(location, nullptr);
       m_maxDosDateTime = std::max(m_maxDosDateTime, header.DosDateTime);
       m_totalCompressed += header.CompressedSize.Value();
@@ -389,8 +387,7 @@ TUnBase::TMemberHeader TUnBase::ReadLocalHeader(TStream32& stream, int index) {
   const TMemberLocation& location = m_members.Location(index);
   uint8_t bytes[ziprec::kLocalHeaderSize] = {};
   const int64_t got = stream.ReadAt(location.LocalHeaderPosition, bytes, sizeof bytes);
-  const SignatureForm form = ziprec::LocalSignature(bytes);
-  member.Readable = got == ziprec::kLocalHeaderSize && form != SignatureForm::None;
+  const SignatureForm form = got == ziprec::kLocalHeaderSize ? ziprec::LocalSignature(bytes) : SignatureForm::None;
   if (form == SignatureForm::Enciphered) ziprec::DecipherRecordBody(bytes, ziprec::kLocalHeaderSize - 4);
   member.Local = ziprec::ParseLocalHeader(bytes);
   const int64_t namePosition = location.LocalHeaderPosition + ziprec::kLocalHeaderSize;

@@ -101,7 +101,6 @@ class TUnBase {
     uint32_t ExternalAttributes = 0;
     uint16_t VersionMadeBy = 0;
     bool FromCentral = false;
-    bool Readable = false;                // the local header arrived whole with a local signature
   };
   // Seeks to the entry's local header, reads it with its name and extra field, and leaves the stream on
   // the member's first data byte. Sets StoredName.

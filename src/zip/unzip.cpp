@@ -197,10 +197,12 @@ void TUnZip::ArchivePass() {
         try {
           ExtractMember(i);
         } catch (...) {
-          // A member's failure has been reported (or is judged by its check); the next member goes on.
+          // Raised by an event handler or out of memory: the member is abandoned, the next one goes on.
         }
-        if (m_output) CloseOutput();
+        // A member abandoned half-way leaves its temporary file: it was not written, so it does not count.
+        m_output.reset();
         if (!m_tempName.empty()) {
+          LoseCount();
           platform::DeleteFileAt(m_tempName);
           m_tempName.clear();
         }
@@ -237,7 +239,9 @@ void TUnZip::ExtractMember(int index) {
   m_targetName = BuildTarget(m_storedName);
 
   uint32_t attributes = m_header.ExternalAttributes;
-  bool directory = (attributes & platform::kAttrDirectory) != 0;
+  // A name ending in a separator cannot be written as a file, whatever attributes its writer gave it.
+  bool directory = (attributes & platform::kAttrDirectory) != 0 ||
+                   (!m_targetName.empty() && m_targetName.back() == platform::kPathSeparator);
   // A name that would write outside the extract directory (".." components), or open a device or a
   // stream on Windows, is refused before anything else happens to it.
   if (!m_targetName.empty() && !TargetStaysInside(m_extractDir, m_targetName, TTargetRules::Native())) {

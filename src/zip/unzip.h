@@ -79,6 +79,17 @@ class TUnZip : public TUnBase {
   TProgressEvent OnProgress;
   TElapsedTimeEvent OnElapsedTime;
 
+  // The volume events of spanned (atZipDS) and multi-volume (atZipMV) archives. They are part of the
+  // component's published surface so that callers can assign them, but this extractor reads one file only
+  // and never fires them: such archives are recognised and read as far as the first file reaches.
+  using TNextVolumeEvent = std::function<void(TUnBase& sender, std::string& volumeName, int volumeId, bool fExists,
+                                              bool& cancel)>;
+  using TGetZipDiskEvent = std::function<void(TUnBase& sender, std::string& volumeName, bool& cancel)>;
+  TNextVolumeEvent OnNextVolume;
+  TGetZipDiskEvent OnGetZipFirstDisk;
+  TGetZipDiskEvent OnGetZipNextDisk;
+  TGetZipDiskEvent OnGetZipLastDisk;
+
   // Run state, readable by event handlers.
   int ExtractedCount() const { return m_extractedCount; }
   const std::string& StoredName() const { return m_storedName; }

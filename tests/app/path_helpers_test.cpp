@@ -5,6 +5,8 @@
 #include "platform/files.h"
 #include "support/temp_dir.h"
 
+using testsupport::TempDir;
+
 namespace {
 
 const std::string S(1, platform::kPathSeparator);
@@ -44,17 +46,18 @@ TEST(JoinPathTest, ComparesBytesSoATrailByteEqualToTheSeparatorCounts) {
 
 TEST(CreateDirChainTest, CreatesMissingLevelsInOrder) {
   TempDir temp;
-  EXPECT_TRUE(CreateDirChain(temp / "a/b/c"));
-  EXPECT_TRUE(platform::DirectoryExists(temp / "a/b/c"));
-  EXPECT_TRUE(CreateDirChain(temp / "a/b/c"));  // existing: nothing to do
+  const std::string deep = (temp.Path() / "a" / "b" / "c").string();
+  EXPECT_TRUE(CreateDirChain(deep));
+  EXPECT_TRUE(platform::DirectoryExists(deep));
+  EXPECT_TRUE(CreateDirChain(deep));  // existing: nothing to do
   EXPECT_TRUE(CreateDirChain("   "));
 }
 
 TEST(CreateDirChainTest, FailsAtAFileInTheWayAndCreatesNothingDeeper) {
   TempDir temp;
-  WriteFileBytes(temp / "file", "x");
-  EXPECT_FALSE(CreateDirChain(temp / "file/sub/deeper"));
-  EXPECT_FALSE(platform::DirectoryExists(temp / "file/sub"));
+  temp.Write("file", "x");
+  EXPECT_FALSE(CreateDirChain((temp.Path() / "file" / "sub" / "deeper").string()));
+  EXPECT_FALSE(platform::DirectoryExists((temp.Path() / "file" / "sub").string()));
 }
 
 }  // namespace

@@ -93,6 +93,27 @@ TEST(TIdRequestHeaderInfoTest, SendsBasicCredentialsOnlyWhenAsked) {
   ASSERT_NE(request.AuthHandler, nullptr);
 }
 
+TEST(TIdRequestHeaderInfoTest, AssignmentCopiesTheValuesButNotTheOldCredentialsHandler) {
+  TIdRequestHeaderInfo target;
+  target.Username = "old";
+  target.BasicAuthentication = true;
+  target.WriteToLines();
+  ASSERT_NE(target.AuthHandler, nullptr);
+
+  TIdRequestHeaderInfo values;
+  values.Username = "a";
+  values.Password = "b";
+  values.BasicAuthentication = true;
+  values.UserAgent = "U";
+  values.CustomHeaders.Add("X-A: 1");
+  target = values;
+  EXPECT_EQ(target.AuthHandler, nullptr);
+  target.WriteToLines();
+  EXPECT_EQ(target.HeaderLines.ValueOf("Authorization"), "Basic YTpi");
+  EXPECT_EQ(target.HeaderLines.ValueOf("User-Agent"), "U");
+  EXPECT_EQ(target.HeaderLines.ValueOf("X-A"), "1");
+}
+
 TEST(TIdRequestHeaderInfoTest, ClearFieldsRestoresDefaultsAndKeepsTheRest) {
   TIdRequestHeaderInfo request;
   request.Accept = "x";

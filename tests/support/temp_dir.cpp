@@ -1,55 +1,60 @@
 #include "support/temp_dir.h"
 
 #include <atomic>
-#include <filesystem>
+#include <chrono>
 #include <fstream>
-#include <random>
-#include <sstream>
+#include <iterator>
 
-#include "platform/files.h"
-
-namespace fs = std::filesystem;
+namespace testsupport {
 
 TempDir::TempDir() {
   static std::atomic<int> counter{0};
-  std::random_device random;
-  const fs::path base = fs::temp_directory_path();
-  for (;;) {
-    const fs::path candidate =
-        base / ("updater-test-" + std::to_string(random()) + "-" + std::to_string(counter++));
-    std::error_code error;
-    if (fs::create_directory(candidate, error)) {
-      m_path = candidate.string();
-      return;
+  const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+  m_path = std::filesystem::temp_directory_path() /
+           ("updater_test_" + std::to_string(stamp) + "_" + std::to_string(counter++));
+  std::filesystem::create_directories(m_path);
+}
+
+TempDir::~TempDir() { RemoveTree(m_path); }
+
+void RemoveTree(const std::filesystem::path& root) {
+  std::error_code ignored;
+  for (auto it = std::filesystem::recursive_directory_iterator(root, ignored);
+       it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
+    std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all, std::filesystem::perm_options::add,
+                                 ignored);
+  }
+  std::filesystem::remove_all(root, ignored);
+}
+
+std::string TempDir::Text() const {
+  std::string text = m_path.string();
+  const char separator = static_cast<char>(std::filesystem::path::preferred_separator);
+  if (text.back() != separator) text += separator;
+  return text;
+}
+
+std::string TempDir::Write(const std::string& name, const std::string& bytes) const {
+  const std::filesystem::path path = m_path / name;
+  std::filesystem::create_directories(path.parent_path());
+  std::ofstream out(path, std::ios::binary);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  return path.string();
+}
+
+std::string ReadFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::map<std::string, std::string> FilesBelow(const std::filesystem::path& root) {
+  std::map<std::string, std::string> files;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+    if (entry.is_regular_file()) {
+      files[std::filesystem::relative(entry.path(), root).generic_string()] = ReadFile(entry.path());
     }
   }
+  return files;
 }
 
-TempDir::~TempDir() {
-  std::error_code error;
-  // Read-only files left by a test must not keep their directory alive.
-  for (const auto& entry : fs::recursive_directory_iterator(m_path, error)) {
-    fs::permissions(entry.path(), fs::perms::owner_all, fs::perm_options::add, error);
-  }
-  fs::remove_all(m_path, error);
-}
-
-std::string TempDir::operator/(const std::string& relative) const {
-  std::string native = relative;
-  for (char& c : native) {
-    if (c == '/') c = platform::kPathSeparator;
-  }
-  return m_path + platform::kPathSeparator + native;
-}
-
-std::string ReadFileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
-
-void WriteFileBytes(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
+}  // namespace testsupport

@@ -1,23 +1,31 @@
 #pragma once
-// A fresh directory for one test, removed with everything in it when the test ends.
+// Temporary directories and whole-file helpers for tests.
+#include <filesystem>
+#include <map>
 #include <string>
 
+namespace testsupport {
+
+// A fresh directory below the system's temporary directory, removed with its content on destruction.
 class TempDir {
  public:
   TempDir();
   ~TempDir();
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
-
-  // The directory, without a trailing separator.
-  const std::string& Path() const { return m_path; }
-  // Path() + separator + relative (relative uses '/' and is converted to the native separator).
-  std::string operator/(const std::string& relative) const;
+  const std::filesystem::path& Path() const { return m_path; }
+  // The path as the extractor takes it, with a trailing separator.
+  std::string Text() const;
+  std::string Write(const std::string& name, const std::string& bytes) const;
 
  private:
-  std::string m_path;
+  std::filesystem::path m_path;
 };
 
-// Whole-file helpers for tests.
-std::string ReadFileBytes(const std::string& path);
-void WriteFileBytes(const std::string& path, const std::string& bytes);
+std::string ReadFile(const std::filesystem::path& path);
+// Removes a tree, read-only files included (attribute tests and damaged archives leave some).
+void RemoveTree(const std::filesystem::path& root);
+// Regular files below root, relative path (generic form) to content.
+std::map<std::string, std::string> FilesBelow(const std::filesystem::path& root);
+
+}  // namespace testsupport

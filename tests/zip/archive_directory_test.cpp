@@ -8,7 +8,7 @@
 #include "unzip_test_run.h"
 #include "zip/messages.h"
 #include "zip/zip_records.h"
-#include "zip_test_support.h"
+#include "support/zip_builder.h"
 
 namespace {
 
@@ -29,6 +29,12 @@ std::vector<Member> SmallSet() {
   c.Name = "readme";
   c.Data = "";
   return {a, b, c};
+}
+
+std::string Le(uint64_t value, int bytes) {
+  std::string out;
+  for (int i = 0; i < bytes; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
+  return out;
 }
 
 std::map<std::string, std::string> SmallSetFiles() {
@@ -136,6 +142,35 @@ TEST(ArchiveDirectoryTest, ArchiveTypes) {
   EXPECT_TRUE(run.Errors.empty());
 }
 
+TEST(ArchiveDirectoryTest, EndRecordVariantWith64BitOffset) {
+  // The 26-byte form (second byte 0x5B): the central directory offset is 8 bytes wide at byte 16.
+  std::string archive = BuildZip(SmallSet());
+  const size_t end = archive.size() - 22;
+  const std::string centralSize = archive.substr(end + 12, 4);
+  const uint64_t centralOffset = static_cast<uint8_t>(archive[end + 16]) | (static_cast<uint8_t>(archive[end + 17]) << 8) |
+                                 (static_cast<uint8_t>(archive[end + 18]) << 16);
+  archive.resize(end);
+  archive += std::string("P\x5B\x05\x06", 4) + std::string(8, '\0');
+  archive += centralSize + Le(centralOffset, 8) + Le(0, 2);
+  TempDir temp;
+  TUnZip unzip;
+  const ziptest::RunResult run = ziptest::ExtractAll(unzip, temp.Write("a.zip", archive), (temp.Path() / "out").string());
+  EXPECT_TRUE(unzip.HeaderState().Contains(THeaderType::htCentral));
+  EXPECT_EQ(unzip.CommentPosition(), static_cast<int64_t>(archive.size()));
+  EXPECT_EQ(run.Count, 3);
+  EXPECT_EQ(ziptest::FilesBelow(temp.Path() / "out"), SmallSetFiles());
+}
+
+TEST(ArchiveDirectoryTest, Zip64EndRecordsAreFound) {
+  TUnZip unzip;
+  unzip.SetArchiveFile(std::string(UPDATER_FIXTURES_DIR) + "/zip/zip64.zip");
+  EXPECT_EQ(unzip.ArcType(), TArcType::atZip);
+  EXPECT_TRUE(unzip.HeaderState().Contains(THeaderType::htLocator));
+  EXPECT_TRUE(unzip.HeaderState().Contains(THeaderType::htEnding64));
+  EXPECT_TRUE(unzip.HeaderState().Contains(THeaderType::htCentral));
+  EXPECT_TRUE(unzip.HeaderState().Contains(THeaderType::htLocal));
+}
+
 TEST(ArchiveDirectoryTest, JarMembersGetPlainAttributes) {
   TempDir temp;
   std::vector<Member> members = SmallSet();
@@ -172,11 +207,6 @@ TEST(ArchiveDirectoryTest, LongNamesAreCutTo255Bytes) {
   EXPECT_EQ(ziptest::ReadFile(temp.Path() / "out" / std::string(255, 'n')), "long");
 }
 
-std::string Le(uint64_t value, int bytes) {
-  std::string out;
-  for (int i = 0; i < bytes; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
-  return out;
-}
 
 TEST(ZipRecordsTest, Zip64AndHighWordExtraFields) {
   struct Case {
@@ -229,7 +259,7 @@ TEST(ArchiveDirectoryTest, TruncatedAndBitFlippedArchives) {
   TempDir temp;
   const auto check = [&](const std::string& bytes, const std::string& what) {
     const fs::path out = temp.Path() / "out";
-    fs::remove_all(out);
+    ziptest::RemoveTree(out);
     const std::string path = temp.Write("damaged.zip", bytes);
     TUnZip unzip;
     const ziptest::RunResult run = ziptest::ExtractAll(unzip, path, out.string());

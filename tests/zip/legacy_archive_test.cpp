@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "zip/unzip.h"
-#include "zip_test_support.h"
+#include "support/zip_builder.h"
 
 namespace {
 

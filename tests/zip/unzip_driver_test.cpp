@@ -4,11 +4,17 @@
 
 #include <filesystem>
 
+#ifndef _WIN32
+#include <sys/resource.h>
+
+#include <csignal>
+#endif
+
 #include "platform/files.h"
 #include "platform/headless/headless_ui.h"
 #include "unzip_test_run.h"
 #include "zip/messages.h"
-#include "zip_test_support.h"
+#include "support/zip_builder.h"
 
 namespace {
 
@@ -171,6 +177,34 @@ TEST(UnZipDriverTest, ConfirmOverwritesAsksOnFileExistsOrReportsItsAbsence) {
   }
 }
 
+TEST(UnZipDriverTest, EventsOfARun) {
+  TempDir temp;
+  const std::string archive =
+      temp.Write("a.zip", BuildZip({Stored("dir/", ""), Stored("a.txt", "a"), Stored("b.txt", "b")}));
+  std::vector<std::string> events;  // "dir/" has no directory attribute: its name alone makes it one
+  TUnZip unzip;
+  unzip.OnActivate = [&](TUnBase&) { events.push_back("activate"); };
+  unzip.OnDeactivate = [&](TUnBase&) { events.push_back("deactivate"); };
+  unzip.OnElapsedTime = [&](TUnBase&, float seconds) { events.push_back(seconds >= 0 ? "elapsed" : "negative"); };
+  unzip.OnRenameFile = [&](TUnBase&, const std::string& name, std::string& newName) {
+    if (name.find("b.txt") != std::string::npos) newName = (temp.Path() / "renamed" / "b2.txt").string();
+  };
+  unzip.OnBegin = [&](TUnBase&, const std::string& name, int count, bool& extract) {
+    events.push_back("begin " + fs::path(name).filename().string() + " " + std::to_string(count));
+    extract = name.find("skipped") == std::string::npos;
+  };
+  unzip.OnEnd = [&](TUnBase&, const std::string& name, bool pass) {
+    events.push_back("end " + fs::path(name).filename().string() + (pass ? " pass" : " fail"));
+  };
+  const ziptest::RunResult run = ziptest::ExtractAll(unzip, archive, (temp.Path() / "out").string());
+  EXPECT_EQ(run.Count, 2);
+  const std::vector<std::string> expected = {"activate", "end  pass", "begin a.txt 1", "end a.txt pass",
+                                             "begin b2.txt 2", "end b2.txt pass", "elapsed", "deactivate"};
+  EXPECT_EQ(events, expected);
+  EXPECT_EQ(ziptest::ReadFile(temp.Path() / "renamed" / "b2.txt"), "b");
+  EXPECT_FALSE(fs::exists(temp.Path() / "out" / "dir"));  // CreateStoredDirs is off by default
+}
+
 TEST(UnZipDriverTest, CancelFromOnProgressStopsAndKeepsTheOldFile) {
   TempDir temp;
   const std::string archive =
@@ -187,6 +221,22 @@ TEST(UnZipDriverTest, CancelFromOnProgressStopsAndKeepsTheOldFile) {
   ASSERT_FALSE(run.Errors.empty());
   for (const auto& e : run.Errors) EXPECT_EQ(e.Code, zipmsg::kUserCanceled);
   const std::map<std::string, std::string> expected = {{"big.txt", "old"}};
+  EXPECT_EQ(ziptest::FilesBelow(temp.Path() / "out"), expected);
+}
+
+TEST(UnZipDriverTest, AHandlerThatRaisesAbandonsOnlyItsMember) {
+  TempDir temp;
+  const std::string archive =
+      temp.Write("a.zip", BuildZip({Stored("big.txt", BigText(100000)), Deflated("next.txt", "next")}));
+  temp.Write("out/big.txt", "old");
+  TUnZip unzip;
+  int calls = 0;
+  unzip.OnProgress = [&calls](TUnBase&, uint8_t, uint8_t) {
+    if (++calls == 1) throw std::runtime_error("handler failed");
+  };
+  const ziptest::RunResult run = ziptest::ExtractAll(unzip, archive, (temp.Path() / "out").string());
+  EXPECT_EQ(run.Count, 1);
+  const std::map<std::string, std::string> expected = {{"big.txt", "old"}, {"next.txt", "next"}};
   EXPECT_EQ(ziptest::FilesBelow(temp.Path() / "out"), expected);
 }
 
@@ -297,6 +347,46 @@ TEST(UnZipDriverTest, FailuresOfTheRunItself) {
 }
 
 #ifndef _WIN32
+// A file size limit makes writes fail as a full disk does (the platform maps EFBIG to error 112).
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    getrlimit(RLIMIT_FSIZE, &m_previous);
+    m_previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit = m_previous;
+    limit.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~FileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &m_previous);
+    std::signal(SIGXFSZ, m_previousHandler);
+  }
+
+ private:
+  rlimit m_previous{};
+  void (*m_previousHandler)(int) = nullptr;
+};
+
+TEST(UnZipDriverTest, DiskFullIsFatalForTheMemberAndZeroesTheCount) {
+  TempDir temp;
+  const std::string archive = temp.Write(
+      "a.zip", BuildZip({Stored("small.txt", "small"), Stored("big.txt", BigText(300000)), Stored("after.txt", "z")}));
+  temp.Write("out/big.txt", "old");
+  platform::HeadlessUi ui;
+  TUnZip unzip(&ui);
+  ziptest::RunResult run;
+  {
+    FileSizeLimit limit(100000);
+    run = ziptest::ExtractAll(unzip, archive, (temp.Path() / "out").string());
+  }
+  EXPECT_EQ(run.CountOf(zipmsg::kDiskFull), 1);
+  EXPECT_EQ(run.Count, 1);  // zeroed by the full disk; the member after it counts again
+  EXPECT_EQ(ui.LinesStartingWith("box").size(), 1u);
+  EXPECT_NE(ui.LinesStartingWith("box")[0].find("Disk full"), std::string::npos);
+  const std::map<std::string, std::string> expected = {{"small.txt", "small"}, {"big.txt", "old"}, {"after.txt", "z"}};
+  EXPECT_EQ(ziptest::FilesBelow(temp.Path() / "out"), expected);
+}
+
 TEST(UnZipDriverTest, UnixModesKeepOnlyPermissionBits) {
   TempDir temp;
   Member setuid = Stored("tool", "#!/bin/sh\n");
@@ -314,7 +404,9 @@ TEST(UnZipDriverTest, UnixModesKeepOnlyPermissionBits) {
   EXPECT_EQ(fs::status(temp.Path() / "tool").permissions() & fs::perms::mask, static_cast<fs::perms>(0755));
   EXPECT_FALSE(fs::is_symlink(temp.Path() / "link"));
   EXPECT_EQ(ziptest::ReadFile(temp.Path() / "link"), "/etc/passwd");
-  EXPECT_EQ(fs::status(temp.Path() / "link").permissions() & fs::perms::others_write, fs::perms::none);
+  // The link's 0777 is not applied: the file keeps its default mode, which never has execute bits.
+  EXPECT_EQ(fs::status(temp.Path() / "link").permissions() & (fs::perms::owner_exec | fs::perms::others_exec),
+            fs::perms::none);
   EXPECT_EQ(fs::status(temp.Path() / "ro.txt").permissions() & fs::perms::mask, static_cast<fs::perms>(0444));
 }
 #endif

@@ -41,6 +41,9 @@ bool Fail() {
 
 int FdOf(intptr_t handle) { return static_cast<int>(handle); }
 
+// The DOS read-only attribute of a Unix file: nobody may write it.
+bool IsReadOnlyMode(mode_t mode) { return (mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0; }
+
 }  // namespace
 
 int LastErrorCode() { return t_lastError; }
@@ -65,6 +68,13 @@ bool CreateDirectoryLevel(const std::string& path) {
 bool DeleteFileAt(const std::string& path) { return unlink(path.c_str()) == 0 || Fail(); }
 
 bool ReplaceFile(const std::string& from, const std::string& to) {
+  // rename() replaces a file whatever its own permission bits (only the directory's count); a read-only
+  // target is refused here, as Windows refuses it, so that both systems decide the same.
+  struct stat info{};
+  if (stat(to.c_str(), &info) == 0 && IsReadOnlyMode(info.st_mode)) {
+    t_lastError = kErrorAccessDenied;
+    return false;
+  }
   return rename(from.c_str(), to.c_str()) == 0 || Fail();
 }
 
@@ -73,7 +83,7 @@ bool GetAttributes(const std::string& path, uint32_t& attributes) {
   if (stat(path.c_str(), &info) != 0) return Fail();
   attributes = 0;
   if (S_ISDIR(info.st_mode)) attributes |= kAttrDirectory;
-  if ((info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) attributes |= kAttrReadOnly;
+  if (IsReadOnlyMode(info.st_mode)) attributes |= kAttrReadOnly;
   if (attributes == 0) attributes = kAttrNormal;
   return true;
 }

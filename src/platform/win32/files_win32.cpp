@@ -35,6 +35,24 @@ DWORD ShareModeOf(FileShare share) {
 // ReadFile and WriteFile move at most a DWORD per call.
 constexpr int64_t kMaxTransfer = 0x40000000;
 
+// How often a replace tries again while a file it moves is in use.
+constexpr DWORD kReplaceRetryMilliseconds = 100;
+
+// MoveFileEx reports a target that is in use as "access denied", the same as a target it may never replace.
+// Opening the target for writing and deletion, with every kind of sharing allowed on this side, tells the two
+// apart: a file that another process holds open without letting others write or delete it, and the file of a
+// running program or a loaded library, make that open a sharing violation.
+bool InUse(const std::string& path) {
+  const HANDLE handle =
+      CreateFileA(path.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle != INVALID_HANDLE_VALUE) {
+    CloseHandle(handle);
+    return false;
+  }
+  return GetLastError() == ERROR_SHARING_VIOLATION;
+}
+
 }  // namespace
 
 int LastErrorCode() { return t_lastError; }
@@ -61,7 +79,26 @@ bool CreateDirectoryLevel(const std::string& path) { return CreateDirectoryA(pat
 bool DeleteFileAt(const std::string& path) { return DeleteFileA(path.c_str()) != 0 || Fail(); }
 
 bool ReplaceFile(const std::string& from, const std::string& to) {
-  return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0 || Fail();
+  const DWORD start = GetTickCount();
+  for (;;) {
+    // Windows refuses to replace a read-only file, but not every implementation of its calls does (Wine
+    // replaces it): test it here so that the answer never depends on the system underneath.
+    const DWORD attributes = GetFileAttributesA(to.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+      t_lastError = kErrorAccessDenied;
+      return false;
+    }
+    if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0) return true;
+    DWORD error = GetLastError();
+    if (error == ERROR_ACCESS_DENIED && InUse(to)) error = ERROR_SHARING_VIOLATION;
+    // GetTickCount wraps after 49 days; the unsigned difference stays right across the wrap.
+    const DWORD waited = GetTickCount() - start;
+    if (error != ERROR_SHARING_VIOLATION || waited >= static_cast<DWORD>(kReplaceFileWaitMilliseconds)) {
+      t_lastError = static_cast<int>(error);
+      return false;
+    }
+    Sleep(kReplaceRetryMilliseconds);
+  }
 }
 
 bool GetAttributes(const std::string& path, uint32_t& attributes) {

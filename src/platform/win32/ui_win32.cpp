@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/default_ui.h"
+#include "platform/win32/wide_text.h"
 
 namespace platform {
 namespace {
@@ -24,25 +25,6 @@ constexpr DWORD kMainStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCH
 // A dialog frame without an icon, shown on the task bar although it is a dialog.
 constexpr DWORD kMainExStyle = WS_EX_DLGMODALFRAME | WS_EX_APPWINDOW;
 
-std::wstring Wide(const std::string& utf8) {
-  if (utf8.empty()) return std::wstring();
-  const int size = static_cast<int>(utf8.size());
-  const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0);
-  if (length <= 0) return std::wstring();
-  std::wstring wide(static_cast<size_t>(length), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, wide.data(), length);
-  return wide;
-}
-
-std::string Utf8(const std::wstring& wide) {
-  if (wide.empty()) return std::string();
-  const int size = static_cast<int>(wide.size());
-  const int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
-  if (length <= 0) return std::string();
-  std::string text(static_cast<size_t>(length), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, text.data(), length, nullptr, nullptr);
-  return text;
-}
 
 std::wstring WindowText(HWND window) {
   const int length = GetWindowTextLengthW(window);
@@ -222,20 +204,20 @@ void Win32Ui::CreateWindow(const WindowLayout& layout, UiListener& listener) {
   m_background = CreateSolidBrush(layout.backgroundColor);
   m_font = CreateFontW(layout.fontHeight, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
                        static_cast<DWORD>(layout.fontCharset), OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                       DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, Wide(layout.fontName).c_str());
+                       DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, Utf8ToWide(layout.fontName).c_str());
 
   RECT frame = {0, 0, layout.clientWidth, layout.clientHeight};
   AdjustWindowRectEx(&frame, kMainStyle, FALSE, kMainExStyle);
-  m_window = CreateWindowExW(kMainExStyle, kMainWindowClass, Wide(layout.caption).c_str(), kMainStyle,
+  m_window = CreateWindowExW(kMainExStyle, kMainWindowClass, Utf8ToWide(layout.caption).c_str(), kMainStyle,
                              CW_USEDEFAULT, CW_USEDEFAULT, frame.right - frame.left, frame.bottom - frame.top,
                              nullptr, nullptr, GetModuleHandleW(nullptr), this);
   // Without a window system (Wine with no display driver) there is no window: every later call does nothing.
   if (m_window == nullptr) return;
 
   auto* button = new FlatButton{m_font, m_background, m_buttonTextColor};
-  m_button = ChildWindow(kFlatButtonClass, Wide(layout.buttonCaption), 0, layout.button, kButtonId, m_window, button);
+  m_button = ChildWindow(kFlatButtonClass, Utf8ToWide(layout.buttonCaption), 0, layout.button, kButtonId, m_window, button);
   if (m_button == nullptr) delete button;  // WM_NCDESTROY owns it only once the window exists
-  m_label = ChildWindow(L"STATIC", Wide(layout.labelCaption), SS_LEFTNOWORDWRAP | SS_NOPREFIX, layout.label,
+  m_label = ChildWindow(L"STATIC", Utf8ToWide(layout.labelCaption), SS_LEFTNOWORDWRAP | SS_NOPREFIX, layout.label,
                         kLabelId, m_window);
   SendMessageW(m_label, WM_SETFONT, reinterpret_cast<WPARAM>(m_font), FALSE);
   ResizeLabelToText();
@@ -259,16 +241,16 @@ void Win32Ui::ShowCentred() {
 }
 
 void Win32Ui::SetCaption(const std::string& text) {
-  if (m_window != nullptr) SetWindowTextW(m_window, Wide(text).c_str());
+  if (m_window != nullptr) SetWindowTextW(m_window, Utf8ToWide(text).c_str());
 }
 
-std::string Win32Ui::Caption() const { return m_window != nullptr ? Utf8(WindowText(m_window)) : std::string(); }
+std::string Win32Ui::Caption() const { return m_window != nullptr ? WideToUtf8(WindowText(m_window)) : std::string(); }
 
 void Win32Ui::SetApplicationTitle(const std::string& text) { m_applicationTitle = text; }
 
 void Win32Ui::SetLabelText(const std::string& text) {
   if (m_label == nullptr) return;
-  SetWindowTextW(m_label, Wide(text).c_str());
+  SetWindowTextW(m_label, Utf8ToWide(text).c_str());
   ResizeLabelToText();
 }
 
@@ -333,11 +315,11 @@ void Win32Ui::Terminate() {
 void Win32Ui::ShowMessage(WindowHandle owner, const std::string& text, const std::string& caption,
                           MessageIcon icon) {
   const UINT iconFlag = icon == MessageIcon::Information ? MB_ICONINFORMATION : MB_ICONERROR;
-  MessageBoxW(static_cast<HWND>(owner), Wide(text).c_str(), Wide(caption).c_str(), MB_OK | iconFlag);
+  MessageBoxW(static_cast<HWND>(owner), Utf8ToWide(text).c_str(), Utf8ToWide(caption).c_str(), MB_OK | iconFlag);
 }
 
 bool Win32Ui::ConfirmYesNo(WindowHandle owner, const std::string& text, const std::string& caption) {
-  return MessageBoxW(static_cast<HWND>(owner), Wide(text).c_str(), Wide(caption).c_str(),
+  return MessageBoxW(static_cast<HWND>(owner), Utf8ToWide(text).c_str(), Utf8ToWide(caption).c_str(),
                      MB_YESNO | MB_ICONQUESTION) == IDYES;
 }
 

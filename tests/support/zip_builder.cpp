@@ -1,11 +1,7 @@
-#include "zip_test_support.h"
+#include "support/zip_builder.h"
 
 #include <zlib.h>
 
-#include <atomic>
-#include <chrono>
-#include <fstream>
-#include <iterator>
 #include <stdexcept>
 
 #include "zip/zip_cipher.h"
@@ -138,55 +134,6 @@ std::string BuildZip(const std::vector<Member>& members, const ArchiveOptions& o
   if (options.EncipheredHeaders) EncipherRecord(archive, endStart, 18);
   archive += options.Comment;
   return options.Prefix + archive;
-}
-
-TempDir::TempDir() {
-  static std::atomic<int> counter{0};
-  const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-  m_path = std::filesystem::temp_directory_path() /
-           ("unzip_test_" + std::to_string(stamp) + "_" + std::to_string(counter++));
-  std::filesystem::create_directories(m_path);
-}
-
-TempDir::~TempDir() {
-  std::error_code ignored;
-  // Read-only files left by attribute tests must not stop the clean-up.
-  for (auto it = std::filesystem::recursive_directory_iterator(m_path, ignored);
-       it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
-    std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all, std::filesystem::perm_options::add,
-                                 ignored);
-  }
-  std::filesystem::remove_all(m_path, ignored);
-}
-
-std::string TempDir::Text() const {
-  std::string text = m_path.string();
-  const char separator = static_cast<char>(std::filesystem::path::preferred_separator);
-  if (text.back() != separator) text += separator;
-  return text;
-}
-
-std::string TempDir::Write(const std::string& name, const std::string& bytes) const {
-  const std::filesystem::path path = m_path / name;
-  std::filesystem::create_directories(path.parent_path());
-  std::ofstream out(path, std::ios::binary);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  return path.string();
-}
-
-std::string ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-std::map<std::string, std::string> FilesBelow(const std::filesystem::path& root) {
-  std::map<std::string, std::string> files;
-  for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
-    if (entry.is_regular_file()) {
-      files[std::filesystem::relative(entry.path(), root).generic_string()] = ReadFile(entry.path());
-    }
-  }
-  return files;
 }
 
 }  // namespace ziptest

@@ -1,11 +1,13 @@
 #pragma once
-// Helpers of the extractor's tests: archives built byte by byte (so that names, offsets and sizes can be
-// anything a hostile or damaged archive may hold), temporary directories, and file reading.
+// Archives built byte by byte for tests, so that names, offsets and sizes can be anything a hostile or damaged
+// archive may hold.
 #include <cstdint>
 #include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
+
+#include "support/temp_dir.h"
 
 namespace ziptest {
 
@@ -37,24 +39,10 @@ std::string BuildZip(const std::vector<Member>& members, const ArchiveOptions& o
 std::string Deflate(const std::string& data);
 uint32_t Crc32(const std::string& data);
 
-// A fresh directory below the system's temporary directory, removed with its content on destruction.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::filesystem::path& Path() const { return m_path; }
-  // The path as the extractor takes it, with a trailing separator.
-  std::string Text() const;
-  std::string Write(const std::string& name, const std::string& bytes) const;
-
- private:
-  std::filesystem::path m_path;
-};
-
-std::string ReadFile(const std::filesystem::path& path);
-// Regular files below root, relative path (generic form) to content.
-std::map<std::string, std::string> FilesBelow(const std::filesystem::path& root);
+// The shared test directory helpers, under the names the extractor's tests use.
+using testsupport::FilesBelow;
+using testsupport::ReadFile;
+using testsupport::RemoveTree;
+using testsupport::TempDir;
 
 }  // namespace ziptest

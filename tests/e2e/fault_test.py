@@ -1,0 +1,100 @@
+#!/usr/bin/env python3
+"""Fault injection against the real updater (console front end): a server that breaks off in every part of the
+response or stalls forever, a download directory that runs out of space, a read-only target file. Each case must
+end with its documented message and leave the installed application as it was.
+
+Usage: fault_test.py path/to/updater
+"""
+import os
+import resource
+import signal
+import subprocess
+import sys
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import update_test  # noqa: E402
+from update_test import COMPLETE, DOWNLOAD_FAILED, EXTRACT_FAILED, SAVE_FAILED, Server  # noqa: E402
+
+
+class FaultTest(update_test.UpdateTest):
+    # The success and failure cases of the update test are not repeated here.
+    def run_limited(self, url, file_size_limit):
+        def limit():
+            # Past the limit a write fails with EFBIG instead of killing the process.
+            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+            resource.setrlimit(resource.RLIMIT_FSIZE, (file_size_limit, file_size_limit))
+        process = subprocess.run([update_test.UPDATER, url, self.app, "update.zip", "start.sh", self.download],
+                                 stdin=subprocess.DEVNULL, capture_output=True, preexec_fn=limit,
+                                 env=dict(os.environ, DISPLAY=""), timeout=120)
+        self.assertEqual(process.returncode, 0)
+        return process.stderr.decode("utf-8", "replace")
+
+    def test_server_breaking_off_is_a_failed_download(self):
+        archive = self.standard_archive()
+        for part in ("status", "headers", "chunk"):
+            with self.subTest(part=part), Server(archive, "--break-in", part) as server:
+                err = self.run_updater(server.url())
+                self.assertIn(DOWNLOAD_FAILED, err)
+                self.assertNotIn(COMPLETE, err)
+                self.assertFalse(os.path.exists(os.path.join(self.download, "update.zip")))
+                self.assertEqual(os.listdir(self.app), [])
+
+    def test_interrupt_ends_a_download_from_a_stalled_server(self):
+        archive = self.standard_archive()
+        with Server(archive, "--stall") as server:
+            started = time.time()
+            err = self.run_updater(server.url(), interrupt_after=3.5)
+        self.assertLess(time.time() - started, 20)
+        self.assertNotIn(COMPLETE, err)
+        self.assertFalse(os.path.exists(os.path.join(self.download, "update.zip")))
+        self.assertFalse(self.started())
+
+    def test_full_file_system_while_saving_is_a_save_failure(self):
+        archive = self.standard_archive()
+        with Server(archive) as server:
+            err = self.run_limited(server.url(), 100000)
+        self.assertIn(SAVE_FAILED, err)
+        self.assertEqual(os.listdir(self.app), [])
+        self.assertFalse(self.started())
+
+    def test_full_file_system_while_extracting_leaves_old_files_whole(self):
+        old = b"old version\n" * 10
+        with open(os.path.join(self.app, "lib-data.bin"), "wb") as f:
+            f.write(old)
+        # Compresses well: the saved archive is small, the member large.
+        archive = self.make_archive({"lib-data.bin": b"new data " * 200000, "start.sh": update_test.MARKER_SCRIPT})
+        size = os.path.getsize(archive)
+        with Server(archive) as server:
+            # Room for the saved archive, not for the big member.
+            err = self.run_limited(server.url(), size + 1000)
+        self.assertIn(EXTRACT_FAILED, err)
+        with open(os.path.join(self.app, "lib-data.bin"), "rb") as f:
+            self.assertEqual(f.read(), old)
+        self.assertFalse(self.started())
+
+    def test_read_only_target_is_not_replaced_and_fails_the_update(self):
+        target = os.path.join(self.app, "VERSION")
+        with open(target, "wb") as f:
+            f.write(b"1.0\n")
+        os.chmod(target, 0o444)
+        archive = self.standard_archive()
+        with Server(archive) as server:
+            err = self.run_updater(server.url())
+        self.assertIn(EXTRACT_FAILED, err)
+        with open(target, "rb") as f:
+            self.assertEqual(f.read(), b"1.0\n")
+        self.assertFalse(self.started())
+
+
+# Run only the fault cases defined here.
+for name in [n for n in dir(update_test.UpdateTest) if n.startswith("test_")]:
+    if name not in FaultTest.__dict__:
+        setattr(FaultTest, name, None)
+
+if __name__ == "__main__":
+    update_test.UPDATER = os.path.abspath(sys.argv.pop(1))
+    suite = unittest.defaultTestLoader.loadTestsFromTestCase(FaultTest)
+    result = unittest.TextTestRunner(verbosity=2).run(suite)
+    sys.exit(0 if result.wasSuccessful() else 1)

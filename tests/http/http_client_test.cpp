@@ -1,0 +1,561 @@
+#include "http/http_client.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <typeinfo>
+#include <vector>
+
+#include "net/exceptions.h"
+#include "rtl/sysutils.h"
+#include "support/http_peer.h"
+#include "support/loopback_server.h"
+
+namespace {
+
+using testsupport::HttpReply;
+using testsupport::LoopbackConnection;
+using testsupport::LoopbackServer;
+using testsupport::RequestHeads;
+using testsupport::ServeHttpReplies;
+
+std::string Url(const LoopbackServer& server, const std::string& path) {
+  return "http://127.0.0.1:" + IntToStr(server.Port()) + path;
+}
+
+// The client as the updater's form sets it up, with a read limit so that a stalled exchange fails quickly.
+void ConfigureAsUpdater(TIdHTTP& http) {
+  http.SetRecvBufferSize(10240);
+  http.SetMaxLineAction(maException);
+  http.AllowCookies = true;
+  http.Request().ContentType = "text/html";
+  http.SetReadTimeout(5000);
+}
+
+// Read work as text: "begin N", the last running total of each run of OnWork, "end", joined by "|".
+class WorkLog {
+ public:
+  explicit WorkLog(TIdHTTP& http) {
+    http.OnWorkBegin = [this](TIdComponent*, TWorkMode mode, int32_t max) {
+      if (mode == wmRead) Add("begin " + IntToStr(max));
+    };
+    http.OnWork = [this](TIdComponent*, TWorkMode mode, int32_t total) {
+      if (mode != wmRead) return;
+      largestStep = std::max(largestStep, total - lastTotal);
+      lastTotal = total;
+      ++works;
+      if (!m_inRun) m_events.emplace_back();
+      m_events.back() = IntToStr(total);
+      m_inRun = true;
+    };
+    http.OnWorkEnd = [this](TIdComponent*, TWorkMode mode) {
+      if (mode == wmRead) Add("end");
+    };
+  }
+  std::string Text() const {
+    std::string text;
+    for (const std::string& event : m_events) text += (text.empty() ? "" : "|") + event;
+    return text;
+  }
+  int works = 0;
+  int32_t lastTotal = 0;
+  int32_t largestStep = 0;
+
+ private:
+  void Add(const std::string& event) {
+    m_events.push_back(event);
+    m_inRun = false;
+    lastTotal = 0;
+  }
+  std::vector<std::string> m_events;
+  bool m_inRun = false;
+};
+
+// An announced length may be a lie: the stream must not be grown far beyond what arrived.
+constexpr int64_t kReasonableGrowth = 4 * 1024 * 1024;
+
+// A memory stream that remembers the largest size it was asked to take, and refuses to grow beyond a
+// reasonable size so that a client that trusts a hostile length fails the test instead of the machine.
+class SizeWatchingStream : public TMemoryStream {
+ public:
+  void SetSize(int64_t size) override {
+    largestSize = std::max(largestSize, size);
+    if (size > kReasonableGrowth) throw EStreamError("grown to " + IntToStr(size));
+    TMemoryStream::SetSize(size);
+  }
+  int64_t largestSize = 0;
+};
+
+// "ok", or the class and message of what the call raised.
+std::string Outcome(const std::function<void()>& call) {
+  try {
+    call();
+    return "ok";
+  } catch (const EIdHTTPProtocolException& error) {
+    return "EIdHTTPProtocolException: " + error.Message();
+  } catch (const EIdConnClosedGracefully& error) {
+    return "EIdConnClosedGracefully: " + error.Message();
+  } catch (const EIdReadLnMaxLineLengthExceeded& error) {
+    return "EIdReadLnMaxLineLengthExceeded: " + error.Message();
+  } catch (const EIdReadTimeout& error) {
+    return "EIdReadTimeout: " + error.Message();
+  } catch (const EIdIOHandlerPropInvalid& error) {
+    return "EIdIOHandlerPropInvalid: " + error.Message();
+  } catch (const EIdException& error) {
+    if (typeid(error) != typeid(EIdException)) return std::string("unexpected ") + typeid(error).name();
+    return "EIdException: " + error.Message();
+  } catch (const std::exception& error) {
+    return std::string("unexpected ") + typeid(error).name() + ": " + error.what();
+  }
+}
+
+const std::string kUpdaterHeaders =
+    "Content-Type: text/html\r\n"
+    "Host: 127.0.0.1:%PORT%\r\n"
+    "Accept: text/html, */*\r\n"
+    "User-Agent: Mozilla/3.0 (compatible; HTTP Client Library)\r\n";
+
+std::string UpdaterHead(const LoopbackServer& server, const std::string& target, const std::string& extra = "") {
+  std::string headers = kUpdaterHeaders;
+  headers.replace(headers.find("%PORT%"), 6, IntToStr(server.Port()));
+  return "GET " + target + " HTTP/1.1\r\n" + headers + extra + "\r\n";
+}
+
+// --- The request
+
+TEST(TIdHTTPRequestTest, SendsTheUpdatersGetWithoutFragmentOrLength) {
+  LoopbackServer server(ServeHttpReplies({{"HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello"}}));
+  TIdHTTP http;
+  ConfigureAsUpdater(http);
+  TMemoryStream body;
+  http.Get(Url(server, "/d/u.zip?v=1#part"), body);
+  http.CloseConnection();
+  EXPECT_EQ(body.DataString(), "hello");
+  EXPECT_EQ(server.Received(0), UpdaterHead(server, "/d/u.zip?v=1"));
+}
+
+TEST(TIdHTTPRequestTest, AssigningTheRequestCopiesItsFieldValues) {
+  LoopbackServer server(ServeHttpReplies({{"HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n"}}));
+  TIdHTTP http;
+  TIdHTTPRequest values;
+  values.ContentType = "application/zip";
+  values.Accept = "*/*";
+  values.UserAgent = "Updater/2";
+  values.Referer = "http://r/";
+  http.Request() = values;
+  TMemoryStream body;
+  http.Get(Url(server, "/"), body);
+  http.CloseConnection();
+  EXPECT_EQ(server.Received(0), "GET / HTTP/1.1\r\nContent-Type: application/zip\r\nHost: 127.0.0.1:" +
+                                    IntToStr(server.Port()) +
+                                    "\r\nAccept: */*\r\nReferer: http://r/\r\nUser-Agent: Updater/2\r\n\r\n");
+}
+
+TEST(TIdHTTPRequestTest, HostCarriesThePortUnlessItIsTheText80) {
+  // Through a proxy the client names any host, so the header can be seen for the default port too.
+  const struct {
+    const char* url;
+    const char* requestLine;
+    const char* host;
+  } rows[] = {
+      // The location always carries a port by the time it is composed for the proxy.
+      {"http://h/d/u.zip", "GET http://h:80/d/u.zip HTTP/1.1", "Host: h"},
+      {"http://h:8080/d/u.zip", "GET http://h:8080/d/u.zip HTTP/1.1", "Host: h:8080"},
+      {"http://h:80/d/u.zip", "GET http://h:80/d/u.zip HTTP/1.1", "Host: h"},
+      {"http://h:080/d/u.zip", "GET http://h:080/d/u.zip HTTP/1.1", "Host: h:080"},
+  };
+  for (const auto& row : rows) {
+    LoopbackServer server(ServeHttpReplies({{"HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n"}}));
+    TIdHTTP http;
+    ConfigureAsUpdater(http);
+    http.ProxyParams.SetProxyServer(LoopbackServer::kHost);
+    http.ProxyParams.SetProxyPort(server.Port());
+    TMemoryStream body;
+    http.Get(row.url, body);
+    http.CloseConnection();
+    const std::string head = server.Received(0);
+    EXPECT_EQ(head.substr(0, head.find("\r\n")), row.requestLine) << row.url;
+    EXPECT_NE(head.find(std::string("\r\n") + row.host + "\r\n"), std::string::npos) << row.url << "\n" << head;
+  }
+}
+
+TEST(TIdHTTPRequestTest, AnHttpsUrlFailsWithoutConnecting) {
+  LoopbackServer server(ServeHttpReplies({}));
+  TIdHTTP http;
+  ConfigureAsUpdater(http);
+  TMemoryStream body;
+  EXPECT_EQ(Outcome([&] { http.Get("https://127.0.0.1:" + IntToStr(server.Port()) + "/u.zip", body); }),
+            "EIdIOHandlerPropInvalid: IOHandler value is not valid");
+  EXPECT_FALSE(http.IsConnected());
+  EXPECT_EQ(server.FinishedConnections(), 0u);
+}
+
+// --- Framings and work events
+
+TEST(TIdHTTPBodyTest, FramingsGiveTheBodyAndOneWorkPairPerRead) {
+  const struct {
+    const char* framing;
+    std::string reply;
+    bool closeAfter;
+    std::string body;
+    std::string work;
+  } rows[] = {
+      {"Content-Length", "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello", false, "hello", "begin 5|5|end"},
+      {"chunked, one chunk of 0x1a",
+       "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n1a\r\nabcdefghijklmnopqrstuvwxyz\r\n0\r\n\r\n", false,
+       "abcdefghijklmnopqrstuvwxyz", "begin 26|26|end"},
+      {"chunked, an extension after ';'",
+       "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n1a;name=value\r\nabcdefghijklmnopqrstuvwxyz\r\n0\r\n\r\n",
+       false, "abcdefghijklmnopqrstuvwxyz", "begin 26|26|end"},
+      {"chunked, two chunks and a trailer",
+       "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5 ; x=y\r\nhello\r\n6\r\n world\r\n0\r\nX-Sum: 1\r\n\r\n",
+       false, "hello world", "begin 5|5|end|begin 6|6|end"},
+      {"until close", "HTTP/1.1 200 OK\r\n\r\nuntil close", true, "until close", "begin 0|11|end"},
+      {"Content-Length: 0", "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n", false, "", ""},
+      {"204 without a length", "HTTP/1.1 204 No Content\r\n\r\n", false, "", ""},
+      {"after 100 Continue",
+       "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 100 Continue\r\nX: y\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok",
+       false, "ok", "begin 2|2|end"},
+  };
+  for (const auto& row : rows) {
+    LoopbackServer server(ServeHttpReplies({{row.reply, row.closeAfter}}));
+    TIdHTTP http;
+    ConfigureAsUpdater(http);
+    WorkLog work(http);
+    TMemoryStream body;
+    EXPECT_EQ(Outcome([&] { http.Get(Url(server, "/u.zip"), body); }), "ok") << row.framing;
+    EXPECT_EQ(body.DataString(), row.body) << row.framing;
+    EXPECT_EQ(work.Text(), row.work) << row.framing;
+  }
+}
+
+TEST(TIdHTTPBodyTest, ALargeBodyArrivesInPiecesOfAtMostTheReceiveBuffer) {
+  // Larger than the first slice by which the stream grows, so that several slices make up one read.
+  std::string payload(1536 * 1024 + 7, '\0');
+  for (size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<char>(i * 7 + i / 251);
+  LoopbackServer server(ServeHttpReplies(
+      {{"HTTP/1.1 200 OK\r\nContent-Length: " + IntToStr(payload.size()) + "\r\n\r\n" + payload}}));
+  TIdHTTP http;
+  ConfigureAsUpdater(http);
+  WorkLog work(http);
+  TMemoryStream body;
+  http.Get(Url(server, "/u.zip"), body);
+  EXPECT_TRUE(body.DataString() == payload);
+  EXPECT_EQ(work.Text(), "begin " + IntToStr(payload.size()) + "|" + IntToStr(payload.size()) + "|end");
+  EXPECT_LE(work.largestStep, 10240);
+  EXPECT_GE(work.works, static_cast<int>(payload.size() / 10240));
+}
+
+TEST(TIdHTTPBodyTest, AServerClosingInsideALengthLeavesTheShortBodyWithoutError) {
+  LoopbackServer server(ServeHttpReplies({{"HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nhello", true}}));
+  TIdHTTP http;
+  ConfigureAsUpdater(http);
+  WorkLog work(http);
+  TMemoryStream body;
+  http.Get(Url(server, "/u.zip"), body);
+  EXPECT_EQ(body.DataString(), "hello");
+  EXPECT_EQ(work.Text(), "begin 10|5|end");
+  EXPECT_FALSE(http.IsConnected());
+}
+
+TEST(TIdHTTPBodyTest, ACloseFromAWorkHandlerEndsAnAnnouncedBodyWithWhatArrived) {
+  // As the updater's cancel button does: the connection is closed from inside the read.
+  LoopbackServer server(ServeHttpReplies({{"HTTP/1.1 200 OK\r\nContent-Length: 2147483647\r\n\r\n0123456789"}}));
+  TIdHTTP http;
+  ConfigureAsUpdater(http);
+  http.OnWork = [&](TIdComponent*, TWorkMode mode, int32_t) {
+    if (mode == wmRead) http.CloseConnection();
+  };
+  SizeWatchingStream body;
+  http.Get(Url(server, "/u.zip"), body);
+  EXPECT_EQ(body.DataString(), "0123456789");
+  EXPECT_LE(body.largestSize, kReasonableGrowth);
+  EXPECT_FALSE(http.IsConnected());
+}
+
+// --- Statuses
+
+TEST(TIdHTTPStatusTest, RefusedStatusesFailWithTheStatusLineAndLeaveTheStreamEmpty) {
+  const struct {
+    std::string reply;
+    bool closeAfter;
+    std::string message;
+    int code;
+    std::string errorBody;
+  } rows[] = {
+      {"HTTP/1.1 302 Found\r\nLocation: /elsewhere\r\nContent-Length: 5\r\n\r\nmoved", false, "HTTP/1.1 302 Found",
+       302, "moved"},
+      {"HTTP/1.1 200 OK\r\nLocation: /elsewhere\r\nContent-Length: 2\r\n\r\nok", false, "HTTP/1.1 200 OK", 200, "ok"},
+      {"HTTP/1.1 304 Not Modified\r\n\r\n", true, "HTTP/1.1 304 Not Modified", 304, ""},
+      {"HTTP/1.1 404 Not Found\r\nContent-Length: 4\r\n\r\ngone", false, "HTTP/1.1 404 Not Found", 404, "gone"},
+      {"HTTP/1.1 101 Switching Protocols\r\nContent-Length: 0\r\n\r\n", false, "HTTP/1.1 101 Switching Protocols",
+       101, ""},
+      {"HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"r\"\r\nContent-Length: 6\r\n\r\ndenied", false,
+       "HTTP/1.1 401 Unauthorized", 401, "denied"},
+      {"\r\n\r\npage", true, "", -1, "page"},
+  };
+  for (const auto& row : rows) {
+    LoopbackServer server(ServeHttpReplies({{row.reply, row.closeAfter}, {"HTTP/1.1 200 OK\r\n\r\n", true}}));
+    TIdHTTP http;
+    ConfigureAsUpdater(http);
+    TMemoryStream body;
+    try {
+      http.Get(Url(server, "/u.zip"), body);
+      ADD_FAILURE() << row.message;
+    } catch (const EIdHTTPProtocolException& error) {
+      EXPECT_EQ(error.Message(), row.message);
+      EXPECT_EQ(error.ReplyCode(), row.code) << row.message;
+      EXPECT_EQ(error.ErrorBody(), row.errorBody) << row.message;
+    }
+    EXPECT_EQ(body.Size(), 0) << row.message;
+    EXPECT_EQ(http.Request().AuthHandler, nullptr) << row.message;
+    http.CloseConnection();
+    EXPECT_EQ(RequestHeads(server.Received(0)).size(), 1u) << "nothing followed: " << row.message;
+  }
+}
+
+TEST(TIdHTTPStatusTest, HandledRedirectsStopAtTheFifteenthPass) {
+  std::vector<HttpReply> replies;
+  for (int n = 2; n <= 16; ++n) {
+    replies.push_back({"HTTP/1.1 302 Found\r\nLocation: /r" + IntToStr(n) + "\r\nContent-Length: 3\r\n\r\nabc"});
+  }
+  LoopbackServer server(ServeHttpReplies(replies));
+  TIdHTTP http;
+  ConfigureAsUpdater(http);
+  http.HandleRedirects = true;
+  std::vector<std::string> offered;
+  http.OnRedirect = [&](TIdCustomHTTP*, std::string& dest, int count, bool& handled, TIdHTTPMethod&) {
+    offered.push_back(dest + "@" + IntToStr(count) + (handled ? "" : " unhandled"));
+  };
+  TMemoryStream body;
+  http.Get(Url(server, "/r1"), body);
+  EXPECT_EQ(body.Size(), 0);
+  EXPECT_EQ(http.Response().Location, "/r16");
+  EXPECT_EQ(http.RedirectCount, 0);
+  ASSERT_EQ(offered.size(), 15u);
+  EXPECT_EQ(offered.front(), "/r2@1");
+  EXPECT_EQ(offered.back(), "/r16@15");
+  http.CloseConnection();
+  const std::vector<std::string> heads = RequestHeads(server.Received(0));
+  ASSERT_EQ(heads.size(), 15u) << "all passes on the kept connection";
+  EXPECT_EQ(heads.back(), UpdaterHead(server, "/r15")) << "a relative target keeps the port";
+}
+
+TEST(TIdHTTPStatusTest, AFollowedRedirectReplacesWhatTheCallWrote) {
+  LoopbackServer server(ServeHttpReplies({
+      {"HTTP/1.1 301 Moved\r\nLocation: /b\r\nContent-Length: 3\r\n\r\nabc"},
+      {"HTTP/1.1 302 Found\r\nLocation: c?q=1\r\nContent-Length: 0\r\n\r\n"},
+      {"HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\ndone"},
+  }));
+  TIdHTTP http;
+  ConfigureAsUpdater(http);
+  http.HandleRedirects = true;
+  TMemoryStream body;
+  body.WriteBuffer("pre", 3);
+  http.Get(Url(server, "/d/a"), body);
+  EXPECT_EQ(body.DataString(), "predone");
+  http.CloseConnection();
+  const std::vector<std::string> heads = RequestHeads(server.Received(0));
+  ASSERT_EQ(heads.size(), 3u);
+  EXPECT_EQ(heads[1], UpdaterHead(server, "/b"));
+  EXPECT_EQ(heads[2], UpdaterHead(server, "/c?q=1"));
+}
+
+TEST(TIdHTTPStatusTest, InProcessAuthRetriesWithTheUrlsCredentials) {
+  LoopbackServer server(ServeHttpReplies({
+      {"HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"r\"\r\nContent-Length: 6\r\n\r\ndenied"},
+      {"HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nin"},
+  }));
+  TIdHTTP http;
+  ConfigureAsUpdater(http);
+  http.HTTPOptions |= hoInProcessAuth;
+  TMemoryStream body;
+  http.Get("http://user:pw@127.0.0.1:" + IntToStr(server.Port()) + "/u.zip", body);
+  EXPECT_EQ(body.DataString(), "in");
+  http.CloseConnection();
+  const std::vector<std::string> heads = RequestHeads(server.Received(0));
+  ASSERT_EQ(heads.size(), 2u);
+  EXPECT_EQ(heads[0].find("Authorization"), std::string::npos);
+  EXPECT_EQ(heads[1], UpdaterHead(server, "/u.zip", "Authorization: Basic dXNlcjpwdw==\r\n"));
+}
+
+TEST(TIdHTTPStatusTest, AnAcceptedChallengeWithoutInProcessAuthIsStillAFailure) {
+  LoopbackServer server(ServeHttpReplies({
+      {"HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"r\"\r\nContent-Length: 6\r\n\r\ndenied"},
+  }));
+  TIdHTTP http;
+  ConfigureAsUpdater(http);
+  bool asked = false;
+  http.OnAuthorization = [&](TIdCustomHTTP*, TIdAuthentication*, bool& handled) { asked = handled = true; };
+  TMemoryStream body;
+  EXPECT_EQ(Outcome([&] { http.Get("http://user:pw@127.0.0.1:" + IntToStr(server.Port()) + "/", body); }),
+            "EIdHTTPProtocolException: HTTP/1.1 401 Unauthorized");
+  EXPECT_FALSE(asked) << "the URL's user name answered the challenge";
+  EXPECT_EQ(body.Size(), 0) << "the challenge page is not the result";
+}
+
+// --- The connection across calls
+
+TEST(TIdHTTPConnectionTest, KeptConnectionsServeTheNextCalls) {
+  LoopbackServer server(ServeHttpReplies({
+      {"HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\none"},
+      {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\ntwo\r\n0\r\nX-Trailer: t\r\n\r\n"},
+      {"HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\nthree"},
+      {"HTTP/1.1 404 Not Found\r\nContent-Length: 4\r\n\r\ngone"},
+      {"HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nfive"},
+  }));
+  TIdHTTP http;
+  ConfigureAsUpdater(http);
+  std::string bodies;
+  for (int call = 0; call < 5; ++call) {
+    TMemoryStream body;
+    Outcome([&] { http.Get(Url(server, "/" + IntToStr(call)), body); });
+    bodies += body.DataString() + ",";
+    EXPECT_TRUE(http.IsConnected()) << call;
+  }
+  EXPECT_EQ(bodies, "one,two,three,,five,");
+  http.CloseConnection();
+  EXPECT_EQ(RequestHeads(server.Received(0)).size(), 5u);
+}
+
+TEST(TIdHTTPConnectionTest, ConnectionCloseEndsTheConnection) {
+  LoopbackServer server(ServeHttpReplies({
+      {"HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: 3\r\n\r\none"},
+      {"HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\ntwo"},
+  }));
+  TIdHTTP http;
+  ConfigureAsUpdater(http);
+  TMemoryStream first;
+  http.Get(Url(server, "/1"), first);
+  EXPECT_FALSE(http.IsConnected());
+  TMemoryStream second;
+  http.Get(Url(server, "/2"), second);
+  EXPECT_EQ(first.DataString() + second.DataString(), "onetwo");
+  http.CloseConnection();
+  EXPECT_EQ(server.Received(0), UpdaterHead(server, "/1"));
+  EXPECT_EQ(server.Received(1), UpdaterHead(server, "/2"));
+}
+
+TEST(TIdHTTPConnectionTest, CookiesAreStoredReplacedExpiredRefusedAndSentBack) {
+  LoopbackServer server(ServeHttpReplies({
+      {"HTTP/1.1 200 OK\r\n"
+       "Set-Cookie: A=1; path=/\r\n"
+       "Set-Cookie: B=2; path=/\r\n"
+       "Set-Cookie: F=9; path=/; domain=example.com\r\n"
+       "Set-Cookie: E=0; path=/; expires=Thu, 01-Jan-1970 00:00:10 GMT\r\n"
+       "Content-Length: 0\r\n\r\n"},
+      {"HTTP/1.1 200 OK\r\nSet-Cookie: A=3; path=/\r\nContent-Length: 0\r\n\r\n"},
+      {"HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n"},
+  }));
+  TIdHTTP http;
+  ConfigureAsUpdater(http);
+  EXPECT_EQ(http.CookieManager(), nullptr);
+  for (int call = 0; call < 3; ++call) {
+    TMemoryStream body;
+    http.Get(Url(server, "/d/u.zip"), body);
+  }
+  ASSERT_NE(http.CookieManager(), nullptr);
+  EXPECT_EQ(http.CookieManager()->CookieCollection().Count(), 2) << "F refused, E purged";
+  http.CloseConnection();
+  const std::vector<std::string> heads = RequestHeads(server.Received(0));
+  ASSERT_EQ(heads.size(), 3u);
+  EXPECT_EQ(heads[0], UpdaterHead(server, "/d/u.zip"));
+  EXPECT_EQ(heads[1], UpdaterHead(server, "/d/u.zip", "Cookie: A=1; B=2\r\n"));
+  EXPECT_EQ(heads[2], UpdaterHead(server, "/d/u.zip", "Cookie: A=3; B=2\r\n"));
+}
+
+// --- Hostile responses
+
+std::string Lines(int count, const std::string& line) {
+  std::string text;
+  for (int i = 0; i < count; ++i) text += line + "\r\n";
+  return text;
+}
+
+TEST(TIdHTTPHostileTest, EachFaultGivesItsOutcomeAndOnlyBodyBytes) {
+  const std::string ok = "HTTP/1.1 200 OK\r\n";
+  const std::string chunked = ok + "Transfer-Encoding: chunked\r\n\r\n";
+  const struct {
+    const char* fault;
+    std::string reply;
+    bool closeAfter;
+    std::string outcome;
+    std::string body;      // exactly what the stream must hold
+    int connectedAfter;    // 1 kept, 0 closed, -1 either
+    int readTimeout;
+  } rows[] = {
+      {"garbage status line", "garbage\r\nContent-Length: 3\r\n\r\nabc", false,
+       "EIdHTTPProtocolException: garbage", "", 1, 5000},
+      {"status code not a number", "HTTP/1.1 2OO OK\r\nContent-Length: 3\r\n\r\nabc", false,
+       "EIdHTTPProtocolException: HTTP/1.1 2OO OK", "", 1, 5000},
+      {"status line too long", "HTTP/1.1 200 " + std::string(16384, 'K') + "\r\n\r\n", false,
+       "EIdReadLnMaxLineLengthExceeded: Max line length exceeded.", "", 0, 5000},
+      {"length beyond what is sent", ok + "Content-Length: 2147483647\r\n\r\n0123456789", true, "ok", "0123456789",
+       0, 5000},
+      {"length beyond 32 bits", ok + "Content-Length: 99999999999\r\n\r\nabc", false, "ok", "", 0, 5000},
+      {"negative length", ok + "Content-Length: -5\r\n\r\nabcde", false, "ok", "", 0, 5000},
+      {"length not a number", ok + "Content-Length: five\r\n\r\nabcde", false, "ok", "", 0, 5000},
+      {"\"+5\" as a length", ok + "Content-Length: +5\r\n\r\nabcdefgh", false, "ok", "abcde", 1, 5000},
+      {"two different lengths", ok + "Content-Length: 3\r\nContent-Length: 5\r\n\r\nabcde", false,
+       "EIdException: Conflicting Content-Length headers \"3\" and \"5\"", "", 0, 5000},
+      {"the same length twice", ok + "Content-Length: 5\r\ncontent-length:5\r\n\r\nabcdefgh", false, "ok", "abcde",
+       1, 5000},
+      {"length beside chunked", ok + "Content-Length: 5\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n0\r\n\r\n",
+       false, "ok", "abc", 0, 5000},
+      {"1000 header lines", ok + Lines(999, "X-N: 1") + "Content-Length: 2\r\n\r\nok", false, "ok", "ok", 1, 5000},
+      {"1001 header lines", ok + Lines(1000, "X-N: 1") + "Content-Length: 2\r\n\r\nok", false,
+       "EIdException: Response header block too large (more than 1000 lines or 1048576 bytes)", "", 0, 5000},
+      {"header bytes beyond 1 MiB", ok + Lines(66, "X: " + std::string(16000, 'v')) + "\r\n", false,
+       "EIdException: Response header block too large (more than 1000 lines or 1048576 bytes)", "", 0, 5000},
+      {"header line of 16383 bytes", ok + "X: " + std::string(16380, 'v') + "\r\nContent-Length: 2\r\n\r\nok",
+       false, "ok", "ok", 1, 5000},
+      {"header line of 16384 bytes", ok + "X: " + std::string(16381, 'v') + "\r\nContent-Length: 2\r\n\r\nok",
+       false, "EIdReadLnMaxLineLengthExceeded: Max line length exceeded.", "", 0, 5000},
+      {"chunk size beyond 31 bits", chunked + "80000000\r\nabc\r\n0\r\n\r\n", false,
+       "EIdException: Invalid chunk size line \"80000000\"", "", 0, 5000},
+      {"chunk size beyond 32 bits", chunked + "100000000\r\nabc\r\n0\r\n\r\n", false,
+       "EIdException: Invalid chunk size line \"100000000\"", "", 0, 5000},
+      {"chunk size beyond 64 bits", chunked + "3\r\nabc\r\n10000000000000000\r\nabc\r\n0\r\n\r\n", false,
+       "EIdException: Invalid chunk size line \"10000000000000000\"", "abc", 0, 5000},
+      {"negative chunk size", chunked + "-1\r\nabc\r\n0\r\n\r\n", false,
+       "EIdException: Invalid chunk size line \"-1\"", "", 0, 5000},
+      {"chunk size not hexadecimal", chunked + "zz\r\nabc\r\n0\r\n\r\n", false,
+       "EIdException: Invalid chunk size line \"zz\"", "", 0, 5000},
+      {"chunk longer than its size", chunked + "3\r\nabcdef\r\n0\r\n\r\n", false,
+       "EIdException: Chunk longer than its size 3", "abc", 0, 5000},
+      {"chunk size far beyond what is sent", chunked + "7fffffff\r\nhello", true,
+       "EIdConnClosedGracefully: Connection Closed Gracefully.", "hello", 0, 5000},
+      {"close before the status line", "", true, "EIdConnClosedGracefully: Connection Closed Gracefully.", "", 0,
+       5000},
+      {"close inside the status line", "HTTP/1.1 20", true, "EIdConnClosedGracefully: Connection Closed Gracefully.",
+       "", 0, 5000},
+      {"close inside the first header line", ok + "Content-Len", true,
+       "EIdConnClosedGracefully: Connection Closed Gracefully.", "", 0, 5000},
+      {"close inside a later header line", ok + "Content-Length: 5\r\nServ", true, "EIdException: Undefined situation",
+       "", 0, 5000},
+      {"close inside a chunk", chunked + "5\r\nhel", true, "EIdConnClosedGracefully: Connection Closed Gracefully.",
+       "hel", 0, 5000},
+      {"close between chunks", chunked + "5\r\nhello\r\n", true,
+       "EIdConnClosedGracefully: Connection Closed Gracefully.", "hello", 0, 5000},
+      {"stall inside the headers", ok + "Content-Length: 5\r\n", false, "EIdReadTimeout: Read Timeout", "", 0, 300},
+      {"stall inside a length", ok + "Content-Length: 5\r\n\r\nabc", false, "EIdReadTimeout: Read Timeout", "abc", 0,
+       300},
+  };
+  for (const auto& row : rows) {
+    LoopbackServer server(ServeHttpReplies({{row.reply, row.closeAfter}}));
+    TIdHTTP http;
+    ConfigureAsUpdater(http);
+    http.SetReadTimeout(row.readTimeout);
+    SizeWatchingStream body;
+    EXPECT_EQ(Outcome([&] { http.Get(Url(server, "/u.zip"), body); }), row.outcome) << row.fault;
+    EXPECT_LE(body.largestSize, kReasonableGrowth) << row.fault;
+    EXPECT_TRUE(body.DataString() == row.body) << row.fault << ": " << body.DataString().substr(0, 80);
+    if (row.connectedAfter >= 0) {
+      EXPECT_EQ(http.IsConnected(), row.connectedAfter == 1) << row.fault;
+    }
+  }
+}
+
+}  // namespace

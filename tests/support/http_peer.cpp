@@ -1,0 +1,38 @@
+#include "support/http_peer.h"
+
+namespace testsupport {
+
+LoopbackServer::Script ServeHttpReplies(std::vector<HttpReply> replies) {
+  // Shared by the connections of one server, which run one after the other on the server's thread.
+  struct State {
+    std::vector<HttpReply> replies;
+    size_t next = 0;
+  };
+  auto state = std::make_shared<State>(State{std::move(replies), 0});
+  return [state](LoopbackConnection& connection) {
+    while (state->next < state->replies.size()) {
+      const std::string head = connection.ReadUntil("\r\n\r\n");
+      if (head.size() < 4 || head.compare(head.size() - 4, 4, "\r\n\r\n") != 0) return;  // the client left
+      const HttpReply& reply = state->replies[state->next++];
+      connection.Send(reply.bytes);
+      if (reply.closeAfter) {
+        connection.Close();
+        return;
+      }
+    }
+    connection.ReadUntilClose();
+  };
+}
+
+std::vector<std::string> RequestHeads(const std::string& received) {
+  std::vector<std::string> heads;
+  for (size_t start = 0; start < received.size();) {
+    const size_t end = received.find("\r\n\r\n", start);
+    if (end == std::string::npos) break;
+    heads.push_back(received.substr(start, end + 4 - start));
+    start = end + 4;
+  }
+  return heads;
+}
+
+}  // namespace testsupport
