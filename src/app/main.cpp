@@ -3,8 +3,13 @@
 #include "platform/default_ui.h"
 #include "platform/threads.h"
 
+// The build's signing key (CMake option UPDATER_PUBLIC_KEY); without one, archives are not signature-checked.
+#ifndef UPDATER_PUBLIC_KEY
+#define UPDATER_PUBLIC_KEY ""
+#endif
+
 int main(int argc, char** argv) {
   platform::RegisterMainThread();
   const auto ui = platform::CreateDefaultUi();
-  return RunUpdater(*ui, ProgramArguments(argc, argv));
+  return RunUpdater(*ui, ProgramArguments(argc, argv), UPDATER_PUBLIC_KEY);
 }

@@ -1,5 +1,6 @@
 #include "app/main_form.h"
 
+#include "app/archive_signature.h"
 #include "app/main_form_layout.h"
 #include "app/message_boxes.h"
 #include "app/path_helpers.h"
@@ -24,15 +25,18 @@ bool IsZipArchive(TArcType type) {
 
 }  // namespace
 
-TfMain::TfMain(platform::Ui& ui, std::vector<std::string> arguments)
+TfMain::TfMain(platform::Ui& ui, std::vector<std::string> arguments, std::string publicKey)
     : m_ui(ui),
       m_arguments(std::move(arguments)),
+      m_publicKey(std::move(publicKey)),
       m_pg(ui, layout::kProgressMin, layout::kProgressMax, layout::kProgressPosition),
       m_timer1(ui),
       m_idAntiFreeze1(ui),
       m_unZip1(&ui) {
   m_timer1.OnTimer = [this] { Timer1Timer(); };
 
+  // https URLs are encrypted and verified; http URLs pass through unchanged.
+  m_idHTTP.SetIOHandler(&m_idSSLIOHandlerSocket1);
   m_idHTTP.SetMaxLineAction(maException);
   m_idHTTP.SetRecvBufferSize(layout::kRecvBufferSize);
   m_idHTTP.AllowCookies = true;
@@ -128,6 +132,7 @@ TfMain::Stage TfMain::DownloadAndSave() {
     if (response.ContentLength > 0 && buffer.Size() < response.ContentLength && !m_cancelled) {
       throw EUpdateStageFailed("body shorter than its Content-Length");
     }
+    if (!m_publicKey.empty() && !m_cancelled) VerifySignature(buffer);
   } catch (...) {
     if (m_cancelled) return Stage::Done;
     Fail(texts::kDownloadFailed);
@@ -142,6 +147,16 @@ TfMain::Stage TfMain::DownloadAndSave() {
     return Stage::Failed;
   }
   return Stage::Done;
+}
+
+void TfMain::VerifySignature(TMemoryStream& archive) {
+  TMemoryStream signature;
+  m_idHTTP.Get(m_values.UpdateUrl + ".sig", signature);
+  if (m_cancelled) return;
+  const std::string text(reinterpret_cast<const char*>(signature.Memory()), static_cast<size_t>(signature.Size()));
+  if (!VerifyArchiveSignature(m_publicKey, archive.Memory(), static_cast<size_t>(archive.Size()), text)) {
+    throw EUpdateStageFailed("the archive's signature does not verify");
+  }
 }
 
 TfMain::Stage TfMain::ExtractArchive() {

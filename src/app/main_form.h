@@ -10,6 +10,7 @@
 #include "app/timer.h"
 #include "http/http_client.h"
 #include "net/anti_freeze.h"
+#include "net/ssl_io_handler.h"
 #include "platform/ui.h"
 #include "zip/unzip.h"
 
@@ -25,8 +26,8 @@ struct TProgramValues {
 class TfMain : public platform::UiListener {
  public:
   // Builds the window hidden from its layout with its components, then runs FormCreate with the program's
-  // arguments.
-  TfMain(platform::Ui& ui, std::vector<std::string> arguments);
+  // arguments. With a public key (base64 Ed25519) a download counts only when "<UpdateUrl>.sig" verifies.
+  TfMain(platform::Ui& ui, std::vector<std::string> arguments, std::string publicKey = {});
   ~TfMain() override;
 
   void FormCreate();
@@ -52,13 +53,17 @@ class TfMain : public platform::UiListener {
   Stage DownloadAndSave();
   Stage ExtractArchive();
   void Fail(const char* text);
+  // Fetches the archive's signature and fails the stage unless it verifies under the public key.
+  void VerifySignature(TMemoryStream& archive);
 
   platform::Ui& m_ui;
   std::vector<std::string> m_arguments;
+  std::string m_publicKey;
   TProgramValues m_values;
   bool m_cancelled = false;
   TProgressBar m_pg;
   TTimer m_timer1;
+  TIdSSLIOHandlerSocket m_idSSLIOHandlerSocket1;  // outlives the client that uses it
   TIdHTTP m_idHTTP;
   TIdAntiFreeze m_idAntiFreeze1;
   TUnZip m_unZip1;

@@ -5,4 +5,5 @@
 
 #include "platform/ui.h"
 
-int RunUpdater(platform::Ui& ui, const std::vector<std::string>& arguments);
+// publicKey: the base64 Ed25519 key update archives must be signed with; empty: signatures are not used.
+int RunUpdater(platform::Ui& ui, const std::vector<std::string>& arguments, const std::string& publicKey = {});

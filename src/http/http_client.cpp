@@ -412,23 +412,40 @@ TIdHTTPRouteKind TIdCustomHTTP::ChooseRoute() {
       TIdTCPClient::SetHost(m_url.HostPart);
       TIdTCPClient::SetPort(StrToInt(m_url.PortPart));
     }
-    // No TLS transport is installed: a secure URL cannot be served.
-    if (https) throw EIdIOHandlerPropInvalid("IOHandler value is not valid");
-    return RouteDirect;
+    SwitchTls(https);
+    return https ? RouteDirectTls : RouteDirect;
   }
   if (!SameText(Host(), ProxyParams.ProxyServer()) || Port() != ProxyParams.ProxyPort()) {
     CloseConnection();
     TIdTCPClient::SetHost(ProxyParams.ProxyServer());
     TIdTCPClient::SetPort(ProxyParams.ProxyPort());
   }
-  if (https) throw EIdIOHandlerPropInvalid("IOHandler value is not valid");
-  return RouteProxy;
+  // Through a proxy the tunnel is opened in plain text first.
+  SwitchTls(false);
+  if (https && dynamic_cast<TIdSSLIOHandlerSocket*>(IOHandler()) == nullptr) {
+    throw EIdIOHandlerPropInvalid("IOHandler value is not valid");
+  }
+  return https ? RouteTlsProxy : RouteProxy;
+}
+
+void TIdCustomHTTP::SwitchTls(bool encrypt) {
+  auto* handler = dynamic_cast<TIdSSLIOHandlerSocket*>(IOHandler());
+  if (handler == nullptr) {
+    if (encrypt) throw EIdIOHandlerPropInvalid("IOHandler value is not valid");
+    return;
+  }
+  // An open connection in the other mode cannot be reused: plain bytes must never go to a TLS peer, and
+  // a secure URL must never be served over plain text.
+  if (handler->PassThrough() == encrypt && IsConnected()) CloseConnection();
+  handler->SetPassThrough(!encrypt);
 }
 
 void TIdCustomHTTP::RouteAndConnect() {
   TIdHTTPRequest& request = m_protocol.Request;
   request.RouteKind = ChooseRoute();
   if (request.RouteKind == RouteProxy) request.Target = m_url.ComposeForProxy();
+  // The CONNECT tunnel is not built: sending the request to the proxy instead would expose it in plain text.
+  if (request.RouteKind == RouteTlsProxy) throw EIdException("HTTPS through a proxy is not supported");
   if (ProtocolVersion == pv1_0 && request.Connection.empty()) {
     if (request.RouteKind == RouteDirect) request.Connection = "keep-alive";
     if (request.RouteKind == RouteProxy) request.ProxyConnection = "keep-alive";
@@ -494,8 +511,10 @@ void TIdCustomHTTP::AbsorbCookies() {
 
 void TIdCustomHTTP::AttachCookies() {
   if (m_cookieManager == nullptr) return;
-  // Secure cookies need a TLS transport, which this client does not have.
-  const std::string text = m_cookieManager->CookieHeaderFor(m_url, false);
+  // Secure cookies go out only over an encrypted connection.
+  const auto* handler = dynamic_cast<const TIdSSLIOHandlerSocket*>(IOHandler());
+  const bool secure = handler != nullptr && !handler->PassThrough();
+  const std::string text = m_cookieManager->CookieHeaderFor(m_url, secure);
   if (!text.empty()) m_protocol.Request.HeaderLines.SetValue("Cookie", text);
 }
 

@@ -14,6 +14,7 @@
 #include "http/header_info.h"
 #include "http/uri.h"
 #include "net/exceptions.h"
+#include "net/ssl_io_handler.h"
 #include "net/tcp_client.h"
 #include "rtl/streams.h"
 
@@ -169,6 +170,9 @@ class TIdCustomHTTP : public TIdTCPClient {
   void PrepareTarget();
   void RouteAndConnect();
   TIdHTTPRouteKind ChooseRoute();
+  // Switches a TLS handler to encrypting or to pass-through, closing an open connection of the other mode;
+  // EIdIOHandlerPropInvalid when encrypting is asked of any other handler, or of none.
+  void SwitchTls(bool encrypt);
   void SendRequest();
   void AbsorbCookies();
   void AttachCookies();

@@ -98,6 +98,13 @@ class EIdProtocolReplyError : public EIdException {
   int m_replyCode;
 };
 
+// A TLS failure: the handshake (certificate expired, untrusted or not naming the host; not TLS at all) or a
+// damaged record later. The message names the cause; the reply code is 0.
+class EIdSSLProtocolReplyError : public EIdProtocolReplyError {
+ public:
+  explicit EIdSSLProtocolReplyError(const std::string& message) : EIdProtocolReplyError(0, message) {}
+};
+
 // "Socket Error # <code>" CR LF <text of the code>.
 class EIdSocketError : public EIdException {
  public:

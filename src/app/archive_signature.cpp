@@ -1,0 +1,67 @@
+#include "app/archive_signature.h"
+
+#include <gcrypt.h>
+
+#include "http/base64.h"
+#include "rtl/exception.h"
+#include "rtl/sysutils.h"
+
+namespace {
+
+constexpr size_t kKeySize = 32;
+constexpr size_t kSignatureSize = 64;
+constexpr size_t kDigestSize = 64;  // SHA-512
+
+// The library must be initialised once before any other call; only public keys are handled, so the secure
+// memory pool is not needed.
+bool StartLibrary() {
+  static const bool started = [] {
+    if (gcry_check_version(GCRYPT_VERSION) == nullptr) return false;
+    gcry_control(GCRYCTL_DISABLE_SECMEM, 0);
+    gcry_control(GCRYCTL_INITIALIZATION_FINISHED, 0);
+    return true;
+  }();
+  return started;
+}
+
+// Base64 to bytes; empty for text that is not base64.
+std::string Decode(const std::string& text) {
+  try {
+    return DecodeBase64(Trim(text));
+  } catch (const Exception&) {
+    return {};
+  }
+}
+
+// Releases an S-expression on every path.
+struct Expression {
+  gcry_sexp_t value = nullptr;
+  ~Expression() { gcry_sexp_release(value); }
+};
+
+}  // namespace
+
+bool VerifyArchiveSignature(const std::string& publicKey, const void* data, size_t size,
+                            const std::string& signatureText) {
+  const std::string key = Decode(publicKey);
+  const std::string signature = Decode(signatureText);
+  if (key.size() != kKeySize || signature.size() != kSignatureSize) return false;
+  if (!StartLibrary()) return false;
+  // The library's S-expressions hold at most 64 KiB per value, so the signed message is the archive's
+  // SHA-512 digest rather than the archive itself.
+  unsigned char digest[kDigestSize];
+  gcry_md_hash_buffer(GCRY_MD_SHA512, digest, data, size);
+  Expression keyExpression;
+  Expression signatureExpression;
+  Expression dataExpression;
+  if (gcry_sexp_build(&keyExpression.value, nullptr, "(public-key (ecc (curve Ed25519) (flags eddsa) (q %b)))",
+                      static_cast<int>(kKeySize), key.data()) != 0 ||
+      gcry_sexp_build(&signatureExpression.value, nullptr, "(sig-val (eddsa (r %b) (s %b)))",
+                      static_cast<int>(kSignatureSize / 2), signature.data(), static_cast<int>(kSignatureSize / 2),
+                      signature.data() + kSignatureSize / 2) != 0 ||
+      gcry_sexp_build(&dataExpression.value, nullptr, "(data (flags eddsa) (hash-algo sha512) (value %b))",
+                      static_cast<int>(kDigestSize), digest) != 0) {
+    return false;
+  }
+  return gcry_pk_verify(signatureExpression.value, dataExpression.value, keyExpression.value) == 0;
+}

@@ -1,0 +1,156 @@
+#!/usr/bin/env python3
+"""End-to-end tests of HTTPS downloads and signed archives: the real updater in its console front end against
+the servers of tools/tls_test_server.py (a test CA made at start; one server per certificate case). The test
+CA is trusted through OpenSSL's own setting, SSL_CERT_FILE; the program has no option for it.
+
+Usage: trust_test.py path/to/updater path/to/updater-built-with-the-test-key
+The second program has the public key of signing_test_key.pem (beside this file) compiled in.
+"""
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import unittest
+import zipfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+TOOLS = os.path.join(HERE, "..", "..", "tools")
+sys.path.insert(0, TOOLS)
+import tls_test_server  # noqa: E402
+
+UPDATER = None
+SIGNED_UPDATER = None
+TEST_KEY = os.path.join(HERE, "signing_test_key.pem")
+
+DOWNLOAD_FAILED = "下载文件时发生错误，升级失败！"
+COMPLETE = "升级完成！"
+
+
+def flip_bit(data, index):
+    data = bytearray(data)
+    data[index] ^= 0x01
+    return bytes(data)
+
+
+class TrustTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.work = tempfile.mkdtemp(prefix="updater-trust-")
+        cls.archive_path = os.path.join(cls.work, "update.zip")
+        with zipfile.ZipFile(cls.archive_path, "w", zipfile.ZIP_DEFLATED) as archive:
+            archive.writestr("VERSION", b"2.0\n")
+            archive.writestr("lib/data.bin", os.urandom(200000))
+        with open(cls.archive_path, "rb") as f:
+            cls.archive = f.read()
+        subprocess.run([sys.executable, os.path.join(TOOLS, "sign_update.py"), "sign", TEST_KEY, cls.archive_path],
+                       check=True)
+        with open(cls.archive_path + ".sig", "rb") as f:
+            cls.signature = f.read()
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.work, ignore_errors=True)
+
+    def setUp(self):
+        self.case = tempfile.mkdtemp(prefix="case-", dir=self.work)
+        self.app = os.path.join(self.case, "app")
+        self.download = os.path.join(self.case, "dl")
+        os.makedirs(self.app)
+
+    def run_updater(self, url, ca_file, program=None, interrupt_after=None):
+        environment = dict(os.environ, DISPLAY="")
+        environment.pop("SSL_CERT_FILE", None)
+        if ca_file:
+            environment["SSL_CERT_FILE"] = ca_file
+        process = subprocess.Popen([program or UPDATER, url, self.app, "update.zip", " ", self.download],
+                                   stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                   env=environment)
+        if interrupt_after is not None:
+            try:
+                process.wait(timeout=interrupt_after)
+            except subprocess.TimeoutExpired:
+                process.send_signal(signal.SIGINT)
+        out, err = process.communicate(timeout=120)
+        self.assertEqual(process.returncode, 0)
+        return err.decode("utf-8", "replace")
+
+    def assert_installed(self, err):
+        self.assertIn(COMPLETE, err)
+        with open(os.path.join(self.app, "VERSION"), "rb") as f:
+            self.assertEqual(f.read(), b"2.0\n")
+
+    def assert_failed_download(self, err):
+        self.assertIn(DOWNLOAD_FAILED, err)
+        self.assertNotIn(COMPLETE, err)
+        self.assertFalse(os.path.exists(self.download))
+        self.assertEqual(os.listdir(self.app), [])
+
+    def fresh(self):
+        shutil.rmtree(self.case)
+        self.setUp()
+
+    def test_https_download_installs_when_the_ca_is_trusted(self):
+        with tls_test_server.Servers(files={"/update.zip": self.archive}) as servers:
+            err = self.run_updater("https://localhost:%d/update.zip" % servers.ports["good"], servers.ca_file)
+        self.assert_installed(err)
+
+    def test_certificate_and_protocol_failures_are_failed_downloads(self):
+        with tls_test_server.Servers(files={"/update.zip": self.archive}) as servers:
+            for case in ("expired", "wronghost", "untrusted", "plain"):
+                with self.subTest(case=case):
+                    self.fresh()
+                    err = self.run_updater("https://localhost:%d/update.zip" % servers.ports[case],
+                                           servers.ca_file)
+                    self.assert_failed_download(err)
+            with self.subTest(case="system trust store"):
+                self.fresh()
+                err = self.run_updater("https://localhost:%d/update.zip" % servers.ports["good"], None)
+                self.assert_failed_download(err)
+
+    def test_plain_http_is_unchanged(self):
+        with tls_test_server.Servers(files={"/update.zip": self.archive}) as servers:
+            err = self.run_updater("http://localhost:%d/update.zip" % servers.ports["plain"], servers.ca_file)
+        self.assert_installed(err)
+
+    def test_cancel_during_a_tls_download_ends_the_update(self):
+        with tls_test_server.Servers() as servers:
+            err = self.run_updater("https://localhost:%d/slow" % servers.ports["good"], servers.ca_file,
+                                   interrupt_after=1.5)
+        self.assertNotIn(COMPLETE, err)
+        self.assertFalse(os.path.exists(self.download))
+
+    def test_signed_build_installs_only_archives_whose_signature_verifies(self):
+        cases = [
+            ("good signature", self.archive, self.signature, True),
+            ("flipped bit in the archive", flip_bit(self.archive, 100), self.signature, False),
+            ("flipped bit in the signature",
+             self.archive, self.signature[:10] + bytes([self.signature[10] ^ 0x02]) + self.signature[11:], False),
+            ("missing signature", self.archive, None, False),
+        ]
+        for name, archive, signature, installs in cases:
+            with self.subTest(case=name):
+                self.fresh()
+                files = {"/update.zip": archive}
+                if signature is not None:
+                    files["/update.zip.sig"] = signature
+                with tls_test_server.Servers(files=files) as servers:
+                    err = self.run_updater("https://localhost:%d/update.zip" % servers.ports["good"],
+                                           servers.ca_file, program=SIGNED_UPDATER)
+                if installs:
+                    self.assert_installed(err)
+                else:
+                    self.assert_failed_download(err)
+
+    def test_build_without_a_key_ignores_signatures(self):
+        bad = self.signature[:10] + bytes([self.signature[10] ^ 0x02]) + self.signature[11:]
+        with tls_test_server.Servers(files={"/update.zip": self.archive, "/update.zip.sig": bad}) as servers:
+            err = self.run_updater("http://localhost:%d/update.zip" % servers.ports["plain"], None)
+        self.assert_installed(err)
+
+
+if __name__ == "__main__":
+    UPDATER = os.path.abspath(sys.argv.pop(1))
+    SIGNED_UPDATER = os.path.abspath(sys.argv.pop(1))
+    unittest.main(verbosity=2)
