@@ -2,7 +2,7 @@
 # native, with AddressSanitizer and UndefinedBehaviorSanitizer, and the Windows build under Wine.
 JOBS ?= $(shell nproc)
 
-.PHONY: all build demo test test-native test-sanitize test-windows deps clean
+.PHONY: all build demo test test-native test-sanitize test-windows fuzz deps clean
 
 all: build
 
@@ -35,5 +35,11 @@ test-windows:
 	cmake --build build-win -j$(JOBS)
 	cd build-win && ctest --output-on-failure
 
+# Every fuzz target for SECONDS seconds each (default 60), one after another; prints executions, edges and
+# the crash/hang inputs found per target.
+fuzz:
+	tools/install-deps.sh fuzz
+	tools/fuzz.sh $(or $(SECONDS),60)
+
 clean:
-	rm -rf build build-asan build-win
+	rm -rf build build-asan build-win build-fuzz

@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the demo need, when they are missing.
-# Usage: tools/install-deps.sh [test|demo]
+# Usage: tools/install-deps.sh [test|demo|fuzz]
 set -euo pipefail
 
 packages=(cmake g++ make pkg-config zlib1g-dev googletest libgtk-3-dev python3 zip unzip curl)
+if [ "${1:-test}" = fuzz ]; then
+  packages+=(clang python3)
+fi
 if [ "${1:-test}" = test ]; then
   packages+=(g++-mingw-w64-i686 libz-mingw-w64-dev wine wine32:i386 7zip libarchive-tools xvfb xdotool imagemagick fonts-wqy-zenhei)
 fi
