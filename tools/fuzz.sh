@@ -34,6 +34,10 @@ max_len() {
   esac
 }
 
+# The extraction targets work in a temporary directory; one of the build's own, emptied after each target,
+# keeps what a crashed run leaves behind out of the system's.
+export TMPDIR="$PWD/$build/fuzz-tmp"
+
 summary=()
 total_found=0
 for target in "${targets[@]}"; do
@@ -41,6 +45,7 @@ for target in "${targets[@]}"; do
   artifacts="$build/fuzz-artifacts/$target"
   log="$build/fuzz-logs/$target.log"
   mkdir -p "$corpus" "$artifacts" "$(dirname "$log")" "$seeds/$target"
+  rm -rf "$TMPDIR" && mkdir -p "$TMPDIR"
   before=$(find "$artifacts" -type f | wc -l)
   echo "== $target: $seconds s"
   # Fork mode with one job: a crash is kept and the run goes on, so one fault does not hide the next.

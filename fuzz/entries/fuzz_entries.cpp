@@ -21,9 +21,9 @@ const TFuzzEntry* FindFuzzEntry(const std::string& name) {
   return nullptr;
 }
 
-void FuzzCheck(bool condition, const char* what) {
+void FuzzCheck(bool condition, const std::string& what) {
   if (condition) return;
-  std::fprintf(stderr, "fuzz invariant broken: %s\n", what);
+  std::fprintf(stderr, "fuzz invariant broken: %s\n", what.c_str());
   std::fflush(stderr);
   std::abort();
 }

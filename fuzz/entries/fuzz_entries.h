@@ -23,7 +23,7 @@ const std::vector<TFuzzEntry>& FuzzEntries();
 const TFuzzEntry* FindFuzzEntry(const std::string& name);
 
 // Reports a broken invariant on stderr and aborts, so that the fuzzer keeps the input and a test fails.
-void FuzzCheck(bool condition, const char* what);
+void FuzzCheck(bool condition, const std::string& what);
 
 // Reads the input front to back; past its end every read gives zero bytes.
 class TFuzzInput {
