@@ -23,7 +23,19 @@ const TFuzzEntry* FindFuzzEntry(const std::string& name) {
 
 void FuzzCheck(bool condition, const std::string& what) {
   if (condition) return;
-  std::fprintf(stderr, "fuzz invariant broken: %s\n", what.c_str());
+  // Control and non-ASCII bytes as \xNN, so that the report stays one readable line.
+  std::string shown;
+  for (const char c : what) {
+    const unsigned char byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte < 0x7F) {
+      shown += c;
+    } else {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+      shown += escaped;
+    }
+  }
+  std::fprintf(stderr, "fuzz invariant broken: %s\n", shown.c_str());
   std::fflush(stderr);
   std::abort();
 }
