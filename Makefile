@@ -1,9 +1,10 @@
 # Front door. `make demo` runs the updater against a local server; `make test` builds and runs every test:
 # native, with AddressSanitizer and UndefinedBehaviorSanitizer, and the Windows build under Wine. `make bench`
 # runs the benchmarks against peer tools (never part of `make test`); BENCH_ARGS passes options to bench/run.py.
+# `make fuzz SECONDS=n` runs every fuzz target for n seconds.
 JOBS ?= $(shell nproc)
 
-.PHONY: all build demo test test-native test-sanitize test-windows deps bench clean
+.PHONY: all build demo test test-native test-sanitize test-windows deps bench fuzz clean
 
 all: build
 
@@ -42,5 +43,11 @@ bench:
 	cmake --build build-bench -j$(JOBS) --target updater download_bench extract_bench
 	python3 bench/run.py --build build-bench $(BENCH_ARGS)
 
+# Every fuzz target for SECONDS seconds each (default 60), one after another; prints executions, edges and
+# the crash/hang inputs found per target.
+fuzz:
+	tools/install-deps.sh fuzz
+	tools/fuzz.sh $(or $(SECONDS),60)
+
 clean:
-	rm -rf build build-asan build-win build-bench
+	rm -rf build build-asan build-win build-bench build-fuzz

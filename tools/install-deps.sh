@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the demo need, when they are missing.
-# Usage: tools/install-deps.sh [test|demo|bench]
+# Usage: tools/install-deps.sh [test|demo|bench|fuzz]
 set -euo pipefail
 
 packages=(cmake g++ make pkg-config zlib1g-dev libssl-dev libgcrypt20-dev openssl googletest libgtk-3-dev python3 zip unzip curl)
@@ -8,6 +8,8 @@ if [ "${1:-test}" = test ]; then
   packages+=(g++-mingw-w64-i686 libz-mingw-w64-dev libgcrypt-mingw-w64-dev wine wine32:i386 7zip libarchive-tools xvfb xdotool imagemagick fonts-wqy-zenhei)
 elif [ "${1:-test}" = bench ]; then
   packages+=(wget 7zip libarchive-tools time)
+elif [ "${1:-test}" = fuzz ]; then
+  packages+=(clang)
 fi
 
 missing=()

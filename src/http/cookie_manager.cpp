@@ -35,7 +35,16 @@ TIdNetscapeCookie& TIdCookies::AddCookie(std::unique_ptr<TIdNetscapeCookie> cook
   // The server text of the new cookie carries "expires" only for version 0, so a replacement that came with
   // an expiry date leaves the stored cookie without one.
   TIdNetscapeCookie& stored = list->Cookie(existing);
-  stored.ParseCookieText(cookie->ServerCookieText());
+  try {
+    stored.ParseCookieText(cookie->ServerCookieText());
+  } catch (const EConvertError&) {
+    // A stored RFC 2965 cookie reads the text's quoted port list as numbers, which the text of a
+    // "Set-cookie" need not hold (it has no port rules): the new cookie, read by its own rules, takes the
+    // old one's place instead of failing the response that carried it.
+    list->Delete(existing);
+    list->Add(std::move(cookie));
+    return list->Cookie(list->Count() - 1);
+  }
   stored.CookieVersion = cookie->CookieVersion;
   return stored;
 }

@@ -1,5 +1,7 @@
 #include "http/header_list.h"
 
+#include <utility>
+
 #include "http/text_search.h"
 #include "rtl/sysutils.h"
 
@@ -110,7 +112,10 @@ std::vector<std::string> TIdHeaderList::Fold(const std::string& line) const {
   size_t start = 0;
   for (;;) {
     const size_t end = wrapped.find("\r\n", start);
-    pieces.push_back(TrimRight(wrapped.substr(start, end == std::string::npos ? std::string::npos : end - start)));
+    std::string piece = TrimRight(wrapped.substr(start, end == std::string::npos ? std::string::npos : end - start));
+    // A continuation that held only blanks or control bytes trims to an empty line, and an empty line
+    // would end the header: the pieces after it would be cut off from their value.
+    if (!piece.empty()) pieces.push_back(std::move(piece));
     if (end == std::string::npos) break;
     start = end + 2;
   }

@@ -295,8 +295,10 @@ int32_t TIdTCPConnection::ReadInt32(bool convert) {
 void TIdTCPConnection::ReadToStream(TStream& stream, int32_t byteCount, bool readUntilClose) {
   if (byteCount == -1 && !readUntilClose) byteCount = ReadInt32(true);
   if (byteCount >= 0) {
+    // The count is the peer's word (a length header, a chunk size): room is made ahead only for a bounded
+    // part of it, so that "2 GB follow" and then a few bytes cannot claim the memory before they arrive.
     const int64_t position = stream.Position();
-    stream.SetSize(position + byteCount);
+    stream.SetSize(position + std::min(byteCount, kReadToStreamPresizeLimit));
     stream.SetPosition(position);
   }
   int32_t remaining;

@@ -25,6 +25,8 @@ enum TIdMaxLineAction { maException, maSplit };
 
 inline constexpr int32_t IdMaxLineLengthDefault = 16384;
 inline constexpr int32_t IdDefaultBufferSize = 32768;
+// The most ReadToStream sets aside in its stream before the bytes arrive.
+inline constexpr int32_t kReadToStreamPresizeLimit = 1024 * 1024;
 
 class TIdTCPConnection : public TIdComponent {
  public:
@@ -103,7 +105,8 @@ class TIdTCPConnection : public TIdComponent {
   void ReadExact(void* buffer, int32_t count);
   int32_t ReadInt32(bool convert = true);
   // Appends bytes to the stream: byteCount of them (-1: a 4-byte length read first), or until the peer
-  // closes. A known count pre-sizes the stream; the stream is cut at its position at the end. A peer that
+  // closes. A known count pre-sizes the stream (by at most kReadToStreamPresizeLimit bytes; beyond that
+  // it grows as the bytes arrive); the stream is cut at its position at the end. A peer that
   // closes early leaves the bytes received in the stream and EIdConnClosedGracefully reaches the caller
   // (reading until close ends normally there).
   void ReadToStream(TStream& stream, int32_t byteCount = -1, bool readUntilClose = false);

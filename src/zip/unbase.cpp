@@ -257,7 +257,11 @@ std::vector<uint8_t> TUnBase::ReadExtra(TStream32& stream, int64_t position, uin
 }
 
 std::string TUnBase::MakeStoredName(const std::string& raw) const {
-  std::string name = TranslateOemChar ? platform::OemToSystem(raw) : raw;
+  // The system reads a path up to its first zero byte: a name that went on past one would be checked,
+  // matched and numbered as one path and written as another (and the search for a free temporary name
+  // beside it would never end, every candidate being the existing directory in front of the zero).
+  std::string name = raw.substr(0, raw.find('\0'));
+  if (TranslateOemChar) name = platform::OemToSystem(name);
   std::replace(name.begin(), name.end(), platform::kForeignSeparator, platform::kPathSeparator);
   return name;
 }

@@ -106,8 +106,8 @@ class TUnBase {
   // the member's first data byte. Sets StoredName.
   TMemberHeader ReadLocalHeader(TStream32& stream, int index);
 
-  // Name bytes as the extractor uses them: from the OEM code page when TranslateOemChar, foreign
-  // separators made native.
+  // Name bytes as the extractor uses them: up to the first zero byte, from the OEM code page when
+  // TranslateOemChar, foreign separators made native.
   std::string MakeStoredName(const std::string& raw) const;
 
   // Non-fatal error: fires OnError (code 25443 "User canceled" while Cancel is set).

@@ -212,6 +212,16 @@ TEST(TIdCookieRFC2965Test, ReadsThePortList) {
   EXPECT_THROW(cookie.SetCookiePort(3, 1), EIdException);
 }
 
+// A fuzzer found a Set-cookie with a non-numeric port list raising out of AddSetCookie when it replaced a
+// stored RFC 2965 cookie, which re-read the text with its own port rules.
+TEST(TIdCookieRFC2965Test, ASetCookieReplacingOneWithPortsNeverRaises) {
+  TIdCookieManager manager;
+  manager.AddSetCookie2("A=1; path=/; Version=1; Port=\"80\"", "h");
+  EXPECT_NO_THROW(manager.AddSetCookie("a=2; path=/; Version=1; Port=\"80,8FRI\"", "h"));
+  EXPECT_EQ(manager.CookieCollection().Count(), 1);
+  EXPECT_EQ(HeaderFor(manager, "http://h/"), "a=2");
+}
+
 TEST(TIdCookieRFC2965Test, ANonNumericQuotedPortRaisesTheConversionError) {
   TIdCookieManager manager;
   try {

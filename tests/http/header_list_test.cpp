@@ -115,6 +115,15 @@ TEST(TIdHeaderListTest, KeepsAShortValueOnOneLineAndAnUnbreakableValueWhole) {
   EXPECT_EQ(list.ValueOf("X-Long"), std::string(100, 'b'));
 }
 
+// A fuzzer found a piece holding only a control byte and blanks folding into an empty line, which ended the
+// value there: what followed was lost to it.
+TEST(TIdHeaderListTest, APieceOfOnlyBlanksAndControlBytesLeavesNoEmptyLine) {
+  TIdHeaderList list(0);
+  list.SetValue("X", "\x1E \xFF   tail   ");
+  for (int i = 0; i < list.Count(); ++i) EXPECT_FALSE(list[i].empty()) << i;
+  EXPECT_EQ(list.ValueOf("X"), "\xFF tail");
+}
+
 TEST(TIdHeaderListTest, EmptyValueRemovesAndNeverAdds) {
   TIdHeaderList list = ListOf({"A: 1", "Subject: a", " b", "C: 3"});
   list.SetValue("Absent", "");

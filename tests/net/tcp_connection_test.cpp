@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -156,6 +157,26 @@ TEST(ReadToStreamTest, KnownCountWithEarlyClose) {
   EXPECT_EQ(StreamText(stream), "123456");
   EXPECT_EQ(stream.Size(), 6);
   EXPECT_EQ(events, (std::vector<std::string>{"begin 10", "end"}));
+}
+
+// A fuzzer found a "Content-Length: 2000000000" before a few bytes claiming 2 GB at once.
+TEST(ReadToStreamTest, HugeCountFromThePeerIsNotSetAsideAhead) {
+  class TSizeRecordingStream : public TMemoryStream {
+   public:
+    int64_t Largest = 0;
+    void SetSize(int64_t size) override {
+      Largest = std::max(Largest, size);
+      TMemoryStream::SetSize(size);
+    }
+  };
+  Connected c([](LoopbackConnection& connection) {
+    connection.Send("123456");
+    connection.Close();
+  });
+  TSizeRecordingStream stream;
+  EXPECT_THROW(c.client.ReadToStream(stream, 2000000000), EIdConnClosedGracefully);
+  EXPECT_EQ(StreamText(stream), "123456");
+  EXPECT_LE(stream.Largest, kReadToStreamPresizeLimit);
 }
 
 TEST(ReadToStreamTest, CountZeroMovesNothing) {

@@ -71,6 +71,23 @@ TEST(UnZipDriverTest, NamesLeavingTheExtractDirectoryAreNotWritten) {
   EXPECT_EQ(files, expected);
 }
 
+// The system sees a name only up to its first zero byte; so does the extractor (a fuzzer found the search
+// for a free temporary name looping for ever on such a name).
+TEST(UnZipDriverTest, NamesEndAtTheirFirstZeroByte) {
+  TempDir temp;
+  const std::string archive = temp.Write("zero.zip", BuildZip({
+      Stored(std::string("dir/a.txt\0/../../x", 18), "first"),
+      Deflated(std::string("b.txt\0\0junk", 11), "second"),
+  }));
+  TUnZip unzip;
+  const ziptest::RunResult run = ziptest::ExtractAll(unzip, archive, (temp.Path() / "out").string());
+  EXPECT_EQ(run.Count, 2);
+  EXPECT_TRUE(run.Errors.empty());
+  const auto files = ziptest::FilesBelow(temp.Path() / "out");
+  const std::map<std::string, std::string> expected = {{"dir/a.txt", "first"}, {"b.txt", "second"}};
+  EXPECT_EQ(files, expected);
+}
+
 TEST(UnZipDriverTest, FailingMembersLeaveTheOldFileAndAreNotCounted) {
   struct Case {
     const char* What;

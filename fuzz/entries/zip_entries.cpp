@@ -1,0 +1,226 @@
+// The extractor over archives written to a private temporary directory, and the mask matcher. The
+// extraction entries check the one promise that matters most: nothing is written outside the extract
+// directory, whatever names the archive holds.
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "fuzz_entries.h"
+#include "zip/internal_mask.h"
+#include "zip/unzip.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// One directory per process: the archive file beside the extract directory "out". Removed at exit.
+class TSandbox {
+ public:
+  TSandbox() {
+    std::random_device random;
+    for (;;) {
+      m_root = fs::temp_directory_path() / ("updater-fuzz-" + std::to_string(random()));
+      std::error_code error;
+      if (fs::create_directory(m_root, error)) break;
+    }
+    m_out = m_root / "out";
+  }
+  ~TSandbox() {
+    std::error_code error;
+    fs::remove_all(m_root, error);
+  }
+
+  std::string WriteArchive(const std::string& bytes) {
+    Reset();
+    const fs::path archive = m_root / "archive.zip";
+    std::ofstream(archive, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return archive.string();
+  }
+  // The extract directory as the updater passes it, with a trailing separator.
+  std::string OutText() const { return (m_out / "").string(); }
+
+  // Walks the whole sandbox: only the archive and what lies below "out" may exist, and no symbolic link.
+  void CheckContained() const {
+    std::error_code error;
+    for (fs::recursive_directory_iterator it(m_root, error), end; !error && it != end; it.increment(error)) {
+      FuzzCheck(!it->is_symlink(), "extraction created a symbolic link");
+      const fs::path relative = it->path().lexically_relative(m_root);
+      const std::string first = relative.begin()->string();
+      FuzzCheck(first == "archive.zip" || first == "out",
+                "extraction wrote outside the extract directory: " + it->path().string());
+    }
+  }
+  // True when the target path, resolved lexically, lies below the extract directory.
+  bool Inside(const std::string& target) const {
+    const fs::path normal = fs::path(target).lexically_normal();
+    const fs::path relative = normal.lexically_relative(m_out);
+    return !relative.empty() && relative.begin()->string() != "..";
+  }
+
+ private:
+  void Reset() {
+    std::error_code error;
+    fs::remove_all(m_out, error);
+    fs::create_directory(m_out, error);
+  }
+
+  fs::path m_root;
+  fs::path m_out;
+};
+
+TSandbox& Sandbox() {
+  static TSandbox sandbox;
+  return sandbox;
+}
+
+// Extracts every member as the updater does (overwrite, "*.*"), with one password to try.
+void ExtractArchive(const std::string& bytes) {
+  TSandbox& sandbox = Sandbox();
+  const std::string archive = sandbox.WriteArchive(bytes);
+  TUnZip unzip;
+  unzip.OverwriteMode = TOverwriteMode::omOverwrite;
+  unzip.FileSpec().push_back("*.*");
+  unzip.SetPasswords({"secret"});
+  unzip.SetExtractDir(sandbox.OutText());
+  unzip.SetArchiveFile(archive);
+  unzip.OnBegin = [&sandbox](TUnBase&, const std::string& fileName, int, bool&) {
+    // An empty target (an empty stored name) is never written.
+    FuzzCheck(fileName.empty() || sandbox.Inside(fileName), "a member's target lies outside the extract directory: " + fileName);
+  };
+  unzip.Extract();
+  sandbox.CheckContained();
+}
+
+void Put16(std::string& out, uint32_t value) {
+  out += static_cast<char>(value & 0xFF);
+  out += static_cast<char>((value >> 8) & 0xFF);
+}
+
+void Put32(std::string& out, uint32_t value) {
+  Put16(out, value & 0xFFFF);
+  Put16(out, value >> 16);
+}
+
+}  // namespace
+
+// The input is the archive file.
+void FuzzZipArchive(const uint8_t* data, size_t size) {
+  ExtractArchive(std::string(reinterpret_cast<const char*>(data), size));
+}
+
+// One member in a well-formed archive, so that the fuzzer spends its effort on the member's data:
+//   byte 0      method, an index into the methods the driver knows (and two it does not)
+//   byte 1      general purpose flags (bit 0 enciphered with the password "secret", bit 3 data descriptor)
+//   bytes 2..5  declared uncompressed size, reduced below 1 MiB
+//   bytes 6..9  declared CRC-32
+//   the rest    the member's data as stored
+void FuzzZipMember(const uint8_t* data, size_t size) {
+  static const uint16_t kMethods[] = {0, 1, 2, 3, 4, 5, 6, 8, 9, 12, 99};
+  TFuzzInput input(data, size);
+  const uint16_t method = kMethods[input.Byte() % (sizeof kMethods / sizeof kMethods[0])];
+  const uint16_t flags = input.Byte();
+  const uint32_t uncompressed = input.Bits32() % (1024 * 1024);
+  const uint32_t crc = input.Bits32();
+  const std::string payload = input.Rest();
+  const std::string name = "member.bin";
+
+  std::string archive;
+  archive += "PK\x03\x04";
+  Put16(archive, 20);
+  Put16(archive, flags);
+  Put16(archive, method);
+  Put32(archive, 0x5A8C6000);
+  Put32(archive, crc);
+  Put32(archive, static_cast<uint32_t>(payload.size()));
+  Put32(archive, uncompressed);
+  Put16(archive, static_cast<uint32_t>(name.size()));
+  Put16(archive, 0);
+  archive += name;
+  archive += payload;
+  const uint32_t centralStart = static_cast<uint32_t>(archive.size());
+  archive += "PK\x01\x02";
+  Put16(archive, 20);
+  Put16(archive, 20);
+  Put16(archive, flags);
+  Put16(archive, method);
+  Put32(archive, 0x5A8C6000);
+  Put32(archive, crc);
+  Put32(archive, static_cast<uint32_t>(payload.size()));
+  Put32(archive, uncompressed);
+  Put16(archive, static_cast<uint32_t>(name.size()));
+  Put16(archive, 0);  // extra
+  Put16(archive, 0);  // comment
+  Put16(archive, 0);  // disk
+  Put16(archive, 0);  // internal attributes
+  Put32(archive, 0x20);
+  Put32(archive, 0);  // local header offset
+  archive += name;
+  const uint32_t centralSize = static_cast<uint32_t>(archive.size()) - centralStart;
+  archive += "PK\x05\x06";
+  Put16(archive, 0);
+  Put16(archive, 0);
+  Put16(archive, 1);
+  Put16(archive, 1);
+  Put32(archive, centralSize);
+  Put32(archive, centralStart);
+  Put16(archive, 0);
+  ExtractArchive(archive);
+}
+
+namespace {
+
+// The documented matching rules, the slow and obvious way: the mask's items as the matcher compiles them
+// ("*?" is "*"), then every split tried by dynamic programming.
+bool ReferenceMatches(std::string name, const std::string& mask) {
+  struct Item {
+    bool Star;
+    bool AnyOne;
+    char Ch;
+  };
+  const auto upper = [](char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; };
+  std::vector<Item> items;
+  bool star = false;
+  for (const char c : mask) {
+    if (c == '*') {
+      star = true;
+    } else if (c == '?') {
+      if (!star) items.push_back({false, true, 0});
+    } else {
+      items.push_back({star, false, upper(c)});
+      star = false;
+    }
+  }
+  const bool trailingStar = star;
+  if (!mask.empty() && mask.back() == '.' && name.find('.') == std::string::npos) name += '.';
+  // can[i][j]: name from i matches items from j (and the end).
+  const size_t n = name.size();
+  const size_t m = items.size();
+  std::vector<std::vector<char>> can(n + 1, std::vector<char>(m + 1, 0));
+  for (size_t i = 0; i <= n; ++i) can[i][m] = (i == n || trailingStar) ? 1 : 0;
+  for (size_t j = m; j-- > 0;) {
+    for (size_t i = n + 1; i-- > 0;) {
+      const auto accepts = [&](size_t at) { return at < n && (items[j].AnyOne || upper(name[at]) == items[j].Ch); };
+      bool result = accepts(i) && can[i + 1][j + 1];
+      // A star item may also start further on: the same question one byte later.
+      if (!result && items[j].Star && i < n) result = can[i + 1][j] != 0;
+      can[i][j] = result ? 1 : 0;
+    }
+  }
+  return can[0][0] != 0;
+}
+
+}  // namespace
+
+// Input: the name, a zero byte, the mask. Zero bytes end names as they end C strings, so none is kept.
+void FuzzMask(const uint8_t* data, size_t size) {
+  TFuzzInput input(data, size);
+  const std::string name = input.Until('\0');
+  std::string mask;
+  for (const char c : input.Rest()) {
+    if (c != '\0') mask += c;
+  }
+  FuzzCheck(MaskMatches(name, mask) == ReferenceMatches(name, mask), "mask matcher differs from the rules");
+}
