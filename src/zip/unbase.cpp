@@ -5,7 +5,7 @@
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "rtl/sysutils.h"
-#include "zip/file_spec.h"
+#include "zip/member_selection.h"
 #include "zip/messages.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include "rtl/sysutils.h"
 #include "zip/decoders.h"
 #include "zip/decompress_stream.h"
-#include "zip/file_spec.h"
+#include "zip/member_selection.h"
 #include "zip/messages.h"
 #include "zip/target_name.h"
 

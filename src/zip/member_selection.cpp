@@ -1,4 +1,4 @@
-#include "zip/file_spec.h"
+#include "zip/member_selection.h"
 
 #include "rtl/sysutils.h"
 #include "platform/files.h"

@@ -1,4 +1,4 @@
-#include "zip/file_spec.h"
+#include "zip/member_selection.h"
 
 #include <gtest/gtest.h>
 
@@ -14,9 +14,9 @@ std::string Native(std::string text) {
   return text;
 }
 
-bool Select(const std::string& name, std::vector<std::string> spec, bool recurse = true,
+bool Select(const std::string& name, std::vector<std::string> lines, bool recurse = true,
             const std::vector<std::string>& exclude = {}) {
-  return MatchesFileSpec(Native(name), spec, recurse, exclude, nullptr);
+  return MatchesFileSpec(Native(name), lines, recurse, exclude, nullptr);
 }
 
 TEST(NameDirectoryPartTest, Table) {
@@ -44,14 +44,14 @@ TEST(MatchesFileSpecTest, StarDotStarSelectsNamesWithoutADotAndDirectories) {
 }
 
 TEST(MatchesFileSpecTest, ALineWithoutADotIsWrittenBackWithOne) {
-  std::vector<std::string> spec = {"readme"};
-  EXPECT_TRUE(MatchesFileSpec("readme", spec, true, {}, nullptr));  // equal: no rewrite
-  EXPECT_EQ(spec[0], "readme");
-  EXPECT_TRUE(MatchesFileSpec(Native("d/readme"), spec, true, {}, nullptr));  // last component matches
-  EXPECT_EQ(spec[0], "readme");
-  EXPECT_FALSE(MatchesFileSpec("other", spec, true, {}, nullptr));  // the retry changes the line
-  EXPECT_EQ(spec[0], "readme.");
-  EXPECT_TRUE(MatchesFileSpec("readme", spec, true, {}, nullptr));
+  std::vector<std::string> lines = {"readme"};
+  EXPECT_TRUE(MatchesFileSpec("readme", lines, true, {}, nullptr));  // equal: no rewrite
+  EXPECT_EQ(lines[0], "readme");
+  EXPECT_TRUE(MatchesFileSpec(Native("d/readme"), lines, true, {}, nullptr));  // last component matches
+  EXPECT_EQ(lines[0], "readme");
+  EXPECT_FALSE(MatchesFileSpec("other", lines, true, {}, nullptr));  // the retry changes the line
+  EXPECT_EQ(lines[0], "readme.");
+  EXPECT_TRUE(MatchesFileSpec("readme", lines, true, {}, nullptr));
 }
 
 TEST(MatchesFileSpecTest, DirectoryPartsWithAndWithoutRecursion) {
@@ -64,11 +64,11 @@ TEST(MatchesFileSpecTest, DirectoryPartsWithAndWithoutRecursion) {
 }
 
 TEST(MatchesFileSpecTest, ExcludeSpecWinsAndFiresTheEvent) {
-  std::vector<std::string> spec = {"*.*"};
+  std::vector<std::string> lines = {"*.*"};
   std::vector<std::string> excluded;
   const auto onExclude = [&excluded](const std::string& name) { excluded.push_back(name); };
-  EXPECT_FALSE(MatchesFileSpec("setup.log", spec, true, {"*.log"}, onExclude));
-  EXPECT_TRUE(MatchesFileSpec("setup.exe", spec, true, {"*.log"}, onExclude));
+  EXPECT_FALSE(MatchesFileSpec("setup.log", lines, true, {"*.log"}, onExclude));
+  EXPECT_TRUE(MatchesFileSpec("setup.exe", lines, true, {"*.log"}, onExclude));
   EXPECT_EQ(excluded, std::vector<std::string>{"setup.log"});
 }
 
