@@ -241,19 +241,25 @@ int64_t TUnBase::LocateCentralDirectory(TStream32& stream) {
   return -1;
 }
 
-std::string TUnBase::ReadName(TStream32& stream, int64_t position, uint16_t length, bool enciphered) {
-  std::string name(std::min<size_t>(length, ziprec::kMaxNameLength), '\0');
-  const int64_t got = stream.ReadAt(position, name.data(), static_cast<int64_t>(name.size()));
-  name.resize(static_cast<size_t>(std::max<int64_t>(got, 0)));
+std::vector<uint8_t> TUnBase::ReadNameAndExtra(TStream32& stream, int64_t namePosition,
+                                              const ziprec::TLocalHeader& fields, bool enciphered) {
+  std::string name(std::min<size_t>(fields.NameLength, ziprec::kMaxNameLength), '\0');
+  const int64_t gotName = stream.ReadAt(namePosition, name.data(), static_cast<int64_t>(name.size()));
+  name.resize(static_cast<size_t>(std::max<int64_t>(gotName, 0)));
   if (enciphered) ziprec::DecipherName(reinterpret_cast<uint8_t*>(name.data()), static_cast<int64_t>(name.size()));
-  return name;
+  m_storedName = MakeStoredName(name);
+  // The extra field follows the whole stored name, even when only its first 255 bytes are kept.
+  std::vector<uint8_t> extra(fields.ExtraLength);
+  const int64_t gotExtra = stream.ReadAt(namePosition + fields.NameLength, extra.data(), fields.ExtraLength);
+  extra.resize(static_cast<size_t>(std::max<int64_t>(gotExtra, 0)));
+  return extra;
 }
 
-std::vector<uint8_t> TUnBase::ReadExtra(TStream32& stream, int64_t position, uint16_t length) {
-  std::vector<uint8_t> extra(length);
-  const int64_t got = stream.ReadAt(position, extra.data(), length);
-  extra.resize(static_cast<size_t>(std::max<int64_t>(got, 0)));
-  return extra;
+void TUnBase::AddToTotals(const ziprec::TLocalHeader& fields) {
+  m_maxDosDateTime = std::max(m_maxDosDateTime, fields.DosDateTime);
+  m_totalCompressed += fields.CompressedSize.Value();
+  m_totalUncompressed += fields.UncompressedSize.Value();
+  if ((fields.Flags & kFlagEncrypted) != 0) m_totalCompressed -= kEncryptionHeaderSize;
 }
 
 std::string TUnBase::MakeStoredName(const std::string& raw) const {
@@ -299,11 +305,9 @@ int TUnBase::ListCentralMembers(TStream32& stream) {
       if (form == SignatureForm::Enciphered) ziprec::DecipherRecordBody(bytes, ziprec::kCentralRecordSize - 4);
       ziprec::TCentralRecord record = ziprec::ParseCentralRecord(bytes);
       const int64_t namePosition = position + ziprec::kCentralRecordSize;
-      const std::string rawName = ReadName(stream, namePosition, record.NameLength, form == SignatureForm::Enciphered);
-      // The extra field follows the whole stored name, even when only its first 255 bytes are kept.
-      const std::vector<uint8_t> extra = ReadExtra(stream, namePosition + record.NameLength, record.ExtraLength);
+      const std::vector<uint8_t> extra =
+          ReadNameAndExtra(stream, namePosition, record, form == SignatureForm::Enciphered);
       ziprec::ApplyCentralExtra(record, extra.data(), static_cast<int64_t>(extra.size()));
-      m_storedName = MakeStoredName(rawName);
 
       if (Selected(m_storedName)) {
         TMemberLocation location;
@@ -332,10 +336,7 @@ int TUnBase::ListCentralMembers(TStream32& stream) {
         }
         if (found) {
           m_members.Add(location, &record);
-          m_maxDosDateTime = std::max(m_maxDosDateTime, record.DosDateTime);
-          m_totalCompressed += record.CompressedSize.Value();
-          m_totalUncompressed += record.UncompressedSize.Value();
-          if ((record.Flags & kFlagEncrypted) != 0) m_totalCompressed -= kEncryptionHeaderSize;
+          AddToTotals(record);
         } else {
           ReportError(m_storedName, std::string(), zipmsg::kBadOffsetToLocalHeader, m_volumeName);
         }
@@ -365,20 +366,16 @@ int TUnBase::ListLocalMembers(TStream32& stream) {
     if (form == SignatureForm::Enciphered) ziprec::DecipherRecordBody(bytes, ziprec::kLocalHeaderSize - 4);
     ziprec::TLocalHeader header = ziprec::ParseLocalHeader(bytes);
     const int64_t namePosition = position + ziprec::kLocalHeaderSize;
-    const std::string rawName = ReadName(stream, namePosition, header.NameLength, form == SignatureForm::Enciphered);
-    const std::vector<uint8_t> extra = ReadExtra(stream, namePosition + header.NameLength, header.ExtraLength);
+    const std::vector<uint8_t> extra =
+        ReadNameAndExtra(stream, namePosition, header, form == SignatureForm::Enciphered);
     ziprec::ApplyLocalExtra(header, extra.data(), static_cast<int64_t>(extra.size()));
-    m_storedName = MakeStoredName(rawName);
     if (!m_storedName.empty() && Selected(m_storedName)) {
       TMemberLocation location;
       location.StartDisk = 1;
       location.LocalHeaderPosition = position;
       location.ExternalAttributes = 0;  // a local header carries none
       m_members.Add(location, nullptr);
-      m_maxDosDateTime = std::max(m_maxDosDateTime, header.DosDateTime);
-      m_totalCompressed += header.CompressedSize.Value();
-      m_totalUncompressed += header.UncompressedSize.Value();
-      if ((header.Flags & kFlagEncrypted) != 0) m_totalCompressed -= kEncryptionHeaderSize;
+      AddToTotals(header);
     }
     position = namePosition + header.NameLength + header.ExtraLength + header.CompressedSize.Value();
     got = stream.ReadAt(position, bytes, sizeof bytes);
@@ -395,11 +392,9 @@ TUnBase::TMemberHeader TUnBase::ReadLocalHeader(TStream32& stream, int index) {
   if (form == SignatureForm::Enciphered) ziprec::DecipherRecordBody(bytes, ziprec::kLocalHeaderSize - 4);
   member.Local = ziprec::ParseLocalHeader(bytes);
   const int64_t namePosition = location.LocalHeaderPosition + ziprec::kLocalHeaderSize;
-  const std::string rawName =
-      ReadName(stream, namePosition, member.Local.NameLength, form == SignatureForm::Enciphered);
-  const std::vector<uint8_t> extra = ReadExtra(stream, namePosition + member.Local.NameLength, member.Local.ExtraLength);
+  const std::vector<uint8_t> extra =
+      ReadNameAndExtra(stream, namePosition, member.Local, form == SignatureForm::Enciphered);
   ziprec::ApplyLocalExtra(member.Local, extra.data(), static_cast<int64_t>(extra.size()));
-  m_storedName = MakeStoredName(rawName);
   stream.Seek(namePosition + member.Local.NameLength + member.Local.ExtraLength, SeekOrigin::Beginning);
 
   member.ExternalAttributes = location.ExternalAttributes;

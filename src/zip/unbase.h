@@ -144,9 +144,12 @@ class TUnBase {
  private:
   void Recognise(TStream32& stream);
   bool Selected(const std::string& storedName);
-  // Reads a name of up to 255 bytes and deciphers it for an enciphered record.
-  std::string ReadName(TStream32& stream, int64_t position, uint16_t length, bool enciphered);
-  std::vector<uint8_t> ReadExtra(TStream32& stream, int64_t position, uint16_t length);
+  // Reads what follows a record's fixed part at namePosition: its name (at most 255 bytes kept, deciphered
+  // for an enciphered record), which becomes StoredName, and its extra field, which is returned.
+  std::vector<uint8_t> ReadNameAndExtra(TStream32& stream, int64_t namePosition, const ziprec::TLocalHeader& fields,
+                                        bool enciphered);
+  // Counts a listed member into the archive's newest date and its compressed and uncompressed totals.
+  void AddToTotals(const ziprec::TLocalHeader& fields);
   // The first local header at or after the position, within 32768 bytes; -1 when none.
   int64_t SearchLocalHeader(TStream32& stream, int64_t from);
 };

@@ -41,6 +41,38 @@ void ForEachBlock(const uint8_t* extra, int64_t length, Handler handle) {
 constexpr uint16_t kZip64Tag = 0x0001;
 constexpr uint16_t kHighWordsTag = 0x0064;
 
+// The fields a local header and a central record share; p is at the version needed.
+TLocalHeader ParseSharedFields(const uint8_t* p) {
+  TLocalHeader h;
+  h.VersionNeeded = Get16(p);
+  h.Flags = Get16(p + 2);
+  h.Method = Get16(p + 4);
+  h.DosDateTime = Get32(p + 6);
+  h.Crc = Get32(p + 10);
+  h.CompressedSize.Low = Get32(p + 14);
+  h.UncompressedSize.Low = Get32(p + 18);
+  h.NameLength = Get16(p + 22);
+  h.ExtraLength = Get16(p + 24);
+  return h;
+}
+
+// The sizes, and for a central record (offset not null) the local header's offset, in the order both
+// blocks hold them.
+void ApplyExtra(TLocalHeader& sizes, TWideValue* offset, const uint8_t* extra, int64_t length) {
+  ForEachBlock(extra, length, [&sizes, offset](uint16_t tag, const uint8_t* data, int64_t size) {
+    if (tag == kZip64Tag) {
+      const uint8_t* cursor = data;
+      TakeZip64Value(sizes.UncompressedSize, cursor, data + size);
+      TakeZip64Value(sizes.CompressedSize, cursor, data + size);
+      if (offset != nullptr) TakeZip64Value(*offset, cursor, data + size);
+    } else if (tag == kHighWordsTag && size >= (offset != nullptr ? 6 : 4)) {
+      sizes.CompressedSize.High = Get16(data);
+      sizes.UncompressedSize.High = Get16(data + 2);
+      if (offset != nullptr) offset->High = Get16(data + 4);
+    }
+  });
+}
+
 }  // namespace
 
 uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
@@ -65,32 +97,12 @@ bool IsLocatorSignature(const uint8_t* p) { return p[0] == 'P' && p[1] == 'K' &&
 bool IsEnding64Signature(const uint8_t* p) { return p[0] == 'P' && p[1] == 'K' && p[2] == 6 && p[3] == 6; }
 bool IsSpanningMarker(const uint8_t* p) { return p[0] == 'P' && p[1] == 'K' && p[2] == 7 && p[3] == 8; }
 
-TLocalHeader ParseLocalHeader(const uint8_t* p) {
-  TLocalHeader h;
-  h.VersionNeeded = Get16(p + 4);
-  h.Flags = Get16(p + 6);
-  h.Method = Get16(p + 8);
-  h.DosDateTime = Get32(p + 10);
-  h.Crc = Get32(p + 14);
-  h.CompressedSize.Low = Get32(p + 18);
-  h.UncompressedSize.Low = Get32(p + 22);
-  h.NameLength = Get16(p + 26);
-  h.ExtraLength = Get16(p + 28);
-  return h;
-}
+TLocalHeader ParseLocalHeader(const uint8_t* p) { return ParseSharedFields(p + 4); }
 
 TCentralRecord ParseCentralRecord(const uint8_t* p) {
   TCentralRecord r;
+  static_cast<TLocalHeader&>(r) = ParseSharedFields(p + 6);
   r.VersionMadeBy = Get16(p + 4);
-  r.VersionNeeded = Get16(p + 6);
-  r.Flags = Get16(p + 8);
-  r.Method = Get16(p + 10);
-  r.DosDateTime = Get32(p + 12);
-  r.Crc = Get32(p + 16);
-  r.CompressedSize.Low = Get32(p + 20);
-  r.UncompressedSize.Low = Get32(p + 24);
-  r.NameLength = Get16(p + 28);
-  r.ExtraLength = Get16(p + 30);
   r.CommentLength = Get16(p + 32);
   r.DiskNumberStart = Get16(p + 34);
   r.InternalAttributes = Get16(p + 36);
@@ -136,31 +148,11 @@ TEnding64 ParseEnding64(const uint8_t* p) {
 }
 
 void ApplyLocalExtra(TLocalHeader& header, const uint8_t* extra, int64_t length) {
-  ForEachBlock(extra, length, [&header](uint16_t tag, const uint8_t* data, int64_t size) {
-    if (tag == kZip64Tag) {
-      const uint8_t* cursor = data;
-      TakeZip64Value(header.UncompressedSize, cursor, data + size);
-      TakeZip64Value(header.CompressedSize, cursor, data + size);
-    } else if (tag == kHighWordsTag && size >= 4) {
-      header.CompressedSize.High = Get16(data);
-      header.UncompressedSize.High = Get16(data + 2);
-    }
-  });
+  ApplyExtra(header, nullptr, extra, length);
 }
 
 void ApplyCentralExtra(TCentralRecord& record, const uint8_t* extra, int64_t length) {
-  ForEachBlock(extra, length, [&record](uint16_t tag, const uint8_t* data, int64_t size) {
-    if (tag == kZip64Tag) {
-      const uint8_t* cursor = data;
-      TakeZip64Value(record.UncompressedSize, cursor, data + size);
-      TakeZip64Value(record.CompressedSize, cursor, data + size);
-      TakeZip64Value(record.LocalHeaderOffset, cursor, data + size);
-    } else if (tag == kHighWordsTag && size >= 6) {
-      record.CompressedSize.High = Get16(data);
-      record.UncompressedSize.High = Get16(data + 2);
-      record.LocalHeaderOffset.High = Get16(data + 4);
-    }
-  });
+  ApplyExtra(record, &record.LocalHeaderOffset, extra, length);
 }
 
 void DecipherRecordBody(uint8_t* record, int bodyLength) {

@@ -39,6 +39,7 @@ struct TWideValue {
   int64_t Value() const { return static_cast<int64_t>(Low) | (static_cast<int64_t>(High) << 32); }
 };
 
+// A local header; a central record repeats its fields, in the same order, from its own version needed on.
 struct TLocalHeader {
   uint16_t VersionNeeded = 0;
   uint16_t Flags = 0;
@@ -51,17 +52,8 @@ struct TLocalHeader {
   uint16_t ExtraLength = 0;
 };
 
-struct TCentralRecord {
+struct TCentralRecord : TLocalHeader {
   uint16_t VersionMadeBy = 0;
-  uint16_t VersionNeeded = 0;
-  uint16_t Flags = 0;
-  uint16_t Method = 0;
-  uint32_t DosDateTime = 0;
-  uint32_t Crc = 0;
-  TWideValue CompressedSize;
-  TWideValue UncompressedSize;
-  uint16_t NameLength = 0;
-  uint16_t ExtraLength = 0;
   uint16_t CommentLength = 0;
   uint16_t DiskNumberStart = 0;
   uint16_t InternalAttributes = 0;
