@@ -7,7 +7,6 @@
 //
 // Usage: download_bench URL
 // Prints one line: bytes=<n> seconds=<s> turns=<n> max_gap_ms=<ms>
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <exception>
@@ -52,16 +51,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  const int64_t endMs = platform::MonotonicMilliseconds();
-
-  // The stretch before the first turn and after the last count too: no message was processed in them.
-  int64_t previous = startMs;
-  int64_t maxGap = 0;
-  for (const int64_t turn : ui.TurnTimes()) {
-    maxGap = std::max(maxGap, turn - previous);
-    previous = turn;
-  }
-  maxGap = std::max(maxGap, endMs - previous);
+  const int64_t maxGap = ui.LongestStretchWithoutTurn(startMs, platform::MonotonicMilliseconds());
   std::printf("bytes=%lld seconds=%.6f turns=%zu max_gap_ms=%lld\n", static_cast<long long>(body.Size()), seconds,
               ui.TurnTimes().size(), static_cast<long long>(maxGap));
   return 0;

@@ -50,14 +50,7 @@ int RunUnzip(const std::string& archive, const std::string& directory) {
   unzip.SetArchiveFile(archive);
   const int members = unzip.Extract();
   const double seconds = SecondsSince(start);
-  const int64_t endMs = platform::MonotonicMilliseconds();
-  int64_t previous = startMs;
-  int64_t maxGap = 0;
-  for (const int64_t turn : ui.TurnTimes()) {
-    maxGap = std::max(maxGap, turn - previous);
-    previous = turn;
-  }
-  maxGap = std::max(maxGap, endMs - previous);
+  const int64_t maxGap = ui.LongestStretchWithoutTurn(startMs, platform::MonotonicMilliseconds());
   std::printf("seconds=%.6f members=%d errors=%d max_gap_ms=%lld\n", seconds, members, errors,
               static_cast<long long>(maxGap));
   return errors == 0 ? 0 : 1;

@@ -168,6 +168,15 @@ class Session:
         self.program = subprocess.Popen([self.wine, self.updater] + arguments, env=self.env,
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
+    def expect_clean_exit(self, after):
+        """The program must end, with exit code 0, within 15 seconds of what the test just did."""
+        try:
+            code = self.program.wait(timeout=15)
+        except subprocess.TimeoutExpired:
+            raise Failure("the program did not end within 15 seconds of " + after)
+        if code != 0:
+            raise Failure("the program ended with exit code %d" % code)
+
     def close(self):
         if self.program is not None and self.program.poll() is None:
             self.program.kill()
@@ -248,12 +257,7 @@ def run_complete_update(session, updater, run_dir):
     box = wait_for_window(session, BOX_CAPTION, 40)
     subprocess.run(["xdotool", "windowfocus", "--sync", box], env=session.env, stderr=subprocess.DEVNULL)
     subprocess.run(["xdotool", "key", "Return"], env=session.env, check=True)
-    try:
-        code = session.program.wait(timeout=15)
-    except subprocess.TimeoutExpired:
-        raise Failure("the program did not end after its completion box was confirmed")
-    if code != 0:
-        raise Failure("the program ended with exit code %d" % code)
+    session.expect_clean_exit("its completion box being confirmed")
     if not os.path.isfile(os.path.join(download_dir, "complete.zip")):
         raise Failure("the archive was not saved in the download directory")
     with open(os.path.join(install_dir, "data", "payload.bin"), "rb") as f, zipfile.ZipFile(archive) as z:
@@ -344,12 +348,7 @@ def run(updater, wine, work, artifacts):
             raise Failure("the program ended by itself (exit code %d)" % session.program.returncode)
         subprocess.run(["xdotool", "mousemove", "--sync", str(client[0] + BUTTON_CENTRE[0]),
                         str(client[1] + BUTTON_CENTRE[1]), "click", "1"], env=session.env, check=True)
-        try:
-            code = session.program.wait(timeout=15)
-        except subprocess.TimeoutExpired:
-            raise Failure("the program did not end within 15 seconds of the cancel click")
-        if code != 0:
-            raise Failure("the program ended with exit code %d" % code)
+        session.expect_clean_exit("the cancel click")
         saved = os.listdir(download_dir) if os.path.isdir(download_dir) else []
         if saved:
             raise Failure("saved in the download directory after cancel: %s" % saved)

@@ -32,9 +32,7 @@ class IdleTest : public testing::Test {
 
   int64_t LongestGapBetweenTurns() const {
     const auto& times = m_ui.TurnTimes();
-    int64_t longest = 0;
-    for (size_t i = 1; i < times.size(); ++i) longest = std::max(longest, times[i] - times[i - 1]);
-    return longest;
+    return times.empty() ? 0 : m_ui.LongestStretchWithoutTurn(times.front(), times.back());
   }
 
   platform::HeadlessUi m_ui;

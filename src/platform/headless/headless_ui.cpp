@@ -1,5 +1,7 @@
 #include "platform/headless/headless_ui.h"
 
+#include <algorithm>
+
 #include "platform/clock.h"
 
 namespace platform {
@@ -122,6 +124,16 @@ void HeadlessUi::PostClick() { m_queue.push_back(Message::Click); }
 void HeadlessUi::PostCloseBox() { m_queue.push_back(Message::CloseBox); }
 
 void HeadlessUi::AtTurn(int turn, std::function<void()> action) { m_turnActions[turn].push_back(std::move(action)); }
+
+int64_t HeadlessUi::LongestStretchWithoutTurn(int64_t fromMs, int64_t toMs) const {
+  int64_t previous = fromMs;
+  int64_t longest = 0;
+  for (const int64_t turn : m_turnTimes) {
+    longest = std::max(longest, turn - previous);
+    previous = turn;
+  }
+  return std::max(longest, toMs - previous);
+}
 
 std::vector<std::string> HeadlessUi::LinesStartingWith(const std::string& prefix) const {
   std::vector<std::string> lines;

@@ -58,6 +58,9 @@ class HeadlessUi : public Ui {
   int Turns() const { return m_turns; }
   // Real monotonic time (ms) of each message-processing turn, for responsiveness checks.
   const std::vector<int64_t>& TurnTimes() const { return m_turnTimes; }
+  // The longest stretch (ms) from fromMs to toMs in which no turn came; the stretches before the first turn
+  // and after the last count too, as no message was processed in them either.
+  int64_t LongestStretchWithoutTurn(int64_t fromMs, int64_t toMs) const;
   // Simulated milliseconds that the timer has advanced.
   int64_t SimulatedMilliseconds() const { return m_simulatedMs; }
   // Lines of the record that begin with the prefix.
