@@ -10,9 +10,8 @@ stored as runs of equal bit lengths: a byte (runs - 1), then per run (codes - 1)
 General purpose flags: bit 1 for the 8 KiB dictionary, bit 2 for three trees.
 """
 import heapq
-from collections import defaultdict
 
-from legacy_zip_writer import BitWriter
+from legacy_zip_writer import BitWriter, greedy_matches
 
 
 def code_lengths(freqs, limit=16):
@@ -59,40 +58,11 @@ def put_tree(bits, lengths):
         bits.put(((count - 1) << 4) | (length - 1), 8)
 
 
-def find_items(data, min_length, max_distance, max_length):
-    items = []
-    chains = defaultdict(list)
-    pos = 0
-    while pos < len(data):
-        best_length, best_distance = 0, 0
-        key = data[pos:pos + min_length]
-        if len(key) == min_length:
-            for start in reversed(chains[key][-48:]):
-                distance = pos - start
-                if distance > max_distance:
-                    break
-                length = 0
-                while pos + length < len(data) and length < max_length and data[start + length] == data[pos + length]:
-                    length += 1
-                if length > best_length:
-                    best_length, best_distance = length, distance
-        if best_length >= min_length:
-            items.append((best_length, best_distance))
-            step = best_length
-        else:
-            items.append((None, data[pos]))
-            step = 1
-        for i in range(pos, min(pos + step, len(data) - min_length + 1)):
-            chains[data[i:i + min_length]].append(i)
-        pos += step
-    return items
-
-
 def implode(data, eight_k, three_trees):
     """Returns (compressed bytes, general purpose flags)."""
     min_length = 3 if three_trees else 2
     low_bits = 7 if eight_k else 6
-    items = find_items(data, min_length, 8192 if eight_k else 4096, min_length + 63 + 255)
+    items = list(greedy_matches(data, min_length, 8192 if eight_k else 4096, min_length + 63 + 255, depth=48))
     literal_freq, length_freq, distance_freq = [0] * 256, [0] * 64, [0] * 64
     for length, value in items:
         if length is None:

@@ -1,7 +1,8 @@
-"""Test-only helpers shared by the legacy-method encoders: an LSB-first bit writer and a minimal ZIP writer
-that stores members already compressed with any method number."""
+"""Test-only helpers shared by the legacy-method encoders: an LSB-first bit writer, a greedy match finder and
+a minimal ZIP writer that stores members already compressed with any method number."""
 import struct
 import zlib
+from collections import defaultdict
 
 
 class BitWriter:
@@ -31,6 +32,36 @@ class BitWriter:
         if self.nbits:
             out.append(self.acc & 0xFF)
         return bytes(out)
+
+
+def greedy_matches(data, min_length, max_distance, max_length, depth, usable=lambda length, distance: True):
+    """Greedy longest matches of at least min_length bytes, searched among the last depth earlier positions
+    with the same first min_length bytes, nearest first; usable(length, distance) can turn a candidate down.
+    Yields (length, distance) for a match and (None, byte) for a literal."""
+    chains = defaultdict(list)
+    pos = 0
+    while pos < len(data):
+        best_length, best_distance = 0, 0
+        key = data[pos:pos + min_length]
+        if len(key) == min_length:
+            for start in reversed(chains[key][-depth:]):
+                distance = pos - start
+                if distance > max_distance:
+                    break
+                length = 0
+                while pos + length < len(data) and length < max_length and data[start + length] == data[pos + length]:
+                    length += 1
+                if length > best_length and usable(length, distance):
+                    best_length, best_distance = length, distance
+        if best_length >= min_length:
+            yield best_length, best_distance
+            step = best_length
+        else:
+            yield None, data[pos]
+            step = 1
+        for i in range(pos, min(pos + step, len(data) - min_length + 1)):
+            chains[data[i:i + min_length]].append(i)
+        pos += step
 
 
 def write_zip(path, members):

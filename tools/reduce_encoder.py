@@ -12,7 +12,7 @@ Each set holds the most frequent followers, up to `max_followers` (at most 32).
 """
 from collections import Counter, defaultdict
 
-from legacy_zip_writer import BitWriter
+from legacy_zip_writer import BitWriter, greedy_matches
 
 MARKER = 144
 
@@ -30,37 +30,18 @@ def expand_stream(data, factor):
     max_distance = 256 << factor
     max_length = mask + 255 + 3
     out = bytearray()
-    positions = defaultdict(list)  # 3-byte prefix -> positions
-    pos = 0
-    while pos < len(data):
-        best_length, best_distance = 0, 0
-        if pos + 3 <= len(data):
-            for start in reversed(positions[data[pos:pos + 3]][-64:]):
-                distance = pos - start
-                if distance > max_distance:
-                    break
-                length = 0
-                while pos + length < len(data) and length < max_length and data[start + length] == data[pos + length]:
-                    length += 1
-                if length == 3 and distance <= 256:
-                    continue
-                if length > best_length:
-                    best_length, best_distance = length, distance
-        if best_length >= 3:
-            stored = best_length - 3
-            high = (best_distance - 1) >> 8
+    for length, value in greedy_matches(data, 3, max_distance, max_length, depth=64,
+                                        usable=lambda length, distance: not (length == 3 and distance <= 256)):
+        if length is not None:
+            stored = length - 3
+            high = (value - 1) >> 8
             if stored >= mask:
                 out += bytes([MARKER, mask | (high << (8 - factor)), stored - mask])
             else:
                 out += bytes([MARKER, stored | (high << (8 - factor))])
-            out.append((best_distance - 1) & 255)
-            step = best_length
+            out.append((value - 1) & 255)
         else:
-            out += bytes([MARKER, 0]) if data[pos] == MARKER else bytes([data[pos]])
-            step = 1
-        for i in range(pos, min(pos + step, len(data) - 2)):
-            positions[data[i:i + 3]].append(i)
-        pos += step
+            out += bytes([MARKER, 0]) if value == MARKER else bytes([value])
     return bytes(out)
 
 
