@@ -1,6 +1,7 @@
 #include "app/command_line.h"
 #include "app/program.h"
 #include "platform/default_ui.h"
+#include "platform/process.h"
 #include "platform/threads.h"
 
 // The build's signing key (CMake option UPDATER_PUBLIC_KEY); without one, archives are not signature-checked.
@@ -10,6 +11,7 @@
 
 int main(int argc, char** argv) {
   platform::RegisterMainThread();
+  platform::FailWritesPastFileSizeLimit();
   const auto ui = platform::CreateDefaultUi();
   return RunUpdater(*ui, ProgramArguments(argc, argv), UPDATER_PUBLIC_KEY);
 }

@@ -4,6 +4,7 @@
 #include "app/main_form_layout.h"
 #include "app/message_boxes.h"
 #include "app/path_helpers.h"
+#include "app/program_command.h"
 #include "app/user_texts.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
@@ -17,6 +18,9 @@ class EUpdateStageFailed : public Exception {
  public:
   using Exception::Exception;
 };
+
+// Appended to the archive's name while it is being written.
+constexpr const char* kPartSuffix = ".part";
 
 bool IsZipArchive(TArcType type) {
   return type == TArcType::atZip || type == TArcType::atZipExe || type == TArcType::atJar ||
@@ -71,10 +75,12 @@ void TfMain::FormCreate() {
     return;
   }
   m_values.UpdateUrl = Trim(m_arguments[0]);
-  m_values.ExtractPath = Trim(m_arguments[1]);
+  // Relative directories are taken against the working directory now, once: every later join, and every
+  // check that a target stays inside the extract directory, then works on the same absolute place.
+  m_values.ExtractPath = AbsolutePath(m_arguments[1]);
   m_values.ArchiveName = m_arguments[2];
   m_values.RunProgram = m_arguments[3];
-  m_values.DownloadPath = m_arguments[4];
+  m_values.DownloadPath = AbsolutePath(m_arguments[4]);
   if (m_arguments.size() == 6) {
     m_ui.SetCaption(platform::SystemToUtf8(m_arguments[5]));
     m_ui.SetApplicationTitle(m_ui.Caption());
@@ -107,13 +113,8 @@ void TfMain::Timer1Timer() {
     ShowInfo(m_ui, m_ui.Handle(), texts::kUpgradeComplete);
     platform::DeleteFileAt(JoinPath(m_values.ExtractPath, m_values.ArchiveName, false));
     if (!m_values.RunProgram.empty()) {
-      const std::string program = JoinPath(m_values.ExtractPath, m_values.RunProgram, false);
-      // A path that names an existing file is started as that file, so that blanks in it cannot start a
-      // different program; any other text may carry arguments and is used as written.
-      if (platform::FileExists(program)) {
-        platform::StartProgramFile(program);
-      } else {
-        platform::StartCommandLine(program);
+      if (const auto command = ProgramToStart(m_values.ExtractPath, m_values.RunProgram)) {
+        platform::StartProgram(command->Program, command->Arguments);
       }
     }
   }
@@ -139,10 +140,18 @@ TfMain::Stage TfMain::DownloadAndSave() {
     return Stage::Failed;
   }
   if (m_cancelled) return Stage::Done;
+  // The archive is written under a name of its own and takes the archive's name only once it is whole, so a
+  // save that fails half-way (a full disk) leaves a previous download as it was.
+  const std::string archivePath = JoinPath(m_values.DownloadPath, m_values.ArchiveName, false);
+  const std::string partPath = archivePath + kPartSuffix;
   try {
     CreateDirChain(m_values.DownloadPath);
-    buffer.SaveToFile(JoinPath(m_values.DownloadPath, m_values.ArchiveName, false));
+    buffer.SaveToFile(partPath);
+    if (!platform::ReplaceFile(partPath, archivePath, [this] { m_ui.ProcessMessages(); })) {
+      throw EUpdateStageFailed("the saved archive cannot take its name");
+    }
   } catch (...) {
+    platform::DeleteFileAt(partPath);
     Fail(texts::kSaveFailed);
     return Stage::Failed;
   }

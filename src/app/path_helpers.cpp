@@ -30,6 +30,11 @@ std::string JoinPath(const std::string& first, const std::string& second, bool s
   return AddAffix(a, separator, true) + StripAffix(b, separator, false);
 }
 
+std::string AbsolutePath(const std::string& path) {
+  const std::string trimmed = Trim(path);
+  return trimmed.empty() ? trimmed : platform::FullPathName(trimmed);
+}
+
 bool CreateDirChain(const std::string& path) {
   std::string p = Trim(path);
   if (p.empty() || platform::DirectoryExists(p)) return true;

@@ -11,6 +11,8 @@ std::string StripAffix(const std::string& text, const std::string& affix, bool a
 // The two parts, trimmed, joined with exactly one separator between them: '/' with the slash flag, else the
 // system's own separator. An empty part gives the other part alone.
 std::string JoinPath(const std::string& first, const std::string& second, bool slash);
+// The path, trimmed, made absolute against the working directory; empty stays empty.
+std::string AbsolutePath(const std::string& path);
 // Creates every missing level of the directory path, one level at a time; true when the directory exists
 // afterwards, false as soon as creating a level fails (the levels made before it stay).
 bool CreateDirChain(const std::string& path);

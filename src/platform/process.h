@@ -9,12 +9,13 @@ namespace platform {
 // passes items already split (Linux), in which case the argv items are the items.
 std::optional<std::string> RawCommandLine();
 
-// Starts one existing program file, with no arguments, in its normal window state. A path with blanks stays
-// one program: it cannot start a different program named by its first words. The result is not reported.
-void StartProgramFile(const std::string& path);
+// Makes a write past the process's file-size limit fail as a full disk does, with its message and its clean-up,
+// instead of ending the process (Linux ignores SIGXFSZ). Nothing to do on Windows, which has no such limit.
+void FailWritesPastFileSizeLimit();
 
-// Starts a command line as written (program and arguments split at blanks, no shell), detached from this
-// process, in the normal window state. The result is not reported.
-void StartCommandLine(const std::string& commandLine);
+// Starts one existing program file, detached from this process, in its normal window state, with the
+// arguments (split at blanks, no shell). The program's path stays one item: a path with blanks cannot start
+// a different program named by its first words. The result is not reported.
+void StartProgram(const std::string& program, const std::string& arguments = {});
 
 }  // namespace platform

@@ -7,8 +7,6 @@ Usage: fault_test.py path/to/updater
 """
 import os
 import resource
-import signal
-import subprocess
 import sys
 import time
 import unittest
@@ -21,15 +19,15 @@ from update_test import COMPLETE, DOWNLOAD_FAILED, EXTRACT_FAILED, SAVE_FAILED, 
 class FaultTest(update_test.UpdateTest):
     # The success and failure cases of the update test are not repeated here.
     def run_limited(self, url, file_size_limit):
+        # The limit alone, as a shell's ulimit sets it: the program itself must keep SIGXFSZ from killing it.
         def limit():
-            # Past the limit a write fails with EFBIG instead of killing the process.
-            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
             resource.setrlimit(resource.RLIMIT_FSIZE, (file_size_limit, file_size_limit))
-        process = subprocess.run([update_test.UPDATER, url, self.app, "update.zip", "start.sh", self.download],
-                                 stdin=subprocess.DEVNULL, capture_output=True, preexec_fn=limit,
-                                 env=dict(os.environ, DISPLAY=""), timeout=120)
-        self.assertEqual(process.returncode, 0)
-        return process.stderr.decode("utf-8", "replace")
+        return self.run_updater(url, preexec_fn=limit)
+
+    def assert_no_debris(self):
+        for root, dirs, files in os.walk(self.work):
+            for name in files:
+                self.assertFalse(name.startswith("~unzip") or name.endswith(".part"), os.path.join(root, name))
 
     def test_server_breaking_off_is_a_failed_download(self):
         archive = self.standard_archive()
@@ -51,12 +49,19 @@ class FaultTest(update_test.UpdateTest):
         self.assertFalse(os.path.exists(os.path.join(self.download, "update.zip")))
         self.assertFalse(self.started())
 
-    def test_full_file_system_while_saving_is_a_save_failure(self):
+    def test_full_file_system_while_saving_keeps_the_previous_download(self):
         archive = self.standard_archive()
+        os.makedirs(self.download)
+        previous = os.path.join(self.download, "update.zip")
+        with open(previous, "wb") as f:
+            f.write(b"previous download")
         with Server(archive) as server:
             err = self.run_limited(server.url(), 100000)
         self.assertIn(SAVE_FAILED, err)
+        with open(previous, "rb") as f:
+            self.assertEqual(f.read(), b"previous download")
         self.assertEqual(os.listdir(self.app), [])
+        self.assert_no_debris()
         self.assertFalse(self.started())
 
     def test_full_file_system_while_extracting_leaves_old_files_whole(self):
@@ -70,6 +75,7 @@ class FaultTest(update_test.UpdateTest):
             # Room for the saved archive, not for the big member.
             err = self.run_limited(server.url(), size + 1000)
         self.assertIn(EXTRACT_FAILED, err)
+        self.assert_no_debris()
         with open(os.path.join(self.app, "lib-data.bin"), "rb") as f:
             self.assertEqual(f.read(), old)
         self.assertFalse(self.started())
@@ -85,6 +91,29 @@ class FaultTest(update_test.UpdateTest):
         self.assertIn(EXTRACT_FAILED, err)
         with open(target, "rb") as f:
             self.assertEqual(f.read(), b"1.0\n")
+        self.assertFalse(self.started())
+
+    def test_relative_directories_are_taken_against_the_working_directory(self):
+        archive = self.standard_archive()
+        with Server(archive) as server:
+            err = self.run_updater(server.url(), app="app", download="dl", cwd=self.work)
+        self.assertIn(COMPLETE, err)
+        self.assert_installed(archive)
+        self.assertTrue(os.path.exists(os.path.join(self.work, "dl", "update.zip")))
+        self.assertTrue(self.started())
+
+    def test_program_in_front_of_a_blank_in_the_directory_is_never_started(self):
+        # "<work>/my app" + "missing.sh x", read as one command line, would start "<work>/my".
+        self.app = os.path.join(self.work, "my app")
+        os.makedirs(self.app)
+        decoy = os.path.join(self.work, "my")
+        with open(decoy, "w") as f:
+            f.write('#!/bin/sh\necho started > "%s"\n' % os.path.join(self.app, "started.txt"))
+        os.chmod(decoy, 0o755)
+        archive = self.standard_archive()
+        with Server(archive) as server:
+            err = self.run_updater(server.url(), run_program="missing.sh x")
+        self.assertIn(COMPLETE, err)
         self.assertFalse(self.started())
 
 

@@ -102,10 +102,12 @@ class UpdateTest(unittest.TestCase):
             "start.sh": MARKER_SCRIPT,
         })
 
-    def run_updater(self, url, run_program="start.sh", interrupt_after=None, extra=()):
-        args = [UPDATER, url, self.app, "update.zip", run_program, self.download] + list(extra)
+    def run_updater(self, url, run_program="start.sh", interrupt_after=None, extra=(), app=None, download=None,
+                    cwd=None, preexec_fn=None):
+        args = [UPDATER, url, app or self.app, "update.zip", run_program, download or self.download] + list(extra)
         process = subprocess.Popen(args, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                                   stderr=subprocess.PIPE, env=dict(os.environ, DISPLAY=""))
+                                   stderr=subprocess.PIPE, env=dict(os.environ, DISPLAY=""), cwd=cwd,
+                                   preexec_fn=preexec_fn)
         if interrupt_after is not None:
             time.sleep(interrupt_after)
             process.send_signal(signal.SIGINT)

@@ -132,20 +132,20 @@ TEST_F(ProcessTest, ProgramFileWithBlanksStartsThatOneProgram) {
   // Read as a command line, the path would name the decoy first.
   CopyOfThisProgram(decoy);
   const std::string path = CopyOfThisProgram(program);
-  platform::StartProgramFile(path);
+  platform::StartProgram(path);
   const std::string marker = WaitForMarker();
   ASSERT_FALSE(marker.empty()) << "nothing started";
   EXPECT_EQ(marker.substr(0, marker.find('\n')), path);
 }
 
-TEST_F(ProcessTest, CommandLineStartsTheProgramWithItsArguments) {
+TEST_F(ProcessTest, ProgramGetsItsArguments) {
 #ifdef _WIN32
-  const char* program = "plain\\child.exe";
+  const char* program = "with blanks\\child.exe";
 #else
-  const char* program = "plain/child";
+  const char* program = "with blanks/child";
 #endif
   const std::string path = CopyOfThisProgram(program);
-  platform::StartCommandLine(path + " first second");
+  platform::StartProgram(path, "first second");
   const std::string marker = WaitForMarker();
   ASSERT_FALSE(marker.empty()) << "nothing started";
   const std::string commandLine = marker.substr(marker.find('\n') + 1);

@@ -1,6 +1,7 @@
 #include "platform/process.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -39,12 +40,12 @@ void SpawnDetached(const std::vector<std::string>& items) {
 
 std::optional<std::string> RawCommandLine() { return std::nullopt; }
 
-void StartProgramFile(const std::string& path) { SpawnDetached({path}); }
+void FailWritesPastFileSizeLimit() { signal(SIGXFSZ, SIG_IGN); }
 
-void StartCommandLine(const std::string& commandLine) {
-  std::vector<std::string> items;
+void StartProgram(const std::string& program, const std::string& arguments) {
+  std::vector<std::string> items{program};
   std::string current;
-  for (const char c : commandLine) {
+  for (const char c : arguments) {
     if (static_cast<unsigned char>(c) <= 32) {
       if (!current.empty()) items.push_back(current);
       current.clear();
