@@ -19,6 +19,9 @@ class EUpdateStageFailed : public Exception {
   using Exception::Exception;
 };
 
+// A server that sends nothing for this long has failed the download (the connect has a limit of its own).
+constexpr int kSilenceLimitMilliseconds = 30000;
+
 // Appended to the archive's name while it is being written.
 constexpr const char* kPartSuffix = ".part";
 
@@ -43,6 +46,7 @@ TfMain::TfMain(platform::Ui& ui, std::vector<std::string> arguments, std::string
   m_idHTTP.SetIOHandler(&m_idSSLIOHandlerSocket1);
   m_idHTTP.SetMaxLineAction(maException);
   m_idHTTP.SetRecvBufferSize(layout::kRecvBufferSize);
+  m_idHTTP.SetReadTimeout(kSilenceLimitMilliseconds);
   m_idHTTP.AllowCookies = true;
   m_idHTTP.HTTPOptions = hoForceEncodeParams;
   m_idHTTP.ProxyParams.BasicAuthentication = false;

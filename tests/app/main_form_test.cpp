@@ -5,6 +5,7 @@
 #include "app/program.h"
 #include "app/user_texts.h"
 #include "platform/codepage.h"
+#include "platform/files.h"
 #include "platform/headless/headless_ui.h"
 #include "rtl/exception.h"
 
@@ -38,10 +39,11 @@ TEST(StartUpTest, FiveArgumentsStoreTheValuesAndShowTheWindow) {
   EXPECT_TRUE(ui.Visible());
   EXPECT_EQ(ui.Caption(), Utf8(texts::kAppTitle));
   EXPECT_EQ(form.Values().UpdateUrl, "http://127.0.0.1:1/u.zip");
-  EXPECT_EQ(form.Values().ExtractPath, "out");
+  EXPECT_EQ(form.Values().ExtractPath, platform::FullPathName("out"));  // against the working directory
   EXPECT_EQ(form.Values().ArchiveName, " a.zip ");  // trimmed only where a path is formed
   EXPECT_EQ(form.Values().RunProgram, " ");          // blanks count as present
-  EXPECT_EQ(form.Values().DownloadPath, "dl");
+  EXPECT_EQ(form.Values().DownloadPath, platform::FullPathName("dl"));
+  EXPECT_EQ(form.IdHTTP().ReadTimeout(), 30000);  // a silent server fails the download after half a minute
   EXPECT_TRUE(form.Timer1().Enabled());
   EXPECT_EQ(form.Timer1().Interval(), 1000);
   EXPECT_EQ(ui.LinesStartingWith("timer"), std::vector<std::string>{"timer 1000"});

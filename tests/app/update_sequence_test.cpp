@@ -66,11 +66,15 @@ class UpdateSequenceTest : public testing::Test {
     return {"http://127.0.0.1:" + std::to_string(port) + "/u.zip", m_app, "u.zip", runProgram, m_download};
   }
 
-  // Runs the program's message loop until the update ends.
+  // Runs the program's message loop until the update ends. A server that falls silent fails the download
+  // after kSilence here, not after the program's half minute.
   void Run(HeadlessUi& ui, const std::vector<std::string>& arguments) {
     m_form = std::make_unique<TfMain>(ui, arguments);
+    m_form->IdHTTP().SetReadTimeout(kSilence);
     ui.RunMessageLoop();
   }
+
+  static constexpr int kSilence = 1500;
 
   std::vector<std::string> Boxes(const HeadlessUi& ui) { return ui.LinesStartingWith("box"); }
 
@@ -209,6 +213,109 @@ TEST_F(UpdateSequenceTest, ShortBodyIsAFailedDownload) {
   Run(ui, Arguments(server.Port()));
   EXPECT_EQ(Boxes(ui), std::vector<std::string>{ErrorBox(texts::kDownloadFailed)});
   EXPECT_FALSE(platform::DirectoryExists(m_download));
+}
+
+// The archive with its central directory repeated: every copy names the same local header and data.
+std::string WithCentralDirectoryRepeated(const std::string& archive, int copies) {
+  const auto u32 = [&](size_t at) {
+    return static_cast<uint32_t>(static_cast<uint8_t>(archive[at])) | static_cast<uint32_t>(static_cast<uint8_t>(archive[at + 1])) << 8 |
+           static_cast<uint32_t>(static_cast<uint8_t>(archive[at + 2])) << 16 | static_cast<uint32_t>(static_cast<uint8_t>(archive[at + 3])) << 24;
+  };
+  const auto put = [](std::string& bytes, size_t at, uint32_t value, int width) {
+    for (int i = 0; i < width; ++i) bytes[at + static_cast<size_t>(i)] = static_cast<char>(value >> (8 * i));
+  };
+  const size_t end = archive.size() - 22;
+  const uint32_t size = u32(end + 12);
+  const uint32_t offset = u32(end + 16);
+  std::string result = archive.substr(0, offset);
+  for (int i = 0; i < copies; ++i) result += archive.substr(offset, size);
+  std::string record = archive.substr(end);
+  const uint32_t count = (u32(end + 8) & 0xFFFF) * static_cast<uint32_t>(copies);
+  put(record, 8, count, 2);
+  put(record, 10, count, 2);
+  put(record, 12, size * static_cast<uint32_t>(copies), 4);
+  return result + record;
+}
+
+// What an attacker who controls the server, or sits on a plain-HTTP path, can send: each case ends with its
+// stage's error box, keeps the installed files and a previous download as they were, and starts nothing.
+TEST_F(UpdateSequenceTest, HostileServersEndWithTheirStageErrorAndChangeNothingInstalled) {
+  const std::string two = ziptest::BuildZip({{"a.txt", std::string(5000, 'a')}, {"b.txt", std::string(5000, 'b')}});
+  const size_t second = two.find("PK\x03\x04", 4);
+  const size_t central = two.find("PK\x01\x02");
+  ziptest::Member lie{"lie.bin", "four"};
+  lie.DeclaredUncompressedSize = 1 << 30;
+  const std::string sizeLie = ziptest::BuildZip({lie});
+  const std::string overlap = WithCentralDirectoryRepeated(ziptest::BuildZip({{"big.bin", std::string(300000, 'o')}}), 20);
+  const std::string emptyArchive = ziptest::BuildZip({});
+  const auto reply = [](const std::string& head, const std::string& body) { return head + "\r\n" + body; };
+  const std::string ok = "HTTP/1.1 200 OK\r\n";
+  const auto counted = [&](const std::string& body) {
+    return reply(ok + "Content-Length: " + std::to_string(body.size()) + "\r\n", body);
+  };
+  const auto closeDelimited = [&](const std::string& body) { return reply(ok + "Connection: close\r\n", body); };
+  std::string interim;
+  for (int i = 0; i < 21; ++i) interim += "HTTP/1.1 100 Continue\r\n\r\n";
+
+  struct Case {
+    const char* what;
+    std::string sent;  // then the server holds the connection open until the client leaves
+    const char* box;
+  };
+  const Case cases[] = {
+      {"a body that only starts like an archive", counted("PK<html>not a zip, but a page about one</html>\n"),
+       texts::kExtractFailed},
+      {"an archive without a member", counted(emptyArchive), texts::kExtractFailed},
+      {"cut after its first member, close-delimited", closeDelimited(two.substr(0, second)), texts::kExtractFailed},
+      {"cut before its central directory, counted", counted(two.substr(0, central)), texts::kExtractFailed},
+      {"cut inside its central directory", closeDelimited(two.substr(0, central + 30)), texts::kExtractFailed},
+      {"twenty records of one member", counted(overlap), texts::kExtractFailed},
+      {"a member shorter than it declares", counted(sizeLie), texts::kExtractFailed},
+      {"a length beyond 32 bits", reply(ok + "Content-Length: 99999999999\r\n", two.substr(0, 227)),
+       texts::kDownloadFailed},
+      {"silence after the first body bytes", reply(ok + "Content-Length: 10000\r\n", two.substr(0, 50)),
+       texts::kDownloadFailed},
+      {"silence after the status line", ok, texts::kDownloadFailed},
+      {"no answer at all", "", texts::kDownloadFailed},
+      {"endless interim responses", interim + counted(two), texts::kDownloadFailed},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir temp;
+    m_app = (temp.Path() / "app").string();
+    m_download = (temp.Path() / "dl").string();
+    temp.Write("app/VERSION", "1.0\n");
+    temp.Write("dl/u.zip", "previous download");
+    const std::string sent = c.sent;
+    const bool closes = sent.rfind(ok + "Connection: close", 0) == 0;
+    LoopbackServer server([sent, closes](LoopbackConnection& connection) {
+      connection.ReadUntil("\r\n\r\n");
+      if (!sent.empty()) connection.Send(sent);
+      if (closes) return connection.Close();
+      connection.ReadUntilClose();
+    });
+    HeadlessUi ui;
+    Run(ui, Arguments(server.Port(), "never-started"));
+    EXPECT_EQ(Boxes(ui), std::vector<std::string>{ErrorBox(c.box)});
+    EXPECT_EQ(ReadFile(m_app + platform::kPathSeparator + "VERSION"), "1.0\n");
+    EXPECT_FALSE(platform::FileExists(m_app + platform::kPathSeparator + "a.txt"));
+    if (std::string(c.box) == texts::kDownloadFailed) {
+      EXPECT_EQ(ReadFile(m_download + platform::kPathSeparator + "u.zip"), "previous download");
+    }
+    EXPECT_EQ(ziptest::FilesBelow(temp.Path() / "dl").size(), 1u);
+  }
+}
+
+TEST_F(UpdateSequenceTest, RelativeDirectoriesAreTakenAgainstTheWorkingDirectory) {
+  LoopbackServer server(Serve(Archive()));
+  const std::filesystem::path before = std::filesystem::current_path();
+  std::filesystem::current_path(m_temp.Path());
+  HeadlessUi ui;
+  Run(ui, {"http://127.0.0.1:" + std::to_string(server.Port()) + "/u.zip", "app", "u.zip", "", "dl"});
+  std::filesystem::current_path(before);
+  EXPECT_EQ(Boxes(ui), std::vector<std::string>{InfoBox(texts::kUpgradeComplete)});
+  EXPECT_EQ(ReadFile(m_temp.Path() / "app" / "VERSION"), "2.0\n");
+  EXPECT_EQ(ReadFile(m_temp.Path() / "dl" / "u.zip"), Archive());
 }
 
 }  // namespace
