@@ -81,11 +81,12 @@ class TIdHTTPProtocol {
   TIdHTTPWhatsNext DecideNext();
   // The body into Response.BodyTarget under its framing: chunked when "Transfer-Encoding" names it (a
   // "Content-Length" beside it is ignored and the connection closed afterwards), else Content-Length bytes
-  // (a peer that closes early leaves a short body and no error), else everything until the peer closes when
-  // there is no "Content-Length". A length that is not a number reads nothing and closes the connection.
-  // Failures: EIdException for two different lengths, an invalid chunk size line, a chunk longer than its
-  // size, or too many trailer lines; a close inside a chunk (EIdConnClosedGracefully) and the connection's
-  // own failures pass on. The stream keeps every byte of the body received before a failure.
+  // (a 64-bit count; a peer that closes early leaves a short body and no error), else everything until the
+  // peer closes when there is no "Content-Length" or its text is not a number at all ("abc", "12abc").
+  // Failures: EIdException for a negative length or one beyond 64 bits, two different lengths, an invalid
+  // chunk size line, a chunk longer than its size, or too many trailer lines; a close inside a chunk
+  // (EIdConnClosedGracefully) and the connection's own failures (EIdReadTimeout when nothing arrives for
+  // ReadTimeout ms) pass on. The stream keeps every byte of the body received before a failure.
   void ReadBody();
   // Reads the body as text and raises EIdHTTPProtocolException for the current status.
   [[noreturn]] void FailWithStatus();
@@ -102,7 +103,7 @@ class TIdHTTPProtocol {
   int32_t ReadChunkSize();
   void ReadChunked(TStream& target);
   // count bytes inside one begin/end pair of read work, the stream grown only as they arrive.
-  void ReadCounted(TStream& target, int32_t count);
+  void ReadCounted(TStream& target, int64_t count);
   void ReadBodyInto(TStream& target, int timeout);
   // EIdException when a header block (or a trailer) exceeds the limits.
   static void CheckHeaderLimits(int lines, size_t bytes);
