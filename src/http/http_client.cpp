@@ -32,13 +32,15 @@ class TDiscardStream : public TStream {
 // Restores the read timeout and the body target when a body read ends, however it ends.
 class BodyReadScope {
  public:
+  // The timeout bounds a wait that has no limit, and shortens a longer one; it never lengthens the
+  // caller's own limit, which would let a page nobody uses hold the call longer than the body itself.
   BodyReadScope(TIdTCPConnection& connection, TIdHTTPResponse& response, TStream& target, int timeout)
       : m_connection(connection),
         m_response(response),
         m_savedTarget(response.BodyTarget),
         m_savedTimeout(connection.ReadTimeout()) {
     m_response.BodyTarget = &target;
-    m_connection.SetReadTimeout(timeout);
+    m_connection.SetReadTimeout(m_savedTimeout > 0 ? std::min(m_savedTimeout, timeout) : timeout);
   }
   ~BodyReadScope() {
     m_response.BodyTarget = m_savedTarget;

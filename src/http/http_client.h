@@ -88,9 +88,10 @@ class TIdHTTPProtocol {
   // (EIdConnClosedGracefully) and the connection's own failures (EIdReadTimeout when nothing arrives for
   // ReadTimeout ms) pass on. The stream keeps every byte of the body received before a failure.
   void ReadBody();
-  // Reads the body as text and raises EIdHTTPProtocolException for the current status.
+  // Reads the body as text and raises EIdHTTPProtocolException for the current status (2000 ms silence
+  // limit for the page, or the connection's ReadTimeout when that is shorter).
   [[noreturn]] void FailWithStatus();
-  // Reads the body and throws it away (4000 ms wait limit; errors ignored).
+  // Reads the body and throws it away (4000 ms silence limit, or a shorter ReadTimeout; errors ignored).
   void DrainBody();
 
   // Generous limits on a response header block, beside the per-line limit, so that a server cannot
@@ -117,6 +118,9 @@ class TIdCustomHTTP : public TIdTCPClient {
   ~TIdCustomHTTP() override;
 
   // Fetches the URL into the stream; returns when the body has been written, raises on any failure.
+  // Every wait for the response (status line, headers, body under any framing) fails with EIdReadTimeout
+  // "Read Timeout" once no byte has arrived for ReadTimeout ms (SetReadTimeout; 0, the default, waits
+  // without limit); a body that keeps arriving, however slowly, is not cut.
   void Get(const std::string& url, TStream& stream);
   // The request loop; the other request methods are thin calls of it. A relative url (a redirect's
   // "file2.zip") keeps the current scheme and port. Failures: EIdHTTPProtocolException for a refused
