@@ -338,12 +338,17 @@ void TIdCustomHTTP::PerformRequest(TIdHTTPMethod method, const std::string& url,
       ++RedirectCount;
       PrepareTarget();
       RouteAndConnect();
-      // Interim "100 Continue" responses are skipped.
-      do {
+      // Interim "100 Continue" responses are skipped, up to a limit.
+      for (int interim = 0;; ++interim) {
         response.StatusLine = ReadLine("\n");
         m_protocol.ReadHeaderBlock();
         AbsorbCookies();
-      } while (response.StatusCode() == 100);
+        if (response.StatusCode() != 100) break;
+        if (interim == TIdHTTPProtocol::kMaxInterimResponses) {
+          throw EIdException(
+              Format("Too many interim responses (more than %d)", TIdHTTPProtocol::kMaxInterimResponses));
+        }
+      }
 
       switch (m_protocol.DecideNext()) {
         case NextGoTo:

@@ -98,6 +98,9 @@ class TIdHTTPProtocol {
   // exhaust memory with endless headers.
   static constexpr int kMaxHeaderLines = 1000;
   static constexpr size_t kMaxHeaderBytes = 1024 * 1024;
+  // Interim "100 Continue" responses skipped before one request fails: a server that keeps sending them
+  // would otherwise hold the call for ever, each one resetting the silence limit.
+  static constexpr int kMaxInterimResponses = 20;
 
  private:
   // The hexadecimal size before an extension; EIdException when it is not one that fits 31 bits.
@@ -126,7 +129,8 @@ class TIdCustomHTTP : public TIdTCPClient {
   // "file2.zip") keeps the current scheme and port. Failures: EIdHTTPProtocolException for a refused
   // status, EIdIOHandlerPropInvalid "IOHandler value is not valid" for https, EIdUnknownProtocol, EIdException
   // "Undefined situation" for a success whose connection was lost in its headers, EIdException for a header
-  // block over the limits or a broken framing (ReadBody), and the connection's own failures. After a refused
+  // block over the limits, more than kMaxInterimResponses interim responses ("Too many interim responses
+  // (more than 20)") or a broken framing (ReadBody), and the connection's own failures. After a refused
   // status the connection stays open when KeepConnection holds; after any other failure it is closed, since
   // the rest of a response must not be read as the next one. The stream keeps what was written before a
   // failure.

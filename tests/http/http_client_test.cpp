@@ -322,6 +322,28 @@ TEST(TIdHTTPStatusTest, RefusedStatusesFailWithTheStatusLineAndLeaveTheStreamEmp
   }
 }
 
+TEST(TIdHTTPStatusTest, TwentyInterimResponsesAreSkippedAndTheTwentyFirstFails) {
+  const struct {
+    int interim;
+    std::string outcome;
+    std::string body;
+  } rows[] = {
+      {20, "ok", "ok"},
+      {21, "EIdException: Too many interim responses (more than 20)", ""},
+  };
+  for (const auto& row : rows) {
+    std::string reply;
+    for (int i = 0; i < row.interim; ++i) reply += "HTTP/1.1 100 Continue\r\n\r\n";
+    LoopbackServer server(ServeHttpReplies({{reply + "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"}}));
+    TIdHTTP http;
+    ConfigureAsUpdater(http);
+    TMemoryStream body;
+    EXPECT_EQ(Outcome([&] { http.Get(Url(server, "/u.zip"), body); }), row.outcome) << row.interim;
+    EXPECT_EQ(body.DataString(), row.body) << row.interim;
+    EXPECT_EQ(http.IsConnected(), row.outcome == "ok") << row.interim;
+  }
+}
+
 TEST(TIdHTTPStatusTest, HandledRedirectsStopAtTheFifteenthPass) {
   std::vector<HttpReply> replies;
   for (int n = 2; n <= 16; ++n) {
