@@ -39,7 +39,7 @@ void TIdEntityHeaderInfo::ReadEntityFields() {
   ContentEncoding = HeaderLines.ValueOf("Content-Encoding");
   ContentLanguage = HeaderLines.ValueOf("Content-Language");
   ContentType = HeaderLines.ValueOf("Content-Type");
-  ContentLength = StrToIntDef(Trim(HeaderLines.ValueOf("Content-Length")), -1);
+  ContentLength = StrToInt64Def(Trim(HeaderLines.ValueOf("Content-Length")), -1);
   Date = ParseHttpDate(HeaderLines.ValueOf("Date"));
   LastModified = ParseHttpDate(HeaderLines.ValueOf("Last-Modified"));
   // A whole number N is N seconds from now, except -1, which servers send for "already expired" and which is

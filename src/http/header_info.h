@@ -31,7 +31,9 @@ class TIdEntityHeaderInfo {
   std::string ContentEncoding;
   std::string ContentLanguage;
   std::string ContentType;
-  int32_t ContentLength = -1;  // -1: none
+  // -1: none. 64 bits, so that a body beyond 4 GiB keeps its length; read leniently (a text that is not a
+  // number gives -1, a negative number stays as it is).
+  int64_t ContentLength = -1;
   int32_t ContentRangeStart = 0;
   int32_t ContentRangeEnd = 0;
   std::string CacheControl;  // written only

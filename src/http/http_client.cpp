@@ -32,13 +32,15 @@ class TDiscardStream : public TStream {
 // Restores the read timeout and the body target when a body read ends, however it ends.
 class BodyReadScope {
  public:
+  // The timeout bounds a wait that has no limit, and shortens a longer one; it never lengthens the
+  // caller's own limit, which would let a page nobody uses hold the call longer than the body itself.
   BodyReadScope(TIdTCPConnection& connection, TIdHTTPResponse& response, TStream& target, int timeout)
       : m_connection(connection),
         m_response(response),
         m_savedTarget(response.BodyTarget),
         m_savedTimeout(connection.ReadTimeout()) {
     m_response.BodyTarget = &target;
-    m_connection.SetReadTimeout(timeout);
+    m_connection.SetReadTimeout(m_savedTimeout > 0 ? std::min(m_savedTimeout, timeout) : timeout);
   }
   ~BodyReadScope() {
     m_response.BodyTarget = m_savedTarget;
@@ -55,6 +57,16 @@ class BodyReadScope {
 };
 
 bool IsSuccess(int code) { return code / 100 == 2; }
+
+// A length text that the lenient conversion reads as a number, or would if it fitted 64 bits: optional
+// blanks and sign, then decimal digits only. Such a text is a length the server meant, however unusable.
+bool IsNumberText(const std::string& text) {
+  int64_t value = 0;
+  if (TryStrToInt64(text, value)) return true;
+  size_t i = text.find_first_not_of(' ');
+  if (i != std::string::npos && (text[i] == '+' || text[i] == '-')) ++i;
+  return i < text.size() && text.find_first_not_of("0123456789", i) == std::string::npos;
+}
 
 }  // namespace
 
@@ -116,12 +128,14 @@ int32_t TIdHTTPProtocol::ReadChunkSize() {
   return static_cast<int32_t>(size);
 }
 
-void TIdHTTPProtocol::ReadCounted(TStream& target, int32_t count) {
+void TIdHTTPProtocol::ReadCounted(TStream& target, int64_t count) {
   // One begin/end pair for the whole count: the reads of the slices nest inside it.
-  m_client.StartWork(wmRead, count);
+  m_client.StartWork(wmRead, ClampWorkCount(count));
   try {
-    for (int32_t done = 0; done < count;) {
-      const int32_t slice = std::min(count - done, std::max(kFirstBodySlice, done));
+    for (int64_t done = 0; done < count;) {
+      // Each slice is one stream read, whose count is 32 bits.
+      const int32_t slice = static_cast<int32_t>(std::min<int64_t>(
+          {count - done, std::max<int64_t>(kFirstBodySlice, done), std::numeric_limits<int32_t>::max()}));
       m_client.ReadToStream(target, slice, false);
       // A connection closed under the read (from a UI handler) ends it without an error; growing the stream
       // for slices that cannot arrive would only reserve memory.
@@ -165,7 +179,9 @@ void TIdHTTPProtocol::ReadBody() {
     if (lengthGiven) m_client.CloseConnection();
     return;
   }
-  if (!lengthGiven) {
+  // A length that is no number at all is taken the way header numbers are read here, leniently: as if it
+  // were not there, so the body runs to the close.
+  if (!lengthGiven || (Response.ContentLength < 0 && !IsNumberText(Trim(headers.ValueOf("Content-Length"))))) {
     m_client.ReadToStream(*target, -1, true);
     return;
   }
@@ -185,9 +201,10 @@ void TIdHTTPProtocol::ReadBody() {
       // A peer that closes early leaves a short body; callers that need the whole body compare the sizes.
     }
   } else if (Response.ContentLength < 0) {
-    // A length that is not a number: nothing is read, and since the body's end is unknown, what follows on
-    // the connection is not the start of a response.
-    m_client.CloseConnection();
+    // A negative length, or one beyond 64 bits, is a number no body can have: the framing is broken, and
+    // reading to the close instead could pass a cut body off as whole.
+    throw EIdException(Format("Invalid Content-Length \"%s\"",
+                              Trim(headers.ValueOf("Content-Length")).substr(0, 32).c_str()));
   }
 }
 
@@ -321,12 +338,17 @@ void TIdCustomHTTP::PerformRequest(TIdHTTPMethod method, const std::string& url,
       ++RedirectCount;
       PrepareTarget();
       RouteAndConnect();
-      // Interim "100 Continue" responses are skipped.
-      do {
+      // Interim "100 Continue" responses are skipped, up to a limit.
+      for (int interim = 0;; ++interim) {
         response.StatusLine = ReadLine("\n");
         m_protocol.ReadHeaderBlock();
         AbsorbCookies();
-      } while (response.StatusCode() == 100);
+        if (response.StatusCode() != 100) break;
+        if (interim == TIdHTTPProtocol::kMaxInterimResponses) {
+          throw EIdException(
+              Format("Too many interim responses (more than %d)", TIdHTTPProtocol::kMaxInterimResponses));
+        }
+      }
 
       switch (m_protocol.DecideNext()) {
         case NextGoTo:
@@ -398,9 +420,7 @@ void TIdCustomHTTP::PrepareTarget() {
     throw EIdException("This request method is supported in HTTP 1.1");
   }
   request.ContentLength =
-      ((method == hmPost || method == hmPut) && request.SourceBody != nullptr)
-          ? static_cast<int32_t>(request.SourceBody->Size())
-          : -1;
+      ((method == hmPost || method == hmPut) && request.SourceBody != nullptr) ? request.SourceBody->Size() : -1;
   request.Host = m_url.PortPart == "80" ? m_url.HostPart : m_url.HostPart + ":" + m_url.PortPart;
 }
 

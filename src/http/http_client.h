@@ -81,28 +81,33 @@ class TIdHTTPProtocol {
   TIdHTTPWhatsNext DecideNext();
   // The body into Response.BodyTarget under its framing: chunked when "Transfer-Encoding" names it (a
   // "Content-Length" beside it is ignored and the connection closed afterwards), else Content-Length bytes
-  // (a peer that closes early leaves a short body and no error), else everything until the peer closes when
-  // there is no "Content-Length". A length that is not a number reads nothing and closes the connection.
-  // Failures: EIdException for two different lengths, an invalid chunk size line, a chunk longer than its
-  // size, or too many trailer lines; a close inside a chunk (EIdConnClosedGracefully) and the connection's
-  // own failures pass on. The stream keeps every byte of the body received before a failure.
+  // (a 64-bit count; a peer that closes early leaves a short body and no error), else everything until the
+  // peer closes when there is no "Content-Length" or its text is not a number at all ("abc", "12abc").
+  // Failures: EIdException for a negative length or one beyond 64 bits, two different lengths, an invalid
+  // chunk size line, a chunk longer than its size, or too many trailer lines; a close inside a chunk
+  // (EIdConnClosedGracefully) and the connection's own failures (EIdReadTimeout when nothing arrives for
+  // ReadTimeout ms) pass on. The stream keeps every byte of the body received before a failure.
   void ReadBody();
-  // Reads the body as text and raises EIdHTTPProtocolException for the current status.
+  // Reads the body as text and raises EIdHTTPProtocolException for the current status (2000 ms silence
+  // limit for the page, or the connection's ReadTimeout when that is shorter).
   [[noreturn]] void FailWithStatus();
-  // Reads the body and throws it away (4000 ms wait limit; errors ignored).
+  // Reads the body and throws it away (4000 ms silence limit, or a shorter ReadTimeout; errors ignored).
   void DrainBody();
 
   // Generous limits on a response header block, beside the per-line limit, so that a server cannot
   // exhaust memory with endless headers.
   static constexpr int kMaxHeaderLines = 1000;
   static constexpr size_t kMaxHeaderBytes = 1024 * 1024;
+  // Interim "100 Continue" responses skipped before one request fails: a server that keeps sending them
+  // would otherwise hold the call for ever, each one resetting the silence limit.
+  static constexpr int kMaxInterimResponses = 20;
 
  private:
   // The hexadecimal size before an extension; EIdException when it is not one that fits 31 bits.
   int32_t ReadChunkSize();
   void ReadChunked(TStream& target);
   // count bytes inside one begin/end pair of read work, the stream grown only as they arrive.
-  void ReadCounted(TStream& target, int32_t count);
+  void ReadCounted(TStream& target, int64_t count);
   void ReadBodyInto(TStream& target, int timeout);
   // EIdException when a header block (or a trailer) exceeds the limits.
   static void CheckHeaderLimits(int lines, size_t bytes);
@@ -116,12 +121,16 @@ class TIdCustomHTTP : public TIdTCPClient {
   ~TIdCustomHTTP() override;
 
   // Fetches the URL into the stream; returns when the body has been written, raises on any failure.
+  // Every wait for the response (status line, headers, body under any framing) fails with EIdReadTimeout
+  // "Read Timeout" once no byte has arrived for ReadTimeout ms (SetReadTimeout; 0, the default, waits
+  // without limit); a body that keeps arriving, however slowly, is not cut.
   void Get(const std::string& url, TStream& stream);
   // The request loop; the other request methods are thin calls of it. A relative url (a redirect's
   // "file2.zip") keeps the current scheme and port. Failures: EIdHTTPProtocolException for a refused
   // status, EIdIOHandlerPropInvalid "IOHandler value is not valid" for https, EIdUnknownProtocol, EIdException
   // "Undefined situation" for a success whose connection was lost in its headers, EIdException for a header
-  // block over the limits or a broken framing (ReadBody), and the connection's own failures. After a refused
+  // block over the limits, more than kMaxInterimResponses interim responses ("Too many interim responses
+  // (more than 20)") or a broken framing (ReadBody), and the connection's own failures. After a refused
   // status the connection stays open when KeepConnection holds; after any other failure it is closed, since
   // the rest of a response must not be read as the next one. The stream keeps what was written before a
   // failure.

@@ -56,8 +56,9 @@ void TIdComponent::StartWork(TWorkMode mode, int32_t max) {
 void TIdComponent::AddWork(TWorkMode mode, int32_t count) {
   WorkState& work = m_work[mode];
   if (work.level < 1) return;
-  // The running total is a 32-bit counter; wrap like one rather than overflow.
-  work.count = static_cast<int32_t>(static_cast<uint32_t>(work.count) + static_cast<uint32_t>(count));
+  // The running total is a 32-bit count: past 2 GiB it stays at its largest value, since a total that
+  // wrapped to a negative or small number would move a progress bar backwards.
+  work.count = ClampWorkCount(static_cast<int64_t>(work.count) + count);
   if (OnWork) OnWork(this, mode, work.count);
 }
 

@@ -23,6 +23,11 @@ enum TIdStatus {
 
 class TIdComponent;
 
+// Work events carry 32-bit counts; a larger count (a body beyond 2 GiB) is reported as the largest one.
+inline int32_t ClampWorkCount(int64_t count) {
+  return count > INT32_MAX ? INT32_MAX : static_cast<int32_t>(count);
+}
+
 using TIdStatusEvent = std::function<void(TIdComponent* ASender, TIdStatus AStatus, const std::string& AStatusText)>;
 using TWorkBeginEvent = std::function<void(TIdComponent* Sender, TWorkMode AWorkMode, int32_t AWorkCountMax)>;
 using TWorkEvent = std::function<void(TIdComponent* Sender, TWorkMode AWorkMode, int32_t AWorkCount)>;
@@ -44,7 +49,8 @@ class TIdComponent {
   TWorkEndEvent OnWorkEnd;
 
   // Only the outermost StartWork of a mode raises OnWorkBegin and resets the running total; AddWork raises
-  // OnWork with the running total, and only inside a StartWork; only the outermost FinishWork raises OnWorkEnd.
+  // OnWork with the running total (held at INT32_MAX once it gets there), and only inside a StartWork; only the
+  // outermost FinishWork raises OnWorkEnd.
   virtual void StartWork(TWorkMode mode, int32_t max);
   virtual void AddWork(TWorkMode mode, int32_t count);
   virtual void FinishWork(TWorkMode mode);

@@ -1,7 +1,10 @@
 #include "net/socket_handle.h"
 
+#include <algorithm>
+
 #include "net/anti_freeze.h"
 #include "net/exceptions.h"
+#include "platform/clock.h"
 
 TIdSocketHandle::~TIdSocketHandle() { ReleaseSocket(); }
 
@@ -100,17 +103,23 @@ bool TIdSocketHandle::ReadableSlice(int timeout) {
 }
 
 bool TIdSocketHandle::Readable(int timeout) {
-  if (TIdAntiFreezeBase::ShouldUseIdle()) {
-    const int idleTimeOut = TIdAntiFreezeBase::Instance()->IdleTimeOut();
-    if (timeout == IdTimeoutInfinite) {
-      while (!ReadableSlice(idleTimeOut)) {
-      }
-      return true;
+  if (!TIdAntiFreezeBase::ShouldUseIdle()) return ReadableSlice(timeout);
+  const int idleTimeOut = TIdAntiFreezeBase::Instance()->IdleTimeOut();
+  if (timeout == IdTimeoutInfinite) {
+    while (!ReadableSlice(idleTimeOut)) {
     }
-    if (timeout > idleTimeOut) {
-      if (ReadableSlice(timeout - idleTimeOut)) return true;
-      timeout = idleTimeOut;
-    }
+    return true;
   }
-  return ReadableSlice(timeout);
+  // A limited wait is sliced like an unlimited one: a silence limit of 30 s must not freeze the window,
+  // nor keep the cancel button waiting, for 30 s. The clock, not a count of slices, ends it, since a slice
+  // may end early (a platform error of the wait) or late (a long UI handler).
+  const int64_t deadline = platform::MonotonicMilliseconds() + timeout;
+  int64_t remaining = timeout;
+  do {
+    if (ReadableSlice(static_cast<int>(std::min<int64_t>(remaining, idleTimeOut)))) return true;
+    remaining = deadline - platform::MonotonicMilliseconds();
+  } while (remaining > 0);
+  // A cancel in the last slice is a cancel, not a silence.
+  if (!m_allocated) throw EIdConnClosedGracefully();
+  return false;
 }

@@ -36,8 +36,9 @@ class TIdSocketHandle {
   void Reset(bool resetLocal = true);
 
   // Waits until the socket is readable (timeout in ms, IdTimeoutInfinite for none). On the main thread with
-  // idle processing in use the wait runs in slices of IdleTimeOut with UI processing between them. Fails
-  // with EIdConnClosedGracefully when the socket is no longer allocated at the start of a slice.
+  // idle processing in use the whole wait, limited or not, runs in slices of at most IdleTimeOut with UI
+  // processing between them. Fails with EIdConnClosedGracefully when the socket is no longer allocated at
+  // the start of a slice, or when the UI closed it in the last slice of a limited wait.
   bool Readable(int timeout);
 
   TIdStackSocketHandle Handle() const { return m_handle; }

@@ -151,13 +151,14 @@ TEST(TIdRequestHeaderInfoTest, ReadsTheRangeBackLeniently) {
 TEST(TIdResponseHeaderInfoTest, ReadsContentLengthLeniently) {
   struct Case {
     const char* block;
-    int32_t length;
+    int64_t length;
   };
   const Case cases[] = {{"Server: s\r\n", -1},
                         {"Content-Length: abc\r\n", -1},
                         {"Content-Length:  10 \r\n", 10},
                         {"Content-Length: 0\r\n", 0},
-                        {"Content-Length: 99999999999\r\n", -1}};
+                        {"Content-Length: 99999999999\r\n", 99999999999},
+                        {"Content-Length: 99999999999999999999\r\n", -1}};
   for (const Case& c : cases) {
     TIdResponseHeaderInfo response;
     response.HeaderLines.SetText(c.block);

@@ -54,14 +54,49 @@ TEST_F(IdleTest, UiIsServedEverySliceWhileAReceiveWaits) {
   EXPECT_LT(LongestGapBetweenTurns(), 300);
 }
 
-TEST_F(IdleTest, FiniteTimeoutServesTheUiAfterTheLongSliceAndTheLast) {
-  LoopbackServer server(HoldOpen);
-  TIdTCPClient client;
-  Connect(client, server.Port());
-  const int turnsBefore = m_ui.Turns();
-  client.SetReadTimeout(300);
-  EXPECT_THROW(client.ReadLine(), EIdReadTimeout);
-  EXPECT_EQ(m_ui.Turns() - turnsBefore, 2);
+// A read limit (the updater's silence limit) is cut into slices like an unlimited wait: the window keeps
+// being served, a cancel ends the wait at once, and a cancel in the very last slice is still a cancel.
+TEST(IdleLimitTest, ALimitedWaitServesTheUiEverySliceAndEndsAtACancel) {
+  const struct {
+    const char* name;
+    int readTimeout;
+    int closeAtTurn;  // turns after the read starts; 0: no cancel
+    const char* raised;
+    int minimumTurns;
+    int64_t minimumMs, maximumMs;
+  } rows[] = {
+      {"silence", 300, 0, "EIdReadTimeout", 5, 250, 2000},
+      {"cancel in a long limit", 5000, 3, "EIdConnClosedGracefully", 3, 0, 2000},
+      {"cancel in the only slice", 50, 1, "EIdConnClosedGracefully", 1, 0, 2000},
+  };
+  for (const auto& row : rows) {
+    // A window of its own per row: a cancel that a row never reached must not fire in the next one.
+    platform::HeadlessUi ui;
+    TIdAntiFreeze antiFreeze(ui);
+    antiFreeze.SetIdleTimeOut(50);
+    LoopbackServer server(HoldOpen);
+    TIdTCPClient client;
+    client.SetHost(LoopbackServer::kHost);
+    client.SetPort(server.Port());
+    client.OpenConnection();
+    client.SetReadTimeout(row.readTimeout);
+    const int turnsBefore = ui.Turns();
+    if (row.closeAtTurn > 0) ui.AtTurn(turnsBefore + row.closeAtTurn, [&] { client.CloseConnection(); });
+    const int64_t start = platform::MonotonicMilliseconds();
+    std::string raised = "nothing";
+    try {
+      client.ReadLine();
+    } catch (const EIdReadTimeout&) {
+      raised = "EIdReadTimeout";
+    } catch (const EIdConnClosedGracefully&) {
+      raised = "EIdConnClosedGracefully";
+    }
+    const int64_t elapsed = platform::MonotonicMilliseconds() - start;
+    EXPECT_EQ(raised, row.raised) << row.name;
+    EXPECT_GE(ui.Turns() - turnsBefore, row.minimumTurns) << row.name;
+    EXPECT_GE(elapsed, row.minimumMs) << row.name;
+    EXPECT_LT(elapsed, row.maximumMs) << row.name;
+  }
 }
 
 TEST_F(IdleTest, InactiveOrAbsentIdleProcessingServesNothing) {

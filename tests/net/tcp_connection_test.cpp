@@ -240,6 +240,17 @@ TEST(ReadToStreamTest, WorkReportsWithRecvBufferSize10240) {
   EXPECT_EQ(reports, expected) << "first report: the " << buffered << " bytes buffered behind the line";
 }
 
+// Past 2 GiB a body's running total stays at the largest 32-bit count instead of turning negative.
+TEST(WorkEventsTest, RunningTotalStopsAtTheLargest32BitCount) {
+  TIdTCPClient client;
+  std::vector<int32_t> totals;
+  client.OnWork = [&](TIdComponent*, TWorkMode, int32_t total) { totals.push_back(total); };
+  client.StartWork(wmRead, ClampWorkCount(int64_t{5} << 30));
+  for (int i = 0; i < 3; ++i) client.AddWork(wmRead, 1 << 30);
+  client.FinishWork(wmRead);
+  EXPECT_EQ(totals, (std::vector<int32_t>{1 << 30, INT32_MAX, INT32_MAX}));
+}
+
 // A work handler that closes the connection (the updater's progress handler runs the cancel button) ends a
 // counted read after the current piece, without an exception, leaving the bytes read so far.
 TEST(ReadToStreamTest, CloseFromAWorkHandlerEndsTheRead) {
