@@ -287,6 +287,9 @@ void TUnZip::ExtractMember(int index) {
     opened = true;
     if (m_encrypted) m_member.CompressedSize -= kEncryptionHeaderSize;
     Decode();
+    // Output that ends before the declared size is damage too, even when the CRC fits what came out: a
+    // member that promises a gigabyte and delivers four bytes is not the member its directory describes.
+    if (m_memberWritten < m_member.UncompressedSize) m_memberFailed = true;
     m_runningCrc ^= 0xFFFFFFFFu;
     CloseOutput();
   }

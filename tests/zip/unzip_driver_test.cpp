@@ -12,6 +12,7 @@
 
 #include "platform/files.h"
 #include "platform/headless/headless_ui.h"
+#include "legacy_zip_member.h"
 #include "unzip_test_run.h"
 #include "zip/messages.h"
 #include "support/zip_builder.h"
@@ -88,6 +89,20 @@ TEST(UnZipDriverTest, NamesEndAtTheirFirstZeroByte) {
   EXPECT_EQ(files, expected);
 }
 
+// A member of a fixture archive (its compressed bytes, method, variant bits and CRC), stored as target.txt
+// with a declared size a gigabyte larger than what its data decode to.
+Member PromisesMoreThanItHolds(const std::string& fixture) {
+  const TLegacyZipMember source = ReadLegacyZip("legacy/" + fixture).front();
+  Member m;
+  m.Name = "target.txt";
+  m.Method = source.Method;
+  m.Flags = source.Flags & 0x06;
+  m.Data.assign(source.Compressed.begin(), source.Compressed.end());
+  m.DeclaredCrc = source.Crc;
+  m.DeclaredUncompressedSize = source.UncompressedSize + (int64_t{1} << 30);
+  return m;
+}
+
 TEST(UnZipDriverTest, FailingMembersLeaveTheOldFileAndAreNotCounted) {
   struct Case {
     const char* What;
@@ -102,23 +117,40 @@ TEST(UnZipDriverTest, FailingMembersLeaveTheOldFileAndAreNotCounted) {
   unsupported.Method = 12;
   Member truncatedDeflate = Deflated("target.txt", BigText(100000));
   truncatedDeflate.DeclaredUncompressedSize = 50000;
+  // Output shorter than declared, with the CRC of what does come out.
+  Member shortStored = Stored("target.txt", "four");
+  shortStored.DeclaredUncompressedSize = int64_t{1} << 30;
+  Member shortDeflated = Deflated("target.txt", "four");
+  shortDeflated.DeclaredUncompressedSize = int64_t{1} << 30;
   const Case cases[] = {
       {"CRC mismatch", wrongCrc, zipmsg::kFileFailsCrcCheck},
       {"more data than declared", tooLong, zipmsg::kFileFailsCrcCheck},
       {"declared size cuts the data", truncatedDeflate, zipmsg::kFileFailsCrcCheck},
       {"method 12", unsupported, zipmsg::kUnsupportedCompressionMethod},
+      {"stored, less than declared", shortStored, zipmsg::kFileFailsCrcCheck},
+      {"deflated, less than declared", shortDeflated, zipmsg::kFileFailsCrcCheck},
+      {"deflate64, less than declared", PromisesMoreThanItHolds("deflate64-small.zip"), zipmsg::kFileFailsCrcCheck},
+      {"shrunk, less than declared", PromisesMoreThanItHolds("shrink-single.zip"), zipmsg::kFileFailsCrcCheck},
+      {"reduced, less than declared", PromisesMoreThanItHolds("reduce-factor4.zip"), zipmsg::kFileFailsCrcCheck},
+      {"imploded, less than declared", PromisesMoreThanItHolds("implode-single.zip"), zipmsg::kFileFailsCrcCheck},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.What);
-    TempDir temp;
-    const std::string archive = temp.Write("a.zip", BuildZip({c.Bad, Stored("other.txt", "fine")}));
-    temp.Write("out/target.txt", "old content");
-    TUnZip unzip;
-    const ziptest::RunResult run = ziptest::ExtractAll(unzip, archive, (temp.Path() / "out").string());
-    EXPECT_EQ(run.Count, 1);
-    EXPECT_GE(run.CountOf(c.Code), 1);
-    const std::map<std::string, std::string> expected = {{"target.txt", "old content"}, {"other.txt", "fine"}};
-    EXPECT_EQ(ziptest::FilesBelow(temp.Path() / "out"), expected);
+    // Read through the central directory, and by the local header walk (the end record out of reach
+    // behind a long comment), where the local header's sizes are all there is.
+    for (const bool localWalk : {false, true}) {
+      SCOPED_TRACE(std::string(c.What) + (localWalk ? ", local header walk" : ""));
+      TempDir temp;
+      ziptest::ArchiveOptions options;
+      if (localWalk) options.Comment = std::string(40000, 'c');
+      const std::string archive = temp.Write("a.zip", BuildZip({c.Bad, Stored("other.txt", "fine")}, options));
+      temp.Write("out/target.txt", "old content");
+      TUnZip unzip;
+      const ziptest::RunResult run = ziptest::ExtractAll(unzip, archive, (temp.Path() / "out").string());
+      EXPECT_EQ(run.Count, 1);
+      EXPECT_GE(run.CountOf(c.Code), 1);
+      const std::map<std::string, std::string> expected = {{"target.txt", "old content"}, {"other.txt", "fine"}};
+      EXPECT_EQ(ziptest::FilesBelow(temp.Path() / "out"), expected);
+    }
   }
 }
 
