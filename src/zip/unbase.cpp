@@ -1,6 +1,8 @@
 #include "zip/unbase.h"
 
 #include <algorithm>
+#include <iterator>
+#include <map>
 
 #include "platform/codepage.h"
 #include "platform/files.h"
@@ -29,6 +31,22 @@ std::string LowerExtension(const std::string& path) {
   if (dot == std::string::npos || (separator != std::string::npos && dot < separator)) return std::string();
   return LowerCase(path.substr(dot));
 }
+
+// Byte ranges of the archive taken by the members listed so far: local header, name, extra field and data.
+class TClaimedRanges {
+ public:
+  // Claims [start, end); false, claiming nothing, when it meets a range claimed before.
+  bool Claim(int64_t start, int64_t end) {
+    const auto next = m_ranges.lower_bound(start);
+    if (next != m_ranges.end() && next->first < end) return false;
+    if (next != m_ranges.begin() && std::prev(next)->second > start) return false;
+    m_ranges.emplace(start, end);
+    return true;
+  }
+
+ private:
+  std::map<int64_t, int64_t> m_ranges;  // start to end; the ranges never overlap
+};
 
 }  // namespace
 
@@ -296,6 +314,11 @@ int TUnBase::ListCentralMembers(TStream32& stream) {
   int64_t position = m_startOffset;
   int64_t correction = 0;
   bool firstCheck = true;
+  TClaimedRanges claimed;
+  const auto readLocal = [&stream](int64_t at, uint8_t* local) {
+    return stream.ReadAt(at, local, ziprec::kLocalHeaderSize) == ziprec::kLocalHeaderSize &&
+           ziprec::LocalSignature(local) != SignatureForm::None;
+  };
   for (int disk = m_endRecord.CentralDirectoryDisk; disk <= m_endRecord.ThisDisk; ++disk) {
     for (;;) {
       uint8_t bytes[ziprec::kCentralRecordSize] = {};
@@ -308,40 +331,55 @@ int TUnBase::ListCentralMembers(TStream32& stream) {
       const std::vector<uint8_t> extra =
           ReadNameAndExtra(stream, namePosition, record, form == SignatureForm::Enciphered);
       ziprec::ApplyCentralExtra(record, extra.data(), static_cast<int64_t>(extra.size()));
+      position = namePosition + record.NameLength + record.ExtraLength + record.CommentLength;
 
-      if (Selected(m_storedName)) {
+      const bool selected = Selected(m_storedName);
+      const int64_t stored = static_cast<int64_t>(record.LocalHeaderOffset.Low) + m_archiveOffset +
+                             (static_cast<int64_t>(record.LocalHeaderOffset.High) << 32);
+      int64_t localPosition = stored + correction;
+      bool found = true;
+      bool overlaps = false;
+      // The members of a spanned set lie on other volumes: their local headers cannot be checked here.
+      if (!IsSpannedType()) {
+        uint8_t local[ziprec::kLocalHeaderSize] = {};
+        found = readLocal(localPosition, local);
+        // Offsets short by a prefix (data in front of the archive that its writer did not count) are
+        // corrected once, from the first member, for the whole walk.
+        if (!found && firstCheck && selected) {
+          const int64_t at = SearchLocalHeader(stream, stored + 1);
+          if (at >= 0 && readLocal(at, local)) {
+            correction = at - stored;
+            localPosition = at;
+            found = true;
+          }
+        }
+        if (selected) firstCheck = false;
+        // Every record, selected or not, claims the bytes of its member; a record whose member would
+        // share bytes with one listed before it is damage (several records for one member's data, or a
+        // size that runs over the next member), whatever the selection, so that no choice of FileSpec
+        // lets one member's data be written twice.
+        if (found) {
+          if (ziprec::LocalSignature(local) == SignatureForm::Enciphered) {
+            ziprec::DecipherRecordBody(local, ziprec::kLocalHeaderSize - 4);
+          }
+          const ziprec::TLocalHeader header = ziprec::ParseLocalHeader(local);
+          const int64_t end = localPosition + ziprec::kLocalHeaderSize + header.NameLength + header.ExtraLength +
+                              record.CompressedSize.Value();
+          overlaps = !claimed.Claim(localPosition, end);
+        }
+      }
+      if (!selected) continue;
+      if (found && !overlaps) {
         TMemberLocation location;
         location.StartDisk =
             static_cast<uint16_t>(record.DiskNumberStart + (m_arcType == TArcType::atZipDS ? 1 : 0));
         location.ExternalAttributes = record.ExternalAttributes;
-        const int64_t stored = static_cast<int64_t>(record.LocalHeaderOffset.Low) + m_archiveOffset +
-                               (static_cast<int64_t>(record.LocalHeaderOffset.High) << 32);
-        location.LocalHeaderPosition = stored + correction;
-        bool found = true;
-        if (!IsSpannedType()) {
-          uint8_t local[ziprec::kLocalHeaderSize] = {};
-          found = stream.ReadAt(location.LocalHeaderPosition, local, sizeof local) == ziprec::kLocalHeaderSize &&
-                  ziprec::LocalSignature(local) != SignatureForm::None;
-          // Offsets short by a prefix (data in front of the archive that its writer did not count) are
-          // corrected once, from the first member, for the whole walk.
-          if (!found && firstCheck) {
-            const int64_t at = SearchLocalHeader(stream, stored + 1);
-            if (at >= 0) {
-              correction = at - stored;
-              location.LocalHeaderPosition = at;
-              found = true;
-            }
-          }
-          firstCheck = false;
-        }
-        if (found) {
-          m_members.Add(location, &record);
-          AddToTotals(record);
-        } else {
-          ReportError(m_storedName, std::string(), zipmsg::kBadOffsetToLocalHeader, m_volumeName);
-        }
+        location.LocalHeaderPosition = localPosition;
+        m_members.Add(location, &record);
+        AddToTotals(record);
+      } else {
+        ReportError(m_storedName, std::string(), zipmsg::kBadOffsetToLocalHeader, m_volumeName);
       }
-      position = namePosition + record.NameLength + record.ExtraLength + record.CommentLength;
     }
   }
   return m_members.Count();

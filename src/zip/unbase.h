@@ -85,7 +85,9 @@ class TUnBase {
   // and the record copies. Returns the central directory position; 0 when no end record was found (or its
   // central directory could not be read), -1 when neither a central record nor a local header was found.
   int64_t LocateCentralDirectory(TStream32& stream);
-  // Fill the member list from the archive stream; return the count.
+  // Fill the member list from the archive stream; return the count. A central record whose local header
+  // is not found, or whose member (local header to the end of its compressed data) shares bytes with the
+  // member of an earlier record of the directory, is reported as "Bad offset to local header" and left out.
   int ListCentralMembers(TStream32& stream);
   int ListLocalMembers(TStream32& stream);
 
