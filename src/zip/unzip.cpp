@@ -132,6 +132,7 @@ bool TUnZip::CreateDirTree(const std::string& path) {
 }
 
 int TUnZip::Extract() {
+  m_listedCount = 0;
   if (m_archiveFile.empty()) {
     ReportError(std::string(), std::string(), zipmsg::kFileNotFound, m_archiveFile);
     return 0;
@@ -188,8 +189,8 @@ void TUnZip::ArchivePass() {
   m_members.Clear();
   try {
     if (IsZipType(m_arcType)) {
-      const int count = m_headerState == THeaderTypeState::Of(THeaderType::htLocal) ? ListLocalMembers(*m_archive)
-                                                                                     : ListCentralMembers(*m_archive);
+      const int count = ListMembers(*m_archive);
+      m_listedCount = count;
       // Progress counts output bytes, the unit every decoder counts in.
       m_archiveTotal = m_totalUncompressed;
       m_archiveRemaining = m_archiveTotal;
