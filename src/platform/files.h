@@ -41,6 +41,8 @@ bool FileExists(const std::string& path);  // exists and is not a directory
 // Creates one directory level with no attributes; false when it could not be created.
 bool CreateDirectoryLevel(const std::string& path);
 bool DeleteFileAt(const std::string& path);
+// Removes a directory that is empty; false (and nothing removed) when it is not, or cannot be removed.
+bool RemoveEmptyDirectory(const std::string& path);
 // Moves a file over an existing one in one step where the system allows it. A read-only target is not
 // replaced, on every system (kErrorAccessDenied). While the source or the target is in use (another process
 // holds it open without sharing it, or it is a running program's file: the application being updated may still

@@ -115,7 +115,7 @@ void TUnZip::SetScratchDir(const std::string& value) {
 
 void TUnZip::SetZipCmntBufSize(int value) { m_zipCmntBufSize = std::clamp(value, 2000, 32767); }
 
-bool TUnZip::CreateDirTree(const std::string& path) {
+bool TUnZip::CreateDirTree(const std::string& path, std::vector<std::string>* created) {
   if (platform::DirectoryExists(path)) return true;
   {
     platform::CriticalErrorBoxesSuppressed quiet;
@@ -124,11 +124,23 @@ bool TUnZip::CreateDirTree(const std::string& path) {
     for (size_t i = 1; i < full.size(); ++i) {
       if (full[i] == platform::kPathSeparator && full[i - 1] != platform::kPathSeparator) {
         const std::string prefix = full.substr(0, i);
-        if (!platform::DirectoryExists(prefix)) platform::CreateDirectoryLevel(prefix);
+        if (!platform::DirectoryExists(prefix) && platform::CreateDirectoryLevel(prefix) && created != nullptr) {
+          created->push_back(prefix);
+        }
       }
     }
   }
   return platform::DirectoryExists(path);
+}
+
+void TUnZip::CreateMemberDirectories(const std::string& directory) { CreateDirTree(directory, &m_memberDirectories); }
+
+void TUnZip::RemoveMemberDirectories() {
+  // Deepest first; a directory that something else has filled meanwhile stays.
+  for (auto it = m_memberDirectories.rbegin(); it != m_memberDirectories.rend(); ++it) {
+    platform::RemoveEmptyDirectory(*it);
+  }
+  m_memberDirectories.clear();
 }
 
 int TUnZip::Extract() {
@@ -207,6 +219,12 @@ void TUnZip::ArchivePass() {
           platform::DeleteFileAt(m_tempName);
           m_tempName.clear();
         }
+        // Nor does a member that was not written leave the directories made for it.
+        if (m_memberLanded) {
+          m_memberDirectories.clear();
+        } else {
+          RemoveMemberDirectories();
+        }
       }
     }
   } catch (...) {
@@ -236,6 +254,8 @@ void TUnZip::ExtractMember(int index) {
   m_member.UncompressedSize = m_header.UncompressedSize;
   m_memberFailed = false;
   m_memberCounted = false;
+  m_memberLanded = false;
+  m_memberDirectories.clear();
   m_memberWritten = 0;
   m_targetName = BuildTarget(m_storedName);
 
@@ -307,7 +327,7 @@ bool TUnZip::OverwriteDecision(bool directory) {
       OnRenameFile(*this, m_targetName, newName);
       if (!newName.empty()) {
         m_targetName = newName;
-        CreateDirTree(DirectoryOf(m_targetName));
+        CreateMemberDirectories(DirectoryOf(m_targetName));
       }
     }
     OnBegin(*this, m_targetName, m_extractedCount + 1, extract);
@@ -328,7 +348,7 @@ bool TUnZip::OverwriteDecision(bool directory) {
           std::string newName;
           OnFileExists(*this, m_targetName, newName, OverwriteMode);
           if (newName.empty()) newName = m_targetName;
-          CreateDirTree(DirectoryOf(newName));
+          CreateMemberDirectories(DirectoryOf(newName));
           if (OverwriteMode == TOverwriteMode::omOverwrite) {
             if (SameText(newName, m_targetName)) break;
             m_targetName = newName;
@@ -414,7 +434,7 @@ bool TUnZip::OpenOutput() {
     return false;
   }
   const std::string directory = DirectoryOf(m_targetName);
-  CreateDirTree(directory);
+  CreateMemberDirectories(directory);
   // A short name of its own, not the target's name plus a suffix: that may exceed the longest name the
   // file system allows when the target's own name is near it.
   for (int number = 0;; ++number) {
@@ -461,6 +481,7 @@ void TUnZip::FinishMember(bool directoryMember, bool opened) {
     }
     if (pass) {
       m_tempName.clear();
+      m_memberLanded = true;
       const uint32_t attributes = m_header.ExternalAttributes;
       if (RestoreFileAttr && attributes != platform::kAttrArchive) {
         // Archives made on Unix carry the mode in the high half. Only a regular file's permission bits

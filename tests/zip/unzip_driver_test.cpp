@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <set>
 
 #ifndef _WIN32
 #include <sys/resource.h>
@@ -152,6 +153,59 @@ TEST(UnZipDriverTest, FailingMembersLeaveTheOldFileAndAreNotCounted) {
       EXPECT_EQ(ziptest::FilesBelow(temp.Path() / "out"), expected);
     }
   }
+}
+
+// Directories and files below root, relative and '/'-separated: "d name" and "f name".
+std::set<std::string> TreeBelow(const fs::path& root) {
+  std::set<std::string> tree;
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    tree.insert((entry.is_directory() ? "d " : "f ") + entry.path().lexically_relative(root).generic_string());
+  }
+  return tree;
+}
+
+TEST(UnZipDriverTest, DirectoriesAreLeftOnlyForMembersThatAreWritten) {
+  TempDir temp;
+  fs::path out = temp.Path() / "out";
+#ifndef _WIN32
+  // Deep enough that the long member below cannot be created (PATH_MAX); on Windows its name alone is past
+  // MAX_PATH.
+  while (out.string().size() + 251 < 4000) out /= std::string(250, 'p');
+  out /= std::string(4000 - out.string().size() - 1, 'q');
+#endif
+  fs::create_directories(out / "existing");
+  Member badCrc = Deflated("bad/crc/x.txt", "data");
+  badCrc.DeclaredCrc = 1;
+  Member beside = badCrc;
+  beside.Name = "keep/sub/bad.txt";
+  Member inExisting = badCrc;
+  inExisting.Name = "existing/deep/bad.txt";
+  Member shortOutput = Stored("short/x.txt", "four");
+  shortOutput.DeclaredUncompressedSize = 5;
+  Member method = Stored("method/x.txt", "data");
+  method.Method = 12;
+  std::string longName;
+  for (int i = 0; i < 127; ++i) longName += "d/";
+  longName += "x";
+  const std::string archive =
+      temp.Write("a.zip", BuildZip({Stored("keep/ok.txt", "ok"), beside, badCrc, inExisting, shortOutput, method,
+                                    Stored("made/", ""), Stored(longName, "long")}));
+  TUnZip unzip;
+  unzip.CreateStoredDirs = true;
+  const ziptest::RunResult run = ziptest::ExtractAll(unzip, archive, out.string());
+  std::set<std::string> expected = {"d keep", "f keep/ok.txt", "d existing", "d made"};
+  // Whatever the system allows for the long name: its directories stay only with its file.
+  std::error_code tooLong;
+  if (fs::exists(out / longName, tooLong)) {
+    for (size_t at = longName.find('/'); at != std::string::npos; at = longName.find('/', at + 1)) {
+      expected.insert("d " + longName.substr(0, at));
+    }
+    expected.insert("f " + longName);
+  }
+#ifndef _WIN32
+  EXPECT_EQ(run.CountOf(zipmsg::kErrorOpeningFile), 1);
+#endif
+  EXPECT_EQ(TreeBelow(out), expected);
 }
 
 TEST(UnZipDriverTest, StoredCrcEqualToTheComplementPasses) {

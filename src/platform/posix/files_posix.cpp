@@ -67,6 +67,8 @@ bool CreateDirectoryLevel(const std::string& path) {
 
 bool DeleteFileAt(const std::string& path) { return unlink(path.c_str()) == 0 || Fail(); }
 
+bool RemoveEmptyDirectory(const std::string& path) { return rmdir(path.c_str()) == 0 || Fail(); }
+
 bool ReplaceFile(const std::string& from, const std::string& to, const std::function<void()>& /*whileWaiting*/) {
   // rename() replaces a file whatever its own permission bits (only the directory's count); a read-only
   // target is refused here, as Windows refuses it, so that both systems decide the same.

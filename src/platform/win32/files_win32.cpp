@@ -78,6 +78,8 @@ bool CreateDirectoryLevel(const std::string& path) { return CreateDirectoryA(pat
 
 bool DeleteFileAt(const std::string& path) { return DeleteFileA(path.c_str()) != 0 || Fail(); }
 
+bool RemoveEmptyDirectory(const std::string& path) { return RemoveDirectoryA(path.c_str()) != 0 || Fail(); }
+
 bool ReplaceFile(const std::string& from, const std::string& to, const std::function<void()>& whileWaiting) {
   const DWORD start = GetTickCount();
   for (;;) {
