@@ -62,8 +62,14 @@ bool SetPermissionBits(const std::string& path, uint32_t mode);
 // The temporary-file directory, with a trailing separator.
 std::string TempDirectory();
 std::string CurrentDirectory();
-// Expands a relative path against the current directory.
+// The absolute form of a path: a relative one is taken against the current directory, and "." and ".."
+// components and doubled separators are resolved by the text alone, as Windows resolves them (there '/'
+// also becomes '\'); a trailing separator stays. When the current directory is unknown, a relative path
+// is returned as given (never taken from the root).
 std::string FullPathName(const std::string& path);
+// True for a path that names the same place whatever the current directory and drive: "/..." on Linux,
+// "X:\..." or "\\server\..." on Windows.
+bool IsAbsolutePath(const std::string& path);
 
 // While alive, the system shows no critical-error boxes (for example "no disk in drive") for file calls.
 class CriticalErrorBoxesSuppressed {

@@ -54,6 +54,16 @@ std::string DirectoryOf(const std::string& path) {
 
 bool PathExists(const std::string& path) { return platform::FileExists(path) || platform::DirectoryExists(path); }
 
+// The extract directory as it is kept: absolute and resolved, with a trailing separator, so that targets
+// built on it are absolute too and the inside-the-directory check compares like with like. (A relative
+// directory would be read from the root by the target-name rule, "inst" as "/inst".) Empty stays empty.
+std::string AbsoluteDirectory(const std::string& directory) {
+  if (directory.empty()) return directory;
+  std::string full = platform::FullPathName(directory);
+  if (full.back() != platform::kPathSeparator) full += platform::kPathSeparator;
+  return full;
+}
+
 }  // namespace
 
 // Elapsed run time without the time spent in the user's event handlers.
@@ -84,12 +94,12 @@ TUnZip::~TUnZip() = default;
 
 void TUnZip::SetExtractDir(const std::string& value) {
   if (value.empty()) {
-    m_extractDir = DirectoryOf(m_archiveFile);
+    m_extractDir = AbsoluteDirectory(DirectoryOf(m_archiveFile));
     return;
   }
-  m_extractDir = value;
-  std::replace(m_extractDir.begin(), m_extractDir.end(), platform::kForeignSeparator, platform::kPathSeparator);
-  if (m_extractDir.back() != platform::kPathSeparator) m_extractDir += platform::kPathSeparator;
+  std::string directory = value;
+  std::replace(directory.begin(), directory.end(), platform::kForeignSeparator, platform::kPathSeparator);
+  m_extractDir = AbsoluteDirectory(directory);
 }
 
 const std::string& TUnZip::ScratchDir() {
@@ -235,14 +245,12 @@ void TUnZip::ArchivePass() {
 std::string TUnZip::BuildTarget(const std::string& storedName) {
   if (storedName.empty()) return std::string();
   if (m_extractDir.empty()) {
-    m_extractDir = DirectoryOf(m_archiveFile);
-    if (m_extractDir.empty()) {
-      m_extractDir = platform::CurrentDirectory();
-      if (m_extractDir.empty() || m_extractDir.back() != platform::kPathSeparator) {
-        m_extractDir += platform::kPathSeparator;
-      }
-    }
+    m_extractDir = AbsoluteDirectory(DirectoryOf(m_archiveFile));
+    if (m_extractDir.empty()) m_extractDir = AbsoluteDirectory(platform::CurrentDirectory());
   }
+  // A directory that could not be made absolute (no current directory to resolve it against) has no
+  // place to write to: no target.
+  if (!platform::IsAbsolutePath(m_extractDir)) return std::string();
   return BuildTargetName(storedName, m_extractDir, UseStoredDirs);
 }
 
@@ -270,6 +278,9 @@ void TUnZip::ExtractMember(int index) {
     AdvanceArchiveProgress(m_member.UncompressedSize);
     return;
   }
+  // The target the check approved, with its "." and ".." resolved as that check resolved them: the file
+  // system then sees the same path (Linux would otherwise need every directory a ".." climbs out of).
+  if (!m_targetName.empty()) m_targetName = platform::FullPathName(m_targetName);
   if (!OverwriteDecision(directory)) {
     AdvanceArchiveProgress(m_member.UncompressedSize);
     return;

@@ -57,8 +57,10 @@ class TUnZip : public TUnBase {
   bool UseStoredDirs = true;
 
   const std::string& ExtractDir() const { return m_extractDir; }
-  // A non-empty value gets native separators and a trailing one; an empty one becomes the directory of
-  // ArchiveFile (or stays empty without an ArchiveFile).
+  // A non-empty value gets native separators, is made absolute against the current directory (with its
+  // "." and ".." resolved, platform::FullPathName) and gets a trailing separator; an empty one becomes the
+  // absolute directory of ArchiveFile (or stays empty without an ArchiveFile). Extract falls back the same
+  // way, and to the current directory, when ExtractDir is still empty.
   void SetExtractDir(const std::string& value);
   // The stored directory when it exists, else the system temporary directory (which is then stored).
   const std::string& ScratchDir();

@@ -73,6 +73,52 @@ TEST(UnZipDriverTest, NamesLeavingTheExtractDirectoryAreNotWritten) {
   EXPECT_EQ(files, expected);
 }
 
+// Runs with the current directory set to the given one, and puts the previous one back.
+class CurrentDirectoryChange {
+ public:
+  explicit CurrentDirectoryChange(const fs::path& directory) : m_previous(fs::current_path()) {
+    fs::current_path(directory);
+  }
+  ~CurrentDirectoryChange() { fs::current_path(m_previous); }
+
+ private:
+  fs::path m_previous;
+};
+
+// A relative ExtractDir is taken against the current directory (never against the root) and held as an
+// absolute path, and the members stay inside it.
+TEST(UnZipDriverTest, RelativeExtractDirectoriesAreTakenFromTheCurrentDirectory) {
+  struct Case {
+    const char* ExtractDir;
+    const char* Inside;  // where the members land, below the current directory
+  };
+  const Case cases[] = {
+      {"updater-inst", "updater-inst"},
+      {"updater-sub/../updater-inst2", "updater-inst2"},
+      {"./updater-inst3/sub/", "updater-inst3/sub"},  // '/' is foreign on Windows
+      {"", "rel"},                                     // empty: the archive's own (relative) directory
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.ExtractDir);
+    TempDir temp;
+    temp.Write("cwd/rel/a.zip", BuildZip({Stored("x.txt", "x"), Stored("d/y.txt", "y"), Stored("../up.txt", "u")}));
+    const fs::path cwd = fs::canonical(temp.Path() / "cwd");
+    CurrentDirectoryChange change(cwd);
+    TUnZip unzip;
+    const ziptest::RunResult run =
+        ziptest::ExtractAll(unzip, std::string("rel") + platform::kPathSeparator + "a.zip", c.ExtractDir);
+    EXPECT_EQ(unzip.ExtractDir(), ((cwd / c.Inside).make_preferred() / "").string());
+    EXPECT_EQ(run.Count, 2);
+    EXPECT_EQ(run.CountOf(zipmsg::kUnsafeMemberName), 1);
+    // Nothing outside the current directory's tree, the refused "../up.txt" included.
+    std::map<std::string, std::string> files = ziptest::FilesBelow(temp.Path());
+    EXPECT_EQ(files.erase("cwd/rel/a.zip"), 1u);
+    const std::string inside = "cwd/" + std::string(c.Inside) + "/";
+    const std::map<std::string, std::string> expected = {{inside + "x.txt", "x"}, {inside + "d/y.txt", "y"}};
+    EXPECT_EQ(files, expected);
+  }
+}
+
 // The system sees a name only up to its first zero byte; so does the extractor (a fuzzer found the search
 // for a free temporary name looping for ever on such a name).
 TEST(UnZipDriverTest, NamesEndAtTheirFirstZeroByte) {

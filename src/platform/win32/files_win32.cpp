@@ -160,6 +160,12 @@ std::string FullPathName(const std::string& path) {
   return std::string(buffer.data(), length);
 }
 
+bool IsAbsolutePath(const std::string& path) {
+  const auto separator = [](char c) { return c == '\\' || c == '/'; };
+  if (path.size() >= 3 && path[1] == ':' && separator(path[2])) return true;
+  return path.size() >= 2 && separator(path[0]) && separator(path[1]);
+}
+
 CriticalErrorBoxesSuppressed::CriticalErrorBoxesSuppressed() : m_previousMode(SetErrorMode(SEM_FAILCRITICALERRORS)) {}
 
 CriticalErrorBoxesSuppressed::~CriticalErrorBoxesSuppressed() { SetErrorMode(m_previousMode); }
