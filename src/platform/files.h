@@ -41,6 +41,8 @@ bool FileExists(const std::string& path);  // exists and is not a directory
 // Creates one directory level with no attributes; false when it could not be created.
 bool CreateDirectoryLevel(const std::string& path);
 bool DeleteFileAt(const std::string& path);
+// Removes a directory that is empty; false (and nothing removed) when it is not, or cannot be removed.
+bool RemoveEmptyDirectory(const std::string& path);
 // Moves a file over an existing one in one step where the system allows it. A read-only target is not
 // replaced, on every system (kErrorAccessDenied). While the source or the target is in use (another process
 // holds it open without sharing it, or it is a running program's file: the application being updated may still
@@ -60,8 +62,14 @@ bool SetPermissionBits(const std::string& path, uint32_t mode);
 // The temporary-file directory, with a trailing separator.
 std::string TempDirectory();
 std::string CurrentDirectory();
-// Expands a relative path against the current directory.
+// The absolute form of a path: a relative one is taken against the current directory, and "." and ".."
+// components and doubled separators are resolved by the text alone, as Windows resolves them (there '/'
+// also becomes '\'); a trailing separator stays. When the current directory is unknown, a relative path
+// is returned as given (never taken from the root).
 std::string FullPathName(const std::string& path);
+// True for a path that names the same place whatever the current directory and drive: "/..." on Linux,
+// "X:\..." or "\\server\..." on Windows.
+bool IsAbsolutePath(const std::string& path);
 
 // While alive, the system shows no critical-error boxes (for example "no disk in drive") for file calls.
 class CriticalErrorBoxesSuppressed {

@@ -22,6 +22,9 @@ inline constexpr int kDirectoryDoesNotExistCreate = 26899;
 // Not in the original table: a member whose target would lie outside the extract directory, or that would
 // open a device or a stream instead of a file.
 inline constexpr int kUnsafeMemberName = 26900;
+// Not in the original table: under strict reading, an archive without an end record or whose central
+// directory cannot be read whole.
+inline constexpr int kIncompleteCentralDirectory = 26901;
 }  // namespace zipmsg
 
 // The text of a message id; empty for an unknown id.

@@ -7,7 +7,8 @@
 // With useStoredDirs a leading separator is dropped, and a drive prefix ("C:\" or "C:") is dropped, and
 // the name's directory part is kept below extractDir; without it only the last component is kept. A
 // directory part without ':' that does not begin with a separator gets one in front. ".." components are
-// left in place: TargetStaysInside judges them. An empty stored name gives an empty target.
+// left in place: TargetStaysInside judges them. An empty stored name gives an empty target. (The extractor
+// only passes absolute directories, so a relative one is never read from the root there.)
 std::string BuildTargetName(const std::string& storedName, const std::string& extractDir, bool useStoredDirs);
 
 struct TTargetRules {

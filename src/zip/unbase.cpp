@@ -1,6 +1,8 @@
 #include "zip/unbase.h"
 
 #include <algorithm>
+#include <iterator>
+#include <map>
 
 #include "platform/codepage.h"
 #include "platform/files.h"
@@ -29,6 +31,22 @@ std::string LowerExtension(const std::string& path) {
   if (dot == std::string::npos || (separator != std::string::npos && dot < separator)) return std::string();
   return LowerCase(path.substr(dot));
 }
+
+// Byte ranges of the archive taken by the members listed so far: local header, name, extra field and data.
+class TClaimedRanges {
+ public:
+  // Claims [start, end); false, claiming nothing, when it meets a range claimed before.
+  bool Claim(int64_t start, int64_t end) {
+    const auto next = m_ranges.lower_bound(start);
+    if (next != m_ranges.end() && next->first < end) return false;
+    if (next != m_ranges.begin() && std::prev(next)->second > start) return false;
+    m_ranges.emplace(start, end);
+    return true;
+  }
+
+ private:
+  std::map<int64_t, int64_t> m_ranges;  // start to end; the ranges never overlap
+};
 
 }  // namespace
 
@@ -80,6 +98,7 @@ void TUnBase::Recognise(TStream32& stream) {
   m_archiveOffset = 0;
   m_startOffset = -1;
   m_headerState.Clear();
+  m_endPosition = -1;
   m_dataStart = 0;
   m_archiveSize = stream.Size();
   m_arcType = TArcType::atNA;
@@ -150,6 +169,7 @@ int64_t TUnBase::LocateCentralDirectory(TStream32& stream) {
   }
   if (found < 0) return 0;
   const int64_t endPosition = windowStart + found;
+  m_endPosition = endPosition;
 
   m_headerState = THeaderTypeState::Of(THeaderType::htEnding);
   uint8_t endBytes[ziprec::kEndRecord26Size] = {};
@@ -292,59 +312,147 @@ int64_t TUnBase::SearchLocalHeader(TStream32& stream, int64_t from) {
   return -1;
 }
 
+int TUnBase::ListMembers(TStream32& stream) {
+  if (RequireCentralDirectory) {
+    std::string fault = EndRecordFault();
+    if (fault.empty()) fault = WalkCentralDirectory(stream, true);
+    if (!fault.empty()) {
+      m_members.Clear();
+      m_totalCompressed = 0;
+      m_totalUncompressed = 0;
+      m_maxDosDateTime = 0;
+      ReportError(std::string(), fault, zipmsg::kIncompleteCentralDirectory, m_volumeName);
+    }
+    return m_members.Count();
+  }
+  if (m_headerState == THeaderTypeState::Of(THeaderType::htLocal)) return ListLocalMembers(stream);
+  return ListCentralMembers(stream);
+}
+
 int TUnBase::ListCentralMembers(TStream32& stream) {
+  WalkCentralDirectory(stream, false);
+  return m_members.Count();
+}
+
+uint64_t TUnBase::CountedRecords() const {
+  return m_headerState.Contains(THeaderType::htEnding64) ? m_ending64.TotalEntries : m_endRecord.TotalEntries;
+}
+
+std::string TUnBase::EndRecordFault() const {
+  if (m_endPosition < 0) return "no end record";
+  const int64_t endSize = m_endRecord.Variant26 ? ziprec::kEndRecord26Size : ziprec::kEndRecordSize;
+  if (m_endPosition + endSize + m_endRecord.CommentLength > m_archiveSize) return "end record or its comment cut";
+  // An empty archive has no central record to find; every other needs one where the end record says.
+  if (CountedRecords() > 0 && !m_headerState.Contains(THeaderType::htCentral)) {
+    return "no central directory where the end record puts it";
+  }
+  return std::string();
+}
+
+std::string TUnBase::WalkCentralDirectory(TStream32& stream, bool strict) {
   int64_t position = m_startOffset;
   int64_t correction = 0;
   bool firstCheck = true;
-  for (int disk = m_endRecord.CentralDirectoryDisk; disk <= m_endRecord.ThisDisk; ++disk) {
+  TClaimedRanges claimed;
+  const auto readLocal = [&stream](int64_t at, uint8_t* local) {
+    return stream.ReadAt(at, local, ziprec::kLocalHeaderSize) == ziprec::kLocalHeaderSize &&
+           ziprec::LocalSignature(local) != SignatureForm::None;
+  };
+  const uint64_t counted = CountedRecords();
+  // The directory ends where the records behind it begin: the ZIP64 end record when there is one.
+  const int64_t directoryEnd = m_headerState.Contains(THeaderType::htEnding64)
+                                   ? m_endPosition - ziprec::kLocatorSize - ziprec::kEnding64Size
+                                   : m_endPosition;
+  uint64_t walked = 0;
+  const auto fault = [&walked, counted](const char* what) {
+    return "central record " + std::to_string(walked + 1) + " of " + std::to_string(counted) + " " + what;
+  };
+  // A walk per disk of the directory, as the end record numbers them (one for an ordinary archive); a
+  // strict walk reads one file, so one pass.
+  const int passes = strict ? 1 : m_endRecord.ThisDisk - m_endRecord.CentralDirectoryDisk + 1;
+  for (int pass = 0; pass < passes; ++pass) {
     for (;;) {
+      if (strict && walked == counted) {
+        uint8_t next[4] = {};
+        if (position + ziprec::kCentralRecordSize <= directoryEnd && stream.ReadAt(position, next, 4) == 4 &&
+            ziprec::CentralSignature(next) != SignatureForm::None) {
+          return "more central records than the end record counts (" + std::to_string(counted) + ")";
+        }
+        return std::string();
+      }
       uint8_t bytes[ziprec::kCentralRecordSize] = {};
-      if (stream.ReadAt(position, bytes, sizeof bytes) < ziprec::kCentralRecordSize) break;
-      const SignatureForm form = ziprec::CentralSignature(bytes);
-      if (form == SignatureForm::None || m_cancel) break;
+      const int64_t got = stream.ReadAt(position, bytes, sizeof bytes);
+      const SignatureForm form = got >= 4 ? ziprec::CentralSignature(bytes) : SignatureForm::None;
+      if (form == SignatureForm::None) {
+        if (strict) return fault(got < 4 ? "cut" : "without its signature");
+        break;
+      }
+      if (got < ziprec::kCentralRecordSize) {
+        if (strict) return fault("cut");
+        break;
+      }
+      if (m_cancel) break;
       if (form == SignatureForm::Enciphered) ziprec::DecipherRecordBody(bytes, ziprec::kCentralRecordSize - 4);
       ziprec::TCentralRecord record = ziprec::ParseCentralRecord(bytes);
       const int64_t namePosition = position + ziprec::kCentralRecordSize;
       const std::vector<uint8_t> extra =
           ReadNameAndExtra(stream, namePosition, record, form == SignatureForm::Enciphered);
       ziprec::ApplyCentralExtra(record, extra.data(), static_cast<int64_t>(extra.size()));
+      position = namePosition + record.NameLength + record.ExtraLength + record.CommentLength;
+      if (strict && position > directoryEnd) return fault("runs past the end record");
+      ++walked;
 
-      if (Selected(m_storedName)) {
+      const bool selected = Selected(m_storedName);
+      const int64_t stored = static_cast<int64_t>(record.LocalHeaderOffset.Low) + m_archiveOffset +
+                             (static_cast<int64_t>(record.LocalHeaderOffset.High) << 32);
+      int64_t localPosition = stored + correction;
+      bool found = true;
+      bool overlaps = false;
+      // The members of a spanned set lie on other volumes: their local headers cannot be checked here.
+      if (!IsSpannedType()) {
+        uint8_t local[ziprec::kLocalHeaderSize] = {};
+        found = readLocal(localPosition, local);
+        // Offsets short by a prefix (data in front of the archive that its writer did not count) are
+        // corrected once, from the first member, for the whole walk.
+        if (!found && firstCheck && selected) {
+          const int64_t at = SearchLocalHeader(stream, stored + 1);
+          if (at >= 0 && readLocal(at, local)) {
+            correction = at - stored;
+            localPosition = at;
+            found = true;
+          }
+        }
+        if (selected) firstCheck = false;
+        // Every record, selected or not, claims the bytes of its member; a record whose member would
+        // share bytes with one listed before it is damage (several records for one member's data, or a
+        // size that runs over the next member), whatever the selection, so that no choice of FileSpec
+        // lets one member's data be written twice.
+        if (found) {
+          if (ziprec::LocalSignature(local) == SignatureForm::Enciphered) {
+            ziprec::DecipherRecordBody(local, ziprec::kLocalHeaderSize - 4);
+          }
+          const ziprec::TLocalHeader header = ziprec::ParseLocalHeader(local);
+          const int64_t end = localPosition + ziprec::kLocalHeaderSize + header.NameLength + header.ExtraLength +
+                              record.CompressedSize.Value();
+          overlaps = !claimed.Claim(localPosition, end);
+        }
+      }
+      if (!selected) continue;
+      if (found && !overlaps) {
         TMemberLocation location;
         location.StartDisk =
             static_cast<uint16_t>(record.DiskNumberStart + (m_arcType == TArcType::atZipDS ? 1 : 0));
         location.ExternalAttributes = record.ExternalAttributes;
-        const int64_t stored = static_cast<int64_t>(record.LocalHeaderOffset.Low) + m_archiveOffset +
-                               (static_cast<int64_t>(record.LocalHeaderOffset.High) << 32);
-        location.LocalHeaderPosition = stored + correction;
-        bool found = true;
-        if (!IsSpannedType()) {
-          uint8_t local[ziprec::kLocalHeaderSize] = {};
-          found = stream.ReadAt(location.LocalHeaderPosition, local, sizeof local) == ziprec::kLocalHeaderSize &&
-                  ziprec::LocalSignature(local) != SignatureForm::None;
-          // Offsets short by a prefix (data in front of the archive that its writer did not count) are
-          // corrected once, from the first member, for the whole walk.
-          if (!found && firstCheck) {
-            const int64_t at = SearchLocalHeader(stream, stored + 1);
-            if (at >= 0) {
-              correction = at - stored;
-              location.LocalHeaderPosition = at;
-              found = true;
-            }
-          }
-          firstCheck = false;
-        }
-        if (found) {
-          m_members.Add(location, &record);
-          AddToTotals(record);
-        } else {
-          ReportError(m_storedName, std::string(), zipmsg::kBadOffsetToLocalHeader, m_volumeName);
-        }
+        location.LocalHeaderPosition = localPosition;
+        m_members.Add(location, &record);
+        AddToTotals(record);
+      } else {
+        ReportError(m_storedName, std::string(), zipmsg::kBadOffsetToLocalHeader, m_volumeName);
       }
-      position = namePosition + record.NameLength + record.ExtraLength + record.CommentLength;
     }
   }
-  return m_members.Count();
+  if (strict && walked < counted && !m_cancel) return fault("missing");
+  return std::string();
 }
 
 int TUnBase::ListLocalMembers(TStream32& stream) {

@@ -65,6 +65,19 @@ class TUnBase {
   bool RecurseDirs = true;
   // Stored names are converted from the OEM code page.
   bool TranslateOemChar = true;
+  // Strict reading, for callers that must not take part of an archive for the whole of it (a download
+  // cut short still has its first members' local headers). With it, an archive is read only through its
+  // central directory, and only when that directory can be read whole: exactly the records the end record
+  // counts, each complete, with its signature, and before the end record. Anything else (no end record, an
+  // end record or comment cut, no central record where the end record puts the directory, fewer or more
+  // records than counted, a record cut or running past the end record) makes the archive damaged: Extract
+  // reports zipmsg::kIncompleteCentralDirectory once (empty file name, the fault in ExtendedMsg) and lists
+  // and writes nothing. Off (the default): a missing or unreadable directory falls back to the local header
+  // walk, and the directory walk ends at the first record without a signature.
+  bool RequireCentralDirectory = false;
+  // Members the last Extract listed: selected by FileSpec and found, from the central directory or the
+  // local header walk (0 for a damaged archive under RequireCentralDirectory, or one that is no archive).
+  int ListedCount() const { return m_listedCount; }
 
   bool Cancel() const { return m_cancel; }
   // Setting True reports "User canceled" through the error event.
@@ -85,7 +98,13 @@ class TUnBase {
   // and the record copies. Returns the central directory position; 0 when no end record was found (or its
   // central directory could not be read), -1 when neither a central record nor a local header was found.
   int64_t LocateCentralDirectory(TStream32& stream);
-  // Fill the member list from the archive stream; return the count.
+  // Fill the member list for one Extract: under RequireCentralDirectory from the whole central directory
+  // or not at all, otherwise by the local header walk when HeaderState is exactly {htLocal} and from the
+  // central directory else. Returns the count, which ListedCount then gives.
+  int ListMembers(TStream32& stream);
+  // Fill the member list from the archive stream; return the count. A central record whose local header
+  // is not found, or whose member (local header to the end of its compressed data) shares bytes with the
+  // member of an earlier record of the directory, is reported as "Bad offset to local header" and left out.
   int ListCentralMembers(TStream32& stream);
   int ListLocalMembers(TStream32& stream);
 
@@ -130,7 +149,11 @@ class TUnBase {
   // walk starts when there is no central directory.
   int64_t m_dataStart = 0;
 
+  // Where the end-record search found the end record; -1 when it found none.
+  int64_t m_endPosition = -1;
+
   TUnBaseHeaderObj m_members;
+  int m_listedCount = 0;
   uint32_t m_maxDosDateTime = 0;
   int64_t m_totalCompressed = 0;
   int64_t m_totalUncompressed = 0;
@@ -152,4 +175,12 @@ class TUnBase {
   void AddToTotals(const ziprec::TLocalHeader& fields);
   // The first local header at or after the position, within 32768 bytes; -1 when none.
   int64_t SearchLocalHeader(TStream32& stream, int64_t from);
+  // The central directory walk. With strict set it reads exactly the records the end record counts, all
+  // before the end record, and returns the first fault that keeps it from reading them whole (empty when
+  // there is none); without it, it ends at the first record without a central signature.
+  std::string WalkCentralDirectory(TStream32& stream, bool strict);
+  // The records the end record counts (the ZIP64 end record's count when there is one).
+  uint64_t CountedRecords() const;
+  // What keeps strict reading from the directory before it is walked; empty when nothing does.
+  std::string EndRecordFault() const;
 };

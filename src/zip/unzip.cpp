@@ -54,6 +54,16 @@ std::string DirectoryOf(const std::string& path) {
 
 bool PathExists(const std::string& path) { return platform::FileExists(path) || platform::DirectoryExists(path); }
 
+// The extract directory as it is kept: absolute and resolved, with a trailing separator, so that targets
+// built on it are absolute too and the inside-the-directory check compares like with like. (A relative
+// directory would be read from the root by the target-name rule, "inst" as "/inst".) Empty stays empty.
+std::string AbsoluteDirectory(const std::string& directory) {
+  if (directory.empty()) return directory;
+  std::string full = platform::FullPathName(directory);
+  if (full.back() != platform::kPathSeparator) full += platform::kPathSeparator;
+  return full;
+}
+
 }  // namespace
 
 // Elapsed run time without the time spent in the user's event handlers.
@@ -84,12 +94,12 @@ TUnZip::~TUnZip() = default;
 
 void TUnZip::SetExtractDir(const std::string& value) {
   if (value.empty()) {
-    m_extractDir = DirectoryOf(m_archiveFile);
+    m_extractDir = AbsoluteDirectory(DirectoryOf(m_archiveFile));
     return;
   }
-  m_extractDir = value;
-  std::replace(m_extractDir.begin(), m_extractDir.end(), platform::kForeignSeparator, platform::kPathSeparator);
-  if (m_extractDir.back() != platform::kPathSeparator) m_extractDir += platform::kPathSeparator;
+  std::string directory = value;
+  std::replace(directory.begin(), directory.end(), platform::kForeignSeparator, platform::kPathSeparator);
+  m_extractDir = AbsoluteDirectory(directory);
 }
 
 const std::string& TUnZip::ScratchDir() {
@@ -115,7 +125,7 @@ void TUnZip::SetScratchDir(const std::string& value) {
 
 void TUnZip::SetZipCmntBufSize(int value) { m_zipCmntBufSize = std::clamp(value, 2000, 32767); }
 
-bool TUnZip::CreateDirTree(const std::string& path) {
+bool TUnZip::CreateDirTree(const std::string& path, std::vector<std::string>* created) {
   if (platform::DirectoryExists(path)) return true;
   {
     platform::CriticalErrorBoxesSuppressed quiet;
@@ -124,14 +134,27 @@ bool TUnZip::CreateDirTree(const std::string& path) {
     for (size_t i = 1; i < full.size(); ++i) {
       if (full[i] == platform::kPathSeparator && full[i - 1] != platform::kPathSeparator) {
         const std::string prefix = full.substr(0, i);
-        if (!platform::DirectoryExists(prefix)) platform::CreateDirectoryLevel(prefix);
+        if (!platform::DirectoryExists(prefix) && platform::CreateDirectoryLevel(prefix) && created != nullptr) {
+          created->push_back(prefix);
+        }
       }
     }
   }
   return platform::DirectoryExists(path);
 }
 
+void TUnZip::CreateMemberDirectories(const std::string& directory) { CreateDirTree(directory, &m_memberDirectories); }
+
+void TUnZip::RemoveMemberDirectories() {
+  // Deepest first; a directory that something else has filled meanwhile stays.
+  for (auto it = m_memberDirectories.rbegin(); it != m_memberDirectories.rend(); ++it) {
+    platform::RemoveEmptyDirectory(*it);
+  }
+  m_memberDirectories.clear();
+}
+
 int TUnZip::Extract() {
+  m_listedCount = 0;
   if (m_archiveFile.empty()) {
     ReportError(std::string(), std::string(), zipmsg::kFileNotFound, m_archiveFile);
     return 0;
@@ -188,8 +211,8 @@ void TUnZip::ArchivePass() {
   m_members.Clear();
   try {
     if (IsZipType(m_arcType)) {
-      const int count = m_headerState == THeaderTypeState::Of(THeaderType::htLocal) ? ListLocalMembers(*m_archive)
-                                                                                     : ListCentralMembers(*m_archive);
+      const int count = ListMembers(*m_archive);
+      m_listedCount = count;
       // Progress counts output bytes, the unit every decoder counts in.
       m_archiveTotal = m_totalUncompressed;
       m_archiveRemaining = m_archiveTotal;
@@ -206,6 +229,12 @@ void TUnZip::ArchivePass() {
           platform::DeleteFileAt(m_tempName);
           m_tempName.clear();
         }
+        // Nor does a member that was not written leave the directories made for it.
+        if (m_memberLanded) {
+          m_memberDirectories.clear();
+        } else {
+          RemoveMemberDirectories();
+        }
       }
     }
   } catch (...) {
@@ -216,14 +245,12 @@ void TUnZip::ArchivePass() {
 std::string TUnZip::BuildTarget(const std::string& storedName) {
   if (storedName.empty()) return std::string();
   if (m_extractDir.empty()) {
-    m_extractDir = DirectoryOf(m_archiveFile);
-    if (m_extractDir.empty()) {
-      m_extractDir = platform::CurrentDirectory();
-      if (m_extractDir.empty() || m_extractDir.back() != platform::kPathSeparator) {
-        m_extractDir += platform::kPathSeparator;
-      }
-    }
+    m_extractDir = AbsoluteDirectory(DirectoryOf(m_archiveFile));
+    if (m_extractDir.empty()) m_extractDir = AbsoluteDirectory(platform::CurrentDirectory());
   }
+  // A directory that could not be made absolute (no current directory to resolve it against) has no
+  // place to write to: no target.
+  if (!platform::IsAbsolutePath(m_extractDir)) return std::string();
   return BuildTargetName(storedName, m_extractDir, UseStoredDirs);
 }
 
@@ -235,6 +262,8 @@ void TUnZip::ExtractMember(int index) {
   m_member.UncompressedSize = m_header.UncompressedSize;
   m_memberFailed = false;
   m_memberCounted = false;
+  m_memberLanded = false;
+  m_memberDirectories.clear();
   m_memberWritten = 0;
   m_targetName = BuildTarget(m_storedName);
 
@@ -249,6 +278,9 @@ void TUnZip::ExtractMember(int index) {
     AdvanceArchiveProgress(m_member.UncompressedSize);
     return;
   }
+  // The target the check approved, with its "." and ".." resolved as that check resolved them: the file
+  // system then sees the same path (Linux would otherwise need every directory a ".." climbs out of).
+  if (!m_targetName.empty()) m_targetName = platform::FullPathName(m_targetName);
   if (!OverwriteDecision(directory)) {
     AdvanceArchiveProgress(m_member.UncompressedSize);
     return;
@@ -287,6 +319,9 @@ void TUnZip::ExtractMember(int index) {
     opened = true;
     if (m_encrypted) m_member.CompressedSize -= kEncryptionHeaderSize;
     Decode();
+    // Output that ends before the declared size is damage too, even when the CRC fits what came out: a
+    // member that promises a gigabyte and delivers four bytes is not the member its directory describes.
+    if (m_memberWritten < m_member.UncompressedSize) m_memberFailed = true;
     m_runningCrc ^= 0xFFFFFFFFu;
     CloseOutput();
   }
@@ -303,7 +338,7 @@ bool TUnZip::OverwriteDecision(bool directory) {
       OnRenameFile(*this, m_targetName, newName);
       if (!newName.empty()) {
         m_targetName = newName;
-        CreateDirTree(DirectoryOf(m_targetName));
+        CreateMemberDirectories(DirectoryOf(m_targetName));
       }
     }
     OnBegin(*this, m_targetName, m_extractedCount + 1, extract);
@@ -324,7 +359,7 @@ bool TUnZip::OverwriteDecision(bool directory) {
           std::string newName;
           OnFileExists(*this, m_targetName, newName, OverwriteMode);
           if (newName.empty()) newName = m_targetName;
-          CreateDirTree(DirectoryOf(newName));
+          CreateMemberDirectories(DirectoryOf(newName));
           if (OverwriteMode == TOverwriteMode::omOverwrite) {
             if (SameText(newName, m_targetName)) break;
             m_targetName = newName;
@@ -410,7 +445,7 @@ bool TUnZip::OpenOutput() {
     return false;
   }
   const std::string directory = DirectoryOf(m_targetName);
-  CreateDirTree(directory);
+  CreateMemberDirectories(directory);
   // A short name of its own, not the target's name plus a suffix: that may exceed the longest name the
   // file system allows when the target's own name is near it.
   for (int number = 0;; ++number) {
@@ -457,6 +492,7 @@ void TUnZip::FinishMember(bool directoryMember, bool opened) {
     }
     if (pass) {
       m_tempName.clear();
+      m_memberLanded = true;
       const uint32_t attributes = m_header.ExternalAttributes;
       if (RestoreFileAttr && attributes != platform::kAttrArchive) {
         // Archives made on Unix carry the mode in the high half. Only a regular file's permission bits

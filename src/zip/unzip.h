@@ -6,7 +6,9 @@
 //
 // Each member is written to a temporary file beside its target and moved over the target only after its
 // CRC check passed; a member whose target would lie outside ExtractDir is not written at all (message id
-// zipmsg::kUnsafeMemberName); a member never receives more bytes than its declared size.
+// zipmsg::kUnsafeMemberName); a member never receives more bytes than its declared size. Directories
+// made for a file member that is then not written (refused, skipped, failed) are removed again, as far
+// as they are empty; only directory members (with CreateStoredDirs) leave directories of their own.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -55,8 +57,10 @@ class TUnZip : public TUnBase {
   bool UseStoredDirs = true;
 
   const std::string& ExtractDir() const { return m_extractDir; }
-  // A non-empty value gets native separators and a trailing one; an empty one becomes the directory of
-  // ArchiveFile (or stays empty without an ArchiveFile).
+  // A non-empty value gets native separators, is made absolute against the current directory (with its
+  // "." and ".." resolved, platform::FullPathName) and gets a trailing separator; an empty one becomes the
+  // absolute directory of ArchiveFile (or stays empty without an ArchiveFile). Extract falls back the same
+  // way, and to the current directory, when ExtractDir is still empty.
   void SetExtractDir(const std::string& value);
   // The stored directory when it exists, else the system temporary directory (which is then stored).
   const std::string& ScratchDir();
@@ -96,8 +100,8 @@ class TUnZip : public TUnBase {
   const std::string& TargetName() const { return m_targetName; }
 
   // Creates every missing level of the path (critical-error boxes suppressed, failures ignored); true when
-  // the path then exists as a directory.
-  static bool CreateDirTree(const std::string& path);
+  // the path then exists as a directory. Each level it created is appended to created when given.
+  static bool CreateDirTree(const std::string& path, std::vector<std::string>* created = nullptr);
 
  private:
   class TStopwatch;
@@ -124,6 +128,10 @@ class TUnZip : public TUnBase {
                   const std::string& volumeName);
   void AdvanceArchiveProgress(int64_t bytes);
   void LoseCount();
+  // The directories a file member's target needs, remembered so that they can go again when the member
+  // is not written.
+  void CreateMemberDirectories(const std::string& directory);
+  void RemoveMemberDirectories();
 
   platform::Ui* m_ui;
   std::string m_extractDir;
@@ -154,4 +162,8 @@ class TUnZip : public TUnBase {
   bool m_memberFailed = false;
   // The member counts in ExtractedCount (until it fails).
   bool m_memberCounted = false;
+  // The member's file replaced its target.
+  bool m_memberLanded = false;
+  // Directories created for the member's file, in the order they were made.
+  std::vector<std::string> m_memberDirectories;
 };

@@ -229,6 +229,25 @@ TEST_F(FilesTest, PathsOfTheSystem) {
   EXPECT_EQ(platform::FullPathName("some.txt"), expected + "some.txt");
   const std::string absolute = Path("absolute.txt");
   EXPECT_EQ(platform::FullPathName(absolute), absolute);
+  EXPECT_TRUE(platform::IsAbsolutePath(absolute));
+
+  // Resolved by the text alone, '/' taken as a separator on both systems; a trailing separator stays.
+  const std::string sep(1, kPathSeparator);
+  struct Case {
+    std::string Path;
+    std::string Expected;
+  };
+  const Case cases[] = {
+      {"a/./b/../c.txt", expected + "a" + sep + "c.txt"},
+      {"a//b/", expected + "a" + sep + "b" + sep},
+      {Path("x") + "/../y/.", Path("y")},
+  };
+  for (const Case& c : cases) EXPECT_EQ(platform::FullPathName(c.Path), c.Expected) << c.Path;
+  for (const char* relative : {"", "x", "./x", "../x"}) EXPECT_FALSE(platform::IsAbsolutePath(relative)) << relative;
+#ifdef _WIN32
+  for (const char* path : {"C:\\x", "c:/x", "\\\\server\\share"}) EXPECT_TRUE(platform::IsAbsolutePath(path)) << path;
+  for (const char* path : {"C:x", "\\x", "/x"}) EXPECT_FALSE(platform::IsAbsolutePath(path)) << path;
+#endif
 }
 
 #ifdef _WIN32

@@ -49,6 +49,7 @@ std::string ReadFile(const std::filesystem::path& path) {
 
 std::map<std::string, std::string> FilesBelow(const std::filesystem::path& root) {
   std::map<std::string, std::string> files;
+  if (!std::filesystem::exists(root)) return files;
   for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
     if (entry.is_regular_file()) {
       files[std::filesystem::relative(entry.path(), root).generic_string()] = ReadFile(entry.path());

@@ -25,7 +25,7 @@ class TempDir {
 std::string ReadFile(const std::filesystem::path& path);
 // Removes a tree, read-only files included (attribute tests and damaged archives leave some).
 void RemoveTree(const std::filesystem::path& root);
-// Regular files below root, relative path (generic form) to content.
+// Regular files below root, relative path (generic form) to content; none when root does not exist.
 std::map<std::string, std::string> FilesBelow(const std::filesystem::path& root);
 
 }  // namespace testsupport

@@ -2,6 +2,8 @@
 // high-word extra fields, enciphered headers, long names, and damaged archives.
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <cstdint>
 #include <filesystem>
 #include <set>
 
@@ -39,6 +41,46 @@ std::string Le(uint64_t value, int bytes) {
 
 std::map<std::string, std::string> SmallSetFiles() {
   return {{"dir/a.txt", "alpha alpha alpha"}, {"b.bin", std::string(40000, 'b')}, {"readme", ""}};
+}
+
+uint32_t Get32(const std::string& bytes, size_t at) {
+  uint32_t value = 0;
+  for (int i = 3; i >= 0; --i) value = (value << 8) | static_cast<uint8_t>(bytes[at + static_cast<size_t>(i)]);
+  return value;
+}
+
+uint32_t Get16(const std::string& bytes, size_t at) {
+  return static_cast<uint8_t>(bytes[at]) | (static_cast<uint32_t>(static_cast<uint8_t>(bytes[at + 1])) << 8);
+}
+
+// The central records of an archive made by BuildZip (no comment), each a whole record with its name.
+std::vector<std::string> CentralRecords(const std::string& zip) {
+  const size_t end = zip.size() - 22;
+  std::vector<std::string> records;
+  for (size_t at = Get32(zip, end + 16); at < end;) {
+    const size_t length = 46 + Get16(zip, at + 28) + Get16(zip, at + 30) + Get16(zip, at + 32);
+    records.push_back(zip.substr(at, length));
+    at += length;
+  }
+  return records;
+}
+
+// The archive's members with another central directory: these records, and an end record that counts
+// them (or says it holds `counted` records).
+std::string WithCentralDirectory(const std::string& zip, const std::vector<std::string>& records,
+                                 size_t counted = SIZE_MAX) {
+  const size_t end = zip.size() - 22;
+  const size_t centralOffset = Get32(zip, end + 16);
+  std::string directory;
+  for (const std::string& record : records) directory += record;
+  if (counted == SIZE_MAX) counted = records.size();
+  return zip.substr(0, centralOffset) + directory + std::string("PK\x05\x06", 4) + Le(0, 4) + Le(counted, 2) +
+         Le(counted, 2) + Le(directory.size(), 4) + Le(centralOffset, 4) + Le(0, 2);
+}
+
+std::string Patched(std::string record, size_t at, uint64_t value, int bytes) {
+  record.replace(at, static_cast<size_t>(bytes), Le(value, bytes));
+  return record;
 }
 
 TEST(ArchiveDirectoryTest, EndRecordWindowAndTheLocalWalk) {
@@ -207,6 +249,125 @@ TEST(ArchiveDirectoryTest, LongNamesAreCutTo255Bytes) {
   EXPECT_EQ(ziptest::ReadFile(temp.Path() / "out" / std::string(255, 'n')), "long");
 }
 
+
+// Strict reading takes an archive only through its whole central directory; without it the local header
+// walk reads what a damaged archive still holds, as it always has.
+TEST(ArchiveDirectoryTest, StrictReadingRefusesArchivesWithoutAWholeCentralDirectory) {
+  const std::string good = BuildZip(SmallSet());
+  const std::vector<std::string> records = CentralRecords(good);
+  const size_t centralOffset = Get32(good, good.size() - 22 + 16);
+  const size_t secondMember = Get32(records[1], 42);
+  // An end record at the file's first byte lies outside the search window: the empty archive has a prefix.
+  ziptest::ArchiveOptions emptyArchive;
+  emptyArchive.Prefix = std::string(8, '\0');
+  struct Case {
+    const char* What;
+    std::string Bytes;
+    int WrittenWithoutStrict;
+    const char* Fault;  // under strict reading; null: read as without it
+  };
+  const Case cases[] = {
+      {"whole", good, 3, nullptr},
+      {"an empty archive", BuildZip({}, emptyArchive), 0, nullptr},
+      {"cut after the first member", good.substr(0, secondMember), 1, "no end record"},
+      {"cut inside the central directory", good.substr(0, centralOffset + 60), 3, "no end record"},
+      {"cut inside the end record", good.substr(0, good.size() - 1), 3, "end record or its comment cut"},
+      {"a text body", "PK<html>not a zip archive, a page that says the file is gone</html>\n", 0, "no end record"},
+      {"PK and zeros", "PK" + std::string(4 << 20, '\0'), 0, "no end record"},
+      {"no central directory where the end record puts it",
+       good.substr(0, good.size() - 10) + Le(good.size() - 22 - centralOffset - 10, 4) + good.substr(good.size() - 6), 3,
+       "no central directory where the end record puts it"},
+      {"fewer records than counted", WithCentralDirectory(good, {records[0], records[1]}, 3), 2,
+       "central record 3 of 3 without its signature"},
+      {"more records than counted", WithCentralDirectory(good, records, 2), 3,
+       "more central records than the end record counts (2)"},
+      {"a record cut", WithCentralDirectory(good, {records[0], records[1], records[2].substr(0, 20)}), 2,
+       "central record 3 of 3 cut"},
+      {"a record running past the end record",
+       WithCentralDirectory(good, {records[0], records[1], Patched(records[2], 32, 40, 2)}), 3,
+       "central record 3 of 3 runs past the end record"},
+  };
+  for (const Case& c : cases) {
+    for (const bool strict : {false, true}) {
+      SCOPED_TRACE(std::string(c.What) + (strict ? ", strict" : ""));
+      TempDir temp;
+      const std::string archive = temp.Write("a.zip", c.Bytes);
+      TUnZip unzip;
+      unzip.RequireCentralDirectory = strict;
+      const ziptest::RunResult run = ziptest::ExtractAll(unzip, archive, (temp.Path() / "out").string());
+      const bool damaged = strict && c.Fault != nullptr;
+      const int written = damaged ? 0 : c.WrittenWithoutStrict;
+      EXPECT_EQ(run.Count, written);
+      EXPECT_EQ(unzip.ListedCount(), written);
+      ASSERT_EQ(run.CountOf(zipmsg::kIncompleteCentralDirectory), damaged ? 1 : 0);
+      if (damaged) {
+        EXPECT_EQ(run.Errors.size(), 1u);
+        EXPECT_EQ(run.Errors[0].ExtendedMsg, c.Fault);
+        EXPECT_FALSE(fs::exists(temp.Path() / "out"));
+      }
+    }
+  }
+}
+
+// A record whose member shares bytes with a member listed before it is refused as damaged; the first
+// listed keeps its bytes.
+TEST(ArchiveDirectoryTest, RecordsWhoseMembersOverlapAnEarlierOneAreRefused) {
+  Member big;
+  big.Name = "big.bin";
+  big.Data = std::string(300000, 'z');
+  const std::string one = BuildZip({big});
+  // A stored member whose data are a whole archive: its inner local header lies inside the outer data.
+  Member outer;
+  outer.Name = "outer.zip";
+  outer.Method = 0;
+  Member inner;
+  inner.Name = "inner.txt";
+  inner.Data = "inner";
+  outer.Data = BuildZip({inner});
+  const std::string nested = BuildZip({outer});
+  const std::string innerRecord =
+      Patched(CentralRecords(outer.Data)[0], 42, 30 + outer.Name.size(), 4);  // offset into the outer data
+  // Two stored members, the first claiming enough compressed bytes to swallow the second.
+  Member a;
+  a.Name = "a.txt";
+  a.Data = "aaaa";
+  a.Method = 0;
+  Member b = a;
+  b.Name = "b.txt";
+  b.Data = "bbbb";
+  const std::string pair = BuildZip({a, b});
+  const std::vector<std::string> pairRecords = CentralRecords(pair);
+  struct Case {
+    const char* What;
+    std::string Archive;
+    int Written;
+    int Refused;
+    int FailedCheck;
+    std::map<std::string, std::string> Files;
+  };
+  const Case cases[] = {
+      {"twenty records, one member", WithCentralDirectory(one, std::vector<std::string>(20, CentralRecords(one)[0])),
+       1, 19, 0, {{"big.bin", big.Data}}},
+      {"a record inside another member's data", WithCentralDirectory(nested, {CentralRecords(nested)[0], innerRecord}),
+       1, 1, 0, {{"outer.zip", outer.Data}}},
+      {"the inner record listed first", WithCentralDirectory(nested, {innerRecord, CentralRecords(nested)[0]}),
+       1, 1, 0, {{"inner.txt", "inner"}}},
+      // The liar comes first and keeps its range, but its data then run past its declared size.
+      {"a compressed size over the next member",
+       WithCentralDirectory(pair, {Patched(pairRecords[0], 20, 4 + 30 + 5 + 4, 4), pairRecords[1]}), 0, 1, 1, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.What);
+    TempDir temp;
+    const std::string archive = temp.Write("a.zip", c.Archive);
+    TUnZip unzip;
+    const ziptest::RunResult run = ziptest::ExtractAll(unzip, archive, (temp.Path() / "out").string());
+    EXPECT_EQ(run.Count, c.Written);
+    EXPECT_EQ(run.CountOf(zipmsg::kBadOffsetToLocalHeader), c.Refused);
+    EXPECT_EQ(run.CountOf(zipmsg::kFileFailsCrcCheck), c.FailedCheck);
+    EXPECT_TRUE(ziptest::FilesBelow(temp.Path() / "out") == c.Files);
+  }
+}
 
 TEST(ZipRecordsTest, Zip64AndHighWordExtraFields) {
   struct Case {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <set>
 
 #ifndef _WIN32
 #include <sys/resource.h>
@@ -12,6 +13,7 @@
 
 #include "platform/files.h"
 #include "platform/headless/headless_ui.h"
+#include "legacy_zip_member.h"
 #include "unzip_test_run.h"
 #include "zip/messages.h"
 #include "support/zip_builder.h"
@@ -71,6 +73,52 @@ TEST(UnZipDriverTest, NamesLeavingTheExtractDirectoryAreNotWritten) {
   EXPECT_EQ(files, expected);
 }
 
+// Runs with the current directory set to the given one, and puts the previous one back.
+class CurrentDirectoryChange {
+ public:
+  explicit CurrentDirectoryChange(const fs::path& directory) : m_previous(fs::current_path()) {
+    fs::current_path(directory);
+  }
+  ~CurrentDirectoryChange() { fs::current_path(m_previous); }
+
+ private:
+  fs::path m_previous;
+};
+
+// A relative ExtractDir is taken against the current directory (never against the root) and held as an
+// absolute path, and the members stay inside it.
+TEST(UnZipDriverTest, RelativeExtractDirectoriesAreTakenFromTheCurrentDirectory) {
+  struct Case {
+    const char* ExtractDir;
+    const char* Inside;  // where the members land, below the current directory
+  };
+  const Case cases[] = {
+      {"updater-inst", "updater-inst"},
+      {"updater-sub/../updater-inst2", "updater-inst2"},
+      {"./updater-inst3/sub/", "updater-inst3/sub"},  // '/' is foreign on Windows
+      {"", "rel"},                                     // empty: the archive's own (relative) directory
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.ExtractDir);
+    TempDir temp;
+    temp.Write("cwd/rel/a.zip", BuildZip({Stored("x.txt", "x"), Stored("d/y.txt", "y"), Stored("../up.txt", "u")}));
+    const fs::path cwd = fs::canonical(temp.Path() / "cwd");
+    CurrentDirectoryChange change(cwd);
+    TUnZip unzip;
+    const ziptest::RunResult run =
+        ziptest::ExtractAll(unzip, std::string("rel") + platform::kPathSeparator + "a.zip", c.ExtractDir);
+    EXPECT_EQ(unzip.ExtractDir(), ((cwd / c.Inside).make_preferred() / "").string());
+    EXPECT_EQ(run.Count, 2);
+    EXPECT_EQ(run.CountOf(zipmsg::kUnsafeMemberName), 1);
+    // Nothing outside the current directory's tree, the refused "../up.txt" included.
+    std::map<std::string, std::string> files = ziptest::FilesBelow(temp.Path());
+    EXPECT_EQ(files.erase("cwd/rel/a.zip"), 1u);
+    const std::string inside = "cwd/" + std::string(c.Inside) + "/";
+    const std::map<std::string, std::string> expected = {{inside + "x.txt", "x"}, {inside + "d/y.txt", "y"}};
+    EXPECT_EQ(files, expected);
+  }
+}
+
 // The system sees a name only up to its first zero byte; so does the extractor (a fuzzer found the search
 // for a free temporary name looping for ever on such a name).
 TEST(UnZipDriverTest, NamesEndAtTheirFirstZeroByte) {
@@ -88,6 +136,20 @@ TEST(UnZipDriverTest, NamesEndAtTheirFirstZeroByte) {
   EXPECT_EQ(files, expected);
 }
 
+// A member of a fixture archive (its compressed bytes, method, variant bits and CRC), stored as target.txt
+// with a declared size a gigabyte larger than what its data decode to.
+Member PromisesMoreThanItHolds(const std::string& fixture) {
+  const TLegacyZipMember source = ReadLegacyZip("legacy/" + fixture).front();
+  Member m;
+  m.Name = "target.txt";
+  m.Method = source.Method;
+  m.Flags = source.Flags & 0x06;
+  m.Data.assign(source.Compressed.begin(), source.Compressed.end());
+  m.DeclaredCrc = source.Crc;
+  m.DeclaredUncompressedSize = source.UncompressedSize + (int64_t{1} << 30);
+  return m;
+}
+
 TEST(UnZipDriverTest, FailingMembersLeaveTheOldFileAndAreNotCounted) {
   struct Case {
     const char* What;
@@ -102,24 +164,94 @@ TEST(UnZipDriverTest, FailingMembersLeaveTheOldFileAndAreNotCounted) {
   unsupported.Method = 12;
   Member truncatedDeflate = Deflated("target.txt", BigText(100000));
   truncatedDeflate.DeclaredUncompressedSize = 50000;
+  // Output shorter than declared, with the CRC of what does come out.
+  Member shortStored = Stored("target.txt", "four");
+  shortStored.DeclaredUncompressedSize = int64_t{1} << 30;
+  Member shortDeflated = Deflated("target.txt", "four");
+  shortDeflated.DeclaredUncompressedSize = int64_t{1} << 30;
   const Case cases[] = {
       {"CRC mismatch", wrongCrc, zipmsg::kFileFailsCrcCheck},
       {"more data than declared", tooLong, zipmsg::kFileFailsCrcCheck},
       {"declared size cuts the data", truncatedDeflate, zipmsg::kFileFailsCrcCheck},
       {"method 12", unsupported, zipmsg::kUnsupportedCompressionMethod},
+      {"stored, less than declared", shortStored, zipmsg::kFileFailsCrcCheck},
+      {"deflated, less than declared", shortDeflated, zipmsg::kFileFailsCrcCheck},
+      {"deflate64, less than declared", PromisesMoreThanItHolds("deflate64-small.zip"), zipmsg::kFileFailsCrcCheck},
+      {"shrunk, less than declared", PromisesMoreThanItHolds("shrink-single.zip"), zipmsg::kFileFailsCrcCheck},
+      {"reduced, less than declared", PromisesMoreThanItHolds("reduce-factor4.zip"), zipmsg::kFileFailsCrcCheck},
+      {"imploded, less than declared", PromisesMoreThanItHolds("implode-single.zip"), zipmsg::kFileFailsCrcCheck},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.What);
-    TempDir temp;
-    const std::string archive = temp.Write("a.zip", BuildZip({c.Bad, Stored("other.txt", "fine")}));
-    temp.Write("out/target.txt", "old content");
-    TUnZip unzip;
-    const ziptest::RunResult run = ziptest::ExtractAll(unzip, archive, (temp.Path() / "out").string());
-    EXPECT_EQ(run.Count, 1);
-    EXPECT_GE(run.CountOf(c.Code), 1);
-    const std::map<std::string, std::string> expected = {{"target.txt", "old content"}, {"other.txt", "fine"}};
-    EXPECT_EQ(ziptest::FilesBelow(temp.Path() / "out"), expected);
+    // Read through the central directory, and by the local header walk (the end record out of reach
+    // behind a long comment), where the local header's sizes are all there is.
+    for (const bool localWalk : {false, true}) {
+      SCOPED_TRACE(std::string(c.What) + (localWalk ? ", local header walk" : ""));
+      TempDir temp;
+      ziptest::ArchiveOptions options;
+      if (localWalk) options.Comment = std::string(40000, 'c');
+      const std::string archive = temp.Write("a.zip", BuildZip({c.Bad, Stored("other.txt", "fine")}, options));
+      temp.Write("out/target.txt", "old content");
+      TUnZip unzip;
+      const ziptest::RunResult run = ziptest::ExtractAll(unzip, archive, (temp.Path() / "out").string());
+      EXPECT_EQ(run.Count, 1);
+      EXPECT_GE(run.CountOf(c.Code), 1);
+      const std::map<std::string, std::string> expected = {{"target.txt", "old content"}, {"other.txt", "fine"}};
+      EXPECT_EQ(ziptest::FilesBelow(temp.Path() / "out"), expected);
+    }
   }
+}
+
+// Directories and files below root, relative and '/'-separated: "d name" and "f name".
+std::set<std::string> TreeBelow(const fs::path& root) {
+  std::set<std::string> tree;
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    tree.insert((entry.is_directory() ? "d " : "f ") + entry.path().lexically_relative(root).generic_string());
+  }
+  return tree;
+}
+
+TEST(UnZipDriverTest, DirectoriesAreLeftOnlyForMembersThatAreWritten) {
+  TempDir temp;
+  fs::path out = temp.Path() / "out";
+#ifndef _WIN32
+  // Deep enough that the long member below cannot be created (PATH_MAX); on Windows its name alone is past
+  // MAX_PATH.
+  while (out.string().size() + 251 < 4000) out /= std::string(250, 'p');
+  out /= std::string(4000 - out.string().size() - 1, 'q');
+#endif
+  fs::create_directories(out / "existing");
+  Member badCrc = Deflated("bad/crc/x.txt", "data");
+  badCrc.DeclaredCrc = 1;
+  Member beside = badCrc;
+  beside.Name = "keep/sub/bad.txt";
+  Member inExisting = badCrc;
+  inExisting.Name = "existing/deep/bad.txt";
+  Member shortOutput = Stored("short/x.txt", "four");
+  shortOutput.DeclaredUncompressedSize = 5;
+  Member method = Stored("method/x.txt", "data");
+  method.Method = 12;
+  std::string longName;
+  for (int i = 0; i < 127; ++i) longName += "d/";
+  longName += "x";
+  const std::string archive =
+      temp.Write("a.zip", BuildZip({Stored("keep/ok.txt", "ok"), beside, badCrc, inExisting, shortOutput, method,
+                                    Stored("made/", ""), Stored(longName, "long")}));
+  TUnZip unzip;
+  unzip.CreateStoredDirs = true;
+  const ziptest::RunResult run = ziptest::ExtractAll(unzip, archive, out.string());
+  std::set<std::string> expected = {"d keep", "f keep/ok.txt", "d existing", "d made"};
+  // Whatever the system allows for the long name: its directories stay only with its file.
+  std::error_code tooLong;
+  if (fs::exists(out / longName, tooLong)) {
+    for (size_t at = longName.find('/'); at != std::string::npos; at = longName.find('/', at + 1)) {
+      expected.insert("d " + longName.substr(0, at));
+    }
+    expected.insert("f " + longName);
+  }
+#ifndef _WIN32
+  EXPECT_EQ(run.CountOf(zipmsg::kErrorOpeningFile), 1);
+#endif
+  EXPECT_EQ(TreeBelow(out), expected);
 }
 
 TEST(UnZipDriverTest, StoredCrcEqualToTheComplementPasses) {

@@ -9,6 +9,7 @@
 #include <climits>
 #include <cstdlib>
 #include <ctime>
+#include <vector>
 
 namespace platform {
 namespace {
@@ -67,6 +68,8 @@ bool CreateDirectoryLevel(const std::string& path) {
 
 bool DeleteFileAt(const std::string& path) { return unlink(path.c_str()) == 0 || Fail(); }
 
+bool RemoveEmptyDirectory(const std::string& path) { return rmdir(path.c_str()) == 0 || Fail(); }
+
 bool ReplaceFile(const std::string& from, const std::string& to, const std::function<void()>& /*whileWaiting*/) {
   // rename() replaces a file whatever its own permission bits (only the directory's count); a read-only
   // target is refused here, as Windows refuses it, so that both systems decide the same.
@@ -117,11 +120,33 @@ std::string CurrentDirectory() {
 }
 
 std::string FullPathName(const std::string& path) {
-  if (!path.empty() && path[0] == '/') return path;
-  std::string base = CurrentDirectory();
-  if (base.empty() || base.back() != '/') base += '/';
-  return base + path;
+  std::string joined = path;
+  if (!IsAbsolutePath(path)) {
+    const std::string base = CurrentDirectory();
+    if (base.empty()) return path;
+    joined = base + '/' + path;
+  }
+  std::vector<std::string> components;
+  size_t start = 0;
+  while (start <= joined.size()) {
+    size_t end = joined.find('/', start);
+    if (end == std::string::npos) end = joined.size();
+    const std::string component = joined.substr(start, end - start);
+    if (component == "..") {
+      // Above the root is the root, as on Windows.
+      if (!components.empty()) components.pop_back();
+    } else if (!component.empty() && component != ".") {
+      components.push_back(component);
+    }
+    start = end + 1;
+  }
+  std::string full;
+  for (const std::string& component : components) full += '/' + component;
+  if (full.empty() || joined.back() == '/') full += '/';
+  return full;
 }
+
+bool IsAbsolutePath(const std::string& path) { return !path.empty() && path[0] == '/'; }
 
 CriticalErrorBoxesSuppressed::CriticalErrorBoxesSuppressed() = default;
 

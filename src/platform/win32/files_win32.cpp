@@ -78,6 +78,8 @@ bool CreateDirectoryLevel(const std::string& path) { return CreateDirectoryA(pat
 
 bool DeleteFileAt(const std::string& path) { return DeleteFileA(path.c_str()) != 0 || Fail(); }
 
+bool RemoveEmptyDirectory(const std::string& path) { return RemoveDirectoryA(path.c_str()) != 0 || Fail(); }
+
 bool ReplaceFile(const std::string& from, const std::string& to, const std::function<void()>& whileWaiting) {
   const DWORD start = GetTickCount();
   for (;;) {
@@ -156,6 +158,12 @@ std::string FullPathName(const std::string& path) {
     return path;
   }
   return std::string(buffer.data(), length);
+}
+
+bool IsAbsolutePath(const std::string& path) {
+  const auto separator = [](char c) { return c == '\\' || c == '/'; };
+  if (path.size() >= 3 && path[1] == ':' && separator(path[2])) return true;
+  return path.size() >= 2 && separator(path[0]) && separator(path[1]);
 }
 
 CriticalErrorBoxesSuppressed::CriticalErrorBoxesSuppressed() : m_previousMode(SetErrorMode(SEM_FAILCRITICALERRORS)) {}
