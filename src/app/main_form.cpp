@@ -185,8 +185,13 @@ TfMain::Stage TfMain::ExtractArchive() {
     m_unZip1.FileSpec().push_back("*.*");
     m_unZip1.SetExtractDir(m_values.ExtractPath);
     m_unZip1.SetArchiveFile(JoinPath(m_values.DownloadPath, m_values.ArchiveName, false));
+    // A cut download still holds whole members at its front: only an archive read through its whole
+    // central directory is the update that was published, and one that lists nothing updates nothing.
+    m_unZip1.RequireCentralDirectory = true;
     m_unZip1.Extract();
-    if (errorReported || !IsZipArchive(m_unZip1.ArcType())) throw EUpdateStageFailed("extraction failed");
+    if (errorReported || !IsZipArchive(m_unZip1.ArcType()) || m_unZip1.ListedCount() == 0) {
+      throw EUpdateStageFailed("extraction failed");
+    }
   } catch (...) {
     m_unZip1.OnError = nullptr;
     Fail(texts::kExtractFailed);
