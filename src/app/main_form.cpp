@@ -44,6 +44,7 @@ TfMain::TfMain(platform::Ui& ui, std::vector<std::string> arguments, std::string
 
   // https URLs are encrypted and verified; http URLs pass through unchanged.
   m_idHTTP.SetIOHandler(&m_idSSLIOHandlerSocket1);
+  m_idSSLIOHandlerSocket1.SetHandshakeTimeout(kSilenceLimitMilliseconds);
   m_idHTTP.SetMaxLineAction(maException);
   m_idHTTP.SetRecvBufferSize(layout::kRecvBufferSize);
   m_idHTTP.SetReadTimeout(kSilenceLimitMilliseconds);

@@ -54,7 +54,9 @@ void TIdSSLIOHandlerSocket::Handshake(const std::string& host) {
       if (done) break;
       // The wait serves the UI; a cancel there closes the socket and ends the handshake with
       // EIdConnClosedGracefully.
-      TIdIOHandlerSocket::WaitReadable(IdTimeoutInfinite);
+      if (!TIdIOHandlerSocket::WaitReadable(m_handshakeTimeout > 0 ? m_handshakeTimeout : IdTimeoutInfinite)) {
+        throw EIdReadTimeout();
+      }
       if (!ReceiveCiphertext()) {
         if (m_socketError != 0) GStack->FailWithSocketError(m_socketError);
         throw EIdSSLProtocolReplyError("TLS handshake failed: the server closed the connection");

@@ -19,6 +19,10 @@ class TIdSSLIOHandlerSocket : public TIdIOHandlerSocket {
   // True (the initial value): bytes pass unchanged. Takes effect at the next connect.
   bool PassThrough() const { return m_passThrough; }
   void SetPassThrough(bool value) { m_passThrough = value; }
+  // The longest the handshake waits for the server's next bytes, in milliseconds (0, the initial value: no
+  // limit). A server that accepts and then says nothing fails the connect with EIdReadTimeout.
+  int HandshakeTimeout() const { return m_handshakeTimeout; }
+  void SetHandshakeTimeout(int value) { m_handshakeTimeout = value; }
   // The current connection runs TLS (its handshake has completed).
   bool Encrypting() const { return m_encrypting; }
 
@@ -50,6 +54,7 @@ class TIdSSLIOHandlerSocket : public TIdIOHandlerSocket {
   bool FlushOutgoing();
 
   bool m_passThrough = true;
+  int m_handshakeTimeout = 0;
   std::unique_ptr<platform::TlsClientSession> m_session;
   std::vector<uint8_t> m_plaintext;  // decrypted, not yet handed out
   size_t m_plaintextStart = 0;

@@ -11,6 +11,7 @@
 
 #include "net/anti_freeze.h"
 #include "net/exceptions.h"
+#include "net/ssl_io_handler.h"
 #include "platform/clock.h"
 #include "platform/headless/headless_ui.h"
 #include "rtl/sysutils.h"
@@ -531,18 +532,25 @@ TEST(TIdHTTPSilenceTest, EveryWaitOfTheExchangeEndsAtTheLimit) {
       {"a body read to the close", ok + "\r\nsome", "some"},
       // The page of a refused status has a wait limit of its own, which must not outlast the caller's.
       {"the page of a refused status", "HTTP/1.1 404 Not Found\r\nContent-Length: 10\r\n\r\ngo", ""},
+      // The server takes the connection and the client's hello, and never answers it.
+      {"a TLS handshake", "", ""},
   };
   for (const bool idle : {false, true}) {
     for (const auto& row : rows) {
       const std::string name = std::string(row.silentIn) + (idle ? ", idle slices" : "");
+      const bool tls = std::string(row.silentIn) == "a TLS handshake";
       OptionalIdle idleProcessing(idle);
       LoopbackServer server(ServeHttpReplies({{row.sent}}));
+      TIdSSLIOHandlerSocket ssl;
+      ssl.SetHandshakeTimeout(300);
       TIdHTTP http;
       ConfigureAsUpdater(http);
+      http.SetIOHandler(&ssl);
       http.SetReadTimeout(300);
       TMemoryStream body;
+      const std::string url = tls ? "https://127.0.0.1:" + std::to_string(server.Port()) + "/u.zip" : Url(server, "/u.zip");
       const int64_t start = platform::MonotonicMilliseconds();
-      EXPECT_EQ(Outcome([&] { http.Get(Url(server, "/u.zip"), body); }), "EIdReadTimeout: Read Timeout") << name;
+      EXPECT_EQ(Outcome([&] { http.Get(url, body); }), "EIdReadTimeout: Read Timeout") << name;
       const int64_t elapsed = platform::MonotonicMilliseconds() - start;
       EXPECT_GE(elapsed, 250) << name;
       EXPECT_LT(elapsed, 1500) << name;
