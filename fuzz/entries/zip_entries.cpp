@@ -10,6 +10,7 @@
 
 #include "fuzz_entries.h"
 #include "zip/internal_mask.h"
+#include "zip/messages.h"
 #include "zip/unzip.h"
 
 namespace fs = std::filesystem;
@@ -53,6 +54,10 @@ class TSandbox {
                 "extraction wrote outside the extract directory: " + it->path().string());
     }
   }
+  bool OutEmpty() const {
+    std::error_code error;
+    return fs::is_empty(m_out, error) || !fs::exists(m_out, error);
+  }
   // True when the target path, resolved lexically, lies below the extract directory.
   bool Inside(const std::string& target) const {
     const fs::path normal = fs::path(target).lexically_normal();
@@ -76,8 +81,9 @@ TSandbox& Sandbox() {
   return sandbox;
 }
 
-// Extracts every member as the updater does (overwrite, "*.*"), with one password to try.
-void ExtractArchive(const std::string& bytes) {
+// Extracts every member as the updater does (overwrite, "*.*"), with one password to try, reading strictly
+// or not. An archive that strict reading calls damaged must have nothing written, not even a directory.
+void ExtractArchive(const std::string& bytes, bool strict) {
   TSandbox& sandbox = Sandbox();
   const std::string archive = sandbox.WriteArchive(bytes);
   TUnZip unzip;
@@ -86,12 +92,21 @@ void ExtractArchive(const std::string& bytes) {
   unzip.SetPasswords({"secret"});
   unzip.SetExtractDir(sandbox.OutText());
   unzip.SetArchiveFile(archive);
+  unzip.RequireCentralDirectory = strict;
+  bool damaged = false;
+  unzip.OnError = [&damaged](TUnBase&, const std::string&, const std::string&, const std::string&, int code) {
+    if (code == zipmsg::kIncompleteCentralDirectory) damaged = true;
+  };
   unzip.OnBegin = [&sandbox](TUnBase&, const std::string& fileName, int, bool&) {
     // An empty target (an empty stored name) is never written.
     FuzzCheck(fileName.empty() || sandbox.Inside(fileName), "a member's target lies outside the extract directory: " + fileName);
   };
   unzip.Extract();
   sandbox.CheckContained();
+  if (damaged) {
+    FuzzCheck(unzip.ListedCount() == 0, "an archive reported damaged had members listed");
+    FuzzCheck(sandbox.OutEmpty(), "an archive reported damaged had something written");
+  }
 }
 
 void Put16(std::string& out, uint32_t value) {
@@ -106,9 +121,11 @@ void Put32(std::string& out, uint32_t value) {
 
 }  // namespace
 
-// The input is the archive file.
+// The input is the archive file, extracted as read without and with strict reading.
 void FuzzZipArchive(const uint8_t* data, size_t size) {
-  ExtractArchive(std::string(reinterpret_cast<const char*>(data), size));
+  const std::string bytes(reinterpret_cast<const char*>(data), size);
+  ExtractArchive(bytes, false);
+  ExtractArchive(bytes, true);
 }
 
 // One member in a well-formed archive, so that the fuzzer spends its effort on the member's data:
@@ -167,7 +184,7 @@ void FuzzZipMember(const uint8_t* data, size_t size) {
   Put32(archive, centralSize);
   Put32(archive, centralStart);
   Put16(archive, 0);
-  ExtractArchive(archive);
+  ExtractArchive(archive, false);
 }
 
 namespace {
