@@ -465,13 +465,14 @@ bool TUnZip::OpenOutput() {
     m_tempName = directory + kTempPrefix + std::to_string(number) + ".tmp";
     if (!PathExists(m_tempName)) break;
   }
+  // Announced before it exists: a caller that records it can then never miss a file left by a run that died.
+  if (OnStage) OnStage(*this, StagedFile());
   m_output = std::make_unique<TFileStream32>(m_tempName, TFileStream32::Mode::Create);
   if (!m_output->IsOpen()) {
     m_output.reset();
     m_tempName.clear();
     return false;
   }
-  if (OnStage) OnStage(*this, StagedFile());
   return true;
 }
 

@@ -25,8 +25,8 @@ enum class TDateAttribute { daFileDate, daSysDate, daMaxFileDate };
 enum class TCpuType { cptAuto, cpt80286, cpt80386, cpt80486 };
 
 // A member's file in staging mode (TUnZip::OnStage): written to TempName beside TargetName, which it has not
-// replaced. Raised twice: once the temporary file exists (Passed false: still being written), and once it is
-// whole and passed its check (Passed true), with the attributes a landing member would then get.
+// replaced. Raised twice: just before the temporary file is created (Passed false), and once it is whole and
+// passed its check (Passed true), with the attributes a landing member would then get.
 struct TStagedFile {
   std::string TempName;
   std::string TargetName;
