@@ -353,15 +353,22 @@ TEST_F(UpdateSequenceTest, AFailingLaterMemberLeavesTheInstalledTreeAsItWas) {
   encrypted.Password = "secret";
   ziptest::Member cutShort{"z.bin", "four"};
   cutShort.DeclaredUncompressedSize = 100000;
-  const std::pair<const char*, ziptest::Member> cases[] = {
-      {"bad CRC", badCrc},
-      {"encrypted, no password", encrypted},
-      {"a file over an existing directory", {"docs", "not a directory"}},
-      {"a read-only existing target", {"ro.txt", "unlocked"}},
-      {"cut short", cutShort},
-      {"the journal's name", {"~update.journal", "a member like any other"}},
+  // Declaring 8 TB in all: more than the free space of any disk the tests run on.
+  std::vector<ziptest::Member> huge;
+  for (int i = 0; i < 2000; ++i) {
+    huge.push_back({"huge/" + std::to_string(i), "h"});
+    huge.back().DeclaredUncompressedSize = 0xFFFFFFFFu;
+  }
+  const std::pair<const char*, std::vector<ziptest::Member>> cases[] = {
+      {"bad CRC", {badCrc}},
+      {"encrypted, no password", {encrypted}},
+      {"a file over an existing directory", {{"docs", "not a directory"}}},
+      {"a read-only existing target", {{"ro.txt", "unlocked"}}},
+      {"cut short", {cutShort}},
+      {"the journal's name", {{"~update.journal", "a member like any other"}}},
+      {"more than the free space", huge},
   };
-  for (const auto& [what, last] : cases) {
+  for (const auto& [what, later] : cases) {
     SCOPED_TRACE(what);
     TempDir temp;
     m_app = (temp.Path() / "app").string();
@@ -369,7 +376,7 @@ TEST_F(UpdateSequenceTest, AFailingLaterMemberLeavesTheInstalledTreeAsItWas) {
     InstallOldVersion(temp);
     const auto before = testsupport::TreeSnapshot(m_app);
     std::vector<ziptest::Member> members = NewVersion();
-    members.push_back(last);
+    members.insert(members.end(), later.begin(), later.end());
     LoopbackServer server(Serve(ziptest::BuildZip(members)));
     HeadlessUi ui;
     Run(ui, Arguments(server.Port(), "never-started"));
