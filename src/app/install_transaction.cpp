@@ -48,8 +48,9 @@ std::vector<Record> Decode(const std::string& text) {
     bool whole = true;
     for (std::string* field : {&record.First, &record.Second}) {
       const size_t colon = text.find(':', at);
+      // At most nine digits: the count always fits, whatever the width of the system's integers.
       if (at >= text.size() || text[at] != ' ' || colon == std::string::npos || colon == at + 1 ||
-          colon - at > 20) {
+          colon - at > 10) {
         whole = false;
         break;
       }
@@ -162,17 +163,15 @@ void TInstallTransaction::Stage(const TStagedFile& file) {
   m_passed.push_back(file);
 }
 
-std::string TInstallTransaction::BackupName(const std::string& target) const {
+std::string TInstallTransaction::BackupName(const std::string& target) {
   const size_t last = target.rfind(platform::kPathSeparator);
   const std::string directory = last == std::string::npos ? std::string() : target.substr(0, last + 1);
-  for (int number = 0;; ++number) {
-    const std::string name = directory + kBackupPrefix + std::to_string(number) + kBackupSuffix;
+  // Numbers are never reused within a run, so a name differs from every earlier backup's without a search.
+  for (;; ++m_nextBackupNumber) {
+    const std::string name = directory + kBackupPrefix + std::to_string(m_nextBackupNumber) + kBackupSuffix;
     const bool taken = platform::FileExists(name) || platform::DirectoryExists(name) ||
                        std::any_of(m_passed.begin(), m_passed.end(),
-                                   [&](const TStagedFile& file) { return SameText(file.TargetName, name); }) ||
-                       std::any_of(m_records.begin(), m_records.end(), [&](const Record& record) {
-                         return record.Kind == kBackup && SameText(record.Second, name);
-                       });
+                                   [&](const TStagedFile& file) { return SameText(file.TargetName, name); });
     if (!taken) return name;
   }
 }

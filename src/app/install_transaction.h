@@ -47,12 +47,13 @@ class TInstallTransaction {
 
  private:
   bool Write(const Record& record);
-  std::string BackupName(const std::string& target) const;
+  std::string BackupName(const std::string& target);
 
   std::string m_journalPath;
   platform::File m_journal;
   bool m_ok = false;
   std::vector<Record> m_records;
   size_t m_stagedCount = 0;
+  int m_nextBackupNumber = 0;
   std::vector<TStagedFile> m_passed;
 };
