@@ -1,6 +1,7 @@
 #include "app/install_transaction.h"
 
 #include <algorithm>
+#include <set>
 
 #include "rtl/sysutils.h"
 
@@ -83,6 +84,11 @@ std::string ReadWhole(const std::string& path) {
   return text;
 }
 
+std::string DirectoryOf(const std::string& path) {
+  const size_t last = path.rfind(platform::kPathSeparator);
+  return last == std::string::npos ? std::string() : path.substr(0, last + 1);
+}
+
 bool RemoveFileIfPresent(const std::string& path) {
   if (!platform::FileExists(path)) return true;
   // A read-only file is removed too: it is one this run placed.
@@ -137,7 +143,8 @@ TInstallTransaction::TInstallTransaction(const std::string& extractDirectory)
   // A journal that recovery could not finish is kept: it alone knows how to undo that earlier run.
   if (platform::FileExists(m_journalPath)) return;
   m_journal = platform::File::Create(m_journalPath);
-  m_ok = m_journal.IsOpen();
+  // The journal's own name must survive a power cut as well as its records.
+  m_ok = m_journal.IsOpen() && platform::FlushDirectory(extractDirectory);
 }
 
 TInstallTransaction::~TInstallTransaction() = default;
@@ -164,8 +171,7 @@ void TInstallTransaction::Stage(const TStagedFile& file) {
 }
 
 std::string TInstallTransaction::BackupName(const std::string& target) {
-  const size_t last = target.rfind(platform::kPathSeparator);
-  const std::string directory = last == std::string::npos ? std::string() : target.substr(0, last + 1);
+  const std::string directory = DirectoryOf(target);
   // Numbers are never reused within a run, so a name differs from every earlier backup's without a search.
   for (;; ++m_nextBackupNumber) {
     const std::string name = directory + kBackupPrefix + std::to_string(m_nextBackupNumber) + kBackupSuffix;
@@ -194,6 +200,13 @@ bool TInstallTransaction::Commit(const std::function<void()>& whileWaiting) {
       break;
     }
     ApplyStagedAttributes(file, file.TargetName);
+  }
+  // The renames reach the disk before the record that says they were made: a recovery that trusts the
+  // record after a power cut must find them.
+  std::set<std::string> directories;
+  for (const TStagedFile& file : m_passed) directories.insert(DirectoryOf(file.TargetName));
+  for (const std::string& directory : directories) {
+    if (m_ok && !platform::FlushDirectory(directory)) m_ok = false;
   }
   if (!m_ok || !Write({kCommitted, std::string(), std::string()})) {
     RollBack();

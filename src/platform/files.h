@@ -53,6 +53,10 @@ bool RemoveEmptyDirectory(const std::string& path);
 bool ReplaceFile(const std::string& from, const std::string& to, const std::function<void()>& whileWaiting = {});
 inline constexpr int kReplaceFileWaitMilliseconds = 10000;
 
+// Forces the directory's entries (files created, renamed or removed in it) onto the disk. Windows needs no
+// such step: its renames here are written through (ReplaceFile), so this does nothing there.
+bool FlushDirectory(const std::string& path);
+
 // The bytes the caller may still write on the volume that holds the directory; false when unknown.
 bool FreeDiskSpace(const std::string& directory, uint64_t& bytes);
 

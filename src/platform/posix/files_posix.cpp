@@ -86,6 +86,14 @@ bool ReplaceFile(const std::string& from, const std::string& to, const std::func
   return rename(from.c_str(), to.c_str()) == 0 || Fail();
 }
 
+bool FlushDirectory(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return Fail();
+  const bool flushed = fsync(fd) == 0 || Fail();
+  close(fd);
+  return flushed;
+}
+
 bool FreeDiskSpace(const std::string& directory, uint64_t& bytes) {
   struct statvfs info{};
   if (statvfs(directory.c_str(), &info) != 0) return Fail();

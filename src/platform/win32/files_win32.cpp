@@ -108,6 +108,8 @@ bool ReplaceFile(const std::string& from, const std::string& to, const std::func
   }
 }
 
+bool FlushDirectory(const std::string& /*path*/) { return true; }
+
 bool FreeDiskSpace(const std::string& directory, uint64_t& bytes) {
   ULARGE_INTEGER available;
   if (!GetDiskFreeSpaceExA(directory.c_str(), &available, nullptr, nullptr)) return Fail();
