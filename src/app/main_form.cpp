@@ -1,6 +1,7 @@
 #include "app/main_form.h"
 
 #include "app/archive_signature.h"
+#include "app/install_transaction.h"
 #include "app/main_form_layout.h"
 #include "app/message_boxes.h"
 #include "app/path_helpers.h"
@@ -86,6 +87,9 @@ void TfMain::FormCreate() {
   m_values.ArchiveName = m_arguments[2];
   m_values.RunProgram = m_arguments[3];
   m_values.DownloadPath = AbsolutePath(m_arguments[4]);
+  // An earlier update that died half-way is finished or undone before anything else, whatever this run
+  // then manages: the installation never stays a mix of two versions.
+  TInstallTransaction::Recover(m_values.ExtractPath);
   if (m_arguments.size() == 6) {
     m_ui.SetCaption(platform::SystemToUtf8(m_arguments[5]));
     m_ui.SetApplicationTitle(m_ui.Caption());
@@ -189,12 +193,20 @@ TfMain::Stage TfMain::ExtractArchive() {
     // A cut download still holds whole members at its front: only an archive read through its whole
     // central directory is the update that was published, and one that lists nothing updates nothing.
     m_unZip1.RequireCentralDirectory = true;
-    m_unZip1.Extract();
-    if (errorReported || !IsZipArchive(m_unZip1.ArcType()) || m_unZip1.ListedCount() == 0) {
+    // The members are staged, and swapped in only when every one of them passed: a failure anywhere leaves
+    // the installed version as it was.
+    TInstallTransaction transaction(m_values.ExtractPath);
+    m_unZip1.OnStage = [&transaction](TUnBase&, const TStagedFile& file) { transaction.Stage(file); };
+    if (transaction.Ok()) m_unZip1.Extract();
+    m_unZip1.OnStage = nullptr;
+    if (!transaction.Ok() || errorReported || !IsZipArchive(m_unZip1.ArcType()) || m_unZip1.ListedCount() == 0) {
+      transaction.RollBack();
       throw EUpdateStageFailed("extraction failed");
     }
+    if (!transaction.Commit([this] { m_ui.ProcessMessages(); })) throw EUpdateStageFailed("the swap failed");
   } catch (...) {
     m_unZip1.OnError = nullptr;
+    m_unZip1.OnStage = nullptr;
     Fail(texts::kExtractFailed);
     return Stage::Failed;
   }

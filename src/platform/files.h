@@ -43,7 +43,8 @@ bool CreateDirectoryLevel(const std::string& path);
 bool DeleteFileAt(const std::string& path);
 // Removes a directory that is empty; false (and nothing removed) when it is not, or cannot be removed.
 bool RemoveEmptyDirectory(const std::string& path);
-// Moves a file over an existing one in one step where the system allows it. A read-only target is not
+// Moves a file over an existing one in one step where the system allows it, through to the disk before it
+// returns where the system offers that (Windows). A read-only target is not
 // replaced, on every system (kErrorAccessDenied). While the source or the target is in use (another process
 // holds it open without sharing it, or it is a running program's file: the application being updated may still
 // be closing), the move is tried again until kReplaceFileWaitMilliseconds have passed, then fails with
@@ -51,6 +52,25 @@ bool RemoveEmptyDirectory(const std::string& path);
 // that it stays responsive). Linux has no such locks: the move never waits.
 bool ReplaceFile(const std::string& from, const std::string& to, const std::function<void()>& whileWaiting = {});
 inline constexpr int kReplaceFileWaitMilliseconds = 10000;
+
+// Forces the directory's entries (files created, renamed or removed in it) onto the disk. Windows needs no
+// such step: its renames here are written through (ReplaceFile), so this does nothing there.
+bool FlushDirectory(const std::string& path);
+
+// The bytes the caller may still write on the volume that holds the directory; false when unknown.
+bool FreeDiskSpace(const std::string& directory, uint64_t& bytes);
+
+// Test seam for the failure paths of file changes: counting from this call, the n-th rename (ReplaceFile),
+// removal (DeleteFileAt) or write (File::Write) fails with kErrorAccessDenied, or, with abort set, raises
+// FileOperationAborted as if the process had died there; n = 0 ends it. FileOperationFaultFired tells
+// whether the chosen operation came.
+struct FileOperationAborted {};
+void FailNthFileOperation(int n, bool abort = false);
+bool FileOperationFaultFired();
+namespace detail {
+// Called first by each counted operation; true when it is to fail.
+bool FileOperationFails();
+}  // namespace detail
 
 // DOS attributes. On Linux: directory, and read-only when no write bit is set; setting read-only clears the
 // write bits, clearing it restores the owner's write bit.
@@ -112,6 +132,8 @@ class File {
   bool Truncate();
   // Sets the last-write time from a DOS date-time (time in the low half), read as local time.
   bool SetDosDateTime(uint32_t dosDateTime);
+  // Forces what was written onto the disk (fsync, FlushFileBuffers), so that it survives a crash.
+  bool Flush();
   // Closes the file; false when the system reported an error while closing.
   bool Close();
 

@@ -66,6 +66,11 @@ std::string AbsoluteDirectory(const std::string& directory) {
 
 }  // namespace
 
+void ApplyStagedAttributes(const TStagedFile& file, const std::string& path) {
+  if (file.SetPermissionBits) platform::SetPermissionBits(path, file.PermissionBits);
+  if (file.SetAttributes) platform::SetAttributes(path, file.Attributes);
+}
+
 // Elapsed run time without the time spent in the user's event handlers.
 class TUnZip::TStopwatch {
  public:
@@ -216,6 +221,14 @@ void TUnZip::ArchivePass() {
       // Progress counts output bytes, the unit every decoder counts in.
       m_archiveTotal = m_totalUncompressed;
       m_archiveRemaining = m_archiveTotal;
+      // Staged members all stand beside the files they replace until the end of the run: the whole new
+      // version has to fit into the free space, or nothing is written.
+      uint64_t freeBytes = 0;
+      if (OnStage && !m_extractDir.empty() && platform::FreeDiskSpace(m_extractDir, freeBytes) &&
+          static_cast<uint64_t>(std::max<int64_t>(m_totalUncompressed, 0)) > freeBytes) {
+        ReportError(m_archiveFile, "0", zipmsg::kDiskFull, m_volumeName);
+        return;
+      }
       for (int i = 0; i < count && !m_cancel; ++i) {
         try {
           ExtractMember(i);
@@ -452,6 +465,8 @@ bool TUnZip::OpenOutput() {
     m_tempName = directory + kTempPrefix + std::to_string(number) + ".tmp";
     if (!PathExists(m_tempName)) break;
   }
+  // Announced before it exists: a caller that records it can then never miss a file left by a run that died.
+  if (OnStage) OnStage(*this, StagedFile());
   m_output = std::make_unique<TFileStream32>(m_tempName, TFileStream32::Mode::Create);
   if (!m_output->IsOpen()) {
     m_output.reset();
@@ -486,13 +501,13 @@ void TUnZip::FinishMember(bool directoryMember, bool opened) {
     const auto serveWindow = [this] {
       if (m_ui != nullptr) m_ui->ProcessMessages();
     };
-    if (pass && !platform::ReplaceFile(m_tempName, m_targetName, serveWindow)) {
+    if (pass && !OnStage && !platform::ReplaceFile(m_tempName, m_targetName, serveWindow)) {
       ReportError(m_targetName, std::string(), zipmsg::kErrorWritingToFile, m_volumeName);
       pass = false;
     }
     if (pass) {
-      m_tempName.clear();
-      m_memberLanded = true;
+      TStagedFile file = StagedFile();
+      file.Passed = true;
       const uint32_t attributes = m_header.ExternalAttributes;
       if (RestoreFileAttr && attributes != platform::kAttrArchive) {
         // Archives made on Unix carry the mode in the high half. Only a regular file's permission bits
@@ -502,13 +517,22 @@ void TUnZip::FinishMember(bool directoryMember, bool opened) {
         const uint32_t unixType = unixMode & kUnixTypeMask;
         if ((m_header.VersionMadeBy >> 8) == kUnixHost && unixMode != 0 &&
             (unixType == 0 || unixType == kUnixRegularFile)) {
-          platform::SetPermissionBits(m_targetName, unixMode & 0777);
+          file.SetPermissionBits = true;
+          file.PermissionBits = unixMode & 0777;
         }
         const uint32_t dosBits =
             attributes & (platform::kAttrReadOnly | platform::kAttrHidden | platform::kAttrSystem | platform::kAttrArchive);
         if ((m_header.VersionMadeBy >> 8) != kUnixHost || (dosBits & platform::kAttrReadOnly) != 0) {
-          platform::SetAttributes(m_targetName, dosBits == 0 ? platform::kAttrNormal : dosBits);
+          file.SetAttributes = true;
+          file.Attributes = dosBits == 0 ? platform::kAttrNormal : dosBits;
         }
+      }
+      m_tempName.clear();
+      m_memberLanded = true;
+      if (OnStage) {
+        OnStage(*this, file);
+      } else {
+        ApplyStagedAttributes(file, m_targetName);
       }
     } else {
       platform::DeleteFileAt(m_tempName);
@@ -522,6 +546,14 @@ void TUnZip::FinishMember(bool directoryMember, bool opened) {
   } else if (!pass) {
     ReportError(name, std::string(), zipmsg::kFileFailsCrcCheck, m_volumeName);
   }
+}
+
+TStagedFile TUnZip::StagedFile() const {
+  TStagedFile file;
+  file.TempName = m_tempName;
+  file.TargetName = m_targetName;
+  file.CreatedDirectories = m_memberDirectories;
+  return file;
 }
 
 void TUnZip::LoseCount() {

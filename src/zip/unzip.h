@@ -24,6 +24,23 @@ enum class TOverwriteMode { omOverwrite = 0, omSkip = 1 };
 enum class TDateAttribute { daFileDate, daSysDate, daMaxFileDate };
 enum class TCpuType { cptAuto, cpt80286, cpt80386, cpt80486 };
 
+// A member's file in staging mode (TUnZip::OnStage): written to TempName beside TargetName, which it has not
+// replaced. Raised twice: just before the temporary file is created (Passed false), and once it is whole and
+// passed its check (Passed true), with the attributes a landing member would then get.
+struct TStagedFile {
+  std::string TempName;
+  std::string TargetName;
+  // The directories made for this file, outermost first.
+  std::vector<std::string> CreatedDirectories;
+  bool Passed = false;
+  bool SetPermissionBits = false;
+  uint32_t PermissionBits = 0;
+  bool SetAttributes = false;
+  uint32_t Attributes = 0;
+};
+// Gives path the attributes a staged file carries.
+void ApplyStagedAttributes(const TStagedFile& file, const std::string& path);
+
 class TUnZip : public TUnBase {
  public:
   using TNotifyEvent = std::function<void(TUnBase& sender)>;
@@ -37,6 +54,7 @@ class TUnZip : public TUnBase {
       std::function<void(TUnBase& sender, const std::string& fileName, std::string& newFileName)>;
   using TProgressEvent = std::function<void(TUnBase& sender, uint8_t byFile, uint8_t byArchive)>;
   using TElapsedTimeEvent = std::function<void(TUnBase& sender, float elapsedTime)>;
+  using TStageEvent = std::function<void(TUnBase& sender, const TStagedFile& file)>;
 
   // ui (optional) processes pending messages during progress reports, shows the message box of fatal
   // errors and asks the ScratchDir confirmation. Without it no messages are processed, no box is shown and
@@ -82,6 +100,11 @@ class TUnZip : public TUnBase {
   TRenameFileEvent OnRenameFile;
   TProgressEvent OnProgress;
   TElapsedTimeEvent OnElapsedTime;
+  // Staging mode, while assigned: a member that passes its check stays in its temporary file and is handed
+  // over here; replacing the target (and removing the file otherwise) is then the handler's. Before anything
+  // is written, the run also checks that the declared sizes fit into the free space of ExtractDir's volume,
+  // and reports kDiskFull, writing nothing, when they do not.
+  TStageEvent OnStage;
 
   // The volume events of spanned (atZipDS) and multi-volume (atZipMV) archives. They are part of the
   // component's published surface so that callers can assign them, but this extractor reads one file only
@@ -115,6 +138,8 @@ class TUnZip : public TUnBase {
   bool OpenOutput();
   void CloseOutput();
   void FinishMember(bool directoryMember, bool opened);
+  // The member's temporary file and target, as OnStage receives them.
+  TStagedFile StagedFile() const;
   void Decode();
   void CopyStored();
   void InflateMember();

@@ -7,7 +7,9 @@
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/headless/headless_ui.h"
+#include "app/install_transaction.h"
 #include "support/loopback_server.h"
+#include "support/tree_snapshot.h"
 #include "support/zip_builder.h"
 
 namespace {
@@ -149,7 +151,7 @@ TEST_F(UpdateSequenceTest, DamagedDownloadsEndWithTheExtractionErrorAndStartNoth
     HeadlessUi ui;
     Run(ui, Arguments(server.Port(), "never-started"));
     EXPECT_EQ(Boxes(ui), std::vector<std::string>{ErrorBox(texts::kExtractFailed)});
-    // Members that arrived whole may land; a damaged one never does.
+    // Not even the members that arrived whole land.
     EXPECT_FALSE(platform::FileExists((std::filesystem::path(m_app) / "lib" / "data.bin").string()));
   }
 }
@@ -316,6 +318,107 @@ TEST_F(UpdateSequenceTest, RelativeDirectoriesAreTakenAgainstTheWorkingDirectory
   EXPECT_EQ(Boxes(ui), std::vector<std::string>{InfoBox(texts::kUpgradeComplete)});
   EXPECT_EQ(ReadFile(m_temp.Path() / "app" / "VERSION"), "2.0\n");
   EXPECT_EQ(ReadFile(m_temp.Path() / "dl" / "u.zip"), Archive());
+}
+
+// The version installed before each update below: files with their own dates and modes, a directory and a
+// read-only file.
+void InstallOldVersion(TempDir& temp) {
+  temp.Write("app/VERSION", "1.0\n");
+  temp.Write("app/lib/data.bin", std::string(5000, 'o'));
+  temp.Write("app/bin/tool", "old tool");
+  temp.Write("app/docs/readme", "read me");
+  temp.Write("app/ro.txt", "locked");
+  std::filesystem::permissions(temp.Path() / "app" / "bin" / "tool", std::filesystem::perms(0755));
+  // One moment for every installation, so that trees of different runs compare.
+  static const auto past = std::filesystem::file_time_type::clock::now() - std::chrono::hours(24 * 400);
+  for (const char* name : {"VERSION", "lib/data.bin", "bin/tool", "docs/readme", "ro.txt"}) {
+    std::filesystem::last_write_time(temp.Path() / "app" / name, past);
+  }
+  platform::SetAttributes((temp.Path() / "app" / "ro.txt").string(), platform::kAttrReadOnly);
+}
+
+// The new version: replaces files, adds one in directories of its own, and gives the tool a Unix mode.
+std::vector<ziptest::Member> NewVersion() {
+  ziptest::Member tool{"bin/tool", "new tool"};
+  tool.VersionMadeBy = (3 << 8) | 20;
+  tool.ExternalAttributes = 0100700u << 16;
+  return {{"VERSION", "2.0\n"}, {"lib/data.bin", std::string(200000, 'n')}, tool, {"new/sub/x.txt", "x"}};
+}
+
+// Whatever fails in a later member, the installed version stays exactly as it was: contents, modes, dates.
+TEST_F(UpdateSequenceTest, AFailingLaterMemberLeavesTheInstalledTreeAsItWas) {
+  ziptest::Member badCrc{"z.bin", std::string(3000, 'z')};
+  badCrc.DeclaredCrc = 1234;
+  ziptest::Member encrypted{"z.bin", std::string(3000, 'z')};
+  encrypted.Password = "secret";
+  ziptest::Member cutShort{"z.bin", "four"};
+  cutShort.DeclaredUncompressedSize = 100000;
+  // Declaring 8 TB in all: more than the free space of any disk the tests run on.
+  std::vector<ziptest::Member> huge;
+  for (int i = 0; i < 2000; ++i) {
+    huge.push_back({"huge/" + std::to_string(i), "h"});
+    huge.back().DeclaredUncompressedSize = 0xFFFFFFFFu;
+  }
+  const std::pair<const char*, std::vector<ziptest::Member>> cases[] = {
+      {"bad CRC", {badCrc}},
+      {"encrypted, no password", {encrypted}},
+      {"a file over an existing directory", {{"docs", "not a directory"}}},
+      {"a read-only existing target", {{"ro.txt", "unlocked"}}},
+      {"cut short", {cutShort}},
+      {"the journal's name", {{"~update.journal", "a member like any other"}}},
+      {"more than the free space", huge},
+  };
+  for (const auto& [what, later] : cases) {
+    SCOPED_TRACE(what);
+    TempDir temp;
+    m_app = (temp.Path() / "app").string();
+    m_download = (temp.Path() / "dl").string();
+    InstallOldVersion(temp);
+    const auto before = testsupport::TreeSnapshot(m_app);
+    std::vector<ziptest::Member> members = NewVersion();
+    members.insert(members.end(), later.begin(), later.end());
+    LoopbackServer server(Serve(ziptest::BuildZip(members)));
+    HeadlessUi ui;
+    Run(ui, Arguments(server.Port(), "never-started"));
+    EXPECT_EQ(Boxes(ui), std::vector<std::string>{ErrorBox(texts::kExtractFailed)});
+    EXPECT_EQ(testsupport::TreeSnapshot(m_app), before);
+  }
+}
+
+// The n-th file operation of the update fails, for every n until none is left to fail: each run ends with the
+// old version, or, when it reports completion, with the new one (after the next start's tidying).
+TEST_F(UpdateSequenceTest, AFailureAtAnyStepLeavesTheOldOrTheNewTree) {
+  const std::string archive = ziptest::BuildZip(NewVersion());
+  std::map<std::string, std::string> before;
+  std::map<std::string, std::string> after;
+  for (int n = 0;; ++n) {
+    SCOPED_TRACE(n);
+    TempDir temp;
+    m_app = (temp.Path() / "app").string();
+    m_download = (temp.Path() / "dl").string();
+    InstallOldVersion(temp);
+    if (n == 0) before = testsupport::TreeSnapshot(m_app);
+    LoopbackServer server(Serve(archive));
+    HeadlessUi ui;
+    platform::FailNthFileOperation(n);
+    Run(ui, Arguments(server.Port()));
+    const bool fired = platform::FileOperationFaultFired();
+    platform::FailNthFileOperation(0);
+    m_form.reset();
+    TInstallTransaction::Recover(m_app);
+    const auto tree = testsupport::TreeSnapshot(m_app);
+    if (Boxes(ui) == std::vector<std::string>{InfoBox(texts::kUpgradeComplete)}) {
+      if (n == 0) after = tree;
+      EXPECT_EQ(tree, after);
+    } else {
+      EXPECT_EQ(tree, before);
+    }
+    if (n == 0) {
+      ASSERT_EQ(ReadFile(m_app + platform::kPathSeparator + "VERSION"), "2.0\n");
+    } else if (!fired) {
+      break;
+    }
+  }
 }
 
 }  // namespace

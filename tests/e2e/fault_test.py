@@ -7,13 +7,16 @@ Usage: fault_test.py path/to/updater
 """
 import os
 import resource
+import shutil
+import signal
+import subprocess
 import sys
 import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import update_test  # noqa: E402
-from update_test import COMPLETE, DOWNLOAD_FAILED, EXTRACT_FAILED, SAVE_FAILED, Server  # noqa: E402
+from update_test import COMPLETE, DOWNLOAD_FAILED, EXTRACT_FAILED, SAVE_FAILED, Server, unused_port  # noqa: E402
 
 
 class FaultTest(update_test.UpdateTest):
@@ -27,7 +30,8 @@ class FaultTest(update_test.UpdateTest):
     def assert_no_debris(self):
         for root, dirs, files in os.walk(self.work):
             for name in files:
-                self.assertFalse(name.startswith("~unzip") or name.endswith(".part"), os.path.join(root, name))
+                self.assertFalse(name.startswith(("~unzip", "~update")) or name.endswith(".part"),
+                                 os.path.join(root, name))
 
     def test_server_breaking_off_is_a_failed_download(self):
         archive = self.standard_archive()
@@ -92,6 +96,53 @@ class FaultTest(update_test.UpdateTest):
         with open(target, "rb") as f:
             self.assertEqual(f.read(), b"1.0\n")
         self.assertFalse(self.started())
+
+    def tree(self):
+        found = {}
+        for root, dirs, files in os.walk(self.app):
+            for name in files:
+                path = os.path.join(root, name)
+                with open(path, "rb") as f:
+                    found[os.path.relpath(path, self.app)] = (f.read(), os.stat(path).st_mode,
+                                                              int(os.stat(path).st_mtime))
+        return found
+
+    def test_kill_during_an_update_leaves_the_old_or_the_new_tree_after_the_next_start(self):
+        count = 80
+        new = self.make_archive({"part/%03d.bin" % i: os.urandom(150000) for i in range(count)})
+        journal = os.path.join(self.app, "~update.journal")
+        outcomes = set()
+        for delay in (0.0, 0.02, 0.05, 0.1, 0.2, 0.4, 0.8):
+            with self.subTest(delay=delay):
+                shutil.rmtree(self.app)
+                os.makedirs(os.path.join(self.app, "part"))
+                for i in range(0, count, 2):
+                    with open(os.path.join(self.app, "part", "%03d.bin" % i), "wb") as f:
+                        f.write(b"old %d\n" % i)
+                    os.utime(os.path.join(self.app, "part", "%03d.bin" % i), (1e9, 1e9))
+                old = self.tree()
+                with Server(new) as server:
+                    args = [update_test.UPDATER, server.url(), self.app, "update.zip", "none.sh", self.download]
+                    process = subprocess.Popen(args, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                               stderr=subprocess.DEVNULL, env=dict(os.environ, DISPLAY=""))
+                    # The journal appears when the extraction begins; the kill comes that much later.
+                    deadline = time.time() + 60
+                    while not os.path.exists(journal) and process.poll() is None and time.time() < deadline:
+                        time.sleep(0.002)
+                    time.sleep(delay)
+                    process.send_signal(signal.SIGKILL)
+                    process.wait()
+                err = self.run_updater("http://127.0.0.1:%d/update.zip" % unused_port(), run_program="none.sh")
+                self.assertIn(DOWNLOAD_FAILED, err)
+                after = self.tree()
+                if after == old:
+                    outcomes.add("old")
+                else:
+                    self.assert_installed(new)
+                    self.assertEqual(set(after), {os.path.join("part", "%03d.bin" % i) for i in range(count)})
+                    outcomes.add("new")
+                self.assert_no_debris()
+        print("outcomes after a kill:", sorted(outcomes), file=sys.stderr)
 
     def test_relative_directories_are_taken_against_the_working_directory(self):
         archive = self.standard_archive()

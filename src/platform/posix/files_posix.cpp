@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -66,19 +67,38 @@ bool CreateDirectoryLevel(const std::string& path) {
   return Fail();
 }
 
-bool DeleteFileAt(const std::string& path) { return unlink(path.c_str()) == 0 || Fail(); }
+bool DeleteFileAt(const std::string& path) {
+  if (detail::FileOperationFails()) return false;
+  return unlink(path.c_str()) == 0 || Fail();
+}
 
 bool RemoveEmptyDirectory(const std::string& path) { return rmdir(path.c_str()) == 0 || Fail(); }
 
 bool ReplaceFile(const std::string& from, const std::string& to, const std::function<void()>& /*whileWaiting*/) {
   // rename() replaces a file whatever its own permission bits (only the directory's count); a read-only
   // target is refused here, as Windows refuses it, so that both systems decide the same.
+  if (detail::FileOperationFails()) return false;
   struct stat info{};
   if (stat(to.c_str(), &info) == 0 && IsReadOnlyMode(info.st_mode)) {
     t_lastError = kErrorAccessDenied;
     return false;
   }
   return rename(from.c_str(), to.c_str()) == 0 || Fail();
+}
+
+bool FlushDirectory(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return Fail();
+  const bool flushed = fsync(fd) == 0 || Fail();
+  close(fd);
+  return flushed;
+}
+
+bool FreeDiskSpace(const std::string& directory, uint64_t& bytes) {
+  struct statvfs info{};
+  if (statvfs(directory.c_str(), &info) != 0) return Fail();
+  bytes = static_cast<uint64_t>(info.f_bavail) * static_cast<uint64_t>(info.f_frsize);
+  return true;
 }
 
 bool GetAttributes(const std::string& path, uint32_t& attributes) {
@@ -217,6 +237,7 @@ int64_t File::Write(const void* buffer, int64_t count) {
     return -1;
   }
   t_lastError = 0;
+  if (detail::FileOperationFails()) return -1;
   int64_t total = 0;
   while (total < count) {
     const ssize_t n =
@@ -265,6 +286,8 @@ bool File::SetDosDateTime(uint32_t dosDateTime) {
   const timespec times[2] = {{seconds, 0}, {seconds, 0}};
   return futimens(FdOf(m_handle), times) == 0 || Fail();
 }
+
+bool File::Flush() { return IsOpen() && (fsync(FdOf(m_handle)) == 0 || Fail()); }
 
 bool File::Close() {
   if (!IsOpen()) return true;

@@ -76,11 +76,15 @@ bool FileExists(const std::string& path) {
 
 bool CreateDirectoryLevel(const std::string& path) { return CreateDirectoryA(path.c_str(), nullptr) != 0 || Fail(); }
 
-bool DeleteFileAt(const std::string& path) { return DeleteFileA(path.c_str()) != 0 || Fail(); }
+bool DeleteFileAt(const std::string& path) {
+  if (detail::FileOperationFails()) return false;
+  return DeleteFileA(path.c_str()) != 0 || Fail();
+}
 
 bool RemoveEmptyDirectory(const std::string& path) { return RemoveDirectoryA(path.c_str()) != 0 || Fail(); }
 
 bool ReplaceFile(const std::string& from, const std::string& to, const std::function<void()>& whileWaiting) {
+  if (detail::FileOperationFails()) return false;
   const DWORD start = GetTickCount();
   for (;;) {
     // Windows refuses to replace a read-only file, but not every implementation of its calls does (Wine
@@ -90,7 +94,7 @@ bool ReplaceFile(const std::string& from, const std::string& to, const std::func
       t_lastError = kErrorAccessDenied;
       return false;
     }
-    if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0) return true;
+    if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0) return true;
     DWORD error = GetLastError();
     if (error == ERROR_ACCESS_DENIED && InUse(to)) error = ERROR_SHARING_VIOLATION;
     // GetTickCount wraps after 49 days; the unsigned difference stays right across the wrap.
@@ -102,6 +106,15 @@ bool ReplaceFile(const std::string& from, const std::string& to, const std::func
     Sleep(kReplaceRetryMilliseconds);
     if (whileWaiting) whileWaiting();
   }
+}
+
+bool FlushDirectory(const std::string& /*path*/) { return true; }
+
+bool FreeDiskSpace(const std::string& directory, uint64_t& bytes) {
+  ULARGE_INTEGER available;
+  if (!GetDiskFreeSpaceExA(directory.c_str(), &available, nullptr, nullptr)) return Fail();
+  bytes = available.QuadPart;
+  return true;
 }
 
 bool GetAttributes(const std::string& path, uint32_t& attributes) {
@@ -231,6 +244,7 @@ int64_t File::Write(const void* buffer, int64_t count) {
     return -1;
   }
   t_lastError = 0;
+  if (detail::FileOperationFails()) return -1;
   int64_t total = 0;
   while (total < count) {
     const DWORD chunk = static_cast<DWORD>(count - total < kMaxTransfer ? count - total : kMaxTransfer);
@@ -286,6 +300,8 @@ bool File::SetDosDateTime(uint32_t dosDateTime) {
   }
   return SetFileTime(HandleOf(m_handle), nullptr, &universal, &universal) != 0 || Fail();
 }
+
+bool File::Flush() { return IsOpen() && (FlushFileBuffers(HandleOf(m_handle)) != 0 || Fail()); }
 
 bool File::Close() {
   if (!IsOpen()) return true;
