@@ -147,7 +147,10 @@ TInstallTransaction::TInstallTransaction(const std::string& extractDirectory)
   m_ok = m_journal.IsOpen() && platform::FlushDirectory(extractDirectory);
 }
 
-TInstallTransaction::~TInstallTransaction() = default;
+TInstallTransaction::~TInstallTransaction() {
+  // Left by an exception before Commit or RollBack: the run is undone now rather than at the next start.
+  if (m_journal.IsOpen()) RollBack();
+}
 
 bool TInstallTransaction::Write(const Record& record) {
   m_records.push_back(record);

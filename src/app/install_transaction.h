@@ -21,6 +21,7 @@ class TInstallTransaction {
   // The journal is created in extractDirectory (which exists); Ok() tells whether that worked (not when a
   // journal is left that Recover could not finish).
   explicit TInstallTransaction(const std::string& extractDirectory);
+  // Rolls back a run that neither committed nor rolled back.
   ~TInstallTransaction();
   TInstallTransaction(const TInstallTransaction&) = delete;
   TInstallTransaction& operator=(const TInstallTransaction&) = delete;
