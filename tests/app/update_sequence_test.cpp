@@ -2,12 +2,13 @@
 // sees at each stage, what lands on disk, and what a cancel or the close box does at each point.
 #include <gtest/gtest.h>
 
+#include "app/install_transaction.h"
 #include "app/main_form.h"
 #include "app/user_texts.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/headless/headless_ui.h"
-#include "app/install_transaction.h"
+#include "support/file_holder.h"
 #include "support/loopback_server.h"
 #include "support/tree_snapshot.h"
 #include "support/zip_builder.h"
@@ -420,5 +421,25 @@ TEST_F(UpdateSequenceTest, AFailureAtAnyStepLeavesTheOldOrTheNewTree) {
     }
   }
 }
+
+#ifdef _WIN32
+// The application still holds one of its files past the wait for it: the files already swapped in go back, and
+// the installed version is exactly what it was.
+TEST_F(UpdateSequenceTest, AFileHeldPastTheWaitRollsTheSwapBack) {
+  InstallOldVersion(m_temp);
+  const auto before = testsupport::TreeSnapshot(m_app);
+  LoopbackServer server(Serve(ziptest::BuildZip(NewVersion())));
+  HeadlessUi ui;
+  {
+    // VERSION comes first in the archive and is swapped in before lib\data.bin is found held.
+    testsupport::FileHolder holder(testsupport::OwnProgramPath(), m_app + "\\lib\\data.bin",
+                                   4 * platform::kReplaceFileWaitMilliseconds, m_temp.Text() + "ready");
+    ASSERT_TRUE(holder.WaitUntilHolding());
+    Run(ui, Arguments(server.Port(), "never-started"));
+  }
+  EXPECT_EQ(Boxes(ui), std::vector<std::string>{ErrorBox(texts::kExtractFailed)});
+  EXPECT_EQ(testsupport::TreeSnapshot(m_app), before);
+}
+#endif
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <string>
 
+#include "support/file_holder.h"
 #include "support/temp_dir.h"
 
 #ifdef _WIN32
@@ -12,9 +13,6 @@
 
 // <windows.h> maps this name onto its own "A"/"W" functions; here it is the platform layer's.
 #undef ReplaceFile
-
-#include <cstdlib>
-#include <thread>
 #endif
 
 namespace {
@@ -69,94 +67,14 @@ TEST(ReplaceFileTest, LastingFailuresDoNotWait) {
 }
 
 #ifdef _WIN32
-// Another process that holds a file: a copy of this test program started with kHolderArgument. It opens the
-// file named by its next argument without sharing it ("-" opens nothing: its own program file is what it
-// holds then), writes the ready marker named by the third, and lets go after the given milliseconds or as
-// soon as a file named like the marker plus ".release" appears. It ends before any test runs.
-const char kHolderArgument[] = "--updater-test-hold-file";
-
-[[noreturn]] void RunHolder(const std::string& path, int milliseconds, const std::string& readyMarker) {
-  platform::File held;
-  if (path != "-") {
-    held = platform::File::Open(path, platform::FileAccess::Read, platform::FileShare::None);
-    if (!held.IsOpen()) std::_Exit(2);
-  }
-  platform::File::Create(readyMarker).Write("held", 4);
-  const Clock::time_point start = Clock::now();
-  while (MillisecondsSince(start) < milliseconds && !platform::FileExists(readyMarker + ".release")) {
-    Sleep(20);
-  }
-  held.Close();
-  std::_Exit(0);
-}
-
-const bool g_startedAsHolder = [] {
-  if (__argc == 5 && std::string(__argv[1]) == kHolderArgument) {
-    RunHolder(__argv[2], std::atoi(__argv[3]), __argv[4]);
-  }
-  return false;
-}();
-
-std::string OwnProgramPath() {
-  char buffer[MAX_PATH];
-  const DWORD length = GetModuleFileNameA(nullptr, buffer, sizeof buffer);
-  return std::string(buffer, length);
-}
-
-// A running holder, ended (released, then waited for) when the test ends.
-class Holder {
- public:
-  Holder(const std::string& program, const std::string& path, int milliseconds, const std::string& readyMarker)
-      : m_readyMarker(readyMarker) {
-    std::string commandLine = "\"" + program + "\" " + kHolderArgument + " \"" + path + "\" " +
-                              std::to_string(milliseconds) + " \"" + readyMarker + "\"";
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    if (CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                       &process)) {
-      CloseHandle(process.hThread);
-      m_process = process.hProcess;
-    }
-  }
-  ~Holder() {
-    if (m_process == nullptr) return;
-    platform::File::Create(m_readyMarker + ".release");
-    WaitForSingleObject(m_process, 30000);
-    CloseHandle(m_process);
-  }
-  Holder(const Holder&) = delete;
-  Holder& operator=(const Holder&) = delete;
-
-  // True once the holder holds its file (a Wine process takes a second or more to start).
-  bool WaitUntilHolding() const {
-    const Clock::time_point start = Clock::now();
-    while (m_process != nullptr && MillisecondsSince(start) < 30000) {
-      if (platform::FileExists(m_readyMarker)) return true;
-      if (WaitForSingleObject(m_process, 20) == WAIT_OBJECT_0) return false;
-    }
-    return false;
-  }
-  // The holder's exit code once it has ended, or -1.
-  int WaitForExit() const {
-    DWORD code = 0;
-    if (m_process == nullptr || WaitForSingleObject(m_process, 30000) != WAIT_OBJECT_0 ||
-        !GetExitCodeProcess(m_process, &code)) {
-      return -1;
-    }
-    return static_cast<int>(code);
-  }
-
- private:
-  std::string m_readyMarker;
-  HANDLE m_process = nullptr;
-};
+using testsupport::FileHolder;
+using testsupport::OwnProgramPath;
 
 TEST(ReplaceFileTest, TargetHeldOpenBrieflyIsReplacedOnceReleased) {
   TempDir dir;
   const std::string to = dir.Write("data.txt", "old");
   const std::string from = dir.Write("new.tmp", "new");
-  Holder holder(OwnProgramPath(), to, 2000, dir.Text() + "ready");
+  FileHolder holder(OwnProgramPath(), to, 2000, dir.Text() + "ready");
   ASSERT_TRUE(holder.WaitUntilHolding());
   const Clock::time_point start = Clock::now();
   EXPECT_TRUE(platform::ReplaceFile(from, to)) << platform::LastErrorCode();
@@ -171,7 +89,7 @@ TEST(ReplaceFileTest, TargetHeldBeyondTheWaitFailsWithSharingViolation) {
   const std::string to = dir.Write("data.txt", "old");
   const std::string from = dir.Write("new.tmp", "new");
   {
-    Holder holder(OwnProgramPath(), to, 4 * platform::kReplaceFileWaitMilliseconds, dir.Text() + "ready");
+    FileHolder holder(OwnProgramPath(), to, 4 * platform::kReplaceFileWaitMilliseconds, dir.Text() + "ready");
     ASSERT_TRUE(holder.WaitUntilHolding());
     const Clock::time_point start = Clock::now();
     platform::SetLastErrorCode(0);
@@ -194,7 +112,7 @@ TEST(ReplaceFileTest, RunningProgramFileIsReplacedOnceTheProgramEnds) {
   const std::string program = dir.Text() + "application.exe";
   const std::string from = dir.Write("new.tmp", "new program");
   ASSERT_TRUE(CopyFileA(OwnProgramPath().c_str(), program.c_str(), TRUE));
-  Holder running(program, "-", 2000, dir.Text() + "ready");
+  FileHolder running(program, "-", 2000, dir.Text() + "ready");
   ASSERT_TRUE(running.WaitUntilHolding());
   const Clock::time_point start = Clock::now();
   EXPECT_TRUE(platform::ReplaceFile(from, program)) << platform::LastErrorCode();
