@@ -84,11 +84,6 @@ std::string ReadWhole(const std::string& path) {
   return text;
 }
 
-std::string DirectoryOf(const std::string& path) {
-  const size_t last = path.rfind(platform::kPathSeparator);
-  return last == std::string::npos ? std::string() : path.substr(0, last + 1);
-}
-
 bool RemoveFileIfPresent(const std::string& path) {
   if (!platform::FileExists(path)) return true;
   // A read-only file is removed too: it is one this run placed.
@@ -174,7 +169,7 @@ void TInstallTransaction::Stage(const TStagedFile& file) {
 }
 
 std::string TInstallTransaction::BackupName(const std::string& target) {
-  const std::string directory = DirectoryOf(target);
+  const std::string directory = platform::DirectoryOf(target);
   // Numbers are never reused within a run, so a name differs from every earlier backup's without a search.
   for (;; ++m_nextBackupNumber) {
     const std::string name = directory + kBackupPrefix + std::to_string(m_nextBackupNumber) + kBackupSuffix;
@@ -207,7 +202,7 @@ bool TInstallTransaction::Commit(const std::function<void()>& whileWaiting) {
   // The renames reach the disk before the record that says they were made: a recovery that trusts the
   // record after a power cut must find them.
   std::set<std::string> directories;
-  for (const TStagedFile& file : m_passed) directories.insert(DirectoryOf(file.TargetName));
+  for (const TStagedFile& file : m_passed) directories.insert(platform::DirectoryOf(file.TargetName));
   for (const std::string& directory : directories) {
     if (m_ok && !platform::FlushDirectory(directory)) m_ok = false;
   }

@@ -16,6 +16,12 @@ inline constexpr char kPathSeparator = '/';
 inline constexpr char kForeignSeparator = '\\';
 #endif
 
+// The directory part of a path, with its trailing separator; empty when the path has no separator.
+inline std::string DirectoryOf(const std::string& path) {
+  const size_t last = path.rfind(kPathSeparator);
+  return last == std::string::npos ? std::string() : path.substr(0, last + 1);
+}
+
 // Windows error numbers that callers test.
 inline constexpr int kErrorFileNotFound = 2;
 inline constexpr int kErrorPathNotFound = 3;

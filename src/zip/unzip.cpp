@@ -47,11 +47,6 @@ uint32_t DosDateTimeOf(double days) {
   return (date << 16) | time;
 }
 
-std::string DirectoryOf(const std::string& path) {
-  const size_t last = path.rfind(platform::kPathSeparator);
-  return last == std::string::npos ? std::string() : path.substr(0, last + 1);
-}
-
 bool PathExists(const std::string& path) { return platform::FileExists(path) || platform::DirectoryExists(path); }
 
 // The extract directory as it is kept: absolute and resolved, with a trailing separator, so that targets
@@ -99,7 +94,7 @@ TUnZip::~TUnZip() = default;
 
 void TUnZip::SetExtractDir(const std::string& value) {
   if (value.empty()) {
-    m_extractDir = AbsoluteDirectory(DirectoryOf(m_archiveFile));
+    m_extractDir = AbsoluteDirectory(platform::DirectoryOf(m_archiveFile));
     return;
   }
   std::string directory = value;
@@ -258,7 +253,7 @@ void TUnZip::ArchivePass() {
 std::string TUnZip::BuildTarget(const std::string& storedName) {
   if (storedName.empty()) return std::string();
   if (m_extractDir.empty()) {
-    m_extractDir = AbsoluteDirectory(DirectoryOf(m_archiveFile));
+    m_extractDir = AbsoluteDirectory(platform::DirectoryOf(m_archiveFile));
     if (m_extractDir.empty()) m_extractDir = AbsoluteDirectory(platform::CurrentDirectory());
   }
   // A directory that could not be made absolute (no current directory to resolve it against) has no
@@ -351,7 +346,7 @@ bool TUnZip::OverwriteDecision(bool directory) {
       OnRenameFile(*this, m_targetName, newName);
       if (!newName.empty()) {
         m_targetName = newName;
-        CreateMemberDirectories(DirectoryOf(m_targetName));
+        CreateMemberDirectories(platform::DirectoryOf(m_targetName));
       }
     }
     OnBegin(*this, m_targetName, m_extractedCount + 1, extract);
@@ -372,7 +367,7 @@ bool TUnZip::OverwriteDecision(bool directory) {
           std::string newName;
           OnFileExists(*this, m_targetName, newName, OverwriteMode);
           if (newName.empty()) newName = m_targetName;
-          CreateMemberDirectories(DirectoryOf(newName));
+          CreateMemberDirectories(platform::DirectoryOf(newName));
           if (OverwriteMode == TOverwriteMode::omOverwrite) {
             if (SameText(newName, m_targetName)) break;
             m_targetName = newName;
@@ -457,7 +452,7 @@ bool TUnZip::OpenOutput() {
       (platform::GetAttributes(m_targetName, existing) && (existing & platform::kAttrReadOnly) != 0)) {
     return false;
   }
-  const std::string directory = DirectoryOf(m_targetName);
+  const std::string directory = platform::DirectoryOf(m_targetName);
   CreateMemberDirectories(directory);
   // A short name of its own, not the target's name plus a suffix: that may exceed the longest name the
   // file system allows when the target's own name is near it.
