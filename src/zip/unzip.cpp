@@ -88,6 +88,62 @@ class TUnZip::TStopwatch {
   int64_t m_pausedAt = -1;
 };
 
+// One member on its way from the archive to its target: the temporary file its data are decoded into, their
+// CRC, the directories made for it, and its place in ExtractedCount. However the member ends (its check, a
+// refusal, an exception from an event handler), Settle is the one place where what did not land is taken
+// back: the temporary file, the directories, the count. A member abandoned half-way is settled by the
+// destructor.
+class TUnZip::TMemberExtraction {
+ public:
+  explicit TMemberExtraction(TUnZip& unzip) : m_unzip(unzip) { m_unzip.m_current = this; }
+  ~TMemberExtraction() {
+    Settle(false);
+    m_unzip.m_current = nullptr;
+  }
+  TMemberExtraction(const TMemberExtraction&) = delete;
+  TMemberExtraction& operator=(const TMemberExtraction&) = delete;
+
+  // The member is going to be written: it takes its place in ExtractedCount until it fails.
+  void Count() {
+    ++m_unzip.m_extractedCount;
+    m_counted = true;
+  }
+  // A full disk: nothing of this run counts as written, earlier members included.
+  void UncountRun() {
+    m_unzip.m_extractedCount = 0;
+    m_counted = false;
+  }
+  // Landed: the file replaced its target, or was handed on staged, and is no longer this member's to remove.
+  void Settle(bool landed) {
+    if (m_settled) return;
+    m_settled = true;
+    Output.reset();
+    if (!landed) {
+      if (m_counted && m_unzip.m_extractedCount > 0) --m_unzip.m_extractedCount;
+      if (!TempName.empty()) platform::DeleteFileAt(TempName);
+      // Deepest first; a directory that something else has filled meanwhile stays.
+      for (auto it = Directories.rbegin(); it != Directories.rend(); ++it) platform::RemoveEmptyDirectory(*it);
+    }
+    m_counted = false;
+    TempName.clear();
+    Directories.clear();
+  }
+
+  std::string TempName;
+  std::unique_ptr<TFileStream32> Output;
+  uint32_t RunningCrc = 0;
+  int64_t Written = 0;
+  // The member cannot pass its check: it failed to open, to decode, was cut, or sent too many bytes.
+  bool Failed = false;
+  // Directories created for the member's file, in the order they were made.
+  std::vector<std::string> Directories;
+
+ private:
+  TUnZip& m_unzip;
+  bool m_counted = false;
+  bool m_settled = false;
+};
+
 TUnZip::TUnZip(platform::Ui* ui) : m_ui(ui) {}
 
 TUnZip::~TUnZip() = default;
@@ -143,15 +199,7 @@ bool TUnZip::CreateDirTree(const std::string& path, std::vector<std::string>* cr
   return platform::DirectoryExists(path);
 }
 
-void TUnZip::CreateMemberDirectories(const std::string& directory) { CreateDirTree(directory, &m_memberDirectories); }
-
-void TUnZip::RemoveMemberDirectories() {
-  // Deepest first; a directory that something else has filled meanwhile stays.
-  for (auto it = m_memberDirectories.rbegin(); it != m_memberDirectories.rend(); ++it) {
-    platform::RemoveEmptyDirectory(*it);
-  }
-  m_memberDirectories.clear();
-}
+void TUnZip::CreateMemberDirectories(const std::string& directory) { CreateDirTree(directory, &m_current->Directories); }
 
 int TUnZip::Extract() {
   m_listedCount = 0;
@@ -225,23 +273,11 @@ void TUnZip::ArchivePass() {
         return;
       }
       for (int i = 0; i < count && !m_cancel; ++i) {
+        TMemberExtraction member(*this);
         try {
           ExtractMember(i);
         } catch (...) {
           // Raised by an event handler or out of memory: the member is abandoned, the next one goes on.
-        }
-        // A member abandoned half-way leaves its temporary file: it was not written, so it does not count.
-        m_output.reset();
-        if (!m_tempName.empty()) {
-          LoseCount();
-          platform::DeleteFileAt(m_tempName);
-          m_tempName.clear();
-        }
-        // Nor does a member that was not written leave the directories made for it.
-        if (m_memberLanded) {
-          m_memberDirectories.clear();
-        } else {
-          RemoveMemberDirectories();
         }
       }
     }
@@ -268,11 +304,6 @@ void TUnZip::ExtractMember(int index) {
   m_member.Method = m_header.Method;
   m_member.CompressedSize = m_header.CompressedSize;
   m_member.UncompressedSize = m_header.UncompressedSize;
-  m_memberFailed = false;
-  m_memberCounted = false;
-  m_memberLanded = false;
-  m_memberDirectories.clear();
-  m_memberWritten = 0;
   m_targetName = BuildTarget(m_storedName);
 
   uint32_t attributes = m_header.ExternalAttributes;
@@ -305,9 +336,9 @@ void TUnZip::ExtractMember(int index) {
 
   if (directory) {
     if (CreateStoredDirs && !CreateDirTree(m_targetName)) {
-      m_memberFailed = true;
+      m_current->Failed = true;
     } else {
-      m_runningCrc = m_header.Crc;
+      m_current->RunningCrc = m_header.Crc;
     }
     FinishMember(true, false);
     return;
@@ -316,21 +347,19 @@ void TUnZip::ExtractMember(int index) {
   bool opened = false;
   if (m_encrypted && m_passwordFailed) {
     AdvanceArchiveProgress(m_member.UncompressedSize);
-    LoseCount();
-    m_memberFailed = true;
+    m_current->Failed = true;
   } else if (!OpenOutput()) {
     ReportError(m_targetName, std::string(), zipmsg::kErrorOpeningFile, m_volumeName);
     AdvanceArchiveProgress(m_member.UncompressedSize);
-    LoseCount();
-    m_memberFailed = true;
+    m_current->Failed = true;
   } else {
     opened = true;
     if (m_encrypted) m_member.CompressedSize -= kEncryptionHeaderSize;
     Decode();
     // Output that ends before the declared size is damage too, even when the CRC fits what came out: a
     // member that promises a gigabyte and delivers four bytes is not the member its directory describes.
-    if (m_memberWritten < m_member.UncompressedSize) m_memberFailed = true;
-    m_runningCrc ^= 0xFFFFFFFFu;
+    if (m_current->Written < m_member.UncompressedSize) m_current->Failed = true;
+    m_current->RunningCrc ^= 0xFFFFFFFFu;
     CloseOutput();
   }
   FinishMember(false, opened);
@@ -388,10 +417,7 @@ bool TUnZip::OverwriteDecision(bool directory) {
     }
     write = !m_cancel && OverwriteMode == TOverwriteMode::omOverwrite && !m_targetName.empty();
   }
-  if (write) {
-    ++m_extractedCount;
-    m_memberCounted = true;
-  }
+  if (write) m_current->Count();
   if (m_stopwatch) m_stopwatch->Resume();
   return write;
 }
@@ -456,38 +482,41 @@ bool TUnZip::OpenOutput() {
   CreateMemberDirectories(directory);
   // A short name of its own, not the target's name plus a suffix: that may exceed the longest name the
   // file system allows when the target's own name is near it.
+  TMemberExtraction& member = *m_current;
   for (int number = 0;; ++number) {
-    m_tempName = directory + kTempPrefix + std::to_string(number) + ".tmp";
-    if (!PathExists(m_tempName)) break;
+    member.TempName = directory + kTempPrefix + std::to_string(number) + ".tmp";
+    if (!PathExists(member.TempName)) break;
   }
   // Announced before it exists: a caller that records it can then never miss a file left by a run that died.
   if (OnStage) OnStage(*this, StagedFile());
-  m_output = std::make_unique<TFileStream32>(m_tempName, TFileStream32::Mode::Create);
-  if (!m_output->IsOpen()) {
-    m_output.reset();
-    m_tempName.clear();
+  member.Output = std::make_unique<TFileStream32>(member.TempName, TFileStream32::Mode::Create);
+  if (!member.Output->IsOpen()) {
+    member.Output.reset();
+    member.TempName.clear();
     return false;
   }
   return true;
 }
 
 void TUnZip::CloseOutput() {
-  if (!m_output) return;
+  TMemberExtraction& member = *m_current;
+  if (!member.Output) return;
   uint32_t dateTime = m_header.Local.DosDateTime;
   if (DateAttribute == TDateAttribute::daSysDate) dateTime = DosDateTimeOf(platform::NowLocal());
   if (DateAttribute == TDateAttribute::daMaxFileDate) dateTime = m_maxDosDateTime;
-  m_output->Handle().SetDosDateTime(dateTime);
-  const bool closed = m_output->Handle().Close();
-  m_output.reset();
+  member.Output->Handle().SetDosDateTime(dateTime);
+  const bool closed = member.Output->Handle().Close();
+  member.Output.reset();
   if (!closed) {
     ReportError(m_targetName, std::string(), zipmsg::kErrorClosingFile, m_volumeName);
-    m_memberFailed = true;
+    member.Failed = true;
   }
 }
 
 void TUnZip::FinishMember(bool directoryMember, bool opened) {
-  bool pass = !m_cancel && !m_memberFailed &&
-              (m_header.Crc == m_runningCrc || m_header.Crc == (m_runningCrc ^ 0xFFFFFFFFu));
+  TMemberExtraction& member = *m_current;
+  bool pass = !m_cancel && !member.Failed &&
+              (m_header.Crc == member.RunningCrc || m_header.Crc == (member.RunningCrc ^ 0xFFFFFFFFu));
   // Without a central directory a streamed member's sizes and CRC were never known: its data cannot be
   // told from a damaged empty member, so it is not taken as written.
   if (!directoryMember && !m_header.FromCentral && (m_header.Local.Flags & kFlagDataDescriptor) != 0) pass = false;
@@ -496,7 +525,7 @@ void TUnZip::FinishMember(bool directoryMember, bool opened) {
     const auto serveWindow = [this] {
       if (m_ui != nullptr) m_ui->ProcessMessages();
     };
-    if (pass && !OnStage && !platform::ReplaceFile(m_tempName, m_targetName, serveWindow)) {
+    if (pass && !OnStage && !platform::ReplaceFile(member.TempName, m_targetName, serveWindow)) {
       ReportError(m_targetName, std::string(), zipmsg::kErrorWritingToFile, m_volumeName);
       pass = false;
     }
@@ -522,19 +551,16 @@ void TUnZip::FinishMember(bool directoryMember, bool opened) {
           file.Attributes = dosBits == 0 ? platform::kAttrNormal : dosBits;
         }
       }
-      m_tempName.clear();
-      m_memberLanded = true;
+      // Landed before any handler hears of it: one that raises does not take the file back.
+      member.Settle(true);
       if (OnStage) {
         OnStage(*this, file);
       } else {
         ApplyStagedAttributes(file, m_targetName);
       }
-    } else {
-      platform::DeleteFileAt(m_tempName);
-      m_tempName.clear();
     }
   }
-  if (!pass && !directoryMember) LoseCount();
+  member.Settle(pass);
   const std::string name = m_targetName;
   if (OnEnd) {
     OnEnd(*this, name, pass);
@@ -545,19 +571,14 @@ void TUnZip::FinishMember(bool directoryMember, bool opened) {
 
 TStagedFile TUnZip::StagedFile() const {
   TStagedFile file;
-  file.TempName = m_tempName;
+  file.TempName = m_current->TempName;
   file.TargetName = m_targetName;
-  file.CreatedDirectories = m_memberDirectories;
+  file.CreatedDirectories = m_current->Directories;
   return file;
 }
 
-void TUnZip::LoseCount() {
-  if (m_memberCounted && m_extractedCount > 0) --m_extractedCount;
-  m_memberCounted = false;
-}
-
 void TUnZip::Decode() {
-  m_runningCrc = 0xFFFFFFFFu;
+  m_current->RunningCrc = 0xFFFFFFFFu;
   m_inputRemaining = m_member.CompressedSize;
   TDecodeContext context;
   context.ReadBlock = [this](uint8_t* buffer, int64_t count) { return ReadBlock(buffer, count, m_encrypted); };
@@ -592,11 +613,11 @@ void TUnZip::Decode() {
         break;
       default:
         ReportError(m_targetName, std::string(), zipmsg::kUnsupportedCompressionMethod, m_volumeName);
-        m_memberFailed = true;
+        m_current->Failed = true;
         break;
     }
   } catch (const E_RAISE& error) {
-    m_memberFailed = true;
+    m_current->Failed = true;
     if (m_ui != nullptr) {
       m_ui->ShowMessage(m_ui->Handle(), error.Message(), std::string(), platform::MessageIcon::Information);
     }
@@ -652,10 +673,11 @@ int64_t TUnZip::ReadBlock(uint8_t* buffer, int64_t count, bool decipher) {
 }
 
 int64_t TUnZip::WriteBlock(const uint8_t* buffer, int64_t count, bool decipher) {
-  if (!m_output || count <= 0) return 0;
+  TMemberExtraction& member = *m_current;
+  if (!member.Output || count <= 0) return 0;
   // A member never grows past its declared size: the excess is refused, and the member fails its check.
-  const int64_t allowed = std::min(count, std::max<int64_t>(m_member.UncompressedSize - m_memberWritten, 0));
-  if (allowed < count) m_memberFailed = true;
+  const int64_t allowed = std::min(count, std::max<int64_t>(m_member.UncompressedSize - member.Written, 0));
+  if (allowed < count) member.Failed = true;
   if (allowed == 0) return 0;
   const uint8_t* data = buffer;
   std::vector<uint8_t> plain;
@@ -665,27 +687,25 @@ int64_t TUnZip::WriteBlock(const uint8_t* buffer, int64_t count, bool decipher) 
     data = plain.data();
   }
   platform::SetLastErrorCode(0);
-  const int64_t written = m_output->Write(data, allowed);
-  m_memberWritten += std::max<int64_t>(written, 0);
+  const int64_t written = member.Output->Write(data, allowed);
+  member.Written += std::max<int64_t>(written, 0);
   if (platform::LastErrorCode() == platform::kErrorDiskFull) {
-    m_extractedCount = 0;
-    m_memberCounted = false;
-    m_memberFailed = true;
+    member.UncountRun();
+    member.Failed = true;
     RaiseError(m_archiveFile, zipmsg::kDiskFull, "0", m_targetName);
   }
   if (written < allowed) {
-    LoseCount();
-    m_memberFailed = true;
+    member.Failed = true;
     ReportError(m_targetName, std::string(), zipmsg::kErrorWritingToFile, m_archiveFile);
     return written;
   }
   // zlib keeps the register inverted: its value is the complement of RunningCrc.
-  m_runningCrc = ~static_cast<uint32_t>(crc32(~m_runningCrc, data, static_cast<uInt>(written)));
+  member.RunningCrc = ~static_cast<uint32_t>(crc32(~member.RunningCrc, data, static_cast<uInt>(written)));
   return written;
 }
 
 void TUnZip::ReportMemberProgress() {
-  ReportProgress(ProgressPercent(m_memberWritten, m_member.UncompressedSize),
+  ReportProgress(ProgressPercent(m_current->Written, m_member.UncompressedSize),
                  ProgressPercent(m_archiveTotal - m_archiveRemaining, m_archiveTotal));
 }
 

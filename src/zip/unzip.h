@@ -128,6 +128,7 @@ class TUnZip : public TUnBase {
 
  private:
   class TStopwatch;
+  class TMemberExtraction;
 
   void ArchivePass();
   void ExtractMember(int index);
@@ -152,11 +153,9 @@ class TUnZip : public TUnBase {
   void RaiseError(const std::string& fileName, int code, const std::string& extendedMsg,
                   const std::string& volumeName);
   void AdvanceArchiveProgress(int64_t bytes);
-  void LoseCount();
   // The directories a file member's target needs, remembered so that they can go again when the member
   // is not written.
   void CreateMemberDirectories(const std::string& directory);
-  void RemoveMemberDirectories();
 
   platform::Ui* m_ui;
   std::string m_extractDir;
@@ -169,7 +168,8 @@ class TUnZip : public TUnBase {
   std::unique_ptr<TStopwatch> m_stopwatch;
   int m_extractedCount = 0;
   std::string m_targetName;
-  std::string m_tempName;
+  // The member being extracted; set while its TMemberExtraction lives.
+  TMemberExtraction* m_current = nullptr;
   TMemberHeader m_header;
   TMemberInfo m_member;
   bool m_encrypted = false;
@@ -177,18 +177,7 @@ class TUnZip : public TUnBase {
   std::string m_password;
   TZipCipher m_memberCipher;
   uint8_t m_encryptionHeader[12] = {};
-  uint32_t m_runningCrc = 0;
   int64_t m_inputRemaining = 0;
-  int64_t m_memberWritten = 0;
   int64_t m_archiveRemaining = 0;
   int64_t m_archiveTotal = 0;
-  std::unique_ptr<TFileStream32> m_output;
-  // The member cannot pass its check: it failed to open, to decode, was cut, or sent too many bytes.
-  bool m_memberFailed = false;
-  // The member counts in ExtractedCount (until it fails).
-  bool m_memberCounted = false;
-  // The member's file replaced its target.
-  bool m_memberLanded = false;
-  // Directories created for the member's file, in the order they were made.
-  std::vector<std::string> m_memberDirectories;
 };
