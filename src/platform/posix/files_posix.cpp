@@ -12,6 +12,8 @@
 #include <ctime>
 #include <vector>
 
+#include "platform/file_transfer.h"
+
 namespace platform {
 namespace {
 
@@ -42,6 +44,19 @@ bool Fail() {
 }
 
 int FdOf(intptr_t handle) { return static_cast<int>(handle); }
+
+// One read or write call, repeated while a signal interrupts it; -1 with the error recorded.
+template <typename Call>
+int64_t MoveOnce(Call call) {
+  for (;;) {
+    const ssize_t n = call();
+    if (n >= 0) return n;
+    if (errno != EINTR) {
+      Fail();
+      return -1;
+    }
+  }
+}
 
 // The DOS read-only attribute of a Unix file: nobody may write it.
 bool IsReadOnlyMode(mode_t mode) { return (mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0; }
@@ -213,44 +228,17 @@ File File::Create(const std::string& path) {
 bool File::IsOpen() const { return m_handle >= 0; }
 
 int64_t File::Read(void* buffer, int64_t count) {
-  if (!IsOpen()) {
-    t_lastError = kErrorAccessDenied;
-    return -1;
-  }
-  int64_t total = 0;
-  while (total < count) {
-    const ssize_t n = read(FdOf(m_handle), static_cast<char*>(buffer) + total, static_cast<size_t>(count - total));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      Fail();
-      return total > 0 ? total : -1;
-    }
-    if (n == 0) break;
-    total += n;
-  }
-  return total;
+  return detail::TransferAll(IsOpen(), detail::TransferKind::Read, count, [&](int64_t offset, int64_t left) {
+    return MoveOnce([&] { return read(FdOf(m_handle), static_cast<char*>(buffer) + offset, static_cast<size_t>(left)); });
+  });
 }
 
 int64_t File::Write(const void* buffer, int64_t count) {
-  if (!IsOpen()) {
-    t_lastError = kErrorAccessDenied;
-    return -1;
-  }
-  t_lastError = 0;
-  if (detail::FileOperationFails()) return -1;
-  int64_t total = 0;
-  while (total < count) {
-    const ssize_t n =
-        write(FdOf(m_handle), static_cast<const char*>(buffer) + total, static_cast<size_t>(count - total));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      Fail();
-      break;
-    }
-    if (n == 0) break;
-    total += n;
-  }
-  return total;
+  return detail::TransferAll(IsOpen(), detail::TransferKind::Write, count, [&](int64_t offset, int64_t left) {
+    return MoveOnce([&] {
+      return write(FdOf(m_handle), static_cast<const char*>(buffer) + offset, static_cast<size_t>(left));
+    });
+  });
 }
 
 bool File::Seek(int64_t position) {

@@ -7,6 +7,8 @@
 
 #include <vector>
 
+#include "platform/file_transfer.h"
+
 namespace platform {
 namespace {
 
@@ -34,6 +36,8 @@ DWORD ShareModeOf(FileShare share) {
 
 // ReadFile and WriteFile move at most a DWORD per call.
 constexpr int64_t kMaxTransfer = 0x40000000;
+
+DWORD PieceOf(int64_t left) { return static_cast<DWORD>(left < kMaxTransfer ? left : kMaxTransfer); }
 
 // How often a replace tries again while a file it moves is in use.
 constexpr DWORD kReplaceRetryMilliseconds = 100;
@@ -220,43 +224,25 @@ File File::Create(const std::string& path) {
 bool File::IsOpen() const { return m_handle != -1; }
 
 int64_t File::Read(void* buffer, int64_t count) {
-  if (!IsOpen()) {
-    t_lastError = kErrorAccessDenied;
-    return -1;
-  }
-  int64_t total = 0;
-  while (total < count) {
-    const DWORD chunk = static_cast<DWORD>(count - total < kMaxTransfer ? count - total : kMaxTransfer);
+  return detail::TransferAll(IsOpen(), detail::TransferKind::Read, count, [&](int64_t offset, int64_t left) {
     DWORD moved = 0;
-    if (!ReadFile(HandleOf(m_handle), static_cast<char*>(buffer) + total, chunk, &moved, nullptr)) {
+    if (!ReadFile(HandleOf(m_handle), static_cast<char*>(buffer) + offset, PieceOf(left), &moved, nullptr)) {
       Fail();
-      return total > 0 ? total : -1;
+      return int64_t{-1};
     }
-    if (moved == 0) break;
-    total += moved;
-  }
-  return total;
+    return static_cast<int64_t>(moved);
+  });
 }
 
 int64_t File::Write(const void* buffer, int64_t count) {
-  if (!IsOpen()) {
-    t_lastError = kErrorAccessDenied;
-    return -1;
-  }
-  t_lastError = 0;
-  if (detail::FileOperationFails()) return -1;
-  int64_t total = 0;
-  while (total < count) {
-    const DWORD chunk = static_cast<DWORD>(count - total < kMaxTransfer ? count - total : kMaxTransfer);
+  return detail::TransferAll(IsOpen(), detail::TransferKind::Write, count, [&](int64_t offset, int64_t left) {
     DWORD moved = 0;
-    if (!WriteFile(HandleOf(m_handle), static_cast<const char*>(buffer) + total, chunk, &moved, nullptr)) {
+    if (!WriteFile(HandleOf(m_handle), static_cast<const char*>(buffer) + offset, PieceOf(left), &moved, nullptr)) {
       Fail();
-      break;
+      return int64_t{-1};
     }
-    if (moved == 0) break;
-    total += moved;
-  }
-  return total;
+    return static_cast<int64_t>(moved);
+  });
 }
 
 bool File::Seek(int64_t position) {
