@@ -25,6 +25,8 @@ class TIdSSLIOHandlerSocket : public TIdIOHandlerSocket {
   void SetHandshakeTimeout(int value) { m_handshakeTimeout = value; }
   // The current connection runs TLS (its handshake has completed).
   bool Encrypting() const { return m_encrypting; }
+  // While encrypting: the protocol version and the server certificate's subject; empty otherwise.
+  std::string SessionDescription() const { return m_encrypting && m_session ? m_session->Description() : std::string(); }
 
   // Sends the close notification when encrypting (best effort), then closes the socket.
   void CloseHandler() override;

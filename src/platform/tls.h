@@ -51,6 +51,9 @@ class TlsClientSession {
   virtual void Close() = 0;
   // The ciphertext produced so far by Handshake, Decrypt, Encrypt and Close, removed from the session.
   virtual std::vector<uint8_t> TakeOutgoing() = 0;
+  // After the handshake: the protocol version and the subject of the server's certificate, for the run's
+  // log ("TLSv1.3, CN=example.com").
+  virtual std::string Description() const = 0;
 };
 
 // A client session for the server known as hostName (a name or a dotted address), which the certificate

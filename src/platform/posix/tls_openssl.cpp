@@ -126,6 +126,22 @@ class OpenSslSession : public TlsClientSession {
     return bytes;
   }
 
+  std::string Description() const override {
+    std::string text = SSL_get_version(m_ssl.get());
+    X509* certificate = SSL_get1_peer_certificate(m_ssl.get());
+    if (certificate == nullptr) return text;
+    BIO* subject = BIO_new(BIO_s_mem());
+    if (subject != nullptr) {
+      X509_NAME_print_ex(subject, X509_get_subject_name(certificate), 0, XN_FLAG_RFC2253);
+      char* data = nullptr;
+      const long size = BIO_get_mem_data(subject, &data);
+      text += ", " + std::string(data, static_cast<size_t>(size));
+      BIO_free(subject);
+    }
+    X509_free(certificate);
+    return text;
+  }
+
  private:
   [[noreturn]] void FailHandshake() {
     const long verify = SSL_get_verify_result(m_ssl.get());

@@ -245,6 +245,25 @@ class SchannelSession : public TlsClientSession {
 
   std::vector<uint8_t> TakeOutgoing() override { return std::move(m_outgoing); }
 
+  std::string Description() const override {
+    std::string text = "TLS";
+    SecPkgContext_ConnectionInfo info{};
+    CtxtHandle context = m_context;
+    if (QueryContextAttributesA(&context, SECPKG_ATTR_CONNECTION_INFO, &info) == SEC_E_OK) {
+      if ((info.dwProtocol & SP_PROT_TLS1_2_CLIENT) != 0) text = "TLSv1.2";
+      if ((info.dwProtocol & SP_PROT_TLS1_3_CLIENT) != 0) text = "TLSv1.3";
+    }
+    PCCERT_CONTEXT server = nullptr;
+    if (QueryContextAttributesA(&context, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &server) != SEC_E_OK || !server) {
+      return text;
+    }
+    char subject[512] = {};
+    DWORD format = CERT_X500_NAME_STR | CERT_NAME_STR_REVERSE_FLAG;
+    CertNameToStrA(X509_ASN_ENCODING, &server->pCertInfo->Subject, format, subject, sizeof subject);
+    CertFreeCertificateContext(server);
+    return text + ", " + subject;
+  }
+
  private:
   void TakeToken(SecBuffer& token) {
     if (token.pvBuffer == nullptr) return;

@@ -1,0 +1,64 @@
+#include "app/run_log.h"
+
+#include <algorithm>
+
+#include "app/path_helpers.h"
+#include "http/http_date.h"
+#include "platform/clock.h"
+#include "rtl/sysutils.h"
+
+namespace {
+
+// Written once, instead of the line that would have passed the limit, so that a cut log says so.
+constexpr const char* kLogFull = "log full: later events are not written";
+
+std::string TimeStamp() {
+  const double now = platform::NowLocal();
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+  DecodeDateTime(now, year, month, day, hour, minute, second);
+  const double dayMilliseconds = (now - static_cast<int64_t>(now)) * kSecondsPerDay * 1000.0;
+  const int milliseconds = static_cast<int>(static_cast<int64_t>(dayMilliseconds) % 1000);
+  return Format("%04d-%02d-%02d %02d:%02d:%02d.%03d", year, month, day, hour, minute, second, milliseconds);
+}
+
+}  // namespace
+
+void TRunLog::Open(const std::string& directory) {
+  if (!CreateDirChain(directory)) return;
+  const std::string path = JoinPath(directory, kFileName, false);
+  if (platform::FileExists(path)) platform::ReplaceFile(path, path + kPreviousSuffix);
+  m_file = platform::File::Create(path);
+  m_size = 0;
+}
+
+void TRunLog::Write(const std::string& event) {
+  if (!IsOpen()) return;
+  const std::string stamp = TimeStamp() + " ";
+  std::string line = stamp + event;
+  std::replace_if(line.begin(), line.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
+  line += '\n';
+  const std::string fullLine = stamp + kLogFull + "\n";
+  if (m_size + static_cast<int64_t>(line.size() + fullLine.size()) > kMaxLogBytes) {
+    // The last line that fits says why the rest is missing; nothing is written after it.
+    m_file.Write(fullLine.data(), static_cast<int64_t>(fullLine.size()));
+    m_file.Close();
+    return;
+  }
+  // One write a line, so that what a killed run leaves ends with a whole line; a failed write (a full disk)
+  // ends the log, not the run.
+  if (m_file.Write(line.data(), static_cast<int64_t>(line.size())) != static_cast<int64_t>(line.size())) {
+    m_file.Close();
+    return;
+  }
+  m_size += static_cast<int64_t>(line.size());
+}
+
+std::string RedactedUrl(const std::string& url) {
+  const size_t schemeEnd = url.find("://");
+  if (schemeEnd == std::string::npos) return url;
+  const size_t authorityStart = schemeEnd + 3;
+  const size_t authorityEnd = std::min(url.find_first_of("/?#", authorityStart), url.size());
+  const size_t at = url.rfind('@', authorityEnd == 0 ? 0 : authorityEnd - 1);
+  if (at == std::string::npos || at < authorityStart) return url;
+  return url.substr(0, authorityStart) + "***" + url.substr(at);
+}
