@@ -224,10 +224,12 @@ bool TInstallTransaction::RollBack() {
   return ok;
 }
 
-void TInstallTransaction::Recover(const std::string& extractDirectory) {
+TInstallTransaction::Recovery TInstallTransaction::Recover(const std::string& extractDirectory) {
   const std::string path = JournalPath(extractDirectory);
-  if (!platform::FileExists(path)) return;
+  if (!platform::FileExists(path)) return Recovery::Nothing;
   const std::vector<Record> records = Decode(ReadWhole(path));
-  const bool done = IsCommitted(records) ? RemoveBackups(records) : RollBackRecords(records);
-  if (done) platform::DeleteFileAt(path);
+  const bool committed = IsCommitted(records);
+  if (!(committed ? RemoveBackups(records) : RollBackRecords(records))) return Recovery::Unfinished;
+  platform::DeleteFileAt(path);
+  return committed ? Recovery::Completed : Recovery::RolledBack;
 }

@@ -36,8 +36,10 @@ class TInstallTransaction {
   // failed; the journal then stays for Recover to try again.
   bool RollBack();
 
+  enum class Recovery { Nothing, Completed, RolledBack, Unfinished };
   // Finishes or undoes what an interrupted run in extractDirectory left; nothing when it left nothing.
-  static void Recover(const std::string& extractDirectory);
+  // Unfinished: a step failed, and the journal stays for the next start to try again.
+  static Recovery Recover(const std::string& extractDirectory);
 
   // A record of the journal: a step about to be taken, and what it concerns.
   struct Record {

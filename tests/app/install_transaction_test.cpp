@@ -72,9 +72,12 @@ TEST(InstallTransactionTest, TheNextStartAfterAKillGivesTheOldOrTheNewTree) {
     // A kill in the middle of writing a record leaves it cut: it was never acted upon, and is ignored.
     const std::string journal = run.app + platform::kPathSeparator + "~update.journal";
     if (platform::FileExists(journal)) std::ofstream(journal, std::ios::binary | std::ios::app) << "B 40:" << run.app;
-    TInstallTransaction::Recover(run.app);
+    const auto recovery = TInstallTransaction::Recover(run.app);
     const auto tree = TreeSnapshot(run.app);
     EXPECT_TRUE(tree == before || tree == after);
+    EXPECT_NE(recovery, TInstallTransaction::Recovery::Unfinished);
+    if (recovery == TInstallTransaction::Recovery::Completed) EXPECT_TRUE(tree == after);
+    if (recovery == TInstallTransaction::Recovery::RolledBack) EXPECT_TRUE(tree == before);
     sawOld = sawOld || tree == before;
     sawNew = sawNew || tree == after;
     if (!killed) break;
