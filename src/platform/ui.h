@@ -85,6 +85,9 @@ class Ui : public MessagePump {
   // Modal box with the owner, text, caption, an OK button and the icon; returns when confirmed.
   virtual void ShowMessage(WindowHandle owner, const std::string& text, const std::string& caption,
                            MessageIcon icon) = 0;
+  // One line of cause under a failure box just shown, where the front end has room for it (the console). The
+  // windowed front ends keep their boxes' fixed texts and leave the cause to the run's log.
+  virtual void ShowCause(const std::string& /*text*/) {}
   // Modal confirmation with Yes and No; true for Yes.
   virtual bool ConfirmYesNo(WindowHandle owner, const std::string& text, const std::string& caption) = 0;
 };

@@ -127,6 +127,11 @@ void ConsoleUi::ShowMessage(WindowHandle /*owner*/, const std::string& text, con
   std::cerr << caption << (icon == MessageIcon::Error ? " [error]: " : ": ") << text << std::endl;
 }
 
+void ConsoleUi::ShowCause(const std::string& text) {
+  EndProgressLine();
+  std::cerr << "cause: " << text << std::endl;
+}
+
 bool ConsoleUi::ConfirmYesNo(WindowHandle /*owner*/, const std::string& text, const std::string& caption) {
   EndProgressLine();
   if (isatty(STDIN_FILENO) == 0) {

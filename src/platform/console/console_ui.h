@@ -27,6 +27,7 @@ class ConsoleUi : public Ui {
   bool TerminateRequested() const override { return m_terminateRequested; }
   void ShowMessage(WindowHandle owner, const std::string& text, const std::string& caption,
                    MessageIcon icon) override;
+  void ShowCause(const std::string& text) override;
   bool ConfirmYesNo(WindowHandle owner, const std::string& text, const std::string& caption) override;
   void ProcessMessages() override;
   bool PeekMessage() override;
