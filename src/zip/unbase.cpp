@@ -25,6 +25,21 @@ constexpr int64_t kSmallestArchive = 20;
 constexpr uint16_t kFlagEncrypted = 0x0001;
 constexpr int kEncryptionHeaderSize = 12;
 
+// Reads a record's fixed part, whole or not at all.
+template <size_t Size>
+bool ReadFixedPart(TStream32& stream, int64_t position, uint8_t (&bytes)[Size]) {
+  return stream.ReadAt(position, bytes, static_cast<int64_t>(Size)) == static_cast<int64_t>(Size);
+}
+
+// Reads the fixed part of a local header and tells its signature's form: None when it is cut or carries no
+// local signature. An enciphered header is deciphered in place.
+SignatureForm ReadLocalRecord(TStream32& stream, int64_t position, uint8_t (&bytes)[ziprec::kLocalHeaderSize]) {
+  if (!ReadFixedPart(stream, position, bytes)) return SignatureForm::None;
+  const SignatureForm form = ziprec::LocalSignature(bytes);
+  if (form == SignatureForm::Enciphered) ziprec::DecipherRecordBody(bytes, ziprec::kLocalHeaderSize - 4);
+  return form;
+}
+
 std::string LowerExtension(const std::string& path) {
   const size_t dot = path.rfind('.');
   const size_t separator = path.find_last_of("\\/");
@@ -154,23 +169,44 @@ int64_t TUnBase::LocateCentralDirectory(TStream32& stream) {
   const int64_t size = stream.Size();
   if (size <= 0) return 0;
   const int64_t window = size > kSearchWindow ? kSearchWindow : size - 1;
-  const int64_t windowStart = size - window;
   std::vector<uint8_t> buffer(static_cast<size_t>(window));
-  const int64_t got = stream.ReadAt(windowStart, buffer.data(), window);
-  if (got < window) return 0;
+  const int64_t endPosition = FindEndRecord(stream, size - window, buffer);
+  if (endPosition < 0) return 0;
+  ReadEndRecords(stream, endPosition);
 
-  // Backwards from the last whole signature down to the window's second byte.
-  int64_t found = -1;
-  for (int64_t i = window - 4; i >= 1; --i) {
-    if (ziprec::EndSignature(&buffer[static_cast<size_t>(i)]) != SignatureForm::None) {
-      found = i;
-      break;
-    }
+  // Where the end record says the directory is, and otherwise right in front of the end record: an
+  // archive with data prepended (a self-extractor stub) keeps offsets that are short by the prefix.
+  const int64_t behindEnd = endPosition - static_cast<int64_t>(m_endRecord.CentralDirectorySize);
+  uint8_t record[ziprec::kCentralRecordSize] = {};
+  int64_t central = StatedCentralPosition(endPosition);
+  if (!ReadFixedPart(stream, central, record)) {
+    central = behindEnd;
+    if (!ReadFixedPart(stream, central, record)) return 0;
   }
-  if (found < 0) return 0;
-  const int64_t endPosition = windowStart + found;
-  m_endPosition = endPosition;
+  if (ziprec::CentralSignature(record) != SignatureForm::None) {
+    m_archiveOffset = 0;
+    return AcceptCentralDirectory(stream, central, record);
+  }
+  if (!ReadFixedPart(stream, behindEnd, record)) return 0;
+  if (ziprec::CentralSignature(record) != SignatureForm::None) {
+    m_archiveOffset = behindEnd - static_cast<int64_t>(static_cast<uint32_t>(m_endRecord.CentralDirectoryOffset));
+    return AcceptCentralDirectory(stream, behindEnd, record);
+  }
+  return FindFirstLocalHeader(stream, buffer);
+}
 
+int64_t TUnBase::FindEndRecord(TStream32& stream, int64_t windowStart, std::vector<uint8_t>& window) {
+  const int64_t size = static_cast<int64_t>(window.size());
+  if (stream.ReadAt(windowStart, window.data(), size) < size) return -1;
+  // Backwards from the last whole signature down to the window's second byte.
+  for (int64_t i = size - 4; i >= 1; --i) {
+    if (ziprec::EndSignature(&window[static_cast<size_t>(i)]) != SignatureForm::None) return windowStart + i;
+  }
+  return -1;
+}
+
+void TUnBase::ReadEndRecords(TStream32& stream, int64_t endPosition) {
+  m_endPosition = endPosition;
   m_headerState = THeaderTypeState::Of(THeaderType::htEnding);
   uint8_t endBytes[ziprec::kEndRecord26Size] = {};
   stream.ReadAt(endPosition, endBytes, sizeof endBytes);
@@ -179,79 +215,55 @@ int64_t TUnBase::LocateCentralDirectory(TStream32& stream) {
     ziprec::DecipherRecordBody(endBytes, variant26 ? ziprec::kEndRecord26Size - 4 : ziprec::kEndRecordSize - 4);
   }
   m_endRecord = ziprec::ParseEndRecord(endBytes);
+  m_commentPosition = endPosition + (m_endRecord.Variant26 ? ziprec::kEndRecord26Size : ziprec::kEndRecordSize);
 
+  // The ZIP64 locator right in front of the end record, and the ZIP64 end record it points past.
   uint8_t locatorBytes[ziprec::kLocatorSize] = {};
-  if (endPosition >= ziprec::kLocatorSize &&
-      stream.ReadAt(endPosition - ziprec::kLocatorSize, locatorBytes, sizeof locatorBytes) == ziprec::kLocatorSize &&
-      ziprec::IsLocatorSignature(locatorBytes)) {
-    m_headerState.Include(THeaderType::htLocator);
-    m_locator = ziprec::ParseLocator(locatorBytes);
-    uint8_t ending64Bytes[ziprec::kEnding64Size] = {};
-    const int64_t ending64Position = endPosition - ziprec::kLocatorSize - ziprec::kEnding64Size;
-    if (ending64Position >= 0 &&
-        stream.ReadAt(ending64Position, ending64Bytes, sizeof ending64Bytes) == ziprec::kEnding64Size &&
-        ziprec::IsEnding64Signature(ending64Bytes)) {
-      m_headerState.Include(THeaderType::htEnding64);
-      m_ending64 = ziprec::ParseEnding64(ending64Bytes);
-    }
+  if (endPosition < ziprec::kLocatorSize || !ReadFixedPart(stream, endPosition - ziprec::kLocatorSize, locatorBytes) ||
+      !ziprec::IsLocatorSignature(locatorBytes)) {
+    return;
   }
+  m_headerState.Include(THeaderType::htLocator);
+  m_locator = ziprec::ParseLocator(locatorBytes);
+  uint8_t ending64Bytes[ziprec::kEnding64Size] = {};
+  const int64_t ending64Position = endPosition - ziprec::kLocatorSize - ziprec::kEnding64Size;
+  if (ending64Position >= 0 && ReadFixedPart(stream, ending64Position, ending64Bytes) &&
+      ziprec::IsEnding64Signature(ending64Bytes)) {
+    m_headerState.Include(THeaderType::htEnding64);
+    m_ending64 = ziprec::ParseEnding64(ending64Bytes);
+  }
+}
 
-  int64_t central;
-  if (m_endRecord.Variant26) {
-    central = static_cast<int64_t>(m_endRecord.CentralDirectoryOffset);
-    m_commentPosition = endPosition + ziprec::kEndRecord26Size;
-  } else {
-    m_commentPosition = endPosition + ziprec::kEndRecordSize;
-    if (m_headerState.Contains(THeaderType::htEnding64)) {
-      central = static_cast<int64_t>(m_locator.Ending64Offset - m_ending64.CentralDirectorySize);
-    } else {
-      central = endPosition - static_cast<int64_t>(m_endRecord.CentralDirectorySize);
-    }
+int64_t TUnBase::StatedCentralPosition(int64_t endPosition) const {
+  if (m_endRecord.Variant26) return static_cast<int64_t>(m_endRecord.CentralDirectoryOffset);
+  if (m_headerState.Contains(THeaderType::htEnding64)) {
+    return static_cast<int64_t>(m_locator.Ending64Offset - m_ending64.CentralDirectorySize);
   }
+  return endPosition - static_cast<int64_t>(m_endRecord.CentralDirectorySize);
+}
 
-  // Where the end record says the directory is, and otherwise right in front of the end record: an
-  // archive with data prepended (a self-extractor stub) keeps offsets that are short by the prefix.
-  const int64_t behindEnd = endPosition - static_cast<int64_t>(m_endRecord.CentralDirectorySize);
-  uint8_t record[ziprec::kCentralRecordSize] = {};
-  if (stream.ReadAt(central, record, sizeof record) < ziprec::kCentralRecordSize) {
-    central = behindEnd;
-    if (stream.ReadAt(central, record, sizeof record) < ziprec::kCentralRecordSize) return 0;
+int64_t TUnBase::AcceptCentralDirectory(TStream32& stream, int64_t central, uint8_t (&record)[ziprec::kCentralRecordSize]) {
+  m_headerState.Include(THeaderType::htCentral);
+  if (ziprec::CentralSignature(record) == SignatureForm::Enciphered) {
+    ziprec::DecipherRecordBody(record, ziprec::kCentralRecordSize - 4);
   }
-  bool haveCentral = false;
-  if (ziprec::CentralSignature(record) != SignatureForm::None) {
-    m_archiveOffset = 0;
-    haveCentral = true;
-  } else {
-    central = behindEnd;
-    if (stream.ReadAt(central, record, sizeof record) < ziprec::kCentralRecordSize) return 0;
-    if (ziprec::CentralSignature(record) != SignatureForm::None) {
-      m_archiveOffset = central - static_cast<int64_t>(static_cast<uint32_t>(m_endRecord.CentralDirectoryOffset));
-      haveCentral = true;
-    }
+  const ziprec::TCentralRecord first = ziprec::ParseCentralRecord(record);
+  uint8_t local[ziprec::kLocalHeaderSize] = {};
+  if (ReadLocalRecord(stream, static_cast<int64_t>(first.LocalHeaderOffset.Low) + m_archiveOffset, local) !=
+      SignatureForm::None) {
+    m_headerState.Include(THeaderType::htLocal);
   }
+  return central;
+}
 
-  if (haveCentral) {
-    m_headerState.Include(THeaderType::htCentral);
-    if (ziprec::CentralSignature(record) == SignatureForm::Enciphered) {
-      ziprec::DecipherRecordBody(record, ziprec::kCentralRecordSize - 4);
-    }
-    const ziprec::TCentralRecord first = ziprec::ParseCentralRecord(record);
-    uint8_t local[ziprec::kLocalHeaderSize] = {};
-    if (stream.ReadAt(static_cast<int64_t>(first.LocalHeaderOffset.Low) + m_archiveOffset, local, sizeof local) ==
-            ziprec::kLocalHeaderSize &&
-        ziprec::LocalSignature(local) != SignatureForm::None) {
-      m_headerState.Include(THeaderType::htLocal);
-    }
-    return central;
-  }
-
+int64_t TUnBase::FindFirstLocalHeader(TStream32& stream, std::vector<uint8_t>& buffer) {
   // No central directory: the first local header in the first four window-sized blocks. A signature that
   // straddles two blocks is not seen.
+  const int64_t window = static_cast<int64_t>(buffer.size());
   for (int64_t block = 0; block < 4; ++block) {
     const int64_t n = stream.ReadAt(block * window, buffer.data(), window);
     for (int64_t i = 0; i + 4 <= n; ++i) {
-      if (buffer[static_cast<size_t>(i)] == 'P' &&
-          ziprec::LocalSignature(&buffer[static_cast<size_t>(i)]) != SignatureForm::None) {
+      if (ziprec::LocalSignature(&buffer[static_cast<size_t>(i)]) != SignatureForm::None) {
         m_headerState = THeaderTypeState::Of(THeaderType::htLocal);
         return block * window + i;
       }
@@ -304,10 +316,7 @@ int64_t TUnBase::SearchLocalHeader(TStream32& stream, int64_t from) {
   for (int64_t i = 0; i + 4 <= n; ++i) {
     if (ziprec::LocalSignature(&buffer[static_cast<size_t>(i)]) == SignatureForm::None) continue;
     uint8_t header[ziprec::kLocalHeaderSize] = {};
-    if (stream.ReadAt(from + i, header, sizeof header) == ziprec::kLocalHeaderSize &&
-        ziprec::LocalSignature(header) != SignatureForm::None) {
-      return from + i;
-    }
+    if (ReadLocalRecord(stream, from + i, header) != SignatureForm::None) return from + i;
   }
   return -1;
 }
@@ -354,10 +363,6 @@ std::string TUnBase::WalkCentralDirectory(TStream32& stream, bool strict) {
   int64_t correction = 0;
   bool firstCheck = true;
   TClaimedRanges claimed;
-  const auto readLocal = [&stream](int64_t at, uint8_t* local) {
-    return stream.ReadAt(at, local, ziprec::kLocalHeaderSize) == ziprec::kLocalHeaderSize &&
-           ziprec::LocalSignature(local) != SignatureForm::None;
-  };
   const uint64_t counted = CountedRecords();
   // The directory ends where the records behind it begin: the ZIP64 end record when there is one.
   const int64_t directoryEnd = m_headerState.Contains(THeaderType::htEnding64)
@@ -411,12 +416,12 @@ std::string TUnBase::WalkCentralDirectory(TStream32& stream, bool strict) {
       // The members of a spanned set lie on other volumes: their local headers cannot be checked here.
       if (!IsSpannedType()) {
         uint8_t local[ziprec::kLocalHeaderSize] = {};
-        found = readLocal(localPosition, local);
+        found = ReadLocalRecord(stream, localPosition, local) != SignatureForm::None;
         // Offsets short by a prefix (data in front of the archive that its writer did not count) are
         // corrected once, from the first member, for the whole walk.
         if (!found && firstCheck && selected) {
           const int64_t at = SearchLocalHeader(stream, stored + 1);
-          if (at >= 0 && readLocal(at, local)) {
+          if (at >= 0 && ReadLocalRecord(stream, at, local) != SignatureForm::None) {
             correction = at - stored;
             localPosition = at;
             found = true;
@@ -428,9 +433,6 @@ std::string TUnBase::WalkCentralDirectory(TStream32& stream, bool strict) {
         // size that runs over the next member), whatever the selection, so that no choice of FileSpec
         // lets one member's data be written twice.
         if (found) {
-          if (ziprec::LocalSignature(local) == SignatureForm::Enciphered) {
-            ziprec::DecipherRecordBody(local, ziprec::kLocalHeaderSize - 4);
-          }
           const ziprec::TLocalHeader header = ziprec::ParseLocalHeader(local);
           const int64_t end = localPosition + ziprec::kLocalHeaderSize + header.NameLength + header.ExtraLength +
                               record.CompressedSize.Value();
@@ -463,15 +465,12 @@ int TUnBase::ListLocalMembers(TStream32& stream) {
   }
   int64_t position = m_startOffset;
   uint8_t bytes[ziprec::kLocalHeaderSize] = {};
-  int64_t got = stream.ReadAt(position, bytes, sizeof bytes);
-  if (got == ziprec::kLocalHeaderSize && ziprec::IsSpanningMarker(bytes)) {
+  if (stream.ReadAt(position, bytes, sizeof bytes) == ziprec::kLocalHeaderSize && ziprec::IsSpanningMarker(bytes)) {
     position += 4;
-    got = stream.ReadAt(position, bytes, sizeof bytes);
   }
-  while (got == ziprec::kLocalHeaderSize && !m_cancel) {
-    const SignatureForm form = ziprec::LocalSignature(bytes);
+  while (!m_cancel) {
+    const SignatureForm form = ReadLocalRecord(stream, position, bytes);
     if (form == SignatureForm::None) break;
-    if (form == SignatureForm::Enciphered) ziprec::DecipherRecordBody(bytes, ziprec::kLocalHeaderSize - 4);
     ziprec::TLocalHeader header = ziprec::ParseLocalHeader(bytes);
     const int64_t namePosition = position + ziprec::kLocalHeaderSize;
     const std::vector<uint8_t> extra =
@@ -486,7 +485,6 @@ int TUnBase::ListLocalMembers(TStream32& stream) {
       AddToTotals(header);
     }
     position = namePosition + header.NameLength + header.ExtraLength + header.CompressedSize.Value();
-    got = stream.ReadAt(position, bytes, sizeof bytes);
   }
   return m_members.Count();
 }
@@ -495,9 +493,7 @@ TUnBase::TMemberHeader TUnBase::ReadLocalHeader(TStream32& stream, int index) {
   TMemberHeader member;
   const TMemberLocation& location = m_members.Location(index);
   uint8_t bytes[ziprec::kLocalHeaderSize] = {};
-  const int64_t got = stream.ReadAt(location.LocalHeaderPosition, bytes, sizeof bytes);
-  const SignatureForm form = got == ziprec::kLocalHeaderSize ? ziprec::LocalSignature(bytes) : SignatureForm::None;
-  if (form == SignatureForm::Enciphered) ziprec::DecipherRecordBody(bytes, ziprec::kLocalHeaderSize - 4);
+  const SignatureForm form = ReadLocalRecord(stream, location.LocalHeaderPosition, bytes);
   member.Local = ziprec::ParseLocalHeader(bytes);
   const int64_t namePosition = location.LocalHeaderPosition + ziprec::kLocalHeaderSize;
   const std::vector<uint8_t> extra =

@@ -175,6 +175,18 @@ class TUnBase {
   void AddToTotals(const ziprec::TLocalHeader& fields);
   // The first local header at or after the position, within 32768 bytes; -1 when none.
   int64_t SearchLocalHeader(TStream32& stream, int64_t from);
+  // The steps of LocateCentralDirectory. The last end signature in the window read from windowStart (-1
+  // when the window cannot be read or holds none).
+  int64_t FindEndRecord(TStream32& stream, int64_t windowStart, std::vector<uint8_t>& window);
+  // The end record at endPosition, with the ZIP64 locator and end record in front of it when they are there.
+  void ReadEndRecords(TStream32& stream, int64_t endPosition);
+  // Where the end records put the central directory, not yet corrected for data in front of the archive.
+  int64_t StatedCentralPosition(int64_t endPosition) const;
+  // Takes the directory at central, whose first record's fixed part is read, and returns its position.
+  int64_t AcceptCentralDirectory(TStream32& stream, int64_t central, uint8_t (&record)[ziprec::kCentralRecordSize]);
+  // Without a central directory: the first local header at the archive's front (-1 when none), read in
+  // blocks of the buffer's size.
+  int64_t FindFirstLocalHeader(TStream32& stream, std::vector<uint8_t>& buffer);
   // The central directory walk. With strict set it reads exactly the records the end record counts, all
   // before the end record, and returns the first fault that keeps it from reading them whole (empty when
   // there is none); without it, it ends at the first record without a central signature.

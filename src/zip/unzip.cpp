@@ -584,7 +584,7 @@ void TUnZip::Decode() {
   context.ReadBlock = [this](uint8_t* buffer, int64_t count) { return ReadBlock(buffer, count, m_encrypted); };
   context.WriteBlock = [this](const uint8_t* buffer, int64_t count) { return WriteBlock(buffer, count, false); };
   context.ReportProgress = [this](int byFile, int byArchive) { ReportProgress(byFile, byArchive); };
-  context.RaiseError = [this](int code) { RaiseError(m_archiveFile, code, std::string(), m_targetName); };
+  context.RaiseError = [this](int code) { RaiseError(m_archiveFile, std::string(), code, m_targetName); };
   context.ArchiveRemaining = &m_archiveRemaining;
   context.ArchiveTotal = m_archiveTotal;
   context.Cancel = &m_cancel;
@@ -648,7 +648,7 @@ void TUnZip::InflateMember() {
     if (produced > 0) {
       AdvanceArchiveProgress(produced);
       if (WriteBlock(buffer.data(), produced, false) < produced) {
-        RaiseError(m_archiveFile, zipmsg::kErrorWritingToFile, std::string(), m_targetName);
+        RaiseError(m_archiveFile, std::string(), zipmsg::kErrorWritingToFile, m_targetName);
       }
     } else {
       AdvanceArchiveProgress(remaining);
@@ -692,7 +692,7 @@ int64_t TUnZip::WriteBlock(const uint8_t* buffer, int64_t count, bool decipher) 
   if (platform::LastErrorCode() == platform::kErrorDiskFull) {
     member.UncountRun();
     member.Failed = true;
-    RaiseError(m_archiveFile, zipmsg::kDiskFull, "0", m_targetName);
+    RaiseError(m_archiveFile, "0", zipmsg::kDiskFull, m_targetName);
   }
   if (written < allowed) {
     member.Failed = true;
@@ -716,7 +716,7 @@ void TUnZip::ReportProgress(int byFile, int byArchive) {
 
 void TUnZip::AdvanceArchiveProgress(int64_t bytes) { m_archiveRemaining = std::max<int64_t>(m_archiveRemaining - bytes, 0); }
 
-void TUnZip::RaiseError(const std::string& fileName, int code, const std::string& extendedMsg,
+void TUnZip::RaiseError(const std::string& fileName, const std::string& extendedMsg, int code,
                         const std::string& volumeName) {
   ReportError(fileName, extendedMsg, code, volumeName);
   if (!m_cancel) throw E_RAISE(code);

@@ -150,7 +150,7 @@ class TUnZip : public TUnBase {
   void ReportProgress(int byFile, int byArchive);
   void ReportMemberProgress();
   // Fatal error: fires OnError, then raises E_RAISE unless the run is cancelled.
-  void RaiseError(const std::string& fileName, int code, const std::string& extendedMsg,
+  void RaiseError(const std::string& fileName, const std::string& extendedMsg, int code,
                   const std::string& volumeName);
   void AdvanceArchiveProgress(int64_t bytes);
   // The directories a file member's target needs, remembered so that they can go again when the member
