@@ -150,10 +150,14 @@ TInstallTransaction::~TInstallTransaction() {
 bool TInstallTransaction::Write(const Record& record) {
   m_records.push_back(record);
   const std::string line = Encode(record);
-  if (m_ok && (m_journal.Write(line.data(), static_cast<int64_t>(line.size())) != static_cast<int64_t>(line.size()) ||
-               !m_journal.Flush())) {
+  if (m_ok && m_journal.Write(line.data(), static_cast<int64_t>(line.size())) != static_cast<int64_t>(line.size())) {
     m_ok = false;
   }
+  return m_ok;
+}
+
+bool TInstallTransaction::Flush() {
+  if (m_ok && !m_journal.Flush()) m_ok = false;
   return m_ok;
 }
 
@@ -183,16 +187,22 @@ std::string TInstallTransaction::BackupName(const std::string& target) {
 bool TInstallTransaction::Commit(const std::function<void()>& whileWaiting) {
   // A staged file that never passed was abandoned, perhaps without an error report: not the whole update.
   if (m_stagedCount != m_passed.size()) m_ok = false;
-  for (const TStagedFile& file : m_passed) {
-    if (!m_ok) break;
+  // Every rename of the swap is recorded, and the records forced to the disk, before the first one is made:
+  // one flush for the whole swap instead of one a step. A roll back looks at what is on disk for each
+  // record, so a recorded step that was never taken undoes nothing.
+  std::vector<std::string> backups(m_passed.size());
+  for (size_t i = 0; i < m_passed.size() && m_ok; ++i) {
+    const TStagedFile& file = m_passed[i];
     if (platform::FileExists(file.TargetName)) {
-      const std::string backup = BackupName(file.TargetName);
-      if (!Write({kBackup, file.TargetName, backup}) || !platform::ReplaceFile(file.TargetName, backup, whileWaiting)) {
-        m_ok = false;
-        break;
-      }
+      backups[i] = BackupName(file.TargetName);
+      Write({kBackup, file.TargetName, backups[i]});
     }
-    if (!Write({kPlaced, file.TempName, file.TargetName}) ||
+    Write({kPlaced, file.TempName, file.TargetName});
+  }
+  Flush();
+  for (size_t i = 0; i < m_passed.size() && m_ok; ++i) {
+    const TStagedFile& file = m_passed[i];
+    if ((!backups[i].empty() && !platform::ReplaceFile(file.TargetName, backups[i], whileWaiting)) ||
         !platform::ReplaceFile(file.TempName, file.TargetName, whileWaiting)) {
       m_ok = false;
       break;
@@ -206,7 +216,7 @@ bool TInstallTransaction::Commit(const std::function<void()>& whileWaiting) {
   for (const std::string& directory : directories) {
     if (m_ok && !platform::FlushDirectory(directory)) m_ok = false;
   }
-  if (!m_ok || !Write({kCommitted, std::string(), std::string()})) {
+  if (!m_ok || !Write({kCommitted, std::string(), std::string()}) || !Flush()) {
     RollBack();
     return false;
   }

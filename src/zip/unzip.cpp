@@ -219,6 +219,7 @@ int TUnZip::Extract() {
     m_archiveSize = m_archive->Size();
     m_cancel = false;
     m_extractedCount = 0;
+    m_nextTempNumber = 0;
     m_passwordFailed = false;
     m_totalCompressed = 0;
     m_totalUncompressed = 0;
@@ -483,8 +484,10 @@ bool TUnZip::OpenOutput() {
   // A short name of its own, not the target's name plus a suffix: that may exceed the longest name the
   // file system allows when the target's own name is near it.
   TMemberExtraction& member = *m_current;
-  for (int number = 0;; ++number) {
-    member.TempName = directory + kTempPrefix + std::to_string(number) + ".tmp";
+  // Numbers go on from the last member's: staged files all stay until the end of the run, and a search from
+  // zero for every member would test every earlier one's name again.
+  for (;; ++m_nextTempNumber) {
+    member.TempName = directory + kTempPrefix + std::to_string(m_nextTempNumber) + ".tmp";
     if (!PathExists(member.TempName)) break;
   }
   // Announced before it exists: a caller that records it can then never miss a file left by a run that died.

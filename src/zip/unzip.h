@@ -170,6 +170,8 @@ class TUnZip : public TUnBase {
   std::string m_targetName;
   // The member being extracted; set while its TMemberExtraction lives.
   TMemberExtraction* m_current = nullptr;
+  // The number the next temporary file's name is tried with.
+  int m_nextTempNumber = 0;
   TMemberHeader m_header;
   TMemberInfo m_member;
   bool m_encrypted = false;
