@@ -567,6 +567,7 @@ bool Offer(TIdCustomHTTP& client, std::unique_ptr<TIdAuthentication>& handler, c
   if (!onAuthorization && (client.HTTPOptions & hoInProcessAuth) == 0) return false;
   handler->SetUsername(username);
   handler->SetPassword(password);
+  handler->SetAuthorization(handler->CredentialsText());
   handler->SetAuthenticationParams(challenge);
   for (;;) {
     switch (handler->NextStep()) {

@@ -409,6 +409,9 @@ TEST(TIdHTTPStatusTest, InProcessAuthRetriesWithTheUrlsCredentials) {
   ASSERT_EQ(heads.size(), 2u);
   EXPECT_EQ(heads[0].find("Authorization"), std::string::npos);
   EXPECT_EQ(heads[1], UpdaterHead(server, "/u.zip", "Authorization: Basic dXNlcjpwdw==\r\n"));
+  ASSERT_NE(http.Request().AuthHandler, nullptr);
+  EXPECT_EQ(http.Request().AuthHandler->Params().ValueOf("Authorization"), "Basic dXNlcjpwdw==")
+      << "the offer gives the handler its own credentials text";
 }
 
 TEST(TIdHTTPStatusTest, AnAcceptedChallengeWithoutInProcessAuthIsStillAFailure) {
