@@ -102,6 +102,7 @@ TEST(ProgressBarTest, PositionsOutsideTheRangeShowClamped) {
   form.IdHTTPWorkBegin(0);  // a transfer whose size was not announced
   form.IdHTTPWork(5000);
   EXPECT_EQ(ui.ProgressPosition(), 0);
+  EXPECT_EQ(ui.ProgressRequested(), 5000) << "the front end is handed the bytes received";
   form.IdHTTPWorkBegin(1000);
   form.IdHTTPWork(400);
   EXPECT_EQ(ui.ProgressPosition(), 400);

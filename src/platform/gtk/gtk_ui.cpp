@@ -155,6 +155,7 @@ void GtkUi::SetLabelText(const std::string& text) { gtk_label_set_text(GTK_LABEL
 
 void GtkUi::SetProgress(int minimum, int maximum, int position) {
   const double span = static_cast<double>(maximum) - minimum;
+  // GTK holds the fraction in 0..1 itself, which shows a position outside the range clamped.
   const double fraction = span > 0 ? (static_cast<double>(position) - minimum) / span : 0.0;
   gtk_progress_bar_set_fraction(GTK_PROGRESS_BAR(m_widgets->progress), fraction);
 }
