@@ -242,7 +242,7 @@ class UpdateTest(unittest.TestCase):
         self.assertIn(COMPLETE, text)
         counts = [float(value) for value in re.findall(r"\r(\d+\.\d) MB", text)]
         self.assertTrue(counts, text)
-        self.assertAlmostEqual(counts[-1], size_mb, delta=0.15)
+        self.assertAlmostEqual(counts[-1], size_mb, delta=0.25)  # a redraw interval behind at most
         # Redrawn at most every 100 ms, not for every piece received.
         self.assertLessEqual(len(counts), elapsed / 0.1 + 3)
 
