@@ -144,7 +144,8 @@ TfMain::Stage TfMain::DownloadAndSave() {
     }
     if (!m_publicKey.empty() && !m_cancelled) VerifySignature(buffer);
   } catch (...) {
-    if (m_cancelled) return Stage::Done;
+    // Also after a cancel: a GET that the closed connection made fail (inside a chunked body or the status
+    // line) is a failed download, reported as such while the terminate request is already pending.
     Fail(texts::kDownloadFailed);
     return Stage::Failed;
   }

@@ -1,5 +1,6 @@
 #include "app/path_helpers.h"
 
+#include "platform/codepage.h"
 #include "platform/files.h"
 #include "rtl/sysutils.h"
 
@@ -36,17 +37,27 @@ std::string AbsolutePath(const std::string& path) {
 }
 
 bool CreateDirChain(const std::string& path) {
-  std::string p = Trim(path);
+  const std::string p = Trim(path);
   if (p.empty() || platform::DirectoryExists(p)) return true;
-  if (p.back() != platform::kPathSeparator) p += platform::kPathSeparator;
-  bool result = true;
+  const auto createLevel = [](const std::string& level) {
+    return level.empty() || platform::DirectoryExists(level) || platform::CreateDirectoryLevel(level);
+  };
+  // A level ends at a separator character, never at the trail byte of a double-byte character: in GBK the
+  // trail byte of many characters (such as D5 5C) is the byte of the backslash.
+  const platform::LeadByteTable& leadBytes = platform::SystemLeadBytes();
   std::string prefix;
-  for (const char c : p) {
-    if (c == platform::kPathSeparator && !prefix.empty() && !platform::DirectoryExists(prefix)) {
-      result = platform::CreateDirectoryLevel(prefix);
-      if (!result) return false;
+  bool separatorLast = false;
+  for (size_t i = 0; i < p.size(); ++i) {
+    const char c = p[i];
+    if (leadBytes[static_cast<unsigned char>(c)] && i + 1 < p.size()) {
+      prefix.append(p, i, 2);
+      ++i;
+      separatorLast = false;
+      continue;
     }
+    separatorLast = c == platform::kPathSeparator;
+    if (separatorLast && !createLevel(prefix)) return false;
     prefix += c;
   }
-  return result;
+  return separatorLast || createLevel(prefix);
 }

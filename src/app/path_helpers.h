@@ -14,5 +14,6 @@ std::string JoinPath(const std::string& first, const std::string& second, bool s
 // The path, trimmed, made absolute against the working directory; empty stays empty.
 std::string AbsolutePath(const std::string& path);
 // Creates every missing level of the directory path, one level at a time; true when the directory exists
-// afterwards, false as soon as creating a level fails (the levels made before it stay).
+// afterwards, false as soon as creating a level fails (the levels made before it stay). Levels are split at
+// separator characters by the system code page's lead bytes, so a double-byte name stays whole.
 bool CreateDirChain(const std::string& path);

@@ -31,4 +31,5 @@ void TProgressBar::SetPosition(int value) {
   Show();
 }
 
-void TProgressBar::Show() { m_ui.SetProgress(m_min, m_max, Position()); }
+// The position goes out as set: the bar shows it clamped, and a front end may show the count itself.
+void TProgressBar::Show() { m_ui.SetProgress(m_min, m_max, m_position); }

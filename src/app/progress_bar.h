@@ -1,6 +1,6 @@
 #pragma once
 // The window's progress bar: keeps minimum <= maximum and shows a position outside the range clamped to the
-// nearest end, as the common control does.
+// nearest end, as the common control does. The user interface is handed the position as set.
 #include "platform/ui.h"
 
 class TProgressBar {

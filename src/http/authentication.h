@@ -35,6 +35,8 @@ class TIdAuthentication {
   void SetUsername(const std::string& value) { m_params.SetValue("Username", value); }
   std::string Password() const { return m_params.ValueOf("password"); }
   void SetPassword(const std::string& value) { m_params.SetValue("Password", value); }
+  // The handler's own "Authorization" value: its credentials text as of the last challenge it was offered.
+  void SetAuthorization(const std::string& value) { m_params.SetValue("Authorization", value); }
 
   // The credentials and, once a challenge was read, its parameters.
   const TIdHeaderList& Params() const { return m_params; }

@@ -9,6 +9,7 @@
 
 #include "http/cookie.h"
 #include "http/uri.h"
+#include "net/component.h"
 
 // The cookies stored under one domain + path, at most one per name (names compared without case).
 class TIdCookieList {
@@ -55,7 +56,8 @@ class TIdCookies {
   std::vector<std::unique_ptr<TIdCookieList>> m_index;
 };
 
-class TIdCookieManager {
+// A component, so that a client it is assigned to is told when it is destroyed.
+class TIdCookieManager : public TIdComponent {
  public:
   using TCookieCollectionEvent = std::function<void(TIdCookieManager& sender, TIdCookies& cookieCollection)>;
   using TNewCookieEvent = std::function<void(TIdCookieManager& sender, TIdNetscapeCookie& cookie, bool& accept)>;
@@ -63,9 +65,7 @@ class TIdCookieManager {
   // Raises onCreate (kept as OnCreate) once the store exists.
   explicit TIdCookieManager(TCookieCollectionEvent onCreate = nullptr);
   // Purges, raises OnDestroy, then frees every cookie.
-  ~TIdCookieManager();
-  TIdCookieManager(const TIdCookieManager&) = delete;
-  TIdCookieManager& operator=(const TIdCookieManager&) = delete;
+  ~TIdCookieManager() override;
 
   // A "Set-cookie" value from host: parsed as RFC 2109, its domain defaulting to host, stored unless host may
   // not set it or OnNewCookie refuses it. Raises nothing for malformed text.

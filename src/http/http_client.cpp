@@ -312,8 +312,15 @@ void TIdCustomHTTP::SetPort(int value) {
 
 void TIdCustomHTTP::SetCookieManager(TIdCookieManager* manager) {
   if (manager == m_cookieManager) return;  // releasing it first would leave the client pointing at freed memory
+  if (m_cookieManager != nullptr) m_cookieManager->RemoveFreeNotification(this);
   m_ownCookieManager.reset();
   m_cookieManager = manager;
+  if (manager != nullptr) manager->FreeNotification(this);
+}
+
+void TIdCustomHTTP::Notification(TIdComponent* component) {
+  TIdTCPClient::Notification(component);
+  if (component == m_cookieManager) m_cookieManager = nullptr;
 }
 
 void TIdCustomHTTP::Get(const std::string& url, TStream& stream) { PerformRequest(hmGet, url, nullptr, &stream); }
@@ -560,6 +567,7 @@ bool Offer(TIdCustomHTTP& client, std::unique_ptr<TIdAuthentication>& handler, c
   if (!onAuthorization && (client.HTTPOptions & hoInProcessAuth) == 0) return false;
   handler->SetUsername(username);
   handler->SetPassword(password);
+  handler->SetAuthorization(handler->CredentialsText());
   handler->SetAuthenticationParams(challenge);
   for (;;) {
     switch (handler->NextStep()) {

@@ -147,7 +147,7 @@ class TIdCustomHTTP : public TIdTCPClient {
 
   TIdCookieManager* CookieManager() const { return m_cookieManager; }
   // Releases a manager the client created itself (unless it is the one given); the client does not own a
-  // manager it is given, which must outlive the client or be replaced first.
+  // manager it is given, and drops it when it is destroyed elsewhere.
   void SetCookieManager(TIdCookieManager* manager);
 
   int AuthRetries = 3;
@@ -172,6 +172,9 @@ class TIdCustomHTTP : public TIdTCPClient {
   // Whether the connection stays open after this response: still connected, and the response does not ask
   // to close (HTTP/1.1) or asks to keep alive (HTTP/1.0). The client's own version decides.
   bool KeepConnection();
+
+ protected:
+  void Notification(TIdComponent* component) override;
 
  private:
   friend class TIdHTTPProtocol;

@@ -127,6 +127,15 @@ bool EncodeDate(int year, int month, int day, double& dateTime) {
 }
 
 void DecodeDateTime(double dateTime, int& year, int& month, int& day, int& hour, int& minute, int& second) {
+  // A date-time beyond the calendar (a cookie's max-age of 2^63 - 1 seconds) is held at its nearest end:
+  // converting it to whole seconds as it is would overflow.
+  double first = 0;
+  double last = 0;
+  EncodeDate(1, 1, 1, first);
+  EncodeDate(9999, 12, 31, last);
+  last += 86399 / kSecondsPerDay;
+  if (!(dateTime >= first)) dateTime = first;  // also NaN
+  if (dateTime > last) dateTime = last;
   // Round to whole seconds first so that 08:49:37 held as a binary fraction does not read as 08:49:36.
   const int64_t totalSeconds = static_cast<int64_t>(std::floor(dateTime * kSecondsPerDay + 0.5));
   int64_t days = totalSeconds / 86400;

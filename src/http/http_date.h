@@ -29,6 +29,8 @@ std::string FormatHttpDateWithZone(double dateTime, int biasMinutes);
 
 // Calendar helpers over the same day count. EncodeDate returns false for a date that does not exist.
 bool EncodeDate(int year, int month, int day, double& dateTime);
+// A date-time before 0001-01-01 00:00:00 (or NaN) decodes as that moment, one after 9999-12-31 23:59:59 as
+// that one.
 void DecodeDateTime(double dateTime, int& year, int& month, int& day, int& hour, int& minute, int& second);
 // The current time-zone bias from the system; raises EIdFailedToRetreiveTimeZoneInfo when it cannot tell.
 int CurrentTimeZoneBias();

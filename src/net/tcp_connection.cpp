@@ -75,6 +75,13 @@ void TIdTCPConnection::SetIOHandler(TIdIOHandler* value) {
   if (value != nullptr) value->FreeNotification(this);
 }
 
+void TIdTCPConnection::SetIntercept(TIdConnectionIntercept* value) {
+  if (value == m_intercept) return;
+  if (m_intercept != nullptr) m_intercept->RemoveFreeNotification(this);
+  m_intercept = value;
+  if (value != nullptr) value->FreeNotification(this);
+}
+
 void TIdTCPConnection::InstallOwnHandler(std::unique_ptr<TIdIOHandler> handler) {
   SetIOHandler(handler.get());
   m_ownHandler = std::move(handler);
@@ -98,6 +105,7 @@ void TIdTCPConnection::Notification(TIdComponent* component) {
     m_ioHandler = nullptr;
     m_socketHandler = nullptr;
   }
+  if (component == m_intercept) m_intercept = nullptr;
 }
 
 // --- Connection state

@@ -39,7 +39,7 @@ class TIdTCPConnection : public TIdComponent {
   void SetASCIIFilter(bool value) { m_asciiFilter = value; }
   // Not owned; dropped when destroyed elsewhere.
   TIdConnectionIntercept* Intercept() const { return m_intercept; }
-  void SetIntercept(TIdConnectionIntercept* value) { m_intercept = value; }
+  void SetIntercept(TIdConnectionIntercept* value);
   TIdIOHandler* IOHandler() const { return m_ioHandler; }
   // IOHandler when it is a socket handler (to reach its binding), else none.
   TIdIOHandlerSocket* Socket() const { return m_socketHandler; }

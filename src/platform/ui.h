@@ -72,7 +72,9 @@ class Ui : public MessagePump {
   // The name under which the system shows the program (task bar).
   virtual void SetApplicationTitle(const std::string& text) = 0;
   virtual void SetLabelText(const std::string& text) = 0;
-  // Shows the bar; the caller keeps minimum <= position <= maximum.
+  // Shows the bar (minimum <= maximum) at the position clamped into its range. The position comes unclamped:
+  // with a maximum of 0 (a transfer of unannounced size) it is the count of bytes received, which a front end
+  // that draws text shows instead of the empty bar.
   virtual void SetProgress(int minimum, int maximum, int position) = 0;
   // Delivers OnTimer every interval milliseconds from the message loop, only when no other message and no
   // terminate request is pending; 0 stops the timer.

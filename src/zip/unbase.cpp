@@ -418,8 +418,10 @@ std::string TUnBase::WalkCentralDirectory(TStream32& stream, bool strict) {
         uint8_t local[ziprec::kLocalHeaderSize] = {};
         found = ReadLocalRecord(stream, localPosition, local) != SignatureForm::None;
         // Offsets short by a prefix (data in front of the archive that its writer did not count) are
-        // corrected once, from the first member, for the whole walk.
-        if (!found && firstCheck && selected) {
+        // corrected once, from the first record of the walk, for the whole walk. It must be the first
+        // record whatever the selection: searching forward from a later member's offset would find an
+        // earlier member's header (the first one behind the prefix) and take it for the later one.
+        if (!found && firstCheck) {
           const int64_t at = SearchLocalHeader(stream, stored + 1);
           if (at >= 0 && ReadLocalRecord(stream, at, local) != SignatureForm::None) {
             correction = at - stored;
@@ -427,7 +429,7 @@ std::string TUnBase::WalkCentralDirectory(TStream32& stream, bool strict) {
             found = true;
           }
         }
-        if (selected) firstCheck = false;
+        firstCheck = false;
         // Every record, selected or not, claims the bytes of its member; a record whose member would
         // share bytes with one listed before it is damage (several records for one member's data, or a
         // size that runs over the next member), whatever the selection, so that no choice of FileSpec

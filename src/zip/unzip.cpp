@@ -429,12 +429,14 @@ bool TUnZip::TestPassword(const std::string& password) {
   uint8_t header[kEncryptionHeaderSize];
   std::copy(std::begin(m_encryptionHeader), std::end(m_encryptionHeader), header);
   cipher.Decipher(header, kEncryptionHeaderSize);
-  // A member streamed with a data descriptor did not know its CRC when it was enciphered: its check byte
-  // is the high byte of the DOS time instead.
-  const uint8_t expected = (m_header.Local.Flags & kFlagDataDescriptor) != 0
-                               ? static_cast<uint8_t>((m_header.Local.DosDateTime >> 8) & 0xFF)
-                               : static_cast<uint8_t>(m_header.Crc >> 24);
-  if (header[kEncryptionHeaderSize - 1] != expected) return false;
+  // The check byte is the high byte of the CRC. A member streamed with a data descriptor may not have
+  // known its CRC when it was enciphered, so there the high byte of the DOS time is taken too; writers
+  // differ in which of the two they use.
+  const uint8_t check = header[kEncryptionHeaderSize - 1];
+  const bool crcFits = check == static_cast<uint8_t>(m_header.Crc >> 24);
+  const bool timeFits = (m_header.Local.Flags & kFlagDataDescriptor) != 0 &&
+                        check == static_cast<uint8_t>((m_header.Local.DosDateTime >> 8) & 0xFF);
+  if (!crcFits && !timeFits) return false;
   m_memberCipher = cipher;
   return true;
 }

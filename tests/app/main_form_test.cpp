@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+
 #include "app/program.h"
 #include "app/user_texts.h"
 #include "platform/codepage.h"
@@ -30,6 +32,17 @@ TEST(StartUpTest, FewerThanFiveArgumentsRefuseWithTheWindowNeverShown) {
     EXPECT_EQ(ui.LinesStartingWith("box"), std::vector<std::string>{box}) << count;
     EXPECT_TRUE(ui.LinesStartingWith("timer").empty());
     EXPECT_TRUE(ui.TerminateRequested());
+  }
+}
+
+TEST(StartUpTest, AnExceptionLeavingTheMessageLoopStillEndsWithZero) {
+  // Four arguments refuse while the window is created, five fail the download inside the loop (nothing
+  // listens on port 1); the box throws either way.
+  for (const int count : {4, 5}) {
+    HeadlessUi ui;
+    ui.OnMessageBox([](const std::string&) { throw std::runtime_error("thrown by a handler"); });
+    EXPECT_EQ(RunUpdater(ui, Arguments(count)), 0) << count;
+    EXPECT_EQ(ui.LinesStartingWith("box").size(), 1u) << count;
   }
 }
 
@@ -102,6 +115,7 @@ TEST(ProgressBarTest, PositionsOutsideTheRangeShowClamped) {
   form.IdHTTPWorkBegin(0);  // a transfer whose size was not announced
   form.IdHTTPWork(5000);
   EXPECT_EQ(ui.ProgressPosition(), 0);
+  EXPECT_EQ(ui.ProgressRequested(), 5000) << "the front end is handed the bytes received";
   form.IdHTTPWorkBegin(1000);
   form.IdHTTPWork(400);
   EXPECT_EQ(ui.ProgressPosition(), 400);

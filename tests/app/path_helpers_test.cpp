@@ -2,6 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/codepage.h"
 #include "platform/files.h"
 #include "support/temp_dir.h"
 
@@ -51,6 +57,37 @@ TEST(CreateDirChainTest, CreatesMissingLevelsInOrder) {
   EXPECT_TRUE(platform::DirectoryExists(deep));
   EXPECT_TRUE(CreateDirChain(deep));  // existing: nothing to do
   EXPECT_TRUE(CreateDirChain("   "));
+}
+
+TEST(CreateDirChainTest, DoubleByteNamesStayWholeWhereTheirTrailByteIsTheBackslash) {
+  // Where the separator is the backslash's byte the system itself must read the names as GBK: the Windows
+  // build runs this on a system whose code page is 936 (the test "app_cp936", which says so in
+  // UPDATER_TEST_CODE_PAGE). Elsewhere GBK's lead bytes stand in for the system's.
+  const char* codePage = std::getenv("UPDATER_TEST_CODE_PAGE");
+  if (codePage != nullptr && std::string(codePage) == "936") {
+    ASSERT_EQ(platform::SystemLeadBytes(), platform::GbkLeadBytes()) << "the system code page is not 936";
+  }
+  std::optional<platform::LeadBytesOverride> gbk;
+  if (!platform::SystemLeadBytes()[0xD5]) {
+    if (platform::kPathSeparator == '\\') GTEST_SKIP() << "the system code page is not 936";
+    gbk.emplace(platform::GbkLeadBytes());
+  }
+  const std::string cheng = "\xD5\x5C";  // the GBK bytes of a character ending in the backslash's byte
+  const struct {
+    std::string Path;
+    std::vector<std::string> Levels;  // below the temporary directory
+  } rows[] = {
+      {cheng, {cheng}},
+      {cheng + S, {cheng}},
+      {cheng + S + "sub", {cheng, cheng + S + "sub"}},
+      {"a" + cheng + "b" + S + cheng + cheng, {"a" + cheng + "b", "a" + cheng + "b" + S + cheng + cheng}},
+  };
+  for (const auto& row : rows) {
+    TempDir temp;
+    const std::string base = temp.Path().string() + S;
+    EXPECT_TRUE(CreateDirChain(base + row.Path)) << row.Path;
+    for (const std::string& level : row.Levels) EXPECT_TRUE(platform::DirectoryExists(base + level)) << level;
+  }
 }
 
 TEST(CreateDirChainTest, FailsAtAFileInTheWayAndCreatesNothingDeeper) {

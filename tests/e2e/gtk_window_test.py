@@ -130,6 +130,8 @@ class GtkWindowTest(unittest.TestCase):
         with Display() as display, Server(self.archive, "--rate", "60000") as server:
             process = self.start(display, server, "GtkCancelTest")
             window = find_window(display, "GtkCancelTest")
+            # The sixth argument is the application title too: the program class the window is known by.
+            self.assertIn(window, xdotool(display, "search", "--class", "GtkCancelTest").split())
             origin = window_origin(display, window)
             time.sleep(3.5)  # the download starts on the second timer tick
             first = os.path.join(ARTIFACTS, "gtk-window-1.png")

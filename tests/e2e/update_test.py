@@ -6,6 +6,8 @@ directory, the saved archive, what the program printed and whether the started p
 Usage: update_test.py path/to/updater
 """
 import os
+import pty
+import re
 import shutil
 import signal
 import socket
@@ -212,6 +214,37 @@ class UpdateTest(unittest.TestCase):
         self.assertFalse(os.path.exists(os.path.join(self.download, "update.zip")))
         self.assertFalse(os.path.exists(os.path.join(self.app, "VERSION")))
         self.assertFalse(self.started())
+
+    def test_progress_line_of_a_body_of_unknown_size_counts_the_bytes(self):
+        # stderr on a terminal, so that the progress line is drawn; the body is close-delimited.
+        archive = self.make_archive({"big.bin": os.urandom(2000000), "start.sh": MARKER_SCRIPT})
+        size_mb = os.path.getsize(archive) / 1048576.0
+        master, slave = pty.openpty()
+        with Server(archive, "--framing", "close", "--rate", "1000000") as server:
+            started = time.time()
+            process = subprocess.Popen([UPDATER, server.url(), self.app, "update.zip", "start.sh", self.download],
+                                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=slave,
+                                       env=dict(os.environ, DISPLAY=""))
+            os.close(slave)
+            output = b""
+            while True:
+                try:
+                    chunk = os.read(master, 65536)
+                except OSError:  # the terminal's last writer has gone
+                    break
+                if not chunk:
+                    break
+                output += chunk
+            os.close(master)
+            self.assertEqual(process.wait(timeout=60), 0)
+            elapsed = time.time() - started
+        text = output.decode("utf-8", "replace")
+        self.assertIn(COMPLETE, text)
+        counts = [float(value) for value in re.findall(r"\r(\d+\.\d) MB", text)]
+        self.assertTrue(counts, text)
+        self.assertAlmostEqual(counts[-1], size_mb, delta=0.25)  # a redraw interval behind at most
+        # Redrawn at most every 100 ms, not for every piece received.
+        self.assertLessEqual(len(counts), elapsed / 0.1 + 3)
 
     def test_blank_run_program_starts_nothing_and_still_completes(self):
         archive = self.standard_archive()

@@ -54,6 +54,17 @@ TEST(TIdCookieManagerTest, AReplacementWithAnExpiryLeavesTheStoredCookieWithoutO
   EXPECT_EQ(stored->CookieVersion, 1);
 }
 
+TEST(TIdCookieManagerTest, AMaxAgeBeyondTheCalendarExpiresAtItsEnd) {
+  for (const char* age : {"9223372036854775807", "99999999999999999"}) {
+    TIdCookieManager manager;
+    manager.AddSetCookie(std::string("A=1; path=/; max-age=") + age, "h");
+    const TIdNetscapeCookie* stored = manager.CookieCollection().Find("h/", "A");
+    ASSERT_NE(stored, nullptr) << age;
+    EXPECT_NE(stored->CookieExpires().find("Dec 9999 23:59:59"), std::string::npos) << stored->CookieExpires();
+    EXPECT_EQ(HeaderFor(manager, "http://h/"), "A=1") << age;
+  }
+}
+
 TEST(TIdCookieManagerTest, AReplacementWithAnEmptyValueKeepsTheName) {
   TIdCookieManager manager;
   manager.AddSetCookie("A=1; path=/", "h");

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <typeinfo>
@@ -408,6 +409,9 @@ TEST(TIdHTTPStatusTest, InProcessAuthRetriesWithTheUrlsCredentials) {
   ASSERT_EQ(heads.size(), 2u);
   EXPECT_EQ(heads[0].find("Authorization"), std::string::npos);
   EXPECT_EQ(heads[1], UpdaterHead(server, "/u.zip", "Authorization: Basic dXNlcjpwdw==\r\n"));
+  ASSERT_NE(http.Request().AuthHandler, nullptr);
+  EXPECT_EQ(http.Request().AuthHandler->Params().ValueOf("Authorization"), "Basic dXNlcjpwdw==")
+      << "the offer gives the handler its own credentials text";
 }
 
 TEST(TIdHTTPStatusTest, AnAcceptedChallengeWithoutInProcessAuthIsStillAFailure) {
@@ -493,6 +497,28 @@ TEST(TIdHTTPConnectionTest, CookiesAreStoredReplacedExpiredRefusedAndSentBack) {
   EXPECT_EQ(heads[0], UpdaterHead(server, "/d/u.zip"));
   EXPECT_EQ(heads[1], UpdaterHead(server, "/d/u.zip", "Cookie: A=1; B=2\r\n"));
   EXPECT_EQ(heads[2], UpdaterHead(server, "/d/u.zip", "Cookie: A=3; B=2\r\n"));
+}
+
+TEST(TIdHTTPConnectionTest, AnAssignedCookieManagerDestroyedElsewhereIsDropped) {
+  LoopbackServer server(ServeHttpReplies({
+      {"HTTP/1.1 200 OK\r\nSet-Cookie: A=1; path=/\r\nContent-Length: 0\r\n\r\n"},
+      {"HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n"},
+  }));
+  TIdHTTP http;
+  ConfigureAsUpdater(http);
+  auto assigned = std::make_unique<TIdCookieManager>();
+  http.SetCookieManager(assigned.get());
+  assigned.reset();
+  EXPECT_EQ(http.CookieManager(), nullptr);
+  for (int call = 0; call < 2; ++call) {
+    TMemoryStream body;
+    http.Get(Url(server, "/"), body);
+  }
+  ASSERT_NE(http.CookieManager(), nullptr) << "the client made one of its own";
+  http.CloseConnection();
+  const std::vector<std::string> heads = RequestHeads(server.Received(0));
+  ASSERT_EQ(heads.size(), 2u);
+  EXPECT_EQ(heads[1], UpdaterHead(server, "/", "Cookie: A=1\r\n"));
 }
 
 // --- Silence

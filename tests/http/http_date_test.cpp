@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 namespace {
 
 constexpr double kOneSecond = 1.0 / kSecondsPerDay;
@@ -58,6 +60,22 @@ TEST(FormatHttpDateTest, WritesBothFormatsAsHeld) {
   EXPECT_EQ(FormatHttpDateWithZone(value, -480), "Sun, 6 Nov 1994 08:49:37 +0800");
   EXPECT_EQ(FormatHttpDateWithZone(value, 330), "Sun, 6 Nov 1994 08:49:37 -0530");
   EXPECT_EQ(FormatHttpDateWithZone(At(2024, 2, 29, 23, 59, 59), 0), "Thu, 29 Feb 2024 23:59:59 +0000");
+}
+
+TEST(FormatHttpDateTest, DatesBeyondTheCalendarAreHeldAtItsEnds) {
+  const struct {
+    double Value;
+    const char* Text;
+  } rows[] = {
+      {At(9999, 12, 31, 23, 59, 59), "Fri, 31 Dec 9999 23:59:59 GMT"},
+      {At(9999, 12, 31, 23, 59, 59) + 1, "Fri, 31 Dec 9999 23:59:59 GMT"},
+      {9223372036854775807.0 / kSecondsPerDay, "Fri, 31 Dec 9999 23:59:59 GMT"},
+      {1e300, "Fri, 31 Dec 9999 23:59:59 GMT"},
+      {At(1, 1, 1), "Mon, 01 Jan 0001 00:00:00 GMT"},
+      {-1e300, "Mon, 01 Jan 0001 00:00:00 GMT"},
+      {std::nan(""), "Mon, 01 Jan 0001 00:00:00 GMT"},
+  };
+  for (const auto& row : rows) EXPECT_EQ(FormatHttpDateGMT(row.Value), row.Text) << row.Value;
 }
 
 TEST(FormatHttpDateTest, TheZoneFormReadsBackToTheSameLocalTime) {

@@ -459,6 +459,24 @@ TEST(TIdTCPClientTest, InterceptAndAsciiFilterSeeTheData) {
   EXPECT_EQ(intercept.disconnects, 1);
 }
 
+TEST(TIdTCPClientTest, AnInterceptDestroyedElsewhereIsDropped) {
+  LoopbackServer server([](LoopbackConnection& connection) {
+    connection.Send(connection.ReadLine() + "\n");
+    HoldOpen(connection);
+  });
+  TIdTCPClient client;
+  auto intercept = std::make_unique<CaseSwapIntercept>();
+  client.SetIntercept(intercept.get());
+  client.SetHost(LoopbackServer::kHost);
+  client.SetPort(server.Port());
+  client.OpenConnection();
+  intercept.reset();
+  EXPECT_EQ(client.Intercept(), nullptr);
+  client.WriteLine("plain");
+  EXPECT_EQ(client.ReadLine(), "plain");
+  client.CloseConnection();
+}
+
 TEST(TIdTCPClientTest, NonEmptyLinesAndReadingEverything) {
   LoopbackServer server([](LoopbackConnection& connection) {
     connection.Send(connection.Index() == 0 ? "  \r\n\t\r\n  x y \r\nrest of it" : "second");

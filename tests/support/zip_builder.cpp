@@ -61,7 +61,9 @@ std::string BuildZip(const std::vector<Member>& members, const ArchiveOptions& o
       flags |= 1;
       TZipCipher cipher = TZipCipher::FromPassword(m.Password);
       std::string header(12, '\x5A');
-      header[11] = static_cast<char>(m.DataDescriptor ? (m.DosDateTime >> 8) & 0xFF : crc >> 24);
+      header[11] = static_cast<char>(m.CheckByte >= 0       ? static_cast<uint32_t>(m.CheckByte)
+                                     : m.DataDescriptor ? (m.DosDateTime >> 8) & 0xFF
+                                                        : crc >> 24);
       payload = header + payload;
       cipher.Encipher(reinterpret_cast<uint8_t*>(payload.data()), static_cast<int64_t>(payload.size()));
     }

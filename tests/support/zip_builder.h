@@ -20,6 +20,8 @@ struct Member {
   uint32_t DosDateTime = 0x5A8C6000;  // 2025-04-12 12:00:00
   std::string Password;        // non-empty: traditional encryption
   bool DataDescriptor = false; // zero CRC and sizes in the local header, a descriptor after the data
+  // The encryption header's check byte (-1: the CRC's high byte, or with a descriptor the DOS time's).
+  int CheckByte = -1;
   uint16_t Flags = 0;          // further general purpose bits (the imploded method's window and trees)
   // Overrides of what the headers declare (-1: the true value).
   int64_t DeclaredCrc = -1;

@@ -446,6 +446,38 @@ TEST(UnZipDriverTest, PasswordsFromTheListAndFromOnGetPassword) {
   }
 }
 
+TEST(UnZipDriverTest, CheckByteOfTraditionalEncryption) {
+  const std::string data = "checked secret";
+  const int crcByte = static_cast<int>(ziptest::Crc32(data) >> 24);
+  const int timeByte = static_cast<int>((Member().DosDateTime >> 8) & 0xFF);
+  ASSERT_NE(crcByte, timeByte);
+  const struct {
+    bool Descriptor;
+    int CheckByte;
+    bool Accepted;
+  } rows[] = {
+      {false, crcByte, true},
+      {true, timeByte, true},
+      {true, crcByte, true},    // a streamed member whose writer knew its CRC
+      {false, timeByte, false}, // without a descriptor only the CRC's byte counts
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::to_string(row.Descriptor) + " " + std::to_string(row.CheckByte));
+    TempDir temp;
+    Member member = Stored("s.txt", data);
+    member.Password = "pw";
+    member.DataDescriptor = row.Descriptor;
+    member.CheckByte = row.CheckByte;
+    TUnZip unzip;
+    unzip.Passwords() = {"pw"};
+    const ziptest::RunResult run =
+        ziptest::ExtractAll(unzip, temp.Write("a.zip", BuildZip({member})), (temp.Path() / "out").string());
+    EXPECT_EQ(run.Count, row.Accepted ? 1 : 0);
+    EXPECT_EQ(run.CountOf(zipmsg::kRequiredEventNotAssigned), row.Accepted ? 0 : 1);
+    EXPECT_EQ(fs::exists(temp.Path() / "out" / "s.txt"), row.Accepted);
+  }
+}
+
 TEST(UnZipDriverTest, ScratchDirConfirmation) {
   TempDir temp;
   const std::string missing = (temp.Path() / "scratch" / "deep").string();

@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 
@@ -68,20 +69,27 @@ void ConsoleUi::SetLabelText(const std::string& text) {
 void ConsoleUi::SetProgress(int /*minimum*/, int maximum, int position) {
   if (maximum != m_progressMax || position < m_progressPosition) m_progressStartMs = MonotonicMilliseconds();
   m_progressMax = maximum;
+  // Unclamped: without a known size the line shows the bytes received, not the empty bar's 0.
   m_progressPosition = position;
-  DrawProgressLine(position == maximum);
+  // Only the end of a known size is drawn at once; every other piece waits for the redraw interval, so a
+  // body of unknown size does not redraw the line for every piece.
+  DrawProgressLine(maximum > 0 && position >= maximum);
 }
 
 void ConsoleUi::DrawProgressLine(bool force) {
   if (!m_terminal || !m_visible) return;
+  // Without a known size a position of 0 has nothing to tell: the bar is set to it before the first byte and
+  // at the end (its maximum), and the line keeps the bytes it last showed.
+  if (m_progressMax <= 0 && m_progressPosition <= 0) return;
   const int64_t now = MonotonicMilliseconds();
   if (!force && now - m_lastDrawMs < kRedrawIntervalMs) return;
   m_lastDrawMs = now;
   const double seconds = m_progressStartMs < 0 ? 0 : static_cast<double>(now - m_progressStartMs) / 1000.0;
   std::string line = "\r";
   if (m_progressMax > 0) {
-    line += std::to_string(static_cast<int64_t>(m_progressPosition) * 100 / m_progressMax) + "%  ";
-    line += Megabytes(m_progressPosition) + " / " + Megabytes(m_progressMax);
+    const int shown = std::clamp(m_progressPosition, 0, m_progressMax);
+    line += std::to_string(static_cast<int64_t>(shown) * 100 / m_progressMax) + "%  ";
+    line += Megabytes(shown) + " / " + Megabytes(m_progressMax);
   } else {
     line += Megabytes(m_progressPosition);
   }

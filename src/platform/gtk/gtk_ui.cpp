@@ -52,14 +52,19 @@ gboolean OnDelete(GtkWidget*, GdkEvent*, gpointer ui) {
   return TRUE;
 }
 
-void OnClicked(GtkButton*, gpointer listener) { static_cast<UiListener*>(listener)->OnCancelClick(); }
+}  // namespace
 
-gboolean OnTick(gpointer listener) {
-  static_cast<UiListener*>(listener)->OnTimer();
-  return G_SOURCE_CONTINUE;
+void GtkUi::OnClicked(void*, void* ui) {
+  GtkUi& self = *static_cast<GtkUi*>(ui);
+  self.m_listenerException.Run([&self] { self.m_listener->OnCancelClick(); });
 }
 
-}  // namespace
+int GtkUi::OnTick(void* ui) {
+  GtkUi& self = *static_cast<GtkUi*>(ui);
+  // A pending terminate request holds the tick back, as a pending message does.
+  if (!self.m_terminateRequested) self.m_listenerException.Run([&self] { self.m_listener->OnTimer(); });
+  return G_SOURCE_CONTINUE;
+}
 
 GtkUi::GtkUi() : m_widgets(std::make_unique<Widgets>()) {}
 
@@ -72,7 +77,8 @@ GtkUi::~GtkUi() {
   if (m_timerSource != 0) g_source_remove(m_timerSource);
   if (m_widgets->window != nullptr) gtk_widget_destroy(m_widgets->window);
   if (m_widgets->css != nullptr) g_object_unref(m_widgets->css);
-  ProcessMessages();
+  // Lets the destruction finish without raising anything a listener left behind.
+  while (g_main_context_pending(nullptr)) g_main_context_iteration(nullptr, FALSE);
 }
 
 void GtkUi::CreateWindow(const WindowLayout& layout, UiListener& listener) {
@@ -118,7 +124,7 @@ void GtkUi::CreateWindow(const WindowLayout& layout, UiListener& listener) {
   w.button = gtk_button_new_with_label(layout.buttonCaption.c_str());
   gtk_button_set_relief(GTK_BUTTON(w.button), GTK_RELIEF_NONE);
   gtk_widget_set_can_focus(w.button, FALSE);
-  g_signal_connect(w.button, "clicked", G_CALLBACK(OnClicked), &listener);
+  g_signal_connect(w.button, "clicked", G_CALLBACK(OnClicked), this);
   Place(fixed, w.button, layout.button);
 
   w.label = gtk_label_new(layout.labelCaption.c_str());
@@ -131,7 +137,6 @@ void GtkUi::CreateWindow(const WindowLayout& layout, UiListener& listener) {
   SetProgress(layout.progressMin, layout.progressMax, layout.progressPosition);
 
   gtk_widget_show_all(fixed);
-  gtk_widget_realize(w.window);
 }
 
 WindowHandle GtkUi::Handle() const { return m_widgets->window; }
@@ -148,13 +153,23 @@ std::string GtkUi::Caption() const {
   return title != nullptr ? title : "";
 }
 
-// The task bar groups and names the window by its program class.
-void GtkUi::SetApplicationTitle(const std::string& text) { gdk_set_program_class(text.c_str()); }
+// The task bar groups and names the window by its program class. A window copies the class when it is created
+// and hands it to the system when it is realized, so a title set in between (the caption of six arguments)
+// goes to the window itself; GTK 3's only call for that is a deprecated one, which works until the window is
+// realized.
+void GtkUi::SetApplicationTitle(const std::string& text) {
+  gdk_set_program_class(text.c_str());
+  if (m_widgets->window == nullptr) return;
+  G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+  gtk_window_set_wmclass(GTK_WINDOW(m_widgets->window), g_get_prgname(), text.c_str());
+  G_GNUC_END_IGNORE_DEPRECATIONS
+}
 
 void GtkUi::SetLabelText(const std::string& text) { gtk_label_set_text(GTK_LABEL(m_widgets->label), text.c_str()); }
 
 void GtkUi::SetProgress(int minimum, int maximum, int position) {
   const double span = static_cast<double>(maximum) - minimum;
+  // GTK holds the fraction in 0..1 itself, which shows a position outside the range clamped.
   const double fraction = span > 0 ? (static_cast<double>(position) - minimum) / span : 0.0;
   gtk_progress_bar_set_fraction(GTK_PROGRESS_BAR(m_widgets->progress), fraction);
 }
@@ -166,13 +181,16 @@ void GtkUi::SetTimer(int intervalMilliseconds) {
   }
   if (intervalMilliseconds > 0) {
     // Low priority: a tick comes only when no other event is pending.
-    m_timerSource = g_timeout_add_full(G_PRIORITY_LOW, static_cast<guint>(intervalMilliseconds), OnTick,
-                                       m_listener, nullptr);
+    m_timerSource = g_timeout_add_full(G_PRIORITY_LOW, static_cast<guint>(intervalMilliseconds), OnTick, this,
+                                       nullptr);
   }
 }
 
 void GtkUi::RunMessageLoop() {
-  while (!m_terminateRequested) g_main_context_iteration(nullptr, TRUE);
+  while (!m_terminateRequested) {
+    g_main_context_iteration(nullptr, TRUE);
+    m_listenerException.RaisePending();
+  }
 }
 
 void GtkUi::Terminate() {
@@ -204,11 +222,17 @@ bool GtkUi::ConfirmYesNo(WindowHandle owner, const std::string& text, const std:
 }
 
 void GtkUi::ProcessMessages() {
-  while (g_main_context_pending(nullptr)) g_main_context_iteration(nullptr, FALSE);
+  while (g_main_context_pending(nullptr)) {
+    g_main_context_iteration(nullptr, FALSE);
+    m_listenerException.RaisePending();
+  }
 }
 
 bool GtkUi::PeekMessage() { return g_main_context_pending(nullptr) != FALSE; }
 
-void GtkUi::HandleOneMessage() { g_main_context_iteration(nullptr, FALSE); }
+void GtkUi::HandleOneMessage() {
+  g_main_context_iteration(nullptr, FALSE);
+  m_listenerException.RaisePending();
+}
 
 }  // namespace platform

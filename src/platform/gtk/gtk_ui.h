@@ -2,10 +2,16 @@
 // The Linux window: GTK 3 with the stored layout (fixed client size, background colour, lowered bevel, label,
 // progress bar, a flat blue button that takes no focus). Messages are processed with GLib's non-blocking
 // main-loop iterations, so nested processing inside a blocking wait serves the window exactly as the message
-// loop does.
+// loop does. An exception thrown by a listener inside a GLib callback is raised again by the pump call that
+// dispatched it.
+//
+// The application title is the window's program class, which the system reads when the window is realized:
+// the window is realized when it is first shown, so a title set before that (the caption of six arguments)
+// is the one the task bar shows.
 #include <memory>
 #include <string>
 
+#include "platform/deferred_exception.h"
 #include "platform/ui.h"
 
 namespace platform {
@@ -39,6 +45,9 @@ class GtkUi : public Ui {
 
  private:
   GtkUi();
+  // The button's "clicked" handler and the timer's source callback.
+  static void OnClicked(void* button, void* ui);
+  static int OnTick(void* ui);
   int RunDialog(WindowHandle owner, int messageType, int buttons, const std::string& text,
                 const std::string& caption);
 
@@ -46,6 +55,7 @@ class GtkUi : public Ui {
   UiListener* m_listener = nullptr;
   bool m_terminateRequested = false;
   unsigned m_timerSource = 0;
+  DeferredException m_listenerException;  // thrown inside a GLib callback, raised by the pump
 };
 
 }  // namespace platform

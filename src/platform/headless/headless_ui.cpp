@@ -44,8 +44,10 @@ void HeadlessUi::SetLabelText(const std::string& text) {
 void HeadlessUi::SetProgress(int minimum, int maximum, int position) {
   m_progressMin = minimum;
   m_progressMax = maximum;
-  m_progressPosition = position;
-  m_log.push_back("bar " + std::to_string(minimum) + " " + std::to_string(maximum) + " " + std::to_string(position));
+  m_progressPosition = std::clamp(position, minimum, maximum);
+  m_progressRequested = position;
+  m_log.push_back("bar " + std::to_string(minimum) + " " + std::to_string(maximum) + " " +
+                  std::to_string(m_progressPosition));
 }
 
 void HeadlessUi::SetTimer(int intervalMilliseconds) {

@@ -54,7 +54,9 @@ class HeadlessUi : public Ui {
   std::string LabelText() const { return m_label; }
   int ProgressMinimum() const { return m_progressMin; }
   int ProgressMaximum() const { return m_progressMax; }
+  // The position as the bar shows it (clamped), and as it was handed over.
   int ProgressPosition() const { return m_progressPosition; }
+  int ProgressRequested() const { return m_progressRequested; }
   int Turns() const { return m_turns; }
   // Real monotonic time (ms) of each message-processing turn, for responsiveness checks.
   const std::vector<int64_t>& TurnTimes() const { return m_turnTimes; }
@@ -82,6 +84,7 @@ class HeadlessUi : public Ui {
   int m_progressMin = 0;
   int m_progressMax = 0;
   int m_progressPosition = 0;
+  int m_progressRequested = 0;
   int m_timerInterval = 0;
   int64_t m_simulatedMs = 0;
   int m_turns = 0;

@@ -298,7 +298,7 @@ void Win32Ui::RunMessageLoop() {
     if (m_terminateRequested) break;
     TranslateMessage(&message);
     DispatchMessageW(&message);
-    RaisePendingException();
+    m_listenerException.RaisePending();
   }
 }
 
@@ -332,7 +332,7 @@ void Win32Ui::ProcessMessages() {
     }
     TranslateMessage(&message);
     DispatchMessageW(&message);
-    RaisePendingException();
+    m_listenerException.RaisePending();
   }
 }
 
@@ -350,24 +350,7 @@ void Win32Ui::HandleOneMessage() {
   }
   TranslateMessage(&message);
   DispatchMessageW(&message);
-  RaisePendingException();
-}
-
-template <typename Call>
-void Win32Ui::Deliver(Call call) {
-  // C++ exceptions must not unwind through the system's window-procedure frames.
-  try {
-    call();
-  } catch (...) {
-    if (!m_pendingException) m_pendingException = std::current_exception();
-  }
-}
-
-void Win32Ui::RaisePendingException() {
-  if (!m_pendingException) return;
-  std::exception_ptr pending = m_pendingException;
-  m_pendingException = nullptr;
-  std::rethrow_exception(pending);
+  m_listenerException.RaisePending();
 }
 
 void Win32Ui::Paint(HWND__* window) {
@@ -398,7 +381,7 @@ intptr_t Win32Ui::HandleWindowMessage(WindowHandle handle, unsigned message, uin
     }
     case WM_COMMAND:
       if (LOWORD(wParam) == kButtonId && HIWORD(wParam) == BN_CLICKED && m_listener != nullptr) {
-        Deliver([this] { m_listener->OnCancelClick(); });
+        m_listenerException.Run([this] { m_listener->OnCancelClick(); });
         return 0;
       }
       break;
@@ -406,7 +389,7 @@ intptr_t Win32Ui::HandleWindowMessage(WindowHandle handle, unsigned message, uin
       // WM_TIMER is only generated when no other message is queued; a pending terminate request also
       // holds the tick back.
       if (wParam == kTimerId && !m_terminateRequested && m_listener != nullptr) {
-        Deliver([this] { m_listener->OnTimer(); });
+        m_listenerException.Run([this] { m_listener->OnTimer(); });
       }
       return 0;
     case WM_CLOSE:

@@ -10,9 +10,9 @@
 //
 // The application title has no window of its own: the task bar shows the main window's caption (the window is
 // an unowned application window), and the logic always sets the title to the caption it has just set.
-#include <exception>
 #include <string>
 
+#include "platform/deferred_exception.h"
 #include "platform/ui.h"
 
 struct HWND__;
@@ -57,10 +57,6 @@ class Win32Ui : public Ui {
   intptr_t HandleWindowMessage(WindowHandle window, unsigned message, uintptr_t wParam, intptr_t lParam);
 
  private:
-  // Runs a listener call from inside a window procedure; an exception is kept for the pump to raise.
-  template <typename Call>
-  void Deliver(Call call);
-  void RaisePendingException();
   void ResizeLabelToText();
   void Paint(HWND__* window);
 
@@ -76,7 +72,7 @@ class Win32Ui : public Ui {
   bool m_terminateRequested = false;
   bool m_timerRunning = false;
   std::string m_applicationTitle;
-  std::exception_ptr m_pendingException;
+  DeferredException m_listenerException;  // thrown inside a window procedure, raised by the pump
 };
 
 }  // namespace platform
