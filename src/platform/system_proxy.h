@@ -1,9 +1,8 @@
 #pragma once
 // The proxies the user configured for the whole system, as the system holds them. Linux: the variables
-// curl reads (https_proxy, http_proxy, all_proxy, no_proxy; each in lower case first, then upper case,
-// except http_proxy, which is read in lower case only, since a CGI program's HTTP_PROXY may come from a
-// request header). Windows: the user's Internet settings (the static proxy and its bypass list; an automatic
-// configuration script is not run).
+// curl reads. Windows: the user's Internet settings when their proxy is switched on (the static proxy and
+// its bypass list; an automatic configuration script is not run), else the same variables, which curl
+// reads on Windows too.
 #include <string>
 
 namespace platform {
@@ -18,5 +17,10 @@ struct SystemProxy {
 };
 
 SystemProxy ReadSystemProxy();
+
+// https_proxy, http_proxy, all_proxy and no_proxy, each in lower case first, then in upper case, except
+// http_proxy, which is read in lower case only, since a CGI program's HTTP_PROXY may come from a request
+// header. A variable set to the empty text counts as not set.
+SystemProxy ProxyFromEnvironment();
 
 }  // namespace platform

@@ -50,8 +50,11 @@ std::string Entry(const std::string& servers, const std::string& scheme) {
 SystemProxy ReadSystemProxy() {
   SystemProxy proxy;
   HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_CURRENT_USER, kInternetSettings, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return proxy;
-  if (Enabled(key)) {
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, kInternetSettings, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
+    return ProxyFromEnvironment();
+  }
+  const bool enabled = Enabled(key);
+  if (enabled) {
     const std::string servers = StringValue(key, L"ProxyServer");
     if (servers.find('=') == std::string::npos) {
       // One server for every protocol.
@@ -67,7 +70,7 @@ SystemProxy ReadSystemProxy() {
     proxy.Bypass = StringValue(key, L"ProxyOverride");
   }
   RegCloseKey(key);
-  return proxy;
+  return enabled ? proxy : ProxyFromEnvironment();
 }
 
 }  // namespace platform
