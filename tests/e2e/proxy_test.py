@@ -249,8 +249,9 @@ class ProxyTest(unittest.TestCase):
                                                  "no_proxy": "localhost,127.0.0.1"})
         self.check_outcome(INSTALLED, err)
 
-    @unittest.skipUnless(WINE or "--wine" in sys.argv, "the Internet settings are the Windows program's")
     def test_the_users_internet_settings(self):
+        if not self.wine:
+            self.skipTest("the Internet settings are the Windows program's")
         rows = [
             ("static proxy, https through its tunnel", "%d" % self.proxies.ports["http"], "", "https", INSTALLED,
              b"CONNECT 127.0.0.1:"),
