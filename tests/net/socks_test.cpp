@@ -6,8 +6,10 @@
 #include <utility>
 #include <vector>
 
+#include "net/anti_freeze.h"
 #include "net/io_handler.h"
 #include "net/tcp_client.h"
+#include "platform/headless/headless_ui.h"
 #include "rtl/sysutils.h"
 #include "support/loopback_server.h"
 
@@ -158,6 +160,26 @@ TEST(TIdSocksInfoTest, EachNegotiationSendsItsBytesAndGivesItsOutcome) {
     for (const Step& step : row.steps) expected += step.expect;
     EXPECT_EQ(server.Received(0), expected);
   }
+}
+
+TEST(TIdSocksInfoTest, ACancelWhileTheServerSaysNothingEndsTheConnect) {
+  // The server takes the greeting and never answers; the wait serves the UI, where the cancel closes.
+  LoopbackServer server([](LoopbackConnection& connection) { connection.ReadUntilClose(); });
+  platform::HeadlessUi ui;
+  TIdAntiFreeze antiFreeze(ui);
+  antiFreeze.SetIdleTimeOut(50);
+  TIdIOHandlerSocket handler;
+  handler.SocksInfo().Version = svSocks5;
+  handler.SocksInfo().Host = LoopbackServer::kHost;
+  handler.SocksInfo().Port = server.Port();
+  TIdTCPClient client;
+  client.SetIOHandler(&handler);
+  client.SetHost("updates.example");
+  client.SetPort(kTargetPort);
+  ui.AtTurn(ui.Turns() + 3, [&] { client.CloseConnection(); });
+  EXPECT_THROW(client.OpenConnection(), EIdConnClosedGracefully);
+  EXPECT_FALSE(client.IsConnected());
+  EXPECT_EQ(server.Received(0), kGreeting5);
 }
 
 TEST(TIdSocksInfoTest, WithoutAVersionTheHandlerConnectsToTheTargetItself) {
