@@ -133,11 +133,12 @@ class TIdCustomHTTP : public TIdTCPClient {
   // EIdHTTPProtocolException carrying the proxy's status line.
   // Failures: EIdHTTPProtocolException for a refused status, EIdIOHandlerPropInvalid "IOHandler value is not
   // valid" for https without a TLS handler, EIdUnknownProtocol, EIdException "Undefined situation" for a
-  // success whose connection was lost in its headers, EIdException for a header block over the limits, more than kMaxInterimResponses interim responses ("Too many interim responses
-  // (more than 20)") or a broken framing (ReadBody), and the connection's own failures. After a refused
-  // status the connection stays open when KeepConnection holds; after any other failure it is closed, since
-  // the rest of a response must not be read as the next one. The stream keeps what was written before a
-  // failure.
+  // success whose connection was lost in its headers, EIdException for a header block over the limits, more
+  // than kMaxInterimResponses interim responses ("Too many interim responses (more than 20)"), a broken
+  // framing (ReadBody) or bytes from the proxy after it accepted a tunnel, and the connection's own failures
+  // (those of TLS and SOCKS included). After a refused status the connection stays open when KeepConnection
+  // holds; after any other failure it is closed, since the rest of a response must not be read as the next
+  // one. The stream keeps what was written before a failure.
   void PerformRequest(TIdHTTPMethod method, const std::string& url, TStream* source, TStream* target);
 
   TIdHTTPRequest& Request() { return m_protocol.Request; }

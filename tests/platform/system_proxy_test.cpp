@@ -24,10 +24,12 @@ std::string Read() {
 constexpr const char* kNames[] = {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY",
                                   "all_proxy",  "ALL_PROXY",  "no_proxy",    "NO_PROXY"};
 
+using Variables = std::vector<std::pair<const char*, const char*>>;
+
 // Clears the proxy variables for the test and puts the process's own back when it ends.
 class ProxyEnvironment {
  public:
-  explicit ProxyEnvironment(const std::vector<std::pair<const char*, const char*>>& values = {}) {
+  explicit ProxyEnvironment(const Variables& values = {}) {
     for (const char* name : kNames) {
       if (const char* value = std::getenv(name)) m_saved.emplace_back(name, value);
     }
@@ -37,7 +39,7 @@ class ProxyEnvironment {
     Set({});
     for (const auto& [name, value] : m_saved) Put(name.c_str(), value.c_str());
   }
-  void Set(const std::vector<std::pair<const char*, const char*>>& values) const {
+  void Set(const Variables& values) const {
     for (const char* name : kNames) Put(name, nullptr);
     for (const auto& [name, value] : values) Put(name, value);
   }
@@ -62,7 +64,7 @@ class ProxyEnvironment {
 
 TEST(SystemProxyTest, TheVariablesCurlReadsGiveTheProxies) {
   const struct {
-    std::vector<std::pair<const char*, const char*>> variables;
+    Variables variables;
     const char* read;
   } rows[] = {
       {{}, "||"},
@@ -135,7 +137,7 @@ TEST(SystemProxyTest, TheUsersInternetSettingsGiveTheProxiesWhenSwitchedOn) {
       {1, L"https=b:2;socks=s:1080", L"", "socks4://s:1080|http://b:2|"},
       {1, L"", L"", "||"},
   };
-  const ProxyEnvironment environment({{"https_proxy", "http://from.environment:1"}});
+  const ProxyEnvironment environment(Variables{{"https_proxy", "http://from.environment:1"}});
   InternetSettings settings;
   for (const auto& row : rows) {
     settings.Set(row.enable, row.server, row.bypass);

@@ -218,7 +218,9 @@ LoopbackServer::Script ScriptedProxy(std::vector<std::string> answers) {
       connection.Send(answer);
       if (answer.compare(0, 12, "HTTP/1.1 200") == 0) {
         const std::string header = connection.ReadBytes(5);
-        if (header.size() == 5) connection.ReadBytes((static_cast<uint8_t>(header[3]) << 8) | static_cast<uint8_t>(header[4]));
+        if (header.size() == 5) {
+          connection.ReadBytes((static_cast<uint8_t>(header[3]) << 8) | static_cast<uint8_t>(header[4]));
+        }
         return;
       }
       if (answer.find("Connection: close") != std::string::npos) return;
