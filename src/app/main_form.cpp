@@ -6,6 +6,7 @@
 #include "app/message_boxes.h"
 #include "app/path_helpers.h"
 #include "app/program_command.h"
+#include "app/system_proxy.h"
 #include "app/user_texts.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
@@ -136,6 +137,7 @@ TfMain::Stage TfMain::DownloadAndSave() {
   TMemoryStream buffer;
   m_ui.SetLabelText(platform::GbkToUtf8(texts::kDownloading));
   try {
+    UseSystemProxy(m_idHTTP, m_idSSLIOHandlerSocket1, m_values.UpdateUrl, kSilenceLimitMilliseconds);
     m_idHTTP.Get(m_values.UpdateUrl, buffer);
     const TIdHTTPResponse& response = m_idHTTP.Response();
     // A body cut short of its announced length is a failed download, not an update to install.

@@ -263,14 +263,7 @@ TIdHTTPWhatsNext TIdHTTPProtocol::DecideNext() {
         FailWithStatus();
       }
     } else if (code == 407) {
-      TIdProxyConnectionInfo& proxy = m_client.ProxyParams;
-      if ((proxy.AuthHandler != nullptr && proxy.AuthHandler->CurrentAttempt() >= m_client.AuthRetries) ||
-          !m_client.OfferProxyAuthorization()) {
-        proxy.AuthHandler.reset();
-        proxy.ProxyUsername.clear();
-        proxy.ProxyPassword.clear();
-        FailWithStatus();
-      }
+      if (!m_client.AcceptProxyChallenge()) FailWithStatus();
     } else {
       FailWithStatus();
     }
@@ -345,17 +338,7 @@ void TIdCustomHTTP::PerformRequest(TIdHTTPMethod method, const std::string& url,
       ++RedirectCount;
       PrepareTarget();
       RouteAndConnect();
-      // Interim "100 Continue" responses are skipped, up to a limit.
-      for (int interim = 0;; ++interim) {
-        response.StatusLine = ReadLine("\n");
-        m_protocol.ReadHeaderBlock();
-        AbsorbCookies();
-        if (response.StatusCode() != 100) break;
-        if (interim == TIdHTTPProtocol::kMaxInterimResponses) {
-          throw EIdException(
-              Format("Too many interim responses (more than %d)", TIdHTTPProtocol::kMaxInterimResponses));
-        }
-      }
+      ReadResponseHead(true);
 
       switch (m_protocol.DecideNext()) {
         case NextGoTo:
@@ -388,6 +371,21 @@ void TIdCustomHTTP::PerformRequest(TIdHTTPMethod method, const std::string& url,
   }
   if (!KeepConnection()) CloseConnection();
   RedirectCount = 0;
+}
+
+void TIdCustomHTTP::ReadResponseHead(bool fromOrigin) {
+  TIdHTTPResponse& response = m_protocol.Response;
+  // Interim "100 Continue" responses are skipped, up to a limit.
+  for (int interim = 0;; ++interim) {
+    response.StatusLine = ReadLine("\n");
+    m_protocol.ReadHeaderBlock();
+    if (fromOrigin) AbsorbCookies();
+    if (response.StatusCode() != 100) break;
+    if (interim == TIdHTTPProtocol::kMaxInterimResponses) {
+      throw EIdException(
+          Format("Too many interim responses (more than %d)", TIdHTTPProtocol::kMaxInterimResponses));
+    }
+  }
 }
 
 void TIdCustomHTTP::PrepareTarget() {
@@ -471,26 +469,73 @@ void TIdCustomHTTP::RouteAndConnect() {
   TIdHTTPRequest& request = m_protocol.Request;
   request.RouteKind = ChooseRoute();
   if (request.RouteKind == RouteProxy) request.Target = m_url.ComposeForProxy();
-  // The CONNECT tunnel is not built: sending the request to the proxy instead would expose it in plain text.
-  if (request.RouteKind == RouteTlsProxy) throw EIdException("HTTPS through a proxy is not supported");
   if (ProtocolVersion == pv1_0 && request.Connection.empty()) {
     if (request.RouteKind == RouteDirect) request.Connection = "keep-alive";
     if (request.RouteKind == RouteProxy) request.ProxyConnection = "keep-alive";
   }
   if (!KeepConnection()) CloseConnection();
   PollPeerClose(false);
-  if (!IsConnected()) OpenConnection(ConnectTimeout);
+  // A kept connection serves only the same kind of route: a tunnel to this very origin, or plain bytes to
+  // the proxy or the server. Anything else would send the request to the wrong peer.
+  const std::string tunnel = request.RouteKind == RouteTlsProxy ? m_url.HostPart + ":" + m_url.PortPart : "";
+  if (IsConnected() && m_tunnel != tunnel) CloseConnection();
+  if (!IsConnected()) {
+    m_tunnel.clear();
+    if (tunnel.empty()) {
+      OpenConnection(ConnectTimeout);
+    } else {
+      OpenTunnel(tunnel);
+    }
+  }
   SendRequest();
   if ((request.RequestMethod == hmPost || request.RequestMethod == hmPut) && request.SourceBody != nullptr) {
     WriteFromStream(*request.SourceBody, true, 0, false);
   }
 }
 
+void TIdCustomHTTP::OpenTunnel(const std::string& authority) {
+  TIdHTTPResponse& response = m_protocol.Response;
+  for (;;) {
+    if (!IsConnected()) OpenConnection(ConnectTimeout);
+    TIdHTTPRequest connect;
+    connect.RequestMethod = hmConnect;
+    connect.Target = authority;
+    connect.Host = authority;
+    connect.Pragma = "no-cache";
+    connect.ProxyConnection = "keep-alive";
+    connect.UserAgent = m_protocol.Request.UserAgent;
+    connect.ContentLength = -1;
+    connect.WriteToLines();
+    ProxyParams.SetHeaders(connect.HeaderLines);
+    WriteRequestHead(connect);
+    ReadResponseHead(false);
+    const int code = response.StatusCode();
+    // A tunnel's success has no body: whatever follows the empty line is the origin's.
+    if (IsSuccess(code)) break;
+    // Only a proxy challenge that can be answered is retried (hoInProcessAuth, as for a server's); every
+    // other answer is the failure, with the proxy's status line.
+    if (code != 407 || !AcceptProxyChallenge() || (HTTPOptions & hoInProcessAuth) == 0) m_protocol.FailWithStatus();
+    m_protocol.DrainBody();
+    if (!KeepConnection()) CloseConnection();
+  }
+  // The origin speaks first only after the client's hello: bytes already here came from the proxy, and
+  // the handshake would never see them.
+  if (InputBuffer().DataSize() > 0) throw EIdException("The proxy sent data after accepting the tunnel");
+  // ChooseRoute refused the route without a TLS handler. The certificate must name the origin, not the proxy.
+  static_cast<TIdSSLIOHandlerSocket*>(IOHandler())->StartTls(m_url.HostPart);
+  m_tunnel = authority;
+}
+
 void TIdCustomHTTP::SendRequest() {
   TIdHTTPRequest& request = m_protocol.Request;
   request.WriteToLines();
-  ProxyParams.SetHeaders(request.HeaderLines);
+  // Proxy credentials are for the proxy alone: through a tunnel the request goes to the origin.
+  if (request.RouteKind != RouteTlsProxy) ProxyParams.SetHeaders(request.HeaderLines);
   AttachCookies();
+  WriteRequestHead(request);
+}
+
+void TIdCustomHTTP::WriteRequestHead(TIdHTTPRequest& request) {
   // The whole header block leaves in one send.
   BeginWriteBuffering(-1);
   try {
@@ -540,7 +585,7 @@ void TIdCustomHTTP::AttachCookies() {
   if (m_cookieManager == nullptr) return;
   // Secure cookies go out only over an encrypted connection.
   const auto* handler = dynamic_cast<const TIdSSLIOHandlerSocket*>(IOHandler());
-  const bool secure = handler != nullptr && !handler->PassThrough();
+  const bool secure = handler != nullptr && handler->Encrypting();
   const std::string text = m_cookieManager->CookieHeaderFor(m_url, secure);
   if (!text.empty()) m_protocol.Request.HeaderLines.SetValue("Cookie", text);
 }
@@ -590,6 +635,18 @@ bool Offer(TIdCustomHTTP& client, std::unique_ptr<TIdAuthentication>& handler, c
 }
 
 }  // namespace
+
+bool TIdCustomHTTP::AcceptProxyChallenge() {
+  TIdProxyConnectionInfo& proxy = ProxyParams;
+  if ((proxy.AuthHandler != nullptr && proxy.AuthHandler->CurrentAttempt() >= AuthRetries) ||
+      !OfferProxyAuthorization()) {
+    proxy.AuthHandler.reset();
+    proxy.ProxyUsername.clear();
+    proxy.ProxyPassword.clear();
+    return false;
+  }
+  return true;
+}
 
 bool TIdCustomHTTP::OfferAuthorization() {
   TIdHTTPRequest& request = m_protocol.Request;

@@ -126,14 +126,19 @@ class TIdCustomHTTP : public TIdTCPClient {
   // without limit); a body that keeps arriving, however slowly, is not cut.
   void Get(const std::string& url, TStream& stream);
   // The request loop; the other request methods are thin calls of it. A relative url (a redirect's
-  // "file2.zip") keeps the current scheme and port. Failures: EIdHTTPProtocolException for a refused
-  // status, EIdIOHandlerPropInvalid "IOHandler value is not valid" for https, EIdUnknownProtocol, EIdException
-  // "Undefined situation" for a success whose connection was lost in its headers, EIdException for a header
-  // block over the limits, more than kMaxInterimResponses interim responses ("Too many interim responses
-  // (more than 20)") or a broken framing (ReadBody), and the connection's own failures. After a refused
-  // status the connection stays open when KeepConnection holds; after any other failure it is closed, since
-  // the rest of a response must not be read as the next one. The stream keeps what was written before a
-  // failure.
+  // "file2.zip") keeps the current scheme and port. An https url through a proxy goes through a CONNECT
+  // tunnel to the origin, then TLS inside it (the certificate must name the origin); the proxy's Basic
+  // credentials go with the CONNECT (up front with ProxyParams.BasicAuthentication, or after a 407 with
+  // hoInProcessAuth), never to the origin. A CONNECT answered with anything but 2xx fails with
+  // EIdHTTPProtocolException carrying the proxy's status line.
+  // Failures: EIdHTTPProtocolException for a refused status, EIdIOHandlerPropInvalid "IOHandler value is not
+  // valid" for https without a TLS handler, EIdUnknownProtocol, EIdException "Undefined situation" for a
+  // success whose connection was lost in its headers, EIdException for a header block over the limits, more
+  // than kMaxInterimResponses interim responses ("Too many interim responses (more than 20)"), a broken
+  // framing (ReadBody) or bytes from the proxy after it accepted a tunnel, and the connection's own failures
+  // (those of TLS and SOCKS included). After a refused status the connection stays open when KeepConnection
+  // holds; after any other failure it is closed, since the rest of a response must not be read as the next
+  // one. The stream keeps what was written before a failure.
   void PerformRequest(TIdHTTPMethod method, const std::string& url, TStream* source, TStream* target);
 
   TIdHTTPRequest& Request() { return m_protocol.Request; }
@@ -179,21 +184,32 @@ class TIdCustomHTTP : public TIdTCPClient {
  private:
   friend class TIdHTTPProtocol;
 
+  // The status line and header block of the next response, interim ones skipped; cookies are taken only
+  // from the origin's (fromOrigin), never from a proxy's answer to CONNECT.
+  void ReadResponseHead(bool fromOrigin);
   void PrepareTarget();
   void RouteAndConnect();
+  // Connects to the proxy and asks it for a tunnel to authority ("host:port"), answering its challenge
+  // when that can be done, then runs TLS with the origin through it.
+  void OpenTunnel(const std::string& authority);
   TIdHTTPRouteKind ChooseRoute();
   // Switches a TLS handler to encrypting or to pass-through, closing an open connection of the other mode;
   // EIdIOHandlerPropInvalid when encrypting is asked of any other handler, or of none.
   void SwitchTls(bool encrypt);
   void SendRequest();
+  void WriteRequestHead(TIdHTTPRequest& request);
   void AbsorbCookies();
   void AttachCookies();
   bool OfferAuthorization();
   bool OfferProxyAuthorization();
+  // A 407 that may be answered: the attempts are not used up and the offer goes ahead. Otherwise the
+  // proxy's handler and credentials are dropped.
+  bool AcceptProxyChallenge();
   void ResetStream(TStream* target, int64_t position);
 
   TIdURI m_url;
   TIdHTTPProtocol m_protocol;
+  std::string m_tunnel;  // "host:port" of the origin the open connection tunnels to; empty: no tunnel
   TIdCookieManager* m_cookieManager = nullptr;
   std::unique_ptr<TIdCookieManager> m_ownCookieManager;
 };

@@ -50,8 +50,16 @@ void TIdIOHandlerSocket::ApplyNagle() {
   m_binding->ApplyOption(platform::kLevelTcp, platform::kOptionNoDelay, m_useNagle ? 0 : 1);
 }
 
+TIdSocksInfo& TIdIOHandlerSocket::SocksInfo() {
+  if (!m_socksInfo) m_socksInfo = std::make_unique<TIdSocksInfo>();
+  return *m_socksInfo;
+}
+
 void TIdIOHandlerSocket::ConnectToPeer(const std::string& host, int port, int timeout, int boundPortMax,
                                        int boundPortMin, int boundPort, const std::string& boundIP) {
+  const bool socks = m_socksInfo && m_socksInfo->Version != svNoSocks;
+  const std::string& target = socks ? m_socksInfo->Host : host;
+  const int targetPort = socks ? m_socksInfo->Port : port;
   if (!m_binding) m_binding = std::make_unique<TIdSocketHandle>();
   m_binding->OpenSocket();
   m_binding->SetIP(boundIP);
@@ -59,8 +67,8 @@ void TIdIOHandlerSocket::ConnectToPeer(const std::string& host, int port, int ti
   m_binding->SetClientPortMin(boundPortMin);
   m_binding->SetClientPortMax(boundPortMax);
   m_binding->BindLocal();
-  if (!TIdStack::IsIPAddress(host)) ReportStatus(hsResolving, host);
-  m_binding->AssignPeer(GStack->LookupHostAddress(host), port);
+  if (!TIdStack::IsIPAddress(target)) ReportStatus(hsResolving, target);
+  m_binding->AssignPeer(GStack->LookupHostAddress(target), targetPort);
   ApplyNagle();
   ReportStatus(hsConnecting, m_binding->PeerIP());
   if (timeout != -1 && timeout != 0) {
@@ -70,6 +78,7 @@ void TIdIOHandlerSocket::ConnectToPeer(const std::string& host, int port, int ti
   } else {
     GStack->CheckSocketResult(m_binding->ConnectPeer());
   }
+  if (socks) m_socksInfo->Negotiate(*m_binding, host, port);
 }
 
 void TIdIOHandlerSocket::ConnectWithLimit(int limit) {

@@ -2,12 +2,14 @@
 // Socket handlers: what the connection asks of its transport (prepare, connect, wait for data, receive and
 // send once, close). TIdIOHandlerSocket is the one over a socket binding; its connect resolves the host,
 // reports the status, and on the main thread with idle processing runs the platform connect on a worker
-// thread (limit 120000 ms when the caller gave none) so that the UI keeps being served.
+// thread (limit 120000 ms when the caller gave none) so that the UI keeps being served. With a SOCKS version
+// set, it connects to the SOCKS server and then negotiates the connection to the host and port asked for.
 #include <memory>
 #include <string>
 
 #include "net/component.h"
 #include "net/socket_handle.h"
+#include "net/socks_info.h"
 
 class TIdIOHandler : public TIdComponent {
  public:
@@ -40,7 +42,10 @@ class TIdIOHandlerSocket : public TIdIOHandler {
   // Allocates and binds a stream socket, resolves the host (hsResolving for a name), reports hsConnecting
   // and connects. A timeout other than -1 and 0 runs the connect on a worker thread with that limit
   // (-2: none); so does a connect on the main thread with idle processing in use (limit 120000 ms).
-  // Failures: EIdInvalidSocket, EIdSocketError, EIdConnectTimeout "Connect timed out.", EIdConnectException.
+  // With SocksInfo's version set, the SOCKS server is the one connected to and resolved, and its negotiation
+  // for host and port follows the connect.
+  // Failures: EIdInvalidSocket, EIdSocketError, EIdConnectTimeout "Connect timed out.", EIdConnectException,
+  // and those of TIdSocksInfo::Negotiate.
   void ConnectToPeer(const std::string& host, int port, int timeout, int boundPortMax, int boundPortMin,
                      int boundPort, const std::string& boundIP) override;
   // The binding exists and its socket is allocated.
@@ -56,6 +61,9 @@ class TIdIOHandlerSocket : public TIdIOHandler {
   bool UseNagle() const { return m_useNagle; }
   void SetUseNagle(bool value);
 
+  // Created on first use; with svNoSocks (its initial version) it plays no part.
+  TIdSocksInfo& SocksInfo();
+
   // None before the first PrepareHandler.
   TIdSocketHandle* Binding() { return m_binding.get(); }
 
@@ -64,5 +72,6 @@ class TIdIOHandlerSocket : public TIdIOHandler {
   void ConnectWithLimit(int limit);
 
   std::unique_ptr<TIdSocketHandle> m_binding;
+  std::unique_ptr<TIdSocksInfo> m_socksInfo;
   bool m_useNagle = true;
 };

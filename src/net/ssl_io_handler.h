@@ -37,6 +37,10 @@ class TIdSSLIOHandlerSocket : public TIdIOHandlerSocket {
   void ConnectToPeer(const std::string& host, int port, int timeout, int boundPortMax, int boundPortMin,
                      int boundPort, const std::string& boundIP) override;
   void PrepareHandler() override;
+  // Runs the TLS handshake over the connection already open (a tunnel through a proxy), with host as the
+  // name the certificate must carry; afterwards the handler encrypts until the connection closes, whatever
+  // PassThrough says. Failures as for the handshake of ConnectToPeer.
+  void StartTls(const std::string& host) { Handshake(host); }
   // Encrypting: true at once when decrypted bytes are pending (they may have arrived inside an earlier
   // record), else waits for ciphertext until a whole record's plaintext, the close or an error is there.
   // A damaged record raises EIdSSLProtocolReplyError.

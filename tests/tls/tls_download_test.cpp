@@ -6,7 +6,9 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "http/http_client.h"
 #include "net/anti_freeze.h"
@@ -14,6 +16,7 @@
 #include "platform/headless/headless_ui.h"
 #include "platform/tls.h"
 #include "rtl/streams.h"
+#include "support/http_peer.h"
 #include "support/loopback_server.h"
 
 namespace {
@@ -203,22 +206,108 @@ TEST(TlsRouteTest, HttpsNeedsTheTlsHandler) {
   EXPECT_EQ(server.FinishedConnections(), 0u);
 }
 
-TEST(TlsRouteTest, HttpsThroughAProxyIsRefusedBeforeAnythingIsSent) {
-  LoopbackServer proxy([](LoopbackConnection& connection) { connection.ReadUntilClose(); });
-  TIdSSLIOHandlerSocket ssl;
-  TIdHTTP http;
-  http.SetIOHandler(&ssl);
-  http.ProxyParams.SetProxyServer(LoopbackServer::kHost);
-  http.ProxyParams.SetProxyPort(proxy.Port());
+// A proxy that answers each CONNECT with the next of its answers; after a 2xx it takes the client's first
+// TLS record (the hello) whole and closes, so the client's handshake ends cleanly with the close. It closes
+// after its last answer, too.
+LoopbackServer::Script ScriptedProxy(std::vector<std::string> answers) {
+  auto next = std::make_shared<size_t>(0);
+  return [answers = std::move(answers), next](LoopbackConnection& connection) {
+    while (*next < answers.size()) {
+      if (connection.ReadUntil("\r\n\r\n").empty()) return;
+      const std::string& answer = answers[(*next)++];
+      connection.Send(answer);
+      if (answer.compare(0, 12, "HTTP/1.1 200") == 0) {
+        const std::string header = connection.ReadBytes(5);
+        if (header.size() == 5) {
+          connection.ReadBytes((static_cast<uint8_t>(header[3]) << 8) | static_cast<uint8_t>(header[4]));
+        }
+        return;
+      }
+      if (answer.find("Connection: close") != std::string::npos) return;
+    }
+  };
+}
+
+std::string TunnelOutcome(TIdHTTP& http, const std::string& url) {
   TMemoryStream body;
   try {
-    http.Get("https://example.invalid/update.zip", body);
-    ADD_FAILURE() << "no failure";
+    http.Get(url, body);
+    return "ok";
+  } catch (const EIdHTTPProtocolException& error) {
+    return "EIdHTTPProtocolException: " + error.Message();
+  } catch (const EIdSSLProtocolReplyError& error) {
+    return "EIdSSLProtocolReplyError: " + error.Message();
+  } catch (const EIdConnClosedGracefully& error) {
+    return "EIdConnClosedGracefully: " + error.Message();
   } catch (const EIdException& error) {
-    EXPECT_STREQ(error.what(), "HTTPS through a proxy is not supported");
+    return "EIdException: " + error.Message();
   }
-  EXPECT_FALSE(http.IsConnected());
-  EXPECT_EQ(proxy.FinishedConnections(), 0u);
+}
+
+TEST(TlsTunnelTest, EachProxyAnswerGivesItsOutcomeAndTheConnectRequests) {
+  const std::string established = "HTTP/1.1 200 Connection established\r\n\r\n";
+  const std::string challenge =
+      "HTTP/1.1 407 Proxy Authentication Required\r\nProxy-Authenticate: Basic realm=\"proxy\"\r\n"
+      "Content-Length: 6\r\n\r\ndenied";
+  const std::string credentials = "Proxy-Authorization: Basic dXNlcjpwdw==\r\n";
+  // The client's hello inside the tunnel, which the scripted proxy cannot answer, shows the tunnel in use.
+  const std::string tunnelUsed = "EIdSSLProtocolReplyError: TLS handshake failed: the server closed the connection";
+  const struct {
+    const char* name;
+    std::vector<std::string> answers;
+    bool upFront;           // Basic credentials with the first CONNECT
+    bool inProcess;         // hoInProcessAuth: a challenge is answered
+    const char* user;       // proxy user name ("user", password "pw") or none
+    std::string outcome;
+    std::vector<bool> authorized;  // per CONNECT sent: with Proxy-Authorization
+  } rows[] = {
+      {"accepted", {established}, false, false, "", tunnelUsed, {false}},
+      {"credentials up front", {established}, true, false, "user", tunnelUsed, {true}},
+      {"credentials after a challenge", {challenge, established}, false, true, "user", tunnelUsed, {false, true}},
+      {"challenge on a connection the proxy closes", {challenge + "", established}, false, true, "user", tunnelUsed,
+       {false, true}},
+      {"challenge without credentials", {challenge}, false, true, "",
+       "EIdHTTPProtocolException: HTTP/1.1 407 Proxy Authentication Required", {false}},
+      {"challenge without in-process authentication", {challenge}, false, false, "user",
+       "EIdHTTPProtocolException: HTTP/1.1 407 Proxy Authentication Required", {false}},
+      {"credentials refused", {challenge}, true, false, "user",
+       "EIdHTTPProtocolException: HTTP/1.1 407 Proxy Authentication Required", {true}},
+      {"forbidden", {"HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\n\r\n"}, false, false, "",
+       "EIdHTTPProtocolException: HTTP/1.1 403 Forbidden", {false}},
+      {"bytes after the acceptance", {established + "junk"}, false, false, "",
+       "EIdException: The proxy sent data after accepting the tunnel", {false}},
+      {"not HTTP", {"SSH-2.0-OpenSSH_9.2\r\n"}, false, false, "",
+       "EIdConnClosedGracefully: Connection Closed Gracefully.", {false}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    std::vector<std::string> answers = row.answers;
+    if (std::string(row.name).find("closes") != std::string::npos) {
+      answers[0].insert(answers[0].find("\r\n") + 2, "Connection: close\r\n");
+    }
+    LoopbackServer proxy(ScriptedProxy(answers));
+    TIdSSLIOHandlerSocket ssl;
+    TIdHTTP http;
+    http.SetIOHandler(&ssl);
+    http.SetReadTimeout(5000);
+    http.ProxyParams.SetProxyServer(LoopbackServer::kHost);
+    http.ProxyParams.SetProxyPort(proxy.Port());
+    http.ProxyParams.ProxyUsername = row.user;
+    http.ProxyParams.ProxyPassword = "pw";
+    http.ProxyParams.BasicAuthentication = row.upFront;
+    if (row.inProcess) http.HTTPOptions |= hoInProcessAuth;
+    EXPECT_EQ(TunnelOutcome(http, "https://updates.example:8443/u.zip"), row.outcome);
+    http.CloseConnection();
+    std::string received = proxy.Received(0);
+    if (proxy.FinishedConnections() > 1) received += proxy.Received(1);
+    const std::vector<std::string> heads = testsupport::RequestHeads(received);
+    ASSERT_EQ(heads.size(), row.authorized.size());
+    for (size_t i = 0; i < heads.size(); ++i) {
+      EXPECT_EQ(heads[i].substr(0, heads[i].find("\r\n")), "CONNECT updates.example:8443 HTTP/1.1");
+      EXPECT_NE(heads[i].find("\r\nHost: updates.example:8443\r\n"), std::string::npos) << heads[i];
+      EXPECT_EQ(heads[i].find(credentials) != std::string::npos, row.authorized[i]) << heads[i];
+    }
+  }
 }
 
 TEST(TlsRouteTest, KeptAlivePlainConnectionIsNotReusedForHttps) {

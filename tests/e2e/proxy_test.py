@@ -1,0 +1,292 @@
+#!/usr/bin/env python3
+"""End-to-end tests of the updater behind proxies: the real program, with the system's proxy settings, through
+the real proxies of tools/proxy_test_servers.py (tinyproxy, microsocks) to the servers of
+tools/tls_test_server.py, all on 127.0.0.1. Each row sets the proxy, runs an update and checks what was
+installed and saved, and which proxy the program spoke to, and how.
+
+Usage: proxy_test.py path/to/updater
+       proxy_test.py --wine WINE path/to/updater.exe WORK_DIR
+The Linux program reads the proxy variables and its console front end prints its boxes. The Windows program
+runs under Wine on a virtual X display (Xvfb) in a Wine prefix of its own in WORK_DIR (made once, 20 to 60
+seconds), where its boxes are confirmed with a key press; it reads the same variables and, in rows of their
+own, the user's Internet settings in that prefix's registry. The test CA is trusted through SSL_CERT_FILE on
+Linux and through the prefix's registry (the user's root store) on Windows.
+"""
+import hashlib
+import os
+import shutil
+import ssl
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+import zipfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+TOOLS = os.path.join(HERE, "..", "..", "tools")
+sys.path.insert(0, TOOLS)
+import proxy_test_servers  # noqa: E402
+import tls_test_server  # noqa: E402
+from proxy_test_servers import PASSWORD, USER  # noqa: E402
+
+UPDATER = None
+WINE = None
+WORK = None
+
+DOWNLOAD_FAILED = "下载文件时发生错误，升级失败！"
+COMPLETE = "升级完成！"
+BOX_CAPTION = "信息提示"
+INTERNET_SETTINGS = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings"
+
+INSTALLED, FAILED = "installed", "failed"
+
+# name, proxy, credentials (None, "right", "wrong"), URL scheme, origin server, outcome, first bytes the proxy
+# must have seen (None: not reached at all).
+ROWS = [
+    ("http through the HTTP proxy", "http", None, "http", "plain", INSTALLED, b"GET http://127.0.0.1:"),
+    ("https through the HTTP proxy's tunnel", "http", None, "https", "good", INSTALLED, b"CONNECT 127.0.0.1:"),
+    ("http through the HTTP proxy with credentials", "http-auth", "right", "http", "plain", INSTALLED,
+     b"GET http://127.0.0.1:"),
+    ("https through the HTTP proxy with credentials", "http-auth", "right", "https", "good", INSTALLED,
+     b"CONNECT 127.0.0.1:"),
+    ("http through SOCKS 5", "socks", None, "http", "plain", INSTALLED, b"\x05\x01\x00"),
+    ("https through SOCKS 5", "socks", None, "https", "good", INSTALLED, b"\x05\x01\x00"),
+    ("http through SOCKS 5 with credentials", "socks-auth", "right", "http", "plain", INSTALLED,
+     b"\x05\x02\x00\x02"),
+    ("https through SOCKS 5 with credentials", "socks-auth", "right", "https", "good", INSTALLED,
+     b"\x05\x02\x00\x02"),
+]
+
+FAILURE_ROWS = [
+    ("a proxy that refuses the connection", "refused", None, "http", "plain", FAILED, None),
+    ("407 without credentials (http)", "http-auth", None, "http", "plain", FAILED, b"GET http://"),
+    ("407 without credentials (https)", "http-auth", None, "https", "good", FAILED, b"CONNECT "),
+    ("407 for a wrong password", "http-auth", "wrong", "https", "good", FAILED, b"CONNECT "),
+    ("CONNECT answered with 403", "connect-403", None, "https", "good", FAILED, b"CONNECT "),
+    ("the origin's certificate names another host", "http", None, "https", "wronghost", FAILED, b"CONNECT "),
+    ("a SOCKS 5 server that demands credentials", "socks-auth", None, "http", "plain", FAILED, b"\x05\x01\x00"),
+    ("a SOCKS 5 server that rejects the password", "socks-auth", "wrong", "https", "good", FAILED,
+     b"\x05\x02\x00\x02"),
+    ("a SOCKS 5 server that answers garbage", "socks-garbage", None, "http", "plain", FAILED, b"\x05"),
+    ("a SOCKS 5 server that cannot reach the origin", "socks", None, "http", "closed", FAILED, b"\x05"),
+]
+
+
+def proxy_url(proxies, proxy, credentials):
+    scheme = "socks5" if proxy.startswith("socks") else "http"
+    user = ""
+    if credentials:
+        user = "%s:%s@" % (USER, PASSWORD if credentials == "right" else "wrong")
+    return "%s://%s127.0.0.1:%d" % (scheme, user, proxies.ports[proxy])
+
+
+def windows_path(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def root_store_blob(pem_file):
+    """The test CA as the value "Blob" of a certificate in the registry's root store: serialized properties,
+    of which property 32 is the certificate's DER encoding."""
+    with open(pem_file) as f:
+        der = ssl.PEM_cert_to_DER_cert(f.read())
+    return hashlib.sha1(der).hexdigest().upper(), struct.pack("<III", 32, 1, len(der)) + der
+
+
+class WineSession:
+    """Xvfb, the Wine prefix and the runs of updater.exe; close() ends them."""
+
+    def __init__(self, work):
+        self.work = os.path.abspath(work)
+        os.makedirs(self.work, exist_ok=True)
+        read_end, write_end = os.pipe()
+        self.xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "800x600x24",
+                                      "-nolisten", "tcp"], pass_fds=[write_end],
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write_end)
+        with os.fdopen(read_end) as numbers:
+            number = numbers.readline().strip()
+        if not number:
+            raise RuntimeError("Xvfb did not start")
+        self.env = dict(os.environ, DISPLAY=":" + number, WINEPREFIX=os.path.join(self.work, "wineprefix-proxy"),
+                        WINEDEBUG="-all", WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree,mshtml=")
+        for name in ("http_proxy", "https_proxy", "all_proxy", "no_proxy"):
+            self.env.pop(name, None)
+            self.env.pop(name.upper(), None)
+        ready = os.path.join(self.env["WINEPREFIX"], ".updater-proxy-ready")
+        if not os.path.exists(ready):
+            shutil.rmtree(self.env["WINEPREFIX"], ignore_errors=True)
+            subprocess.run([WINE, "wineboot", "--init"], env=self.env, check=True,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            open(ready, "w").close()
+
+    def wineserver(self):
+        server = os.path.join(os.path.dirname(os.path.realpath(WINE)), "wineserver")
+        return server if os.access(server, os.X_OK) else "wineserver"
+
+    def reg(self, *arguments):
+        subprocess.run([WINE, "reg"] + list(arguments) + ["/f"], env=self.env, check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def trust(self, pem_file):
+        thumbprint, blob = root_store_blob(pem_file)
+        self.reg("add", r"HKCU\Software\Microsoft\SystemCertificates\Root\Certificates" + "\\" + thumbprint,
+                 "/v", "Blob", "/t", "REG_BINARY", "/d", blob.hex())
+
+    def run(self, arguments, variables):
+        """Runs the program to its end, confirming every box it shows."""
+        process = subprocess.Popen([WINE, UPDATER] + arguments, env=dict(self.env, **variables),
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        deadline = time.time() + 120
+        while process.poll() is None:
+            if time.time() > deadline:
+                process.kill()
+                process.wait()
+                raise AssertionError("the program did not end within 120 seconds")
+            found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", BOX_CAPTION], env=self.env,
+                                   stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True).stdout.split()
+            for window in found:
+                subprocess.run(["xdotool", "windowfocus", "--sync", window], env=self.env,
+                               stderr=subprocess.DEVNULL)
+                subprocess.run(["xdotool", "key", "Return"], env=self.env, stderr=subprocess.DEVNULL)
+            time.sleep(0.5)
+        return process.returncode
+
+    def close(self):
+        subprocess.run([self.wineserver(), "-k"], env=self.env, stderr=subprocess.DEVNULL)
+        self.xvfb.terminate()
+        self.xvfb.wait()
+
+
+class ProxyTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.work = tempfile.mkdtemp(prefix="updater-proxy-")
+        archive_path = os.path.join(cls.work, "update.zip")
+        with zipfile.ZipFile(archive_path, "w", zipfile.ZIP_DEFLATED) as archive:
+            archive.writestr("VERSION", b"2.0\n")
+            archive.writestr("lib/data.bin", os.urandom(200000))
+        with open(archive_path, "rb") as f:
+            archive = f.read()
+        cls.servers = tls_test_server.Servers(files={"/update.zip": archive}).__enter__()
+        cls.servers.ports["closed"] = proxy_test_servers.unused_port()
+        cls.proxies = proxy_test_servers.Proxies().__enter__()
+        cls.wine = None
+        if WINE:
+            cls.wine = WineSession(WORK)
+            cls.wine.trust(cls.servers.ca_file)
+
+    @classmethod
+    def tearDownClass(cls):
+        if cls.wine:
+            cls.wine.close()
+        cls.proxies.__exit__()
+        cls.servers.__exit__()
+        shutil.rmtree(cls.work, ignore_errors=True)
+
+    def fresh(self):
+        self.case = tempfile.mkdtemp(prefix="case-", dir=self.work)
+        self.app = os.path.join(self.case, "app")
+        self.download = os.path.join(self.case, "dl")
+        os.makedirs(self.app)
+        for relay in self.proxies.relays.values():
+            relay.first.clear()
+
+    def run_updater(self, scheme, origin, variables):
+        url = "%s://127.0.0.1:%d/update.zip" % (scheme, self.servers.ports[origin])
+        if self.wine:
+            code = self.wine.run([url, windows_path(self.app), "update.zip", " ", windows_path(self.download)],
+                                 variables)
+            self.assertEqual(code, 0)
+            return None
+        environment = dict(os.environ, DISPLAY="", SSL_CERT_FILE=self.servers.ca_file)
+        for name in ("http_proxy", "https_proxy", "all_proxy", "no_proxy"):
+            environment.pop(name, None)
+            environment.pop(name.upper(), None)
+        environment.update(variables)
+        process = subprocess.run([UPDATER, url, self.app, "update.zip", " ", self.download],
+                                 stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                 env=environment, timeout=120)
+        self.assertEqual(process.returncode, 0)
+        return process.stderr.decode("utf-8", "replace")
+
+    def check_outcome(self, outcome, err):
+        if outcome == INSTALLED:
+            if err is not None:
+                self.assertIn(COMPLETE, err)
+            with open(os.path.join(self.app, "VERSION"), "rb") as f:
+                self.assertEqual(f.read(), b"2.0\n")
+            self.assertTrue(os.path.isfile(os.path.join(self.download, "update.zip")))
+        else:
+            if err is not None:
+                self.assertIn(DOWNLOAD_FAILED, err)
+                self.assertNotIn(COMPLETE, err)
+            self.assertFalse(os.path.exists(self.download), "nothing saved")
+            self.assertEqual(os.listdir(self.app), [], "nothing installed")
+
+    def check_table(self, rows):
+        for name, proxy, credentials, scheme, origin, outcome, first in rows:
+            with self.subTest(case=name):
+                self.fresh()
+                variable = "all_proxy" if proxy.startswith("socks") else scheme + "_proxy"
+                err = self.run_updater(scheme, origin, {variable: proxy_url(self.proxies, proxy, credentials)})
+                self.check_outcome(outcome, err)
+                if first is not None:
+                    seen = self.proxies.relays[proxy].first
+                    self.assertTrue(seen, "the program did not connect to the proxy")
+                    self.assertTrue(all(data.startswith(first) for data in seen), seen)
+
+    def test_each_proxy_for_http_and_https_with_and_without_credentials(self):
+        self.check_table(ROWS)
+
+    def test_bad_answers_are_failed_downloads_with_nothing_saved(self):
+        self.check_table(FAILURE_ROWS)
+
+    def test_no_proxy_lets_a_host_past_the_proxy(self):
+        self.fresh()
+        err = self.run_updater("http", "plain", {"http_proxy": proxy_url(self.proxies, "refused", None),
+                                                 "no_proxy": "localhost,127.0.0.1"})
+        self.check_outcome(INSTALLED, err)
+
+    def test_the_users_internet_settings(self):
+        if not self.wine:
+            self.skipTest("the Internet settings are the Windows program's")
+        rows = [
+            ("static proxy, https through its tunnel", "%d" % self.proxies.ports["http"], "", "https", INSTALLED,
+             b"CONNECT 127.0.0.1:"),
+            ("static proxy, http", "%d" % self.proxies.ports["http"], "", "http", INSTALLED, b"GET http://"),
+            ("per-protocol proxies", "http=127.0.0.1:%d;https=127.0.0.1:%d" % (self.proxies.ports["refused"],
+                                                                               self.proxies.ports["http"]),
+             "", "https", INSTALLED, b"CONNECT "),
+            ("bypass list", "%d" % self.proxies.ports["refused"], "<local>;127.0.0.*", "http", INSTALLED, None),
+            ("a proxy that refuses the connection", "%d" % self.proxies.ports["refused"], "", "https", FAILED,
+             None),
+        ]
+        try:
+            for name, server, bypass, scheme, outcome, first in rows:
+                with self.subTest(case=name):
+                    self.fresh()
+                    if "=" not in server:
+                        server = "127.0.0.1:" + server
+                    self.wine.reg("add", INTERNET_SETTINGS, "/v", "ProxyEnable", "/t", "REG_DWORD", "/d", "1")
+                    self.wine.reg("add", INTERNET_SETTINGS, "/v", "ProxyServer", "/d", server)
+                    self.wine.reg("add", INTERNET_SETTINGS, "/v", "ProxyOverride", "/d", bypass or "<local>")
+                    self.check_outcome(outcome, self.run_updater(scheme, "good" if scheme == "https" else "plain",
+                                                                 {}))
+                    if first is not None:
+                        self.assertTrue(self.proxies.relays["http"].first)
+                        self.assertTrue(all(d.startswith(first) for d in self.proxies.relays["http"].first))
+        finally:
+            self.wine.reg("add", INTERNET_SETTINGS, "/v", "ProxyEnable", "/t", "REG_DWORD", "/d", "0")
+
+
+if __name__ == "__main__":
+    if sys.argv[1] == "--wine":
+        sys.argv.pop(1)
+        WINE = sys.argv.pop(1)
+        UPDATER = os.path.abspath(sys.argv.pop(1))
+        WORK = os.path.abspath(sys.argv.pop(1))
+    else:
+        UPDATER = os.path.abspath(sys.argv.pop(1))
+    unittest.main(verbosity=2)
