@@ -10,10 +10,12 @@
 #include "platform/files.h"
 #include "platform/headless/headless_ui.h"
 #include "rtl/exception.h"
+#include "support/raised.h"
 
 namespace {
 
 using platform::HeadlessUi;
+using testsupport::RaisedMessage;
 
 std::string Utf8(const char* gbk) { return platform::GbkToUtf8(gbk); }
 
@@ -99,12 +101,8 @@ TEST(ProgressBarTest, RefusesAnInvertedRangeWithTheClassName) {
   HeadlessUi ui;
   TProgressBar bar(ui, 0, 100, 0);
   bar.SetMin(50);
-  try {
-    bar.SetMax(10);
-    FAIL() << "no exception";
-  } catch (const EInvalidOperation& e) {
-    EXPECT_EQ(e.Message(), "TProgressBar property out of range");
-  }
+  EXPECT_EQ(RaisedMessage<EInvalidOperation>([&] { bar.SetMax(10); }),
+            "TProgressBar property out of range");
   EXPECT_THROW(bar.SetMin(101), EInvalidOperation);
   EXPECT_EQ(bar.Max(), 100);
 }

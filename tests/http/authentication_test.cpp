@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "http/base64.h"
+#include "support/raised.h"
+
+using testsupport::RaisedMessage;
 
 TEST(Base64Test, EncodesAndDecodesTheRfc4648Vectors) {
   const std::pair<const char*, const char*> vectors[] = {
@@ -50,12 +53,7 @@ TEST(Base64Test, RejectsMalformedInput) {
 TEST(Base64Test, EncodesAPartOfAStreamOnlyInWholeGroups) {
   TStringStream stream("0123456789");
   EXPECT_EQ(EncodeBase64(stream, 3), "MDEy");
-  try {
-    EncodeBase64(stream, 4);
-    FAIL() << "no exception";
-  } catch (const EIdException& e) {
-    EXPECT_EQ(e.Message(), "Uneven size in Encode.");
-  }
+  EXPECT_EQ(RaisedMessage<EIdException>([&] { EncodeBase64(stream, 4); }), "Uneven size in Encode.");
   stream.SetPosition(3);
   EXPECT_EQ(EncodeBase64(stream, -1), EncodeBase64("3456789"));
 }
@@ -114,12 +112,8 @@ TEST(AuthRegistryTest, KnowsBasicAndRefusesASecondRegistration) {
                                        return std::unique_ptr<TIdAuthentication>(
                                            std::make_unique<TIdBasicAuthentication>());
                                      }};
-  try {
-    RegisterAuthClass("BASIC", other);
-    FAIL() << "no exception";
-  } catch (const EIdAlreadyRegisteredAuthenticationMethod& e) {
-    EXPECT_EQ(e.Message(), "This authentication method is already registered with class name TIdBasicAuthentication.");
-  }
+  EXPECT_EQ(RaisedMessage<EIdAlreadyRegisteredAuthenticationMethod>([&] { RegisterAuthClass("BASIC", other); }),
+            "This authentication method is already registered with class name TIdBasicAuthentication.");
 
   if (FindAuthClass("X-Test-Scheme") == nullptr) RegisterAuthClass("X-Test-Scheme", other);
   EXPECT_EQ(FindAuthClass("x-test-scheme")->ClassName, "TOtherAuthentication");

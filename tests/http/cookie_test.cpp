@@ -4,6 +4,9 @@
 
 #include "http/http_date.h"
 #include "rtl/exception.h"
+#include "support/raised.h"
+
+using testsupport::RaisedMessage;
 
 namespace {
 
@@ -235,12 +238,8 @@ TEST(TIdCookieRFC2965Test, ASetCookieReplacingOneWithPortsNeverRaises) {
 
 TEST(TIdCookieRFC2965Test, ANonNumericQuotedPortRaisesTheConversionError) {
   TIdCookieManager manager;
-  try {
-    manager.AddSetCookie2("A=1; Port=\"80,x\"", "h");
-    FAIL() << "no exception";
-  } catch (const EConvertError& e) {
-    EXPECT_EQ(e.Message(), "'x' is not a valid integer value");
-  }
+  EXPECT_EQ(RaisedMessage<EConvertError>([&] { manager.AddSetCookie2("A=1; Port=\"80,x\"", "h"); }),
+            "'x' is not a valid integer value");
   manager.AddSetCookie2("B=1; path=/; Version=1", "h");
   EXPECT_EQ(HeaderFor(manager, "http://h/"), "B=1");
 }

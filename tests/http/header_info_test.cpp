@@ -5,6 +5,9 @@
 #include "http/http_date.h"
 #include "platform/clock.h"
 #include "rtl/exception.h"
+#include "support/raised.h"
+
+using testsupport::RaisedMessage;
 
 namespace {
 
@@ -176,12 +179,8 @@ TEST(TIdResponseHeaderInfoTest, ReadsContentRangeStrictly) {
   EXPECT_EQ(response.ContentRangeEnd, 99);
 
   response.HeaderLines.SetText("Content-Range: bytes x-99/1000\r\n");
-  try {
-    response.ReadFromLines();
-    FAIL() << "no exception";
-  } catch (const EConvertError& e) {
-    EXPECT_EQ(e.Message(), "'x' is not a valid integer value");
-  }
+  EXPECT_EQ(RaisedMessage<EConvertError>([&] { response.ReadFromLines(); }),
+            "'x' is not a valid integer value");
 
   response.HeaderLines.SetText("Server: s\r\n");
   response.ReadFromLines();

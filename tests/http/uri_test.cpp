@@ -4,6 +4,9 @@
 
 #include "http/text_search.h"
 #include "platform/codepage.h"
+#include "support/raised.h"
+
+using testsupport::RaisedMessage;
 
 namespace {
 
@@ -83,20 +86,12 @@ TEST(TIdURITest, ComposesWithAndWithoutUserInfoAndFragment) {
 
 TEST(TIdURITest, ComposeNamesTheMissingField) {
   TIdURI noScheme("/d/f");
-  try {
-    noScheme.ComposeText(true, true);
-    FAIL() << "no exception";
-  } catch (const EIdURIException& e) {
-    EXPECT_EQ(e.Message(), "Protocol field is empty");
-  }
+  EXPECT_EQ(RaisedMessage<EIdURIException>([&] { noScheme.ComposeText(true, true); }),
+            "Protocol field is empty");
   TIdURI noHost;
   noHost.Scheme = "http";
-  try {
-    noHost.ComposeText(false, false);
-    FAIL() << "no exception";
-  } catch (const EIdURIException& e) {
-    EXPECT_EQ(e.Message(), "Host field is empty");
-  }
+  EXPECT_EQ(RaisedMessage<EIdURIException>([&] { noHost.ComposeText(false, false); }),
+            "Host field is empty");
 }
 
 TEST(TIdURITest, LeavesAGbkTrailByteOfBackslashAlone) {

@@ -11,11 +11,13 @@
 #include "platform/clock.h"
 #include "platform/headless/headless_ui.h"
 #include "support/loopback_server.h"
+#include "support/raised.h"
 
 namespace {
 
 using testsupport::LoopbackConnection;
 using testsupport::LoopbackServer;
+using testsupport::RaisedMessage;
 using testsupport::UnansweringListener;
 
 void HoldOpen(LoopbackConnection& connection) { connection.ReadUntilClose(); }
@@ -165,12 +167,7 @@ TEST_F(IdleTest, ConnectTimeoutServesTheUiAndCloses) {
   client.SetHost(LoopbackServer::kHost);
   client.SetPort(listener.Port());
   const int64_t start = platform::MonotonicMilliseconds();
-  try {
-    client.OpenConnection(400);
-    FAIL();
-  } catch (const EIdConnectTimeout& error) {
-    EXPECT_EQ(error.Message(), "Connect timed out.");
-  }
+  EXPECT_EQ(RaisedMessage<EIdConnectTimeout>([&] { client.OpenConnection(400); }), "Connect timed out.");
   const int64_t elapsed = platform::MonotonicMilliseconds() - start;
   EXPECT_GE(elapsed, 350);
   EXPECT_LT(elapsed, 5000);
@@ -200,12 +197,7 @@ TEST_F(IdleTest, CloseFromInsideIdleEndsAWaitingRead) {
     client.CloseConnection();
     events.push_back("closed");
   });
-  try {
-    client.ReadLine();
-    FAIL();
-  } catch (const EIdConnClosedGracefully& error) {
-    EXPECT_EQ(error.Message(), "Connection Closed Gracefully.");
-  }
+  EXPECT_EQ(RaisedMessage<EIdConnClosedGracefully>([&] { client.ReadLine(); }), "Connection Closed Gracefully.");
   EXPECT_EQ(events, (std::vector<std::string>{"OnDisconnected", "closed"}));
   EXPECT_EQ(client.IOHandler(), nullptr);
   EXPECT_FALSE(client.IsConnected());

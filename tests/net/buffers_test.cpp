@@ -7,6 +7,9 @@
 
 #include "net/component.h"
 #include "net/exceptions.h"
+#include "support/raised.h"
+
+using testsupport::RaisedMessage;
 
 namespace {
 
@@ -25,12 +28,7 @@ TEST(TIdSimpleBufferTest, TakeAndDropReportRemovals) {
 TEST(TIdSimpleBufferTest, RemovingMoreThanHeldFails) {
   TIdSimpleBuffer buffer;
   buffer.Append("abc", 3);
-  try {
-    buffer.DropBytes(4);
-    FAIL();
-  } catch (const EIdNotEnoughDataInBuffer& error) {
-    EXPECT_EQ(error.Message(), "Not enough data in buffer.");
-  }
+  EXPECT_EQ(RaisedMessage<EIdNotEnoughDataInBuffer>([&] { buffer.DropBytes(4); }), "Not enough data in buffer.");
   EXPECT_THROW(buffer.TakeBytes(4), EIdNotEnoughDataInBuffer);
   EXPECT_EQ(buffer.DataSize(), 3);
 }

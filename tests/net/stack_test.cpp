@@ -10,6 +10,10 @@
 #include "net/socket_handle.h"
 #include "net/tcp_client.h"
 #include "platform/sockets.h"
+#include "support/raised.h"
+
+using testsupport::Raised;
+using testsupport::RaisedMessage;
 
 namespace {
 
@@ -40,13 +44,10 @@ TEST_F(StackTest, SocketErrorTextsAreExact) {
 }
 
 TEST_F(StackTest, FailWithSocketErrorCarriesTheCode) {
-  try {
-    GStack->FailWithSocketError(10061);
-    FAIL();
-  } catch (const EIdSocketError& error) {
-    EXPECT_EQ(error.LastError(), 10061);
-    EXPECT_EQ(error.Message(), "Socket Error # 10061\r\nConnection refused.");
-  }
+  const auto error = Raised<EIdSocketError>([&] { GStack->FailWithSocketError(10061); });
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->LastError(), 10061);
+  EXPECT_EQ(error->Message(), "Socket Error # 10061\r\nConnection refused.");
 }
 
 TEST_F(StackTest, ParsesTheFourAddressForms) {
@@ -83,12 +84,8 @@ TEST_F(StackTest, ParsesTheFourAddressForms) {
     }
   }
   EXPECT_EQ(TIdStack::FormatAddress({10, 0, 1, 2}), "10.0.1.2");
-  try {
-    TIdStack::ParseAddress("1.2.3.4.5");
-    FAIL();
-  } catch (const EIdInvalidIPAddress& error) {
-    EXPECT_EQ(error.Message(), "1.2.3.4.5 is not a valid IP address.");
-  }
+  EXPECT_EQ(RaisedMessage<EIdInvalidIPAddress>([&] { TIdStack::ParseAddress("1.2.3.4.5"); }),
+            "1.2.3.4.5 is not a valid IP address.");
 }
 
 TEST_F(StackTest, LookupHostAddressShortcutsLocalhostAndAddresses) {
@@ -101,12 +98,8 @@ TEST_F(StackTest, LookupHostAddressShortcutsLocalhostAndAddresses) {
 
 TEST_F(StackTest, WaitSocketsRefusesMoreThan64Sockets) {
   std::vector<TIdStackSocketHandle> sockets(65, 0);
-  try {
-    GStack->WaitSockets(&sockets, nullptr, 0, nullptr);
-    FAIL();
-  } catch (const EIdStackSetSizeExceeded& error) {
-    EXPECT_EQ(error.Message(), "Set Size Exceeded.");
-  }
+  EXPECT_EQ(RaisedMessage<EIdStackSetSizeExceeded>([&] { GStack->WaitSockets(&sockets, nullptr, 0, nullptr); }),
+            "Set Size Exceeded.");
 }
 
 TEST_F(StackTest, CheckSocketResultIgnoresListedCodes) {
@@ -123,12 +116,7 @@ TEST_F(StackTest, BindLocalChecksThePortRange) {
   binding.OpenSocket();
   binding.SetClientPortMin(5000);
   binding.SetClientPortMax(4000);
-  try {
-    binding.BindLocal();
-    FAIL();
-  } catch (const EIdInvalidPortRange& error) {
-    EXPECT_EQ(error.Message(), "Invalid Port Range (5000 - 4000)");
-  }
+  EXPECT_EQ(RaisedMessage<EIdInvalidPortRange>([&] { binding.BindLocal(); }), "Invalid Port Range (5000 - 4000)");
 }
 
 TEST_F(StackTest, BindLocalReportsAPortInUse) {
@@ -143,25 +131,18 @@ TEST_F(StackTest, BindLocalReportsAPortInUse) {
   second.OpenSocket();
   second.SetIP("127.0.0.1");
   second.SetPort(first.Port());
-  try {
-    second.BindLocal();
-    FAIL();
-  } catch (const EIdCouldNotBindSocket& error) {
-    EXPECT_EQ(error.Message(), "Could not bind socket. Address and port are already in use.");
-  }
+  EXPECT_EQ(RaisedMessage<EIdCouldNotBindSocket>([&] { second.BindLocal(); }),
+            "Could not bind socket. Address and port are already in use.");
   // A range holding only the port in use.
   TIdSocketHandle third;
   third.OpenSocket();
   third.SetIP("127.0.0.1");
   third.SetClientPortMin(first.Port());
   third.SetClientPortMax(first.Port());
-  try {
-    third.BindLocal();
-    FAIL();
-  } catch (const EIdCanNotBindPortInRange& error) {
-    EXPECT_EQ(error.Message(), "Can not bind in port range (" + std::to_string(first.Port()) + " - " +
-                                   std::to_string(first.Port()) + ")");
-  }
+  const auto error = Raised<EIdCanNotBindPortInRange>([&] { third.BindLocal(); });
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->Message(), "Can not bind in port range (" + std::to_string(first.Port()) + " - " +
+                                  std::to_string(first.Port()) + ")");
 }
 
 TEST_F(StackTest, ByteOrderAndServices) {
@@ -171,12 +152,8 @@ TEST_F(StackTest, ByteOrderAndServices) {
   const uint32_t net32 = GStack->HostToNet32(0x01020304);
   EXPECT_EQ(reinterpret_cast<const uint8_t*>(&net32)[0], 0x01);
   EXPECT_EQ(GStack->NetToHost32(net32), 0x01020304u);
-  try {
-    GStack->ServicePort("no-such-service");
-    FAIL();
-  } catch (const EIdInvalidServiceName& error) {
-    EXPECT_EQ(error.Message(), "no-such-service is not a valid service.");
-  }
+  EXPECT_EQ(RaisedMessage<EIdInvalidServiceName>([&] { GStack->ServicePort("no-such-service"); }),
+            "no-such-service is not a valid service.");
   // The services database may be missing on a bare system; check the pair only where it knows http.
   if (!GStack->ServiceName(80).empty()) {
     EXPECT_EQ(GStack->ServicePort(GStack->ServiceName(80)), 80);

@@ -12,11 +12,14 @@
 #include "net/tcp_client.h"
 #include "platform/clock.h"
 #include "support/loopback_server.h"
+#include "support/raised.h"
 
 namespace {
 
 using testsupport::LoopbackConnection;
 using testsupport::LoopbackServer;
+using testsupport::Raised;
+using testsupport::RaisedMessage;
 
 // A client connected to a server running the script; the script keeps its connection until the client
 // closes unless it closes itself.
@@ -74,12 +77,8 @@ TEST(ReadLineTest, MaxLineLengthBoundaries) {
     if (row.accepted) {
       EXPECT_EQ(c.client.ReadLine(), line);
     } else {
-      try {
-        c.client.ReadLine();
-        FAIL() << row.length;
-      } catch (const EIdReadLnMaxLineLengthExceeded& error) {
-        EXPECT_EQ(error.Message(), "Max line length exceeded.");
-      }
+      EXPECT_EQ(RaisedMessage<EIdReadLnMaxLineLengthExceeded>([&] { c.client.ReadLine(); }),
+                "Max line length exceeded.") << row.length;
       // Let every byte arrive: none was consumed by the failed read.
       while (c.client.InputBuffer().DataSize() < static_cast<int64_t>(row.length + 2)) c.client.ReceiveIntoBuffer();
       EXPECT_EQ(c.client.InputBuffer().DataSize(), static_cast<int64_t>(row.length + 2));
@@ -117,12 +116,7 @@ TEST(ReadLineTest, PeerSendsPartialLineAndCloses) {
     connection.Send("abc");
     connection.Close();
   });
-  try {
-    c.client.ReadLine();
-    FAIL();
-  } catch (const EIdConnClosedGracefully& error) {
-    EXPECT_EQ(error.Message(), "Connection Closed Gracefully.");
-  }
+  EXPECT_EQ(RaisedMessage<EIdConnClosedGracefully>([&] { c.client.ReadLine(); }), "Connection Closed Gracefully.");
   EXPECT_EQ(c.client.InputBuffer().DataSize(), 3);
   EXPECT_EQ(c.client.TakeAvailable(), "abc");
   EXPECT_FALSE(c.client.IsConnected());
@@ -132,12 +126,7 @@ TEST(ReadLineTest, ReadTimeouts) {
   Connected c(HoldOpen);
   c.client.SetReadTimeout(300);
   const int64_t start = platform::MonotonicMilliseconds();
-  try {
-    c.client.ReadLine();
-    FAIL();
-  } catch (const EIdReadTimeout& error) {
-    EXPECT_EQ(error.Message(), "Read Timeout");
-  }
+  EXPECT_EQ(RaisedMessage<EIdReadTimeout>([&] { c.client.ReadLine(); }), "Read Timeout");
   EXPECT_GE(platform::MonotonicMilliseconds() - start, 250);
   // An explicit timeout does not raise: an empty line and the timed-out flag.
   EXPECT_EQ(c.client.ReadLine("\n", 100), "");
@@ -309,12 +298,7 @@ TEST(TIdTCPClientTest, OpenAndCloseReportStatusInOrder) {
     client.SetPort(server.Port());
     client.OpenConnection();
     EXPECT_TRUE(client.IsConnected());
-    try {
-      client.OpenConnection();
-      FAIL();
-    } catch (const EIdAlreadyConnected& error) {
-      EXPECT_EQ(error.Message(), "Already connected.");
-    }
+    EXPECT_EQ(RaisedMessage<EIdAlreadyConnected>([&] { client.OpenConnection(); }), "Already connected.");
     client.CloseConnection();
     EXPECT_EQ(client.IOHandler(), nullptr) << "the self-created handler is released";
     client.CloseConnection();  // closed already: nothing reported
@@ -337,13 +321,10 @@ TEST(TIdTCPClientTest, FailedOpenLeavesTheClientClosed) {
   TIdTCPClient client;
   client.SetHost("127.0.0.1");
   client.SetPort(port);
-  try {
-    client.OpenConnection();
-    FAIL();
-  } catch (const EIdSocketError& error) {
-    EXPECT_EQ(error.LastError(), 10061);
-    EXPECT_EQ(error.Message(), "Socket Error # 10061\r\nConnection refused.");
-  }
+  const auto error = Raised<EIdSocketError>([&] { client.OpenConnection(); });
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->LastError(), 10061);
+  EXPECT_EQ(error->Message(), "Socket Error # 10061\r\nConnection refused.");
   EXPECT_FALSE(client.IsConnected());
   // The self-created handler stays installed, closed, until the next CloseConnection.
   EXPECT_NE(client.IOHandler(), nullptr);
@@ -407,13 +388,10 @@ TEST(TIdTCPClientTest, NumberedRepliesReadContinuationLines) {
   EXPECT_EQ(c.client.ReadReply({220}), 220);
   EXPECT_EQ(c.client.SendCommand("HELO"), 250);
   EXPECT_EQ(c.client.LastCmdResult().Text(), (std::vector<std::string>{"first", "second", "last"}));
-  try {
-    c.client.SendCommand("QUIT", {221});
-    FAIL();
-  } catch (const EIdProtocolReplyError& error) {
-    EXPECT_EQ(error.ReplyErrorCode(), 550);
-    EXPECT_EQ(error.Message(), "no");
-  }
+  const auto error = Raised<EIdProtocolReplyError>([&] { c.client.SendCommand("QUIT", {221}); });
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->ReplyErrorCode(), 550);
+  EXPECT_EQ(error->Message(), "no");
 }
 
 // Swaps letter case both ways: proves the hooks see (and may rewrite) every receive and every write.
@@ -512,12 +490,8 @@ TEST(TIdTCPClientTest, UseNagleSetsNoDelayAtOnce) {
 
 TEST(TIdTCPClientTest, SendFileContentsFailsForAMissingFile) {
   Connected c(HoldOpen);
-  try {
-    c.client.SendFileContents("no-such-file.bin");
-    FAIL();
-  } catch (const EIdFileNotFound& error) {
-    EXPECT_EQ(error.Message(), "File \"no-such-file.bin\" not found");
-  }
+  EXPECT_EQ(RaisedMessage<EIdFileNotFound>([&] { c.client.SendFileContents("no-such-file.bin"); }),
+            "File \"no-such-file.bin\" not found");
 }
 
 }  // namespace

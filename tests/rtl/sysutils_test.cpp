@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "rtl/exception.h"
+#include "support/raised.h"
+
+using testsupport::RaisedMessage;
 
 TEST(TrimTest, RemovesControlBytesAndBlanksAtBothEnds) {
   EXPECT_EQ(Trim(std::string("\x01 \t a b \r\n", 10)), "a b");
@@ -18,12 +21,8 @@ TEST(StrToIntTest, StrictConversionRaisesTheGeneralConversionError) {
   EXPECT_EQ(StrToInt("$1F"), 31);
   EXPECT_EQ(StrToInt("2147483647"), 2147483647);
   EXPECT_EQ(StrToInt("-2147483648"), INT32_MIN);
-  try {
-    StrToInt("abc");
-    FAIL() << "no exception";
-  } catch (const EConvertError& e) {
-    EXPECT_EQ(e.Message(), "'abc' is not a valid integer value");
-  }
+  EXPECT_EQ(RaisedMessage<EConvertError>([&] { StrToInt("abc"); }),
+            "'abc' is not a valid integer value");
   EXPECT_THROW(StrToInt("2147483648"), EConvertError);
   EXPECT_THROW(StrToInt(""), EConvertError);
   EXPECT_THROW(StrToInt("12 "), EConvertError);
