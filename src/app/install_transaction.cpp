@@ -174,9 +174,10 @@ void TInstallTransaction::Stage(const TStagedFile& file) {
 
 std::string TInstallTransaction::BackupName(const std::string& target) {
   const std::string directory = platform::DirectoryOf(target);
-  // Numbers are never reused within a run, so a name differs from every earlier backup's without a search.
-  for (;; ++m_nextBackupNumber) {
-    const std::string name = directory + kBackupPrefix + std::to_string(m_nextBackupNumber) + kBackupSuffix;
+  // Numbers are never reused within a run: the whole swap is named before the first backup exists, so a name
+  // handed out must never be handed out again.
+  for (;;) {
+    const std::string name = directory + kBackupPrefix + std::to_string(m_nextBackupNumber++) + kBackupSuffix;
     const bool taken = platform::FileExists(name) || platform::DirectoryExists(name) ||
                        std::any_of(m_passed.begin(), m_passed.end(),
                                    [&](const TStagedFile& file) { return SameText(file.TargetName, name); });

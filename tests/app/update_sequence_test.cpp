@@ -345,13 +345,15 @@ TEST_F(UpdateSequenceTest, RelativeDirectoriesAreTakenAgainstTheWorkingDirectory
 void InstallOldVersion(TempDir& temp) {
   temp.Write("app/VERSION", "1.0\n");
   temp.Write("app/lib/data.bin", std::string(5000, 'o'));
+  // A second file beside another one that the update replaces: the two backups must not share a name.
+  temp.Write("app/lib/more.bin", "more, old");
   temp.Write("app/bin/tool", "old tool");
   temp.Write("app/docs/readme", "read me");
   temp.Write("app/ro.txt", "locked");
   std::filesystem::permissions(temp.Path() / "app" / "bin" / "tool", std::filesystem::perms(0755));
   // One moment for every installation, so that trees of different runs compare.
   static const auto past = std::filesystem::file_time_type::clock::now() - std::chrono::hours(24 * 400);
-  for (const char* name : {"VERSION", "lib/data.bin", "bin/tool", "docs/readme", "ro.txt"}) {
+  for (const char* name : {"VERSION", "lib/data.bin", "lib/more.bin", "bin/tool", "docs/readme", "ro.txt"}) {
     std::filesystem::last_write_time(temp.Path() / "app" / name, past);
   }
   platform::SetAttributes((temp.Path() / "app" / "ro.txt").string(), platform::kAttrReadOnly);
@@ -362,7 +364,8 @@ std::vector<ziptest::Member> NewVersion() {
   ziptest::Member tool{"bin/tool", "new tool"};
   tool.VersionMadeBy = (3 << 8) | 20;
   tool.ExternalAttributes = 0100700u << 16;
-  return {{"VERSION", "2.0\n"}, {"lib/data.bin", std::string(200000, 'n')}, tool, {"new/sub/x.txt", "x"}};
+  return {{"VERSION", "2.0\n"}, {"lib/data.bin", std::string(200000, 'n')}, {"lib/more.bin", "more, new"}, tool,
+          {"new/sub/x.txt", "x"}};
 }
 
 // Whatever fails in a later member, the installed version stays exactly as it was: contents, modes, dates.
