@@ -134,9 +134,12 @@ def print_table(runs):
 # --- The server
 
 class BenchServer:
+    started = 0
+
     def __init__(self, work, file=None):
         self.work, self.file = work, file
-        self.log = os.path.join(work, f"server-{len(os.listdir(work))}.log")
+        BenchServer.started += 1
+        self.log = os.path.join(work, f"server-{BenchServer.started}.log")
         port_file = self.log + ".port"
         command = [sys.executable, os.path.join(ROOT, "tools", "bench_server.py"), "--log", self.log,
                    "--port-file", port_file]
@@ -529,7 +532,7 @@ def bench_wine(args, work):
                            stderr=subprocess.DEVNULL)
             process.wait(timeout=60)
             if os.path.getsize(os.path.join(download, "update.zip")) != size or \
-                    os.path.getsize(os.path.join(extract, "part0.bin")) != 256 * MIB:
+                    os.path.getsize(os.path.join(extract, "part0.bin")) != min(256, args.wine_update_mb) * MIB:
                 raise RuntimeError("the Windows program did not complete the update")
         ours.rss = []
         row(f"Windows update {args.wine_update_mb} MiB", size / 1e6, ours, "(none)", None,
