@@ -570,7 +570,11 @@ def main():
                                ("update", bench_update), ("wine", bench_wine)):
             if name in selected:
                 print(f"running {name} ...", file=sys.stderr)
-                function(args, work)
+                try:
+                    function(args, work)
+                except (RuntimeError, OSError, subprocess.SubprocessError) as error:
+                    # The rows measured so far still count; the failure shows as a row of its own.
+                    row(f"{name} (failed)", 0, None, "(none)", None, str(error)[:120])
     finally:
         if not args.keep:
             shutil.rmtree(work, ignore_errors=True)
