@@ -41,7 +41,10 @@ bench:
 	tools/install-deps.sh bench
 	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DUPDATER_BENCH=ON -DUPDATER_TESTS=OFF
 	cmake --build build-bench -j$(JOBS) --target updater download_bench extract_bench
-	python3 bench/run.py --build build-bench $(BENCH_ARGS)
+	cmake -S . -B build-bench-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release \
+	      -DUPDATER_TESTS=OFF
+	cmake --build build-bench-win -j$(JOBS) --target updater
+	python3 bench/run.py --build build-bench --wine-build build-bench-win $(BENCH_ARGS)
 
 # Every fuzz target for SECONDS seconds each (default 60), one after another; prints executions, edges and
 # the crash/hang inputs found per target.
@@ -50,4 +53,4 @@ fuzz:
 	tools/fuzz.sh $(or $(SECONDS),60)
 
 clean:
-	rm -rf build build-asan build-win build-bench build-fuzz
+	rm -rf build build-asan build-win build-bench build-bench-win build-fuzz

@@ -1,11 +1,11 @@
 // Fetches one URL the way the updater does and reports how fast, and how responsive the window stayed.
 //
 // The client has the updater's settings (receive buffer 10240, idle processing every 100 ms through a
-// registered TIdAntiFreeze), the body goes into a TMemoryStream, and every work event is handled as the
-// window handles it: one progress-bar update and one message-processing turn. The recording UI stamps each
+// registered TIdAntiFreeze), the body goes into a file as the updater's does, and every work event is handled
+// as the window handles it: one progress-bar update and one message-processing turn. The recording UI stamps each
 // turn, which gives the longest stretch without message processing.
 //
-// Usage: download_bench URL
+// Usage: download_bench URL FILE
 // Prints one line: bytes=<n> seconds=<s> turns=<n> max_gap_ms=<ms>
 #include <chrono>
 #include <cstdio>
@@ -16,12 +16,18 @@
 #include "http/http_client.h"
 #include "net/anti_freeze.h"
 #include "platform/clock.h"
+#include "platform/files.h"
 #include "platform/headless/headless_ui.h"
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: download_bench URL\n");
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: download_bench URL FILE\n");
     return 2;
+  }
+  platform::File file = platform::File::Create(argv[2]);
+  if (!file.IsOpen()) {
+    std::fprintf(stderr, "cannot create %s\n", argv[2]);
+    return 1;
   }
   platform::HeadlessUi ui;
   TIdAntiFreeze antiFreeze(ui);
@@ -41,7 +47,7 @@ int main(int argc, char** argv) {
   };
   http.OnWorkEnd = [&](TIdComponent*, TWorkMode) { bar.SetPosition(bar.Max()); };
 
-  TMemoryStream body;
+  TFileStream body(std::move(file));
   const int64_t startMs = platform::MonotonicMilliseconds();
   const auto start = std::chrono::steady_clock::now();
   try {

@@ -6,18 +6,22 @@ fast), the median over --runs runs, the peak resident set of each side (maximum 
 /usr/bin/time) and, for our runs, the longest stretch without a message-processing turn.
 
   download   256 MiB from tools/bench_server.py (Content-Length, chunked, close-delimited) by download_bench
-             (TIdHTTP with the updater's settings into a TMemoryStream) against curl and wget to /dev/null;
-             the server's own ceiling is a client that receives into one 1 MiB buffer
+             (TIdHTTP with the updater's settings into a file, as the updater receives) against curl and wget
+             writing to a file; the server's own ceiling is a client that receives into one 1 MiB buffer
   extract    about 200 MB of mixed data as Deflate (Info-ZIP zip -6), Deflate64 (7zz -mm=Deflate64) and
              stored archives, extracted by extract_bench (TUnZip as the updater configures it) against
              unzip -o -qq, 7zz x and bsdtar -xf; zlib's in-memory inflate of the Deflate members is the
              ceiling
   legacy     shrunk, imploded and reduced archives of a few MB (the encoders in tools/) against unzip and
              7zz (reduce alone: the peers here do not decode it)
-  update     the real program (console front end) against curl followed by unzip, on a 64 MB archive
+  update     the real program (console front end) against curl followed by unzip, on a 64 MB archive; the
+             same archive with the connection cut at half (the updater resumes with a range); a 2 GiB stored
+             archive, for the peak resident set (the body is never held in memory)
+  wine       the Windows program under Wine (on Xvfb) with a 1 GiB stored archive: it completes, and how fast
 
-Usage: bench/run.py [--build DIR] [--runs N] [--only download,extract,legacy,update] [--download-mb N]
-                    [--extract-mb N] [--update-mb N] [--legacy-mb N] [--keep]
+Usage: bench/run.py [--build DIR] [--wine-build DIR] [--runs N] [--only download,extract,legacy,update,wine]
+                    [--download-mb N] [--extract-mb N] [--update-mb N] [--big-update-mb N] [--wine-update-mb N]
+                    [--legacy-mb N] [--keep]
 Everything is generated into a temporary directory that is removed at the end (unless --keep).
 """
 import argparse
@@ -130,8 +134,12 @@ def print_table(runs):
 # --- The server
 
 class BenchServer:
+    started = 0
+
     def __init__(self, work, file=None):
-        self.log = os.path.join(work, f"server-{len(os.listdir(work))}.log")
+        self.work, self.file = work, file
+        BenchServer.started += 1
+        self.log = os.path.join(work, f"server-{BenchServer.started}.log")
         port_file = self.log + ".port"
         command = [sys.executable, os.path.join(ROOT, "tools", "bench_server.py"), "--log", self.log,
                    "--port-file", port_file]
@@ -147,9 +155,15 @@ class BenchServer:
     def url(self, path):
         return f"http://127.0.0.1:{self.port}{path}"
 
-    def last_request_time(self):
+    def first_request_time(self):
+        """When the first request since the server started arrived."""
         with open(self.log) as log:
-            return float(log.read().split()[-2])
+            return float(log.read().split()[0])
+
+    def restart(self):
+        """A new server on a new port and log: the next request for /file-broken is cut again."""
+        self.close()
+        self.__init__(self.work, self.file)
 
     def close(self):
         self.process.kill()
@@ -274,17 +288,21 @@ def bench_download(args, work):
         for framing, label in (("length", "Content-Length"), ("chunked", "chunked"), ("close", "close-delimited")):
             url = server.url(f"/{framing}/{size}")
             ours, curl, wget = Sample(), Sample(), Sample()
+            target = os.path.join(work, "download.bin")
             for _ in range(args.runs):
-                wall, rss, cpu, out = timed([os.path.join(args.build, "bench", "download_bench"), url])
+                wall, rss, cpu, out = timed([os.path.join(args.build, "bench", "download_bench"), url, target])
                 values = fields(out)
-                if int(values["bytes"]) != size:
+                if int(values["bytes"]) != size or os.path.getsize(target) != size:
                     raise RuntimeError(f"download_bench got {values['bytes']} bytes of {size}")
                 ours.add(wall, rss, cpu, int(values["max_gap_ms"]))
-                curl.add(*timed(["curl", "-s", "-o", "/dev/null", url])[:3])
-                wget.add(*timed(["wget", "-q", "-O", "/dev/null", url])[:3])
+                os.remove(target)
+                curl.add(*timed(["curl", "-s", "-o", target, url])[:3])
+                os.remove(target)
+                wget.add(*timed(["wget", "-q", "-O", target, url])[:3])
+                os.remove(target)
             name = f"download {args.download_mb} MiB {label}"
-            row(name, megabytes, ours, "curl -o /dev/null", curl)
-            row(name, megabytes, ours, "wget -O /dev/null", wget)
+            row(name, megabytes, ours, "curl -o file", curl)
+            row(name, megabytes, ours, "wget -O file", wget)
             if framing == "length":
                 row(name, megabytes, ours, "server ceiling", ceiling, "1 MiB recv_into, Python")
     finally:
@@ -390,62 +408,173 @@ def bench_legacy(args, work):
     fresh(out)
 
 
+def stored_archive(path, megabytes):
+    """A stored archive of that many MiB in members of 256 MiB (random, so that nothing could compress it)."""
+    import zipfile
+    with zipfile.ZipFile(path, "w", zipfile.ZIP_STORED) as archive:
+        left, index = megabytes, 0
+        while left > 0:
+            count = min(left, 256)
+            with archive.open(f"part{index}.bin", "w") as member:
+                for _ in range(count):
+                    member.write(PATTERN_FOR_ARCHIVES)
+            left -= count
+            index += 1
+    return os.path.getsize(path)
+
+
+PATTERN_FOR_ARCHIVES = os.urandom(MIB)
+
+
+def time_updates(args, work, server, path, data=None):
+    """Our whole update from server path, against curl + unzip of the same archive; (ours from process start,
+    ours from the request on, peer)."""
+    program = os.path.join(args.build, "updater")
+    env = {k: v for k, v in os.environ.items() if k != "DISPLAY"}
+    extract, download = os.path.join(work, "app"), os.path.join(work, "downloads")
+    ours, from_request, peer = Sample(), Sample(), Sample()
+    for run in range(args.runs):
+        fresh(extract)
+        fresh(download)
+        server.restart()
+        end_wall, rss, cpu, _ = timed([program, server.url(path), extract, "update.zip", "none", download], env=env)
+        finished = time.monotonic()
+        ours.add(end_wall, rss, cpu)
+        from_request.add(finished - server.first_request_time(), rss, cpu)
+        if run == 0 and data is not None:
+            run_quiet(["diff", "-r", "-q", data, extract])
+        if not os.path.exists(os.path.join(download, "update.zip")):
+            raise RuntimeError("the updater saved no archive")
+        fresh(extract)
+        fresh(download)
+        peer.add(*timed(["sh", "-c", 'curl -s -o "$1/update.zip" "$2" && unzip -o -qq "$1/update.zip" -d "$3"',
+                         "sh", download, server.url("/file"), extract])[:3])
+    fresh(extract)
+    fresh(download)
+    return ours, from_request, peer
+
+
 def bench_update(args, work):
     data = os.path.join(work, "update-data")
     # The mixed data compress to a little over half: this much of them makes an archive of about update_mb.
     make_tree(data, args.update_mb * 1.75, seed=3)
     archive = os.path.join(work, "update.zip")
     run_quiet(["zip", "-q", "-r", "-6", archive, "."], cwd=data)
-    size = os.path.getsize(archive)
-    megabytes = size / 1e6
+    megabytes = os.path.getsize(archive) / 1e6
     server = BenchServer(work, archive)
-    program = os.path.join(args.build, "updater")
-    env = {k: v for k, v in os.environ.items() if k != "DISPLAY"}
-    extract, download = os.path.join(work, "app"), os.path.join(work, "downloads")
     try:
-        ours, from_request, peer = Sample(), Sample(), Sample()
-        for run in range(args.runs):
-            fresh(extract)
-            fresh(download)
-            end_wall, rss, cpu, _ = timed([program, server.url("/file"), extract, "update.zip", "none", download],
-                                          env=env)
-            finished = time.monotonic()
-            ours.add(end_wall, rss, cpu)
-            from_request.add(finished - server.last_request_time(), rss, cpu)
-            if run == 0:
-                run_quiet(["diff", "-r", "-q", data, extract])
-            fresh(extract)
-            fresh(download)
-            peer.add(*timed(["sh", "-c", 'curl -s -o "$1/update.zip" "$2" && unzip -o -qq "$1/update.zip" -d "$3"',
-                             "sh", download, server.url("/file"), extract])[:3])
+        ours, from_request, peer = time_updates(args, work, server, "/file", data)
+        name = f"whole update {megabytes:.0f} MB"
+        row(name, megabytes, ours, "curl + unzip", peer, "process start to exit (2 s start-up wait included)")
+        row(name, megabytes, from_request, "curl + unzip", peer, "from the request on (start-up wait excluded)")
+        _, from_request, peer = time_updates(args, work, server, "/file-broken", data)
+        row(f"update {megabytes:.0f} MB, cut at half", megabytes, from_request, "curl + unzip", peer,
+            "ours resumed by a 206, the peer uncut; from the request on")
     finally:
         server.close()
-    name = f"whole update {megabytes:.0f} MB"
-    row(name, megabytes, ours, "curl + unzip", peer, "process start to exit (2 s start-up wait included)")
-    row(name, megabytes, from_request, "curl + unzip", peer, "from the request on (start-up wait excluded)")
     shutil.rmtree(data, ignore_errors=True)
+    os.remove(archive)
+
+    print(f"making a stored archive of {args.big_update_mb} MiB ...", file=sys.stderr)
+    megabytes = stored_archive(archive, args.big_update_mb) / 1e6
+    server = BenchServer(work, archive)
+    try:
+        _, from_request, peer = time_updates(args, work, server, "/file")
+        row(f"whole update {args.big_update_mb} MiB stored", megabytes, from_request, "curl + unzip", peer,
+            "peak RSS: the goal is 64 MB at most; from the request on")
+    finally:
+        server.close()
+    os.remove(archive)
+
+
+def bench_wine(args, work):
+    program = os.path.join(args.wine_build, "updater.exe")
+    missing = [tool for tool in ("wine", "Xvfb", "xdotool") if shutil.which(tool) is None]
+    if not os.path.exists(program) or missing:
+        row(f"Windows update {args.wine_update_mb} MiB", 0, None, "(none)", None,
+            f"skipped: {program if missing == [] else ', '.join(missing)} missing")
+        return
+    archive = os.path.join(work, "wine-update.zip")
+    print(f"making a stored archive of {args.wine_update_mb} MiB ...", file=sys.stderr)
+    size = stored_archive(archive, args.wine_update_mb)
+    server = BenchServer(work, archive)
+    read_end, write_end = os.pipe()
+    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+                            pass_fds=(write_end,), stderr=subprocess.DEVNULL)
+    os.close(write_end)
+    display = os.read(read_end, 64).decode().strip()
+    os.close(read_end)
+    env = dict(os.environ, DISPLAY=f":{display}", WINEPREFIX=os.path.join(work, "wineprefix"), WINEDEBUG="-all")
+    extract, download = os.path.join(work, "app"), os.path.join(work, "downloads")
+    ours = Sample()
+    try:
+        subprocess.run(["wineboot", "-i"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        for _ in range(args.runs):
+            fresh(extract)
+            fresh(download)
+            server.restart()
+            process = subprocess.Popen(["wine", program, server.url("/file"), extract, "update.zip", "none", download],
+                                       env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            # The completion box is the end of the update; a key confirms it, and the program exits.
+            deadline = time.monotonic() + 600
+            box = None
+            while box is None and time.monotonic() < deadline and process.poll() is None:
+                found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "信息提示"], env=env,
+                                       stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True).stdout.split()
+                box = found[0] if found else None
+                time.sleep(0.1)
+            finished = time.monotonic()
+            if box is None:
+                process.kill()
+                raise RuntimeError("the Windows program showed no completion box")
+            ours.add(finished - server.first_request_time(), 0, 0)
+            subprocess.run(["xdotool", "windowfocus", "--sync", box, "key", "Return"], env=env,
+                           stderr=subprocess.DEVNULL)
+            process.wait(timeout=60)
+            if os.path.getsize(os.path.join(download, "update.zip")) != size or \
+                    os.path.getsize(os.path.join(extract, "part0.bin")) != min(256, args.wine_update_mb) * MIB:
+                raise RuntimeError("the Windows program did not complete the update")
+        ours.rss = []
+        row(f"Windows update {args.wine_update_mb} MiB", size / 1e6, ours, "(none)", None,
+            "updater.exe under Wine: completes; from the request to the completion box")
+    finally:
+        subprocess.run(["wineserver", "-k"], env=env, stderr=subprocess.DEVNULL)
+        xvfb.kill()
+        xvfb.wait()
+        server.close()
+        fresh(extract)
+        fresh(download)
+        os.remove(archive)
 
 
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--build", default=os.path.join(ROOT, "build-bench"))
+    parser.add_argument("--wine-build", default=os.path.join(ROOT, "build-bench-win"))
     parser.add_argument("--runs", type=int, default=5)
-    parser.add_argument("--only", default="download,extract,legacy,update")
+    parser.add_argument("--only", default="download,extract,legacy,update,wine")
     parser.add_argument("--download-mb", type=int, default=256)
     parser.add_argument("--extract-mb", type=int, default=200)
     parser.add_argument("--update-mb", type=int, default=64)
+    parser.add_argument("--big-update-mb", type=int, default=2048)
+    parser.add_argument("--wine-update-mb", type=int, default=1024)
     parser.add_argument("--legacy-mb", type=float, default=2)
     parser.add_argument("--keep", action="store_true")
     args = parser.parse_args()
     args.build = os.path.abspath(args.build)
+    args.wine_build = os.path.abspath(args.wine_build)
     selected = args.only.split(",")
     work = tempfile.mkdtemp(prefix="updater-bench-")
     try:
         for name, function in (("download", bench_download), ("extract", bench_extract), ("legacy", bench_legacy),
-                               ("update", bench_update)):
+                               ("update", bench_update), ("wine", bench_wine)):
             if name in selected:
                 print(f"running {name} ...", file=sys.stderr)
-                function(args, work)
+                try:
+                    function(args, work)
+                except (RuntimeError, OSError, subprocess.SubprocessError) as error:
+                    # The rows measured so far still count; the failure shows as a row of its own.
+                    row(f"{name} (failed)", 0, None, "(none)", None, str(error)[:120])
     finally:
         if not args.keep:
             shutil.rmtree(work, ignore_errors=True)

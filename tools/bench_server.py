@@ -5,7 +5,9 @@ send per megabyte), so that the client under test, not the server, sets the pace
   GET /length/N   N bytes framed by Content-Length
   GET /chunked/N  N bytes in chunks of 1 MiB
   GET /close/N    N bytes ended by closing the connection
-  GET /file       the file given with --file, framed by Content-Length
+  GET /file       the file given with --file, framed by Content-Length, sent from the disk; a "Range: bytes=N-"
+                  whose "If-Range" names the file's ETag is answered with a 206 from byte N
+  GET /file-broken  the same, but the first request for it is cut off after half of what it asked for
 
 Every response closes its connection. With --log, the monotonic time (seconds, the clock of Python's
 time.monotonic) at which each request line arrived is appended to that file as "<time> <path>", so that a
@@ -24,6 +26,7 @@ import time
 PIECE = 1 << 20
 # Bodies repeat one random mebibyte: incompressible at the TCP level, cheap to hold.
 PATTERN = os.urandom(PIECE)
+ETAG = '"bench-file"'
 
 
 def pattern_slices(size):
@@ -43,14 +46,36 @@ class Handler(socketserver.BaseRequestHandler):
             if not piece:
                 return None
             data += piece
-        return data.split(b"\r\n", 1)[0].decode("latin-1")
+        lines = data.split(b"\r\n\r\n", 1)[0].decode("latin-1").split("\r\n")
+        headers = {}
+        for line in lines[1:]:
+            name, _, value = line.partition(":")
+            headers[name.strip().lower()] = value.strip()
+        return lines[0], headers
+
+    def send_file(self, head, headers, break_once):
+        sock = self.request
+        size = os.path.getsize(self.server.file_path)
+        start = 0
+        wanted = headers.get("range", "")
+        if wanted.startswith("bytes=") and wanted.endswith("-") and headers.get("if-range") == ETAG:
+            start = int(wanted[6:-1])
+            head = head.replace("200 OK", "206 Partial Content") + f"Content-Range: bytes {start}-{size - 1}/{size}\r\n"
+        sock.sendall((head + f"ETag: {ETAG}\r\nContent-Length: {size - start}\r\n\r\n").encode())
+        count = size - start
+        if break_once and not self.server.broken:
+            self.server.broken = True
+            count //= 2
+        with open(self.server.file_path, "rb") as f:
+            sock.sendfile(f, start, count)
 
     def handle(self):
         sock = self.request
         sock.setsockopt(socket.SOL_SOCKET, socket.SO_SNDBUF, 4 << 20)
-        request_line = self.read_request()
-        if request_line is None:
+        request = self.read_request()
+        if request is None:
             return
+        request_line, headers = request
         parts = request_line.split(" ")
         path = parts[1] if len(parts) > 1 else "/"
         if self.server.log_path:
@@ -58,10 +83,8 @@ class Handler(socketserver.BaseRequestHandler):
                 log.write(f"{time.monotonic():.6f} {path}\n")
         framing, _, size_text = path.strip("/").partition("/")
         head = "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\nConnection: close\r\n"
-        if framing == "file" and self.server.file_body is not None:
-            body = self.server.file_body
-            sock.sendall((head + f"Content-Length: {len(body)}\r\n\r\n").encode())
-            sock.sendall(body)
+        if framing in ("file", "file-broken") and self.server.file_path is not None:
+            self.send_file(head, headers, framing == "file-broken")
             return
         try:
             size = int(size_text)
@@ -101,7 +124,8 @@ def main():
     parser.add_argument("--port-file")
     args = parser.parse_args()
     with Server(("127.0.0.1", 0), Handler) as server:
-        server.file_body = open(args.file, "rb").read() if args.file else None
+        server.file_path = args.file
+        server.broken = False
         server.log_path = args.log
         port = server.server_address[1]
         print(port, flush=True)

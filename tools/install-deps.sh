@@ -5,9 +5,10 @@ set -euo pipefail
 
 packages=(cmake g++ make pkg-config zlib1g-dev libssl-dev libgcrypt20-dev openssl googletest libgtk-3-dev python3 zip unzip curl)
 if [ "${1:-test}" = test ]; then
-  packages+=(g++-mingw-w64-i686 libz-mingw-w64-dev libgcrypt-mingw-w64-dev wine wine32:i386 7zip libarchive-tools xvfb xdotool imagemagick fonts-wqy-zenhei locales tinyproxy microsocks)
+  packages+=(g++-mingw-w64-i686 libz-mingw-w64-dev libgcrypt-mingw-w64-dev wine wine32:i386 7zip libarchive-tools xvfb xdotool imagemagick fonts-wqy-zenhei locales tinyproxy microsocks lighttpd)
 elif [ "${1:-test}" = bench ]; then
-  packages+=(wget 7zip libarchive-tools time)
+  packages+=(wget 7zip libarchive-tools time g++-mingw-w64-i686 libz-mingw-w64-dev libgcrypt-mingw-w64-dev wine wine32:i386
+             xvfb xdotool)
 elif [ "${1:-test}" = fuzz ]; then
   packages+=(clang)
 fi

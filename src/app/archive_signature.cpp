@@ -2,6 +2,9 @@
 
 #include <gcrypt.h>
 
+#include <algorithm>
+#include <vector>
+
 #include "http/base64.h"
 #include "rtl/exception.h"
 #include "rtl/sysutils.h"
@@ -11,6 +14,7 @@ namespace {
 constexpr size_t kKeySize = 32;
 constexpr size_t kSignatureSize = 64;
 constexpr size_t kDigestSize = 64;  // SHA-512
+constexpr int64_t kPieceSize = 1024 * 1024;
 
 // The library must be initialised once before any other call; only public keys are handled, so the secure
 // memory pool is not needed.
@@ -33,6 +37,26 @@ std::string Decode(const std::string& text) {
   }
 }
 
+// The SHA-512 digest of the stream from its start; false when a read fails.
+bool Digest(TStream& stream, const std::function<void()>& betweenPieces, unsigned char* digest) {
+  gcry_md_hd_t hash = nullptr;
+  if (gcry_md_open(&hash, GCRY_MD_SHA512, 0) != 0) return false;
+  std::vector<unsigned char> piece(static_cast<size_t>(kPieceSize));
+  stream.SetPosition(0);
+  const int64_t size = stream.Size();
+  int64_t done = 0;
+  while (done < size) {
+    const int64_t count = stream.Read(piece.data(), std::min(kPieceSize, size - done));
+    if (count <= 0) break;
+    gcry_md_write(hash, piece.data(), static_cast<size_t>(count));
+    done += count;
+    if (betweenPieces) betweenPieces();
+  }
+  if (done == size) std::copy_n(gcry_md_read(hash, GCRY_MD_SHA512), kDigestSize, digest);
+  gcry_md_close(hash);
+  return done == size;
+}
+
 // Releases an S-expression on every path.
 struct Expression {
   gcry_sexp_t value = nullptr;
@@ -41,8 +65,8 @@ struct Expression {
 
 }  // namespace
 
-bool VerifyArchiveSignature(const std::string& publicKey, const void* data, size_t size,
-                            const std::string& signatureText) {
+bool VerifyArchiveSignature(const std::string& publicKey, TStream& archive, const std::string& signatureText,
+                            const std::function<void()>& betweenPieces) {
   const std::string key = Decode(publicKey);
   const std::string signature = Decode(signatureText);
   if (key.size() != kKeySize || signature.size() != kSignatureSize) return false;
@@ -50,7 +74,7 @@ bool VerifyArchiveSignature(const std::string& publicKey, const void* data, size
   // The library's S-expressions hold at most 64 KiB per value, so the signed message is the archive's
   // SHA-512 digest rather than the archive itself.
   unsigned char digest[kDigestSize];
-  gcry_md_hash_buffer(GCRY_MD_SHA512, digest, data, size);
+  if (!Digest(archive, betweenPieces, digest)) return false;
   Expression keyExpression;
   Expression signatureExpression;
   Expression dataExpression;

@@ -1,5 +1,6 @@
 #include "app/main_form.h"
 
+#include "app/archive_download.h"
 #include "app/archive_signature.h"
 #include "app/install_transaction.h"
 #include "app/main_form_layout.h"
@@ -23,9 +24,6 @@ class EUpdateStageFailed : public Exception {
 
 // A server that sends nothing for this long has failed the download (the connect has a limit of its own).
 constexpr int kSilenceLimitMilliseconds = 30000;
-
-// Appended to the archive's name while it is being written.
-constexpr const char* kPartSuffix = ".part";
 
 bool IsZipArchive(TArcType type) {
   return type == TArcType::atZip || type == TArcType::atZipExe || type == TArcType::atJar ||
@@ -133,49 +131,39 @@ void TfMain::Timer1Timer() {
 }
 
 TfMain::Stage TfMain::DownloadAndSave() {
-  // The download buffer lives exactly as long as this stage, on every path out of it.
-  TMemoryStream buffer;
   m_ui.SetLabelText(platform::GbkToUtf8(texts::kDownloading));
+  // The body goes straight to a file beside the archive, which takes the archive's name only when the body
+  // is whole and checked: nothing is held in memory, and a previous download stays until then.
+  TArchiveDownload download(m_idHTTP, m_values.DownloadPath,
+                            JoinPath(m_values.DownloadPath, m_values.ArchiveName, false));
+  if (!download.Open()) {
+    Fail(texts::kSaveFailed);
+    return Stage::Failed;
+  }
   try {
     UseSystemProxy(m_idHTTP, m_idSSLIOHandlerSocket1, m_values.UpdateUrl, kSilenceLimitMilliseconds);
-    m_idHTTP.Get(m_values.UpdateUrl, buffer);
-    const TIdHTTPResponse& response = m_idHTTP.Response();
-    // A body cut short of its announced length is a failed download, not an update to install.
-    if (response.ContentLength > 0 && buffer.Size() < response.ContentLength && !m_cancelled) {
-      throw EUpdateStageFailed("body shorter than its Content-Length");
-    }
-    if (!m_publicKey.empty() && !m_cancelled) VerifySignature(buffer);
+    download.Fetch(m_values.UpdateUrl, [this] { return m_cancelled; });
+    if (!m_publicKey.empty() && !m_cancelled) VerifySignature(download.Body());
   } catch (...) {
     // Also after a cancel: a GET that the closed connection made fail (inside a chunked body or the status
     // line) is a failed download, reported as such while the terminate request is already pending.
-    Fail(texts::kDownloadFailed);
+    Fail(download.FileFailed() ? texts::kSaveFailed : texts::kDownloadFailed);
     return Stage::Failed;
   }
   if (m_cancelled) return Stage::Done;
-  // The archive is written under a name of its own and takes the archive's name only once it is whole, so a
-  // save that fails half-way (a full disk) leaves a previous download as it was.
-  const std::string archivePath = JoinPath(m_values.DownloadPath, m_values.ArchiveName, false);
-  const std::string partPath = archivePath + kPartSuffix;
-  try {
-    CreateDirChain(m_values.DownloadPath);
-    buffer.SaveToFile(partPath);
-    if (!platform::ReplaceFile(partPath, archivePath, [this] { m_ui.ProcessMessages(); })) {
-      throw EUpdateStageFailed("the saved archive cannot take its name");
-    }
-  } catch (...) {
-    platform::DeleteFileAt(partPath);
+  if (!download.Commit([this] { m_ui.ProcessMessages(); })) {
     Fail(texts::kSaveFailed);
     return Stage::Failed;
   }
   return Stage::Done;
 }
 
-void TfMain::VerifySignature(TMemoryStream& archive) {
+void TfMain::VerifySignature(TStream& archive) {
   TMemoryStream signature;
   m_idHTTP.Get(m_values.UpdateUrl + ".sig", signature);
   if (m_cancelled) return;
   const std::string text(reinterpret_cast<const char*>(signature.Memory()), static_cast<size_t>(signature.Size()));
-  if (!VerifyArchiveSignature(m_publicKey, archive.Memory(), static_cast<size_t>(archive.Size()), text)) {
+  if (!VerifyArchiveSignature(m_publicKey, archive, text, [this] { m_ui.ProcessMessages(); })) {
     throw EUpdateStageFailed("the archive's signature does not verify");
   }
 }

@@ -54,7 +54,7 @@ class TfMain : public platform::UiListener {
   Stage ExtractArchive();
   void Fail(const char* text);
   // Fetches the archive's signature and fails the stage unless it verifies under the public key.
-  void VerifySignature(TMemoryStream& archive);
+  void VerifySignature(TStream& archive);
 
   platform::Ui& m_ui;
   std::vector<std::string> m_arguments;

@@ -120,8 +120,8 @@ void TIdRequestHeaderInfo::ReadFromLines() {
     ContentRangeEnd = 0;
   } else {
     SplitAt(range, "=");
-    ContentRangeStart = StrToIntDef(SplitAt(range, "-"), 0);
-    ContentRangeEnd = StrToIntDef(range, 0);
+    ContentRangeStart = StrToInt64Def(SplitAt(range, "-"), 0);
+    ContentRangeEnd = StrToInt64Def(range, 0);
   }
 }
 
@@ -175,8 +175,8 @@ void TIdResponseHeaderInfo::ReadFromLines() {
   std::string range = HeaderLines.ValueOf("Content-Range");
   if (HeaderLines.IndexOfHeader("Content-Range") >= 0) {
     SplitAt(range, " ");
-    ContentRangeStart = StrToInt(SplitAt(range, "-"));
-    ContentRangeEnd = StrToInt(SplitAt(range, "/"));
+    ContentRangeStart = StrToInt64(SplitAt(range, "-"));
+    ContentRangeEnd = StrToInt64(SplitAt(range, "/"));
   } else {
     ContentRangeStart = 0;
     ContentRangeEnd = 0;

@@ -34,8 +34,9 @@ class TIdEntityHeaderInfo {
   // -1: none. 64 bits, so that a body beyond 4 GiB keeps its length; read leniently (a text that is not a
   // number gives -1, a negative number stays as it is).
   int64_t ContentLength = -1;
-  int32_t ContentRangeStart = 0;
-  int32_t ContentRangeEnd = 0;
+  // 64 bits, like the length: a part of a body beyond 2 GiB names its offsets.
+  int64_t ContentRangeStart = 0;
+  int64_t ContentRangeEnd = 0;
   std::string CacheControl;  // written only
   double Date = 0;
   double Expires = 0;

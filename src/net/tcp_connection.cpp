@@ -12,25 +12,6 @@
 
 namespace {
 
-// A read-only stream over an open file, for SendFileContents.
-class FileReadStream : public TStream {
- public:
-  explicit FileReadStream(platform::File& file) : m_file(file) {}
-  int64_t Read(void* buffer, int64_t count) override { return std::max<int64_t>(0, m_file.Read(buffer, count)); }
-  int64_t Write(const void*, int64_t) override { return 0; }
-  int64_t Seek(int64_t offset, SeekOrigin origin) override {
-    int64_t position = offset;
-    if (origin == SeekOrigin::Current) position += m_file.Position();
-    if (origin == SeekOrigin::End) position += m_file.Size();
-    m_file.Seek(std::max<int64_t>(0, position));
-    return m_file.Position();
-  }
-  void SetSize(int64_t) override {}
-
- private:
-  platform::File& m_file;
-};
-
 void EncodeInt32(int32_t value, uint8_t* bytes) {
   const uint32_t bits = static_cast<uint32_t>(value);
   bytes[0] = static_cast<uint8_t>(bits >> 24);
@@ -467,9 +448,9 @@ int64_t TIdTCPConnection::SendFileContents(const std::string& fileName, bool) {
   if (!platform::FileExists(fileName)) throw EIdFileNotFound(fileName);
   platform::File file = platform::File::Open(fileName, platform::FileAccess::Read, platform::FileShare::DenyWrite);
   if (!file.IsOpen()) throw EIdFileNotFound(fileName);
-  FileReadStream stream(file);
+  TFileStream stream(std::move(file));
   WriteFromStream(stream, true, 0, false);
-  return file.Size();
+  return stream.Size();
 }
 
 void TIdTCPConnection::BeginWriteBuffering(int32_t threshold) {

@@ -93,3 +93,33 @@ TStringStream::TStringStream(const std::string& text) {
   Write(text.data(), static_cast<int64_t>(text.size()));
   SetPosition(0);
 }
+
+int64_t TFileStream::Moved(int64_t count) {
+  if (count >= 0) return count;
+  m_failed = true;
+  return 0;
+}
+
+int64_t TFileStream::Read(void* buffer, int64_t count) { return count <= 0 ? 0 : Moved(m_file.Read(buffer, count)); }
+
+int64_t TFileStream::Write(const void* buffer, int64_t count) {
+  return count <= 0 ? 0 : Moved(m_file.Write(buffer, count));
+}
+
+int64_t TFileStream::Seek(int64_t offset, SeekOrigin origin) {
+  int64_t position = offset;
+  if (origin == SeekOrigin::Current) position += m_file.Position();
+  if (origin == SeekOrigin::End) position += m_file.Size();
+  if (!m_file.Seek(std::max<int64_t>(0, position))) m_failed = true;
+  return m_file.Position();
+}
+
+void TFileStream::SetSize(int64_t size) {
+  const int64_t position = m_file.Position();
+  if (!m_file.Seek(std::max<int64_t>(0, size)) || !m_file.Truncate() ||
+      !m_file.Seek(std::min(position, std::max<int64_t>(0, size)))) {
+    m_failed = true;
+  }
+}
+
+bool TFileStream::Close() { return m_file.Close() && !m_failed; }

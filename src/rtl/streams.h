@@ -1,9 +1,10 @@
 #pragma once
-// Seekable byte streams of the runtime framework: the HTTP body is received into a TMemoryStream, which the
-// update sequence saves with SaveToFile.
+// Seekable byte streams of the runtime framework: memory streams for bodies and texts, and a stream over an
+// open file (the update archive is received straight into one).
 #include <cstdint>
 #include <string>
 
+#include "platform/files.h"
 #include "rtl/exception.h"
 
 class EStreamError : public Exception {
@@ -76,4 +77,27 @@ class TStringStream : public TMemoryStream {
  public:
   TStringStream() = default;
   explicit TStringStream(const std::string& text);
+};
+
+// A stream over an open file, which it owns. A failed system call makes Read and Write return 0 and is
+// remembered: Failed() tells a caller that sees a stream error whether the file was its cause.
+class TFileStream : public TStream {
+ public:
+  explicit TFileStream(platform::File file) : m_file(std::move(file)) {}
+
+  int64_t Read(void* buffer, int64_t count) override;
+  int64_t Write(const void* buffer, int64_t count) override;
+  int64_t Seek(int64_t offset, SeekOrigin origin) override;
+  // Cuts or extends the file; the position stays unless it lay beyond the new end.
+  void SetSize(int64_t size) override;
+
+  bool Failed() const { return m_failed; }
+  // Closes the file; false when it failed now or before.
+  bool Close();
+
+ private:
+  int64_t Moved(int64_t count);
+
+  platform::File m_file;
+  bool m_failed = false;
 };

@@ -28,7 +28,8 @@ std::string FlipBit(std::string text, size_t index, int bit) {
 }
 
 bool Verify(const std::string& key, const std::string& data, const std::string& signature) {
-  return VerifyArchiveSignature(key, data.data(), data.size(), signature);
+  TStringStream archive(data);
+  return VerifyArchiveSignature(key, archive, signature);
 }
 
 TEST(ArchiveSignatureTest, GoodSignaturesVerify) {

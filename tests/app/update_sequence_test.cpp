@@ -7,10 +7,12 @@
 #include "app/install_transaction.h"
 #include "app/main_form.h"
 #include "app/user_texts.h"
+#include "http/header_list.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/headless/headless_ui.h"
 #include "support/file_holder.h"
+#include "support/http_peer.h"
 #include "support/loopback_server.h"
 #include "support/tree_snapshot.h"
 #include "support/zip_builder.h"
@@ -235,6 +237,99 @@ TEST_F(UpdateSequenceTest, ShortBodyIsAFailedDownload) {
   Run(ui, Arguments(server.Port()));
   EXPECT_EQ(Boxes(ui), std::vector<std::string>{ErrorBox(texts::kDownloadFailed)});
   EXPECT_FALSE(platform::DirectoryExists(m_download));
+}
+
+// A body that breaks off or falls silent is asked for again from where it stopped, at most three times. Each
+// row: the replies in turn (a break closes, a silence holds the connection), the update's end, the file then
+// in the download directory, and the Range and If-Range of every request.
+TEST_F(UpdateSequenceTest, ABrokenDownloadIsAskedForAgainFromWhereItStopped) {
+  const std::string archive = Archive();
+  const std::string changed = ziptest::BuildZip({{"VERSION", "3.0\n"}, {"lib/data.bin", std::string(90000, 'c')}});
+  const size_t half = archive.size() / 2;
+  const std::string length = std::to_string(archive.size());
+  const std::string etag = "ETag: \"v1\"\r\n";
+  const std::string date = "Last-Modified: Sun, 06 Nov 1994 08:49:37 GMT\r\n";
+  const std::string weakAndDate = "ETag: W/\"w\"\r\n" + date;
+  const auto whole = [](const std::string& body, const std::string& validators) {
+    return "HTTP/1.1 200 OK\r\n" + validators + "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+  };
+  const auto cut = [&](const std::string& validators) {
+    return "HTTP/1.1 200 OK\r\n" + validators + "Content-Length: " + length + "\r\n\r\n" + archive.substr(0, half);
+  };
+  const auto part = [&](size_t from) {
+    return "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes " + std::to_string(from) + "-" +
+           std::to_string(archive.size() - 1) + "/" + length + "\r\nContent-Length: " +
+           std::to_string(archive.size() - from) + "\r\n\r\n" + archive.substr(from);
+  };
+  char chunkSize[16];
+  std::snprintf(chunkSize, sizeof chunkSize, "%zx\r\n", archive.size());
+  const std::string cutChunk = "HTTP/1.1 200 OK\r\n" + etag + "Transfer-Encoding: chunked\r\n\r\n" + chunkSize +
+                               archive.substr(0, half);
+  const std::string fromHalf = "bytes=" + std::to_string(half) + "-";
+  const std::string dateValue = date.substr(15, date.size() - 17);
+  const std::string refused = "HTTP/1.1 416 Range Not Satisfiable\r\nContent-Length: 0\r\n\r\n";
+  using Replies = std::vector<testsupport::HttpReply>;
+  using Ranges = std::vector<std::pair<std::string, std::string>>;
+  struct Case {
+    const char* what;
+    Replies replies;
+    const char* box;
+    std::string saved;
+    Ranges ranges;  // Range and If-Range of each request
+  };
+  const Case cases[] = {
+      {"whole at first: one request", {{whole(archive, etag), true}}, texts::kUpgradeComplete, archive, {{"", ""}}},
+      {"a break, then the rest", {{cut(etag), true}, {part(half), true}}, texts::kUpgradeComplete, archive,
+       {{"", ""}, {fromHalf, "\"v1\""}}},
+      {"silence, then the rest, by date past a weak tag", {{cut(weakAndDate), false}, {part(half), true}},
+       texts::kUpgradeComplete, archive, {{"", ""}, {fromHalf, dateValue}}},
+      {"a break inside a chunk", {{cutChunk, true}, {part(half), true}}, texts::kUpgradeComplete, archive,
+       {{"", ""}, {fromHalf, "\"v1\""}}},
+      {"changed meanwhile: sent whole", {{cut(etag), true}, {whole(changed, "ETag: \"v2\"\r\n"), true}},
+       texts::kUpgradeComplete, changed, {{"", ""}, {fromHalf, "\"v1\""}}},
+      {"no validator: asked for whole", {{cut(""), true}, {whole(archive, ""), true}}, texts::kUpgradeComplete,
+       archive, {{"", ""}, {"", ""}}},
+      {"a part from another offset", {{cut(etag), true}, {part(half + 1), true}}, texts::kDownloadFailed,
+       "previous download", {{"", ""}, {fromHalf, "\"v1\""}}},
+      {"a range refused", {{cut(etag), true}, {refused, true}}, texts::kDownloadFailed, "previous download",
+       {{"", ""}, {fromHalf, "\"v1\""}}},
+      {"four breaks", {{cut(etag), true}, {cut(etag), true}, {cut(etag), true}, {cut(etag), true}, {part(0), true}},
+       texts::kDownloadFailed, "previous download",
+       {{"", ""}, {fromHalf, "\"v1\""}, {fromHalf, "\"v1\""}, {fromHalf, "\"v1\""}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir temp;
+    m_app = (temp.Path() / "app").string();
+    m_download = (temp.Path() / "dl").string();
+    temp.Write("dl/u.zip", "previous download");
+    LoopbackServer server(testsupport::ServeHttpReplies(c.replies));
+    HeadlessUi ui;
+    Run(ui, Arguments(server.Port()));
+    EXPECT_EQ(Boxes(ui), std::vector<std::string>{std::string(c.box) == texts::kUpgradeComplete ? InfoBox(c.box)
+                                                                                               : ErrorBox(c.box)});
+    EXPECT_EQ(ReadFile(m_download + platform::kPathSeparator + "u.zip"), c.saved);
+    EXPECT_EQ(ziptest::FilesBelow(temp.Path() / "dl").size(), 1u);
+    m_form.reset();
+    Ranges ranges;
+    for (size_t i = 0; i < c.ranges.size(); ++i) {
+      for (const std::string& head : testsupport::RequestHeads(server.Received(i))) {
+        TIdHeaderList headers;
+        headers.SetText(head.substr(head.find("\r\n") + 2));
+        ranges.emplace_back(headers.ValueOf("Range"), headers.ValueOf("If-Range"));
+      }
+    }
+    EXPECT_EQ(ranges, c.ranges);
+    EXPECT_EQ(server.FinishedConnections(), c.ranges.size());
+    if (std::string(c.what) == "a break, then the rest") {
+      // The bar goes on from the bytes already held.
+      const std::vector<std::string> bars = ui.LinesStartingWith("bar");
+      const std::string start = "bar 0 " + length + " 0";
+      const auto last = std::find(bars.rbegin(), bars.rend(), start);
+      ASSERT_NE(last, bars.rbegin());
+      EXPECT_EQ(*(last - 1), "bar 0 " + length + " " + std::to_string(half));
+    }
+  }
 }
 
 // The archive with its central directory repeated: every copy names the same local header and data.

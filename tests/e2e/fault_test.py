@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Fault injection against the real updater (console front end): a server that breaks off in every part of the
-response or stalls forever, a download directory that runs out of space, a read-only target file. Each case must
-end with its documented message and leave the installed application as it was.
+response or stalls forever, a connection to a real range-serving server (lighttpd) that breaks mid-body, a
+download directory that runs out of space, a read-only target file. Each case must end with its documented
+message and leave the installed application as it was.
 
 Usage: fault_test.py path/to/updater
 """
@@ -9,14 +10,96 @@ import os
 import resource
 import shutil
 import signal
+import socket
 import subprocess
 import sys
+import threading
 import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import update_test  # noqa: E402
 from update_test import COMPLETE, DOWNLOAD_FAILED, EXTRACT_FAILED, SAVE_FAILED, Server, unused_port  # noqa: E402
+
+
+class Lighttpd:
+    """Debian's lighttpd serving one directory on 127.0.0.1, for the length of a with-block."""
+
+    def __init__(self, root, work):
+        self.root = root
+        self.config = os.path.join(work, "lighttpd.conf")
+
+    def __enter__(self):
+        self.port = unused_port()
+        with open(self.config, "w") as f:
+            # Without a type of its own a file is sent as one whose type may still change, with no validator;
+            # without the stat cache a file replaced between two requests is seen at once.
+            f.write('server.document-root = "%s"\nserver.bind = "127.0.0.1"\nserver.port = %d\n'
+                    'server.errorlog = "%s"\nmimetype.assign = (".zip" => "application/zip")\n'
+                    'server.stat-cache-engine = "disable"\n' % (self.root, self.port, self.config + ".log"))
+        self.process = subprocess.Popen([shutil.which("lighttpd") or "/usr/sbin/lighttpd", "-D", "-f", self.config])
+        deadline = time.time() + 10
+        while True:
+            try:
+                socket.create_connection(("127.0.0.1", self.port), timeout=1).close()
+                return self
+            except OSError:
+                if time.time() > deadline:
+                    raise RuntimeError("lighttpd did not start")
+                time.sleep(0.05)
+
+    def __exit__(self, *exc):
+        self.process.kill()
+        self.process.wait()
+
+
+class CuttingRelay:
+    """Passes connections through to a server; the first response is cut off after `cut` bytes (headers
+    included), and on_cut runs before the client may ask again. Keeps every request head."""
+
+    def __init__(self, port, cut, on_cut=lambda: None):
+        self.target, self.cut, self.on_cut = port, cut, on_cut
+        self.heads = []
+        self.listener = socket.create_server(("127.0.0.1", 0))
+        self.port = self.listener.getsockname()[1]
+        threading.Thread(target=self.serve, daemon=True).start()
+
+    def serve(self):
+        first = True
+        while True:
+            try:
+                client, _ = self.listener.accept()
+            except OSError:
+                return
+            threading.Thread(target=self.relay, args=(client, first), daemon=True).start()
+            first = False
+
+    def relay(self, client, cut_this):
+        server = socket.create_connection(("127.0.0.1", self.target))
+        head = b""
+        while b"\r\n\r\n" not in head:
+            data = client.recv(65536)
+            if not data:
+                break
+            head += data
+        self.heads.append(head.decode("latin-1"))
+        server.sendall(head)
+        sent = 0
+        while True:
+            data = server.recv(65536)
+            if not data:
+                break
+            if cut_this and self.cut is not None and sent + len(data) >= self.cut:
+                client.sendall(data[:self.cut - sent])
+                self.on_cut()
+                break
+            client.sendall(data)
+            sent += len(data)
+        client.close()
+        server.close()
+
+    def close(self):
+        self.listener.close()
 
 
 class FaultTest(update_test.UpdateTest):
@@ -42,6 +125,41 @@ class FaultTest(update_test.UpdateTest):
                 self.assertNotIn(COMPLETE, err)
                 self.assertFalse(os.path.exists(os.path.join(self.download, "update.zip")))
                 self.assertEqual(os.listdir(self.app), [])
+
+    def test_a_connection_broken_mid_body_is_resumed_from_a_range_serving_server(self):
+        root = os.path.join(self.work, "www")
+        os.makedirs(root)
+        first = self.make_archive({"VERSION": b"2.0\n", "lib/data.bin": os.urandom(400000)}, "www/update.zip")
+        changed = self.make_archive({"VERSION": b"3.0\n", "lib/data.bin": os.urandom(300000)}, "changed.zip")
+
+        def replace():
+            os.replace(changed, first)
+            # The validator follows the change even within the same second.
+            os.utime(first, (1e9, 1e9))
+
+        cases = [
+            # what, bytes the first response is cut at, what happens at the cut, installed, requests
+            ("whole at first", None, lambda: None, b"2.0\n", 1),
+            ("cut, then resumed", 150000, lambda: None, b"2.0\n", 2),
+            ("cut, and the archive changed meanwhile", 150000, replace, b"3.0\n", 2),
+        ]
+        with Lighttpd(root, self.work) as server:
+            for what, cut, on_cut, version, requests in cases:
+                with self.subTest(what):
+                    relay = CuttingRelay(server.port, cut, on_cut)
+                    err = self.run_updater("http://127.0.0.1:%d/update.zip" % relay.port, run_program="none.sh")
+                    relay.close()
+                    self.assertIn(COMPLETE, err)
+                    with open(os.path.join(self.app, "VERSION"), "rb") as f:
+                        self.assertEqual(f.read(), version)
+                    with open(os.path.join(self.download, "update.zip"), "rb") as f, open(first, "rb") as g:
+                        self.assertEqual(f.read(), g.read())
+                    self.assertEqual(len(relay.heads), requests, relay.heads)
+                    self.assertNotIn("Range:", relay.heads[0])
+                    if requests > 1:
+                        self.assertIn("\r\nRange: bytes=", relay.heads[1])
+                        self.assertIn("\r\nIf-Range: ", relay.heads[1])
+                    self.assert_no_debris()
 
     def test_interrupt_ends_a_download_from_a_stalled_server(self):
         archive = self.standard_archive()

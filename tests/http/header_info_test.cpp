@@ -68,11 +68,12 @@ TEST(TIdRequestHeaderInfoTest, ReplacesACustomHeaderWhereItStands) {
 
 TEST(TIdRequestHeaderInfoTest, WritesTheRangeForms) {
   struct Case {
-    int32_t start;
-    int32_t end;
+    int64_t start;
+    int64_t end;
     const char* range;
   };
-  const Case cases[] = {{100, 0, "bytes=100-"}, {100, 199, "bytes=100-199"}, {0, 499, "bytes=0-499"}, {0, 0, ""}};
+  const Case cases[] = {{100, 0, "bytes=100-"},         {100, 199, "bytes=100-199"}, {0, 499, "bytes=0-499"},
+                        {0, 0, ""},                     {3000000000, 0, "bytes=3000000000-"}};
   for (const Case& c : cases) {
     TIdRequestHeaderInfo request;
     request.ContentRangeStart = c.start;
@@ -177,6 +178,11 @@ TEST(TIdResponseHeaderInfoTest, ReadsContentRangeStrictly) {
   response.ReadFromLines();
   EXPECT_EQ(response.ContentRangeStart, 0);
   EXPECT_EQ(response.ContentRangeEnd, 99);
+
+  response.HeaderLines.SetText("Content-Range: bytes 3000000000-3999999999/4000000000\r\n");
+  response.ReadFromLines();
+  EXPECT_EQ(response.ContentRangeStart, 3000000000);
+  EXPECT_EQ(response.ContentRangeEnd, 3999999999);
 
   response.HeaderLines.SetText("Content-Range: bytes x-99/1000\r\n");
   EXPECT_EQ(RaisedMessage<EConvertError>([&] { response.ReadFromLines(); }),

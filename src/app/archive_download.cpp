@@ -1,0 +1,170 @@
+#include "app/archive_download.h"
+
+#include "app/path_helpers.h"
+#include "platform/files.h"
+#include "rtl/sysutils.h"
+
+namespace {
+
+constexpr const char* kPartSuffix = ".part";
+
+// The failures after which the rest of the body may still be had from a new connection: the connection ended,
+// broke or fell silent. A refused status, a broken framing or a wrong answer to a range is the server's word.
+bool IsBreak(const std::exception_ptr& failure) {
+  try {
+    std::rethrow_exception(failure);
+  } catch (const EIdConnClosedGracefully&) {
+    return true;
+  } catch (const EIdReadTimeout&) {
+    return true;
+  } catch (const EIdSocketError&) {
+    return true;
+  } catch (const EIdNotConnected&) {
+    return true;
+  } catch (const EIdClosedSocket&) {
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+// The directory above a path without its trailing separator; empty at the top.
+std::string ParentOf(const std::string& path) {
+  std::string parent = platform::DirectoryOf(path);
+  if (!parent.empty()) parent.pop_back();
+  return parent;
+}
+
+}  // namespace
+
+TArchiveDownload::TArchiveDownload(TIdHTTP& http, std::string directory, std::string archivePath)
+    : m_http(http),
+      m_directory(std::move(directory)),
+      m_archivePath(std::move(archivePath)),
+      m_partPath(m_archivePath + kPartSuffix) {}
+
+TArchiveDownload::~TArchiveDownload() {
+  if (m_committed) return;
+  const bool created = m_body.has_value();
+  m_body.reset();
+  if (created) platform::DeleteFileAt(m_partPath);
+  for (const std::string& directory : m_madeDirectories) platform::RemoveEmptyDirectory(directory);
+}
+
+bool TArchiveDownload::Open() {
+  std::string level = Trim(m_directory);
+  while (!level.empty() && level.back() == platform::kPathSeparator) level.pop_back();
+  for (; !level.empty() && !platform::DirectoryExists(level); level = ParentOf(level)) {
+    m_madeDirectories.push_back(level);
+  }
+  if (!CreateDirChain(m_directory)) return false;
+  platform::File file = platform::File::Create(m_partPath);
+  if (!file.IsOpen()) return false;
+  m_body.emplace(std::move(file));
+  return true;
+}
+
+void TArchiveDownload::Fetch(const std::string& url, const std::function<bool()>& stopped) {
+  // The handlers see the whole body's counts: a resumed request's begin and work are offset by the bytes
+  // already held, so the bar goes on from there instead of starting again at zero.
+  const TWorkBeginEvent begin = m_http.OnWorkBegin;
+  const TWorkEvent work = m_http.OnWork;
+  const TWorkEndEvent end = m_http.OnWorkEnd;
+  m_http.OnWorkBegin = [this, begin, work](TIdComponent* sender, TWorkMode mode, int32_t max) {
+    if (mode != wmRead) return begin ? begin(sender, mode, max) : void();
+    TakeResponse();
+    if (begin) begin(sender, mode, max > 0 ? ClampWorkCount(m_requestStart + max) : max);
+    if (work && m_requestStart > 0) work(sender, mode, ClampWorkCount(m_requestStart));
+  };
+  m_http.OnWork = [this, work](TIdComponent* sender, TWorkMode mode, int32_t count) {
+    if (work) work(sender, mode, mode == wmRead ? ClampWorkCount(m_requestStart + count) : count);
+  };
+  // A body that broke off does not show as done while the rest is asked for.
+  m_http.OnWorkEnd = [this, end](TIdComponent* sender, TWorkMode mode) {
+    if (end && (mode != wmRead || m_expectedEnd < 0 || m_body->Position() >= m_expectedEnd)) end(sender, mode);
+  };
+  // Later requests of the client (the signature) are plain again, however this one ends.
+  struct Restore {
+    TIdHTTP& http;
+    TWorkBeginEvent begin;
+    TWorkEvent work;
+    TWorkEndEvent end;
+    ~Restore() {
+      http.OnWorkBegin = begin;
+      http.OnWork = work;
+      http.OnWorkEnd = end;
+      http.Request().ContentRangeStart = 0;
+      http.Request().CustomHeaders.SetValue("If-Range", "");
+    }
+  } restore{m_http, begin, work, end};
+
+  for (int resumes = 0;; ++resumes) {
+    std::exception_ptr failure;
+    try {
+      if (Request(url)) return;
+    } catch (...) {
+      failure = std::current_exception();
+    }
+    if (stopped()) return;
+    // Nothing held yet is no break of a body: the server was never reached, or refused.
+    const bool resumable = !FileFailed() && m_body->Position() > 0 && (failure == nullptr || IsBreak(failure));
+    if (!resumable || resumes == kMaxResumes) {
+      if (failure != nullptr) std::rethrow_exception(failure);
+      throw EIdException(Format("The body ended at %lld of %lld bytes", static_cast<long long>(m_body->Position()),
+                                static_cast<long long>(m_expectedEnd)));
+    }
+  }
+}
+
+bool TArchiveDownload::Request(const std::string& url) {
+  // A failure may have left the file pre-sized beyond the bytes that arrived: they end at the position.
+  m_requestStart = m_body->Position();
+  m_resuming = m_requestStart > 0 && !m_validator.empty();
+  if (!m_resuming) m_requestStart = 0;
+  m_body->SetSize(m_requestStart);
+  m_body->SetPosition(m_requestStart);
+  if (FileFailed()) throw EStreamError("The partial archive cannot be cut to its received bytes");
+  TIdHTTPRequest& request = m_http.Request();
+  request.ContentRangeStart = m_resuming ? m_requestStart : 0;
+  request.CustomHeaders.SetValue("If-Range", m_resuming ? m_validator : "");
+  m_responseTaken = false;
+  m_http.Get(url, *m_body);
+  TakeResponse();  // a body read without work events (an empty one)
+  const int64_t end = m_body->Position();
+  if (m_expectedEnd >= 0 && end > m_expectedEnd) {
+    throw EIdException(Format("The body ran past its %lld bytes", static_cast<long long>(m_expectedEnd)));
+  }
+  return m_expectedEnd < 0 || end == m_expectedEnd;
+}
+
+void TArchiveDownload::TakeResponse() {
+  const TIdHTTPResponse& response = m_http.Response();
+  const int code = response.StatusCode();
+  // The pages of refused statuses and redirects are read through the same events; they are not the body.
+  if (m_responseTaken || code / 100 != 2) return;
+  m_responseTaken = true;
+  if (m_resuming && code != 200) {
+    if (code != 206 || response.HeaderLines.IndexOfHeader("Content-Range") < 0 ||
+        response.ContentRangeStart != m_requestStart) {
+      throw EIdException(Format("A request for the bytes from %lld was answered by \"%s\"",
+                                static_cast<long long>(m_requestStart), response.StatusLine.c_str()));
+    }
+  } else {
+    // A new start: the whole body follows, and its validator names the version the file now holds.
+    m_requestStart = 0;
+    m_body->SetSize(0);
+    m_body->SetPosition(0);
+    const std::string etag = response.HeaderLines.ValueOf("ETag");
+    // A weak ETag may not guard a range.
+    m_validator = !etag.empty() && etag.rfind("W/", 0) != 0 ? etag : response.HeaderLines.ValueOf("Last-Modified");
+  }
+  // The end of the body, where its framing announces it (chunks announce nothing, whatever a length says).
+  const bool chunked = response.HeaderLines.ValueOf("Transfer-Encoding").find("chunked") != std::string::npos;
+  m_expectedEnd = !chunked && response.ContentLength >= 0 ? m_requestStart + response.ContentLength : -1;
+}
+
+bool TArchiveDownload::Commit(const std::function<void()>& whileWaiting) {
+  if (!m_body->Close() || !platform::ReplaceFile(m_partPath, m_archivePath, whileWaiting)) return false;
+  m_committed = true;
+  return true;
+}
