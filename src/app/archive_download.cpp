@@ -105,7 +105,11 @@ void TArchiveDownload::Fetch(const std::string& url, const std::function<bool()>
     } catch (...) {
       failure = std::current_exception();
     }
-    if (stopped()) return;
+    // A cancel asks nothing again; a request that the cancel made fail is still a failed download.
+    if (stopped()) {
+      if (failure != nullptr) std::rethrow_exception(failure);
+      return;
+    }
     // Nothing held yet is no break of a body: the server was never reached, or refused.
     const bool resumable = !FileFailed() && m_body->Position() > 0 && (failure == nullptr || IsBreak(failure));
     if (!resumable || resumes == kMaxResumes) {

@@ -32,7 +32,7 @@ class TArchiveDownload {
   // Makes the download directory with its parents and creates the partial file; false when either fails.
   bool Open();
   // Fetches url into the partial file, resuming as described above, until the body is whole; returns early,
-  // with what arrived, once stopped() holds (checked after every request). Raises the last request's failure,
+  // with what arrived, once stopped() holds (checked after every request), unless that request failed. Raises the last request's failure,
   // or EIdException when the body stays short or a resumed request is answered wrongly. Whether a failure was
   // the file's own (a full disk) tells FileFailed(). The bar continues from the bytes already held: the
   // client's work counts are passed on to its handlers offset by them.
