@@ -1,5 +1,7 @@
 #include "app/main_form.h"
 
+#include <algorithm>
+
 #include "app/archive_download.h"
 #include "app/archive_signature.h"
 #include "app/install_transaction.h"
@@ -7,12 +9,15 @@
 #include "app/message_boxes.h"
 #include "app/path_helpers.h"
 #include "app/program_command.h"
+#include "app/run_log.h"
 #include "app/system_proxy.h"
 #include "app/user_texts.h"
+#include "app/version.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/process.h"
 #include "rtl/sysutils.h"
+#include "zip/messages.h"
 
 namespace {
 
@@ -24,6 +29,30 @@ class EUpdateStageFailed : public Exception {
 
 // A server that sends nothing for this long has failed the download (the connect has a limit of its own).
 constexpr int kSilenceLimitMilliseconds = 30000;
+
+// What a failure says about itself, for the log and the console's cause line.
+std::string CauseOf(const std::exception_ptr& failure) {
+  try {
+    std::rethrow_exception(failure);
+  } catch (const std::exception& error) {
+    return error.what();
+  } catch (...) {
+    return "an unknown failure";
+  }
+}
+
+// A cause on one line: socket errors, for one, carry their number and their text on two.
+std::string OneLine(std::string text) {
+  for (size_t at; (at = text.find("\r\n")) != std::string::npos;) text.replace(at, 2, " ");
+  std::replace_if(text.begin(), text.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
+  return text;
+}
+
+std::string RouteText(const TProxyRoute& route) {
+  if (route.Direct) return "direct";
+  const char* kind = route.SocksVersion == svNoSocks ? "HTTP proxy" : "SOCKS proxy";
+  return Format("%s %s:%d%s", kind, route.Host.c_str(), route.Port, route.Username.empty() ? "" : " with credentials");
+}
 
 bool IsZipArchive(TArcType type) {
   return type == TArcType::atZip || type == TArcType::atZipExe || type == TArcType::atJar ||
@@ -63,6 +92,14 @@ TfMain::TfMain(platform::Ui& ui, std::vector<std::string> arguments, std::string
   m_idHTTP.OnWorkBegin = [this](TIdComponent*, TWorkMode, int32_t max) { IdHTTPWorkBegin(max); };
   m_idHTTP.OnWork = [this](TIdComponent*, TWorkMode, int32_t count) { IdHTTPWork(count); };
   m_idHTTP.OnWorkEnd = [this](TIdComponent*, TWorkMode) { IdHTTPWorkEnd(); };
+  m_idHTTP.OnConnected = [this](TIdComponent*) {
+    Log(Format("connected to %s:%d", m_idHTTP.Host().c_str(), m_idHTTP.Port()));
+    const std::string tls = m_idSSLIOHandlerSocket1.SessionDescription();
+    if (!tls.empty()) Log("TLS: " + tls);
+  };
+  m_idHTTP.OnRedirect = [this](TIdCustomHTTP*, std::string& destination, int, bool&, TIdHTTPMethod&) {
+    Log("redirected to " + RedactedUrl(destination));
+  };
 
   m_idAntiFreeze1.SetIdleTimeOut(layout::kIdleTimeOut);
   m_unZip1.CpuType = TCpuType::cptAuto;
@@ -71,7 +108,12 @@ TfMain::TfMain(platform::Ui& ui, std::vector<std::string> arguments, std::string
   FormCreate();
 }
 
-TfMain::~TfMain() { m_timer1.SetEnabled(false); }
+TfMain::~TfMain() {
+  m_timer1.SetEnabled(false);
+  Log("exit");
+}
+
+void TfMain::Log(const std::string& event) { m_log.Write(event); }
 
 void TfMain::FormCreate() {
   if (m_arguments.size() < 5) {
@@ -86,9 +128,23 @@ void TfMain::FormCreate() {
   m_values.ArchiveName = m_arguments[2];
   m_values.RunProgram = m_arguments[3];
   m_values.DownloadPath = AbsolutePath(m_arguments[4]);
+  m_log.Open(m_values.DownloadPath);
+  Log(std::string("updater ") + UPDATER_VERSION_TEXT + " started");
+  Log("arguments: url " + RedactedUrl(platform::SystemToUtf8(m_values.UpdateUrl)) + ", extract to " +
+      platform::SystemToUtf8(m_values.ExtractPath) + ", archive " + platform::SystemToUtf8(m_values.ArchiveName) +
+      ", program " + platform::SystemToUtf8(m_values.RunProgram) + ", download to " +
+      platform::SystemToUtf8(m_values.DownloadPath) +
+      (m_arguments.size() == 6 ? ", caption " + platform::SystemToUtf8(m_arguments[5]) : std::string()));
   // An earlier update that died half-way is finished or undone before anything else, whatever this run
   // then manages: the installation never stays a mix of two versions.
-  TInstallTransaction::Recover(m_values.ExtractPath);
+  switch (TInstallTransaction::Recover(m_values.ExtractPath)) {
+    case TInstallTransaction::Recovery::Nothing: break;
+    case TInstallTransaction::Recovery::Completed: Log("recovered: an interrupted update was completed"); break;
+    case TInstallTransaction::Recovery::RolledBack: Log("recovered: an interrupted update was rolled back"); break;
+    case TInstallTransaction::Recovery::Unfinished:
+      Log("recovery of an interrupted update could not finish; the next start tries again");
+      break;
+  }
   if (m_arguments.size() == 6) {
     m_ui.SetCaption(platform::SystemToUtf8(m_arguments[5]));
     m_ui.SetApplicationTitle(m_ui.Caption());
@@ -97,8 +153,11 @@ void TfMain::FormCreate() {
   m_ui.ShowCentred();
 }
 
-void TfMain::Fail(const char* text) {
+void TfMain::Fail(const char* text, const std::string& cause) {
+  const std::string line = OneLine(cause);
+  Log("failed: " + platform::GbkToUtf8(text) + " cause: " + line);
   ShowError(m_ui, m_ui.Handle(), text);
+  m_ui.ShowCause(line);
   m_ui.Terminate();
 }
 
@@ -110,6 +169,7 @@ void TfMain::Timer1Timer() {
   if (DownloadAndSave() == Stage::Failed) return;
   if (m_cancelled) {
     // A cancel during the download ends the update: nothing was saved, nothing is extracted or started.
+    Log("cancelled by the user: nothing saved, extracted or started");
     m_ui.ProcessMessages();
     m_ui.Terminate();
     return;
@@ -118,11 +178,16 @@ void TfMain::Timer1Timer() {
   if (ExtractArchive() == Stage::Failed) return;
 
   if (!m_cancelled) {
+    Log("update complete");
     ShowInfo(m_ui, m_ui.Handle(), texts::kUpgradeComplete);
     platform::DeleteFileAt(JoinPath(m_values.ExtractPath, m_values.ArchiveName, false));
     if (!m_values.RunProgram.empty()) {
       if (const auto command = ProgramToStart(m_values.ExtractPath, m_values.RunProgram)) {
+        Log("starting " + platform::SystemToUtf8(command->Program));
         platform::StartProgram(command->Program, command->Arguments);
+      } else {
+        Log("no program to start: " + platform::SystemToUtf8(m_values.RunProgram) + " is no file inside " +
+            platform::SystemToUtf8(m_values.ExtractPath));
       }
     }
   }
@@ -132,29 +197,38 @@ void TfMain::Timer1Timer() {
 
 TfMain::Stage TfMain::DownloadAndSave() {
   m_ui.SetLabelText(platform::GbkToUtf8(texts::kDownloading));
+  Log("download begun");
   // The body goes straight to a file beside the archive, which takes the archive's name only when the body
   // is whole and checked: nothing is held in memory, and a previous download stays until then.
   TArchiveDownload download(m_idHTTP, m_values.DownloadPath,
                             JoinPath(m_values.DownloadPath, m_values.ArchiveName, false));
   if (!download.Open()) {
-    Fail(texts::kSaveFailed);
+    Fail(texts::kSaveFailed, "the download directory or its partial file cannot be made (error " +
+                                 std::to_string(platform::LastErrorCode()) + ")");
     return Stage::Failed;
   }
   try {
-    UseSystemProxy(m_idHTTP, m_idSSLIOHandlerSocket1, m_values.UpdateUrl, kSilenceLimitMilliseconds);
+    Log("proxy: " + RouteText(UseSystemProxy(m_idHTTP, m_idSSLIOHandlerSocket1, m_values.UpdateUrl,
+                                             kSilenceLimitMilliseconds)));
     download.Fetch(m_values.UpdateUrl, [this] { return m_cancelled; });
+    const TIdHTTPResponse& response = m_idHTTP.Response();
+    Log(Format("response: %s, %lld bytes announced, %lld received", response.StatusLine.c_str(),
+               static_cast<long long>(response.ContentLength), static_cast<long long>(download.Body().Size())));
     if (!m_publicKey.empty() && !m_cancelled) VerifySignature(download.Body());
   } catch (...) {
     // Also after a cancel: a GET that the closed connection made fail (inside a chunked body or the status
     // line) is a failed download, reported as such while the terminate request is already pending.
-    Fail(download.FileFailed() ? texts::kSaveFailed : texts::kDownloadFailed);
+    Fail(download.FileFailed() ? texts::kSaveFailed : texts::kDownloadFailed, CauseOf(std::current_exception()));
     return Stage::Failed;
   }
   if (m_cancelled) return Stage::Done;
+  const std::string archivePath = JoinPath(m_values.DownloadPath, m_values.ArchiveName, false);
   if (!download.Commit([this] { m_ui.ProcessMessages(); })) {
-    Fail(texts::kSaveFailed);
+    Fail(texts::kSaveFailed, "the download cannot take the name " + platform::SystemToUtf8(archivePath) +
+                                 " (error " + std::to_string(platform::LastErrorCode()) + ")");
     return Stage::Failed;
   }
+  Log("saved as " + platform::SystemToUtf8(archivePath));
   return Stage::Done;
 }
 
@@ -166,15 +240,25 @@ void TfMain::VerifySignature(TStream& archive) {
   if (!VerifyArchiveSignature(m_publicKey, archive, text, [this] { m_ui.ProcessMessages(); })) {
     throw EUpdateStageFailed("the archive's signature does not verify");
   }
+  Log("signature verified");
 }
 
 TfMain::Stage TfMain::ExtractArchive() {
   // The extractor reports its failures through its error event and never raises; an update whose
   // extraction reported any error, or whose download is no archive at all, must not announce success.
+  std::string firstError;
   bool errorReported = false;
-  m_unZip1.OnError = [&errorReported](TUnBase&, const std::string&, const std::string&, const std::string&, int) {
+  m_unZip1.OnError = [&](TUnBase&, const std::string& file, const std::string& extended, const std::string&,
+                         int id) {
+    std::string text = (file.empty() ? std::string("archive") : "member " + platform::SystemToUtf8(file)) + ": " +
+                       MessageText(id) + " (" + std::to_string(id) + ")";
+    if (!extended.empty()) text += ", " + platform::SystemToUtf8(extended);
+    Log(text);
+    if (!errorReported) firstError = text;
     errorReported = true;
   };
+  Log("extraction begun");
+  std::string cause;
   try {
     m_unZip1.OverwriteMode = TOverwriteMode::omOverwrite;
     m_unZip1.SetScratchDir(m_values.ExtractPath);
@@ -187,18 +271,38 @@ TfMain::Stage TfMain::ExtractArchive() {
     // The members are staged, and swapped in only when every one of them passed: a failure anywhere leaves
     // the installed version as it was.
     TInstallTransaction transaction(m_values.ExtractPath);
-    m_unZip1.OnStage = [&transaction](TUnBase&, const TStagedFile& file) { transaction.Stage(file); };
+    int staged = 0;
+    m_unZip1.OnStage = [&](TUnBase&, const TStagedFile& file) {
+      transaction.Stage(file);
+      if (!file.Passed) return;
+      ++staged;
+      Log("member staged: " + platform::SystemToUtf8(file.TargetName));
+    };
     if (transaction.Ok()) m_unZip1.Extract();
     m_unZip1.OnStage = nullptr;
-    if (!transaction.Ok() || errorReported || !IsZipArchive(m_unZip1.ArcType()) || m_unZip1.ListedCount() == 0) {
-      transaction.RollBack();
-      throw EUpdateStageFailed("extraction failed");
+    if (!transaction.Ok()) {
+      cause = "the install journal cannot be written in " + platform::SystemToUtf8(m_values.ExtractPath);
+    } else if (errorReported) {
+      cause = firstError;
+    } else if (!IsZipArchive(m_unZip1.ArcType())) {
+      cause = "the download is no ZIP archive";
+    } else if (m_unZip1.ListedCount() == 0) {
+      cause = "the archive lists no member";
     }
-    if (!transaction.Commit([this] { m_ui.ProcessMessages(); })) throw EUpdateStageFailed("the swap failed");
+    if (!cause.empty()) {
+      Log(transaction.RollBack() ? "rolled back: nothing installed was changed" : "roll back left for the next start");
+      throw EUpdateStageFailed(cause);
+    }
+    if (!transaction.Commit([this] { m_ui.ProcessMessages(); })) {
+      cause = "a staged file could not be swapped in (error " + std::to_string(platform::LastErrorCode()) + ")";
+      Log("swap failed and rolled back: nothing installed was changed");
+      throw EUpdateStageFailed(cause);
+    }
+    Log(Format("swapped in %d files", staged));
   } catch (...) {
     m_unZip1.OnError = nullptr;
     m_unZip1.OnStage = nullptr;
-    Fail(texts::kExtractFailed);
+    Fail(texts::kExtractFailed, cause.empty() ? CauseOf(std::current_exception()) : cause);
     return Stage::Failed;
   }
   m_unZip1.OnError = nullptr;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/progress_bar.h"
+#include "app/run_log.h"
 #include "app/timer.h"
 #include "http/http_client.h"
 #include "net/anti_freeze.h"
@@ -52,7 +53,9 @@ class TfMain : public platform::UiListener {
 
   Stage DownloadAndSave();
   Stage ExtractArchive();
-  void Fail(const char* text);
+  // The failure box with its fixed text, the cause in the log and, where the front end has room, under the box.
+  void Fail(const char* text, const std::string& cause);
+  void Log(const std::string& event);
   // Fetches the archive's signature and fails the stage unless it verifies under the public key.
   void VerifySignature(TStream& archive);
 
@@ -60,6 +63,7 @@ class TfMain : public platform::UiListener {
   std::vector<std::string> m_arguments;
   std::string m_publicKey;
   TProgramValues m_values;
+  TRunLog m_log;
   bool m_cancelled = false;
   TProgressBar m_pg;
   TTimer m_timer1;

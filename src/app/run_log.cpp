@@ -1,6 +1,7 @@
 #include "app/run_log.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "app/path_helpers.h"
 #include "http/http_date.h"
@@ -14,11 +15,13 @@ constexpr const char* kLogFull = "log full: later events are not written";
 
 std::string TimeStamp() {
   const double now = platform::NowLocal();
-  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
-  DecodeDateTime(now, year, month, day, hour, minute, second);
-  const double dayMilliseconds = (now - static_cast<int64_t>(now)) * kSecondsPerDay * 1000.0;
-  const int milliseconds = static_cast<int>(static_cast<int64_t>(dayMilliseconds) % 1000);
-  return Format("%04d-%02d-%02d %02d:%02d:%02d.%03d", year, month, day, hour, minute, second, milliseconds);
+  const double day = std::floor(now);
+  int year = 0, month = 0, dayOfMonth = 0, hour = 0, minute = 0, second = 0;
+  DecodeDateTime(day, year, month, dayOfMonth, hour, minute, second);
+  // The time of day from the fraction in whole milliseconds, so that seconds and milliseconds agree.
+  const int64_t ms = std::min<int64_t>(static_cast<int64_t>((now - day) * kSecondsPerDay * 1000.0), 86399999);
+  return Format("%04d-%02d-%02d %02d:%02d:%02d.%03d", year, month, dayOfMonth, static_cast<int>(ms / 3600000),
+                static_cast<int>(ms / 60000 % 60), static_cast<int>(ms / 1000 % 60), static_cast<int>(ms % 1000));
 }
 
 }  // namespace

@@ -128,6 +128,8 @@ void ApplyProxyRoute(const TProxyRoute& route, TIdHTTP& http, TIdIOHandlerSocket
   socks.ReplyTimeout = replyTimeout;
 }
 
-void UseSystemProxy(TIdHTTP& http, TIdIOHandlerSocket& handler, const std::string& url, int replyTimeout) {
-  ApplyProxyRoute(ProxyRouteFor(platform::ReadSystemProxy(), url), http, handler, replyTimeout);
+TProxyRoute UseSystemProxy(TIdHTTP& http, TIdIOHandlerSocket& handler, const std::string& url, int replyTimeout) {
+  const TProxyRoute route = ProxyRouteFor(platform::ReadSystemProxy(), url);
+  ApplyProxyRoute(route, http, handler, replyTimeout);
+  return route;
 }

@@ -37,5 +37,5 @@ TProxyRoute ProxyRouteFor(const platform::SystemProxy& settings, const std::stri
 // Sets the client and its socket handler for the route; replyTimeout bounds each answer of a SOCKS server.
 void ApplyProxyRoute(const TProxyRoute& route, TIdHTTP& http, TIdIOHandlerSocket& handler, int replyTimeout);
 
-// The system's proxy for the URL applied to the client. Fails as ParseProxyUrl.
-void UseSystemProxy(TIdHTTP& http, TIdIOHandlerSocket& handler, const std::string& url, int replyTimeout);
+// The system's proxy for the URL applied to the client; returns the route taken. Fails as ParseProxyUrl.
+TProxyRoute UseSystemProxy(TIdHTTP& http, TIdIOHandlerSocket& handler, const std::string& url, int replyTimeout);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <stdexcept>
 
 #include "app/program.h"
@@ -11,6 +12,7 @@
 #include "platform/headless/headless_ui.h"
 #include "rtl/exception.h"
 #include "support/raised.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -24,7 +26,18 @@ std::vector<std::string> Arguments(int count) {
   return std::vector<std::string>(all.begin(), all.begin() + count);
 }
 
-TEST(StartUpTest, FewerThanFiveArgumentsRefuseWithTheWindowNeverShown) {
+// The relative directories of the arguments are taken against a working directory of the test's own: the
+// run's log goes into the download directory.
+class StartUpTest : public testing::Test {
+ protected:
+  StartUpTest() { std::filesystem::current_path(m_temp.Path()); }
+  ~StartUpTest() override { std::filesystem::current_path(m_before); }
+
+  std::filesystem::path m_before = std::filesystem::current_path();
+  testsupport::TempDir m_temp;
+};
+
+TEST_F(StartUpTest, FewerThanFiveArgumentsRefuseWithTheWindowNeverShown) {
   for (int count = 0; count <= 4; ++count) {
     HeadlessUi ui;
     EXPECT_EQ(RunUpdater(ui, Arguments(count)), 0);
@@ -37,7 +50,7 @@ TEST(StartUpTest, FewerThanFiveArgumentsRefuseWithTheWindowNeverShown) {
   }
 }
 
-TEST(StartUpTest, AnExceptionLeavingTheMessageLoopStillEndsWithZero) {
+TEST_F(StartUpTest, AnExceptionLeavingTheMessageLoopStillEndsWithZero) {
   // Four arguments refuse while the window is created, five fail the download inside the loop (nothing
   // listens on port 1); the box throws either way.
   for (const int count : {4, 5}) {
@@ -48,7 +61,7 @@ TEST(StartUpTest, AnExceptionLeavingTheMessageLoopStillEndsWithZero) {
   }
 }
 
-TEST(StartUpTest, FiveArgumentsStoreTheValuesAndShowTheWindow) {
+TEST_F(StartUpTest, FiveArgumentsStoreTheValuesAndShowTheWindow) {
   HeadlessUi ui;
   TfMain form(ui, Arguments(5));
   EXPECT_TRUE(ui.Visible());
@@ -64,21 +77,21 @@ TEST(StartUpTest, FiveArgumentsStoreTheValuesAndShowTheWindow) {
   EXPECT_EQ(ui.LinesStartingWith("timer"), std::vector<std::string>{"timer 1000"});
 }
 
-TEST(StartUpTest, ExactlySixArgumentsSetCaptionAndTitleUntrimmed) {
+TEST_F(StartUpTest, ExactlySixArgumentsSetCaptionAndTitleUntrimmed) {
   HeadlessUi ui;
   TfMain form(ui, Arguments(6));
   EXPECT_EQ(ui.Caption(), " Caption ");
   EXPECT_EQ(ui.LinesStartingWith("title"), std::vector<std::string>{"title  Caption "});
 }
 
-TEST(StartUpTest, SevenArgumentsIgnoreEverythingAfterTheFifth) {
+TEST_F(StartUpTest, SevenArgumentsIgnoreEverythingAfterTheFifth) {
   HeadlessUi ui;
   TfMain form(ui, Arguments(7));
   EXPECT_EQ(ui.Caption(), Utf8(texts::kAppTitle));
   EXPECT_TRUE(ui.LinesStartingWith("title").empty());
 }
 
-TEST(StartUpTest, FirstTickDoesNothingAndTheLabelStillReadsPreparing) {
+TEST_F(StartUpTest, FirstTickDoesNothingAndTheLabelStillReadsPreparing) {
   HeadlessUi ui;
   TfMain form(ui, Arguments(5));
   form.Timer1Timer();
@@ -87,7 +100,7 @@ TEST(StartUpTest, FirstTickDoesNothingAndTheLabelStillReadsPreparing) {
   EXPECT_EQ(ui.LabelText(), Utf8(texts::kPreparing));
 }
 
-TEST(StartUpTest, CancelBeforeTheSecondTickEndsTheLoopBeforeAnyTick) {
+TEST_F(StartUpTest, CancelBeforeTheSecondTickEndsTheLoopBeforeAnyTick) {
   HeadlessUi ui;
   TfMain form(ui, Arguments(5));
   ui.PostClick();

@@ -30,6 +30,8 @@ sys.path.insert(0, TOOLS)
 import proxy_test_servers  # noqa: E402
 import tls_test_server  # noqa: E402
 from proxy_test_servers import PASSWORD, USER  # noqa: E402
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from update_test import saved_files  # noqa: E402
 
 UPDATER = None
 WINE = None
@@ -222,7 +224,7 @@ class ProxyTest(unittest.TestCase):
             if err is not None:
                 self.assertIn(DOWNLOAD_FAILED, err)
                 self.assertNotIn(COMPLETE, err)
-            self.assertFalse(os.path.exists(self.download), "nothing saved")
+            self.assertEqual(saved_files(self.download), [], "nothing saved")
             self.assertEqual(os.listdir(self.app), [], "nothing installed")
 
     def check_table(self, rows):

@@ -19,6 +19,8 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 TOOLS = os.path.join(HERE, "..", "..", "tools")
 sys.path.insert(0, TOOLS)
 import tls_test_server  # noqa: E402
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from update_test import saved_files  # noqa: E402
 
 UPDATER = None
 SIGNED_UPDATER = None
@@ -84,7 +86,7 @@ class TrustTest(unittest.TestCase):
     def assert_failed_download(self, err):
         self.assertIn(DOWNLOAD_FAILED, err)
         self.assertNotIn(COMPLETE, err)
-        self.assertFalse(os.path.exists(self.download))
+        self.assertEqual(saved_files(self.download), [])
         self.assertEqual(os.listdir(self.app), [])
 
     def fresh(self):
@@ -119,7 +121,7 @@ class TrustTest(unittest.TestCase):
             err = self.run_updater("https://localhost:%d/slow" % servers.ports["good"], servers.ca_file,
                                    interrupt_after=1.5)
         self.assertNotIn(COMPLETE, err)
-        self.assertFalse(os.path.exists(self.download))
+        self.assertEqual(saved_files(self.download), [])
 
     def test_signed_build_installs_only_archives_whose_signature_verifies(self):
         cases = [
