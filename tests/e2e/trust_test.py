@@ -97,6 +97,9 @@ class TrustTest(unittest.TestCase):
         with tls_test_server.Servers(files={"/update.zip": self.archive}) as servers:
             err = self.run_updater("https://localhost:%d/update.zip" % servers.ports["good"], servers.ca_file)
         self.assert_installed(err)
+        # The run's log names the protocol and the certificate the server showed.
+        with open(os.path.join(self.download, "updater.log"), encoding="utf-8") as f:
+            self.assertRegex(f.read(), r"TLS: TLSv1\.[23], .*CN=localhost")
 
     def test_certificate_and_protocol_failures_are_failed_downloads(self):
         with tls_test_server.Servers(files={"/update.zip": self.archive}) as servers:
@@ -140,10 +143,14 @@ class TrustTest(unittest.TestCase):
                 with tls_test_server.Servers(files=files) as servers:
                     err = self.run_updater("https://localhost:%d/update.zip" % servers.ports["good"],
                                            servers.ca_file, program=SIGNED_UPDATER)
+                with open(os.path.join(self.download, "updater.log"), encoding="utf-8") as f:
+                    log = f.read()
                 if installs:
                     self.assert_installed(err)
+                    self.assertIn("signature verified", log)
                 else:
                     self.assert_failed_download(err)
+                    self.assertNotIn("signature verified", log)
 
     def test_build_without_a_key_ignores_signatures(self):
         bad = self.signature[:10] + bytes([self.signature[10] ^ 0x02]) + self.signature[11:]
