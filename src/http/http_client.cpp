@@ -130,23 +130,17 @@ int32_t TIdHTTPProtocol::ReadChunkSize() {
 
 void TIdHTTPProtocol::ReadCounted(TStream& target, int64_t count) {
   // One begin/end pair for the whole count: the reads of the slices nest inside it.
-  m_client.StartWork(wmRead, ClampWorkCount(count));
-  try {
-    for (int64_t done = 0; done < count;) {
-      // Each slice is one stream read, whose count is 32 bits.
-      const int32_t slice = static_cast<int32_t>(std::min<int64_t>(
-          {count - done, std::max<int64_t>(kFirstBodySlice, done), std::numeric_limits<int32_t>::max()}));
-      m_client.ReadToStream(target, slice, false);
-      // A connection closed under the read (from a UI handler) ends it without an error; growing the stream
-      // for slices that cannot arrive would only reserve memory.
-      if (!m_client.IsConnected()) break;
-      done += slice;
-    }
-  } catch (...) {
-    m_client.FinishWork(wmRead);
-    throw;
+  TIdWorkScope work(m_client, wmRead, ClampWorkCount(count));
+  for (int64_t done = 0; done < count;) {
+    // Each slice is one stream read, whose count is 32 bits.
+    const int32_t slice = static_cast<int32_t>(std::min<int64_t>(
+        {count - done, std::max<int64_t>(kFirstBodySlice, done), std::numeric_limits<int32_t>::max()}));
+    m_client.ReadToStream(target, slice, false);
+    // A connection closed under the read (from a UI handler) ends it without an error; growing the stream
+    // for slices that cannot arrive would only reserve memory.
+    if (!m_client.IsConnected()) break;
+    done += slice;
   }
-  m_client.FinishWork(wmRead);
 }
 
 void TIdHTTPProtocol::ReadChunked(TStream& target) {

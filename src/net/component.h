@@ -3,6 +3,7 @@
 // and finish are reported), status events, notification of destroyed components, and the process-wide
 // socket stack, which exists while any component does.
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <string>
 #include <vector>
@@ -80,4 +81,32 @@ class TIdComponent {
   WorkState m_work[2];
   std::vector<TIdComponent*> m_observers;  // told when this one goes
   std::vector<TIdComponent*> m_observed;   // this one is told when those go
+};
+
+// StartWork when made, FinishWork when the scope ends, however it ends: every read and write that reports
+// work brackets it this way. A handler of OnWorkEnd that raises while an exception already leaves the scope
+// is not heard, so that the first failure is the one that travels.
+class TIdWorkScope {
+ public:
+  TIdWorkScope(TIdComponent& component, TWorkMode mode, int32_t max)
+      : m_component(component), m_mode(mode), m_uncaught(std::uncaught_exceptions()) {
+    m_component.StartWork(mode, max);
+  }
+  ~TIdWorkScope() noexcept(false) {
+    if (std::uncaught_exceptions() == m_uncaught) {
+      m_component.FinishWork(m_mode);
+      return;
+    }
+    try {
+      m_component.FinishWork(m_mode);
+    } catch (...) {
+    }
+  }
+  TIdWorkScope(const TIdWorkScope&) = delete;
+  TIdWorkScope& operator=(const TIdWorkScope&) = delete;
+
+ private:
+  TIdComponent& m_component;
+  TWorkMode m_mode;
+  int m_uncaught;
 };

@@ -290,23 +290,17 @@ void TIdTCPConnection::ReadToStream(TStream& stream, int32_t byteCount, bool rea
     stream.SetSize(position + std::min(byteCount, kReadToStreamPresizeLimit));
     stream.SetPosition(position);
   }
-  int32_t remaining;
-  if (readUntilClose) {
-    remaining = std::numeric_limits<int32_t>::max();
-    StartWork(wmRead, 0);
-  } else {
-    remaining = byteCount;
-    StartWork(wmRead, byteCount);
-  }
+  int32_t remaining = readUntilClose ? std::numeric_limits<int32_t>::max() : byteCount;
+  // The room made ahead and not filled goes again however the read ends, before the end of the work is told.
+  const auto trim = [&stream] {
+    if (stream.Size() > stream.Position()) stream.SetSize(stream.Position());
+  };
+  TIdWorkScope work(*this, wmRead, readUntilClose ? 0 : byteCount);
   // Bytes go from the input buffer straight into the stream; removing them reports the read work.
   const auto moveBuffered = [&](int32_t count) {
     stream.WriteBuffer(m_inputBuffer.Memory(), count);
     m_inputBuffer.DropBytes(count);
     remaining -= count;
-  };
-  const auto finish = [&] {
-    FinishWork(wmRead);
-    if (stream.Size() > stream.Position()) stream.SetSize(stream.Position());
   };
   try {
     const int32_t buffered = static_cast<int32_t>(std::min<int64_t>(m_inputBuffer.DataSize(), remaining));
@@ -332,10 +326,10 @@ void TIdTCPConnection::ReadToStream(TStream& stream, int32_t byteCount, bool rea
       moveBuffered(count);
     }
   } catch (...) {
-    finish();
+    trim();
     throw;
   }
-  finish();
+  trim();
 }
 
 std::string TIdTCPConnection::TakeAvailable() {
@@ -345,14 +339,8 @@ std::string TIdTCPConnection::TakeAvailable() {
 
 std::string TIdTCPConnection::ReadAllText() {
   std::string text;
-  StartWork(wmRead, 0);
-  try {
-    while (IsConnected()) text += TakeAvailable();
-  } catch (...) {
-    FinishWork(wmRead);
-    throw;
-  }
-  FinishWork(wmRead);
+  TIdWorkScope work(*this, wmRead, 0);
+  while (IsConnected()) text += TakeAvailable();
   return text;
 }
 
@@ -426,21 +414,15 @@ void TIdTCPConnection::WriteFromStream(TStream& stream, bool fromStart, int64_t 
   const int64_t end = size != 0 ? start + size : stream.Size();
   const int64_t count = end - start;
   if (withLengthPrefix) WriteInt32(static_cast<int32_t>(count), true);
-  StartWork(wmWrite, static_cast<int32_t>(count));
-  try {
-    std::vector<uint8_t> scratch(static_cast<size_t>(std::max(m_sendBufferSize, 1)));
-    while (true) {
-      const int64_t n = std::min<int64_t>(end - stream.Position(), static_cast<int64_t>(scratch.size()));
-      if (n <= 0) break;
-      const int64_t read = stream.Read(scratch.data(), n);
-      if (read <= 0) throw EIdNoDataToRead();
-      WriteBytes(scratch.data(), static_cast<int32_t>(read));
-    }
-  } catch (...) {
-    FinishWork(wmWrite);
-    throw;
+  TIdWorkScope work(*this, wmWrite, static_cast<int32_t>(count));
+  std::vector<uint8_t> scratch(static_cast<size_t>(std::max(m_sendBufferSize, 1)));
+  while (true) {
+    const int64_t n = std::min<int64_t>(end - stream.Position(), static_cast<int64_t>(scratch.size()));
+    if (n <= 0) break;
+    const int64_t read = stream.Read(scratch.data(), n);
+    if (read <= 0) throw EIdNoDataToRead();
+    WriteBytes(scratch.data(), static_cast<int32_t>(read));
   }
-  FinishWork(wmWrite);
 }
 
 int64_t TIdTCPConnection::SendFileContents(const std::string& fileName, bool) {
