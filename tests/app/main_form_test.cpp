@@ -110,7 +110,10 @@ TEST_F(StartUpTest, CancelBeforeTheSecondTickEndsTheLoopBeforeAnyTick) {
   EXPECT_EQ(ui.SimulatedMilliseconds(), 0);
 }
 
-TEST(ProgressBarTest, RefusesAnInvertedRangeWithTheClassName) {
+// The form's bar, with the form's directories in the test's own working directory.
+class ProgressBarTest : public StartUpTest {};
+
+TEST_F(ProgressBarTest, RefusesAnInvertedRangeWithTheClassName) {
   HeadlessUi ui;
   TProgressBar bar(ui, 0, 100, 0);
   bar.SetMin(50);
@@ -120,7 +123,7 @@ TEST(ProgressBarTest, RefusesAnInvertedRangeWithTheClassName) {
   EXPECT_EQ(bar.Max(), 100);
 }
 
-TEST(ProgressBarTest, PositionsOutsideTheRangeShowClamped) {
+TEST_F(ProgressBarTest, PositionsOutsideTheRangeShowClamped) {
   HeadlessUi ui;
   TfMain form(ui, Arguments(5));
   form.IdHTTPWorkBegin(0);  // a transfer whose size was not announced
@@ -138,7 +141,7 @@ TEST(ProgressBarTest, PositionsOutsideTheRangeShowClamped) {
   EXPECT_EQ(ui.ProgressPosition(), 1000);
 }
 
-TEST(ProgressBarTest, WorkBeginSetsMaximumFirstSoABelowMinimumMaximumFails) {
+TEST_F(ProgressBarTest, WorkBeginSetsMaximumFirstSoABelowMinimumMaximumFails) {
   HeadlessUi ui;
   TfMain form(ui, Arguments(5));
   form.pg().SetMin(10);
