@@ -122,7 +122,7 @@ TEST(ArchiveDirectoryTest, StreamedMemberWithoutCentralDirectoryIsNotTakenAsEmpt
 TEST(ArchiveDirectoryTest, SelfExtractorStubsAndUnadjustedOffsets) {
   // The offsets are corrected from the first record, also when the selection leaves it out.
   const struct {
-    const char* Spec;
+    const char* Pattern;
     std::map<std::string, std::string> Files;
   } selections[] = {
       {"*.*", SmallSetFiles()},
@@ -131,13 +131,13 @@ TEST(ArchiveDirectoryTest, SelfExtractorStubsAndUnadjustedOffsets) {
   };
   for (const size_t stub : {size_t{7612}, size_t{25661}}) {
     for (const auto& selection : selections) {
-      SCOPED_TRACE(std::to_string(stub) + " " + selection.Spec);
+      SCOPED_TRACE(std::to_string(stub) + " " + selection.Pattern);
       TempDir temp;
       ziptest::ArchiveOptions options;
       options.Prefix = "MZ" + std::string(stub - 2, '\x90');
       const std::string archive = temp.Write("setup.exe", BuildZip(SmallSet(), options));
       TUnZip unzip;
-      unzip.FileSpec().push_back(selection.Spec);
+      unzip.FileSpec().push_back(selection.Pattern);
       const ziptest::RunResult run = ziptest::ExtractAll(unzip, archive, (temp.Path() / "out").string());
       EXPECT_EQ(unzip.ArcType(), TArcType::atZipExe);
       EXPECT_EQ(run.Count, static_cast<int>(selection.Files.size()));
