@@ -233,7 +233,15 @@ class ProxyTest(unittest.TestCase):
                 self.fresh()
                 variable = "all_proxy" if proxy.startswith("socks") else scheme + "_proxy"
                 err = self.run_updater(scheme, origin, {variable: proxy_url(self.proxies, proxy, credentials)})
-                self.check_outcome(outcome, err)
+                try:
+                    self.check_outcome(outcome, err)
+                except (AssertionError, OSError):
+                    # Under Wine the boxes are confirmed unseen: the run's log says what happened.
+                    log = os.path.join(self.download, "updater.log")
+                    if os.path.exists(log):
+                        with open(log, encoding="utf-8", errors="replace") as f:
+                            print("updater.log of %s:\n%s" % (name, f.read()), file=sys.stderr)
+                    raise
                 if first is not None:
                     seen = self.proxies.relays[proxy].first
                     self.assertTrue(seen, "the program did not connect to the proxy")
