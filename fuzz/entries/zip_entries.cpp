@@ -115,8 +115,8 @@ void ExtractArchive(const std::string& bytes, bool strict) {
 // The input is the archive file, extracted as read without and with strict reading.
 void FuzzZipArchive(const uint8_t* data, size_t size) {
   const std::string bytes(reinterpret_cast<const char*>(data), size);
-  ExtractArchive(bytes, false);
-  ExtractArchive(bytes, true);
+  ExtractArchive(bytes, /*strict=*/false);
+  ExtractArchive(bytes, /*strict=*/true);
 }
 
 // One member in a well-formed archive whose headers declare what the input says, so that the fuzzer spends
@@ -144,7 +144,7 @@ void FuzzZipMember(const uint8_t* data, size_t size) {
   member.DeclaredCrc = crc;
   member.DeclaredUncompressedSize = uncompressed;
   const std::string archive = ziptest::BuildZip({member});
-  ExtractArchive(archive, false);
+  ExtractArchive(archive, /*strict=*/false);
 }
 
 namespace {

@@ -23,12 +23,12 @@
 
 namespace {
 
+using testsupport::AnswerHttpReplies;
 using testsupport::HttpReply;
 using testsupport::LoopbackConnection;
 using testsupport::LoopbackServer;
 using testsupport::RequestHeads;
 using testsupport::ScriptedIOHandler;
-using testsupport::AnswerHttpReplies;
 using testsupport::ServeHttpReplies;
 
 std::string Url(const LoopbackServer& server, const std::string& path) {
@@ -274,7 +274,8 @@ TEST_P(TIdHTTPBodyTest, FramingsGiveTheBodyAndOneWorkPairPerRead) {
     TMemoryStream body;
     EXPECT_EQ(Outcome([&] { c.http.Get(kScriptedServer + "/u.zip", body); }), "ok") << row.framing;
     EXPECT_EQ(body.DataString(), row.body) << row.framing;
-    EXPECT_EQ(work.Text(), GetParam() == 1 && !row.workInBytes.empty() ? row.workInBytes : row.work) << row.framing;
+    const std::string& expected = GetParam() == 1 && !row.workInBytes.empty() ? row.workInBytes : row.work;
+    EXPECT_EQ(work.Text(), expected) << row.framing;
   }
 }
 
@@ -601,7 +602,7 @@ TEST(TIdHTTPSilenceTest, AResponseThatTricklesInIsReadWhole) {
   constexpr size_t kPieces = 10;
   constexpr int kPause = 100;
   for (const auto& row : rows) {
-    OptionalIdle idleProcessing(true);
+    OptionalIdle idleProcessing(/*idle=*/true);
     LoopbackServer server([&](LoopbackConnection& connection) {
       connection.ReadUntil("\r\n\r\n");
       for (size_t i = 0; i < kPieces; ++i) {

@@ -197,7 +197,7 @@ TEST_P(ReadToStreamTest, UntilCloseKeepsEveryByte) {
   int32_t beginMax = -1;
   c.client.OnWorkBegin = [&](TIdComponent*, TWorkMode, int32_t max) { beginMax = max; };
   TMemoryStream stream;
-  c.client.ReadToStream(stream, -1, true);
+  c.client.ReadToStream(stream, -1, /*readUntilClose=*/true);
   EXPECT_EQ(StreamText(stream), body);
   EXPECT_EQ(beginMax, 0);
 }
@@ -271,7 +271,7 @@ TEST(TIdTCPClientTest, LengthPrefixedRoundTrip) {
     HoldOpen(connection);
   });
   TStringStream out("payload");
-  c.client.WriteFromStream(out, true, 0, true);
+  c.client.WriteFromStream(out, /*fromStart=*/true, 0, /*withLengthPrefix=*/true);
   TMemoryStream in;
   c.client.ReadToStream(in);
   EXPECT_EQ(StreamText(in), "payload");
@@ -333,7 +333,7 @@ TEST_P(ConnectionExchangeTest, PeerCloseIsNoticedOnceAndBufferedBytesStayReadabl
   int disconnects = 0;
   c.client.OnDisconnected = [&](TIdComponent*) { ++disconnects; };
   // Wait until the close has arrived behind the data.
-  while (c.client.IsConnected()) c.client.PollPeerClose(false);
+  while (c.client.IsConnected()) c.client.PollPeerClose(/*raise=*/false);
   EXPECT_EQ(disconnects, 1);
   EXPECT_EQ(c.client.ReadLine(), "hello");
   EXPECT_THROW(c.client.ReadLine(), EIdConnClosedGracefully);
