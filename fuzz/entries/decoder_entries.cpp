@@ -99,11 +99,11 @@ void RunDecoder(const uint8_t* data, size_t size, uint16_t method, Decode decode
 }  // namespace
 
 void FuzzInflate64(const uint8_t* data, size_t size) {
-  RunDecoder(data, size, 9, [](TFuzzDecodeRun& run) { Inflate64(run.Member, run.Context, true); });
+  RunDecoder(data, size, 9, [](TFuzzDecodeRun& run) { Inflate64(run.Member, run.Context, /*deflate64=*/true); });
 }
 
 void FuzzInflate(const uint8_t* data, size_t size) {
-  RunDecoder(data, size, 8, [](TFuzzDecodeRun& run) { Inflate64(run.Member, run.Context, false); });
+  RunDecoder(data, size, 8, [](TFuzzDecodeRun& run) { Inflate64(run.Member, run.Context, /*deflate64=*/false); });
 }
 
 void FuzzUnshrink(const uint8_t* data, size_t size) {
