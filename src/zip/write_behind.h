@@ -1,7 +1,7 @@
 #pragma once
 // A member's output is written, and its CRC taken, on a thread of its own while the decoder produces the
 // next pieces: on a machine with two cores decoding and writing overlap instead of taking turns. Pieces
-// land in the order they were given, gathered into large writes. After the first write that fails nothing
+// land in the order they were given, gathered into writes of 64 KiB. After the first write that fails nothing
 // more is written; the caller learns of it at its next Write and from Finish, on its own thread, with the
 // system's error code of the failed write. An exception raised by a write is carried over and rethrown
 // from Write or Finish.
@@ -40,8 +40,9 @@ class TWriteBehind {
   void Abandon() noexcept;
 
  private:
-  static constexpr size_t kPieceSize = 256 * 1024;
-  static constexpr size_t kPieces = 3;
+  // Small enough that little is left to write when a member ends and the decoder has to wait for it.
+  static constexpr size_t kPieceSize = 64 * 1024;
+  static constexpr size_t kPieces = 8;
 
   void Submit(std::unique_lock<std::mutex>& lock);
   void RethrowCarried();
