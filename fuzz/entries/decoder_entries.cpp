@@ -9,7 +9,7 @@
 #include <cstring>
 
 #include "fuzz_entries.h"
-#include "zip/decoders.h"
+#include "zip/decoders/decoders.h"
 #include "zip/messages.h"
 
 namespace {

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "platform/ui.h"
-#include "zip/decode_context.h"
+#include "zip/decoders/decode_context.h"
 #include "zip/unbase.h"
 #include "zip/zip_cipher.h"
 

@@ -17,9 +17,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "zip/buffered_output.h"
-#include "zip/decode_context.h"
-#include "zip/lsb_bit_reader.h"
+#include "zip/decoders/buffered_output.h"
+#include "zip/decoders/decode_context.h"
+#include "zip/decoders/lsb_bit_reader.h"
 
 class TUnreducer {
  public:

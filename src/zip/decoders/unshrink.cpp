@@ -1,6 +1,6 @@
-#include "zip/unshrink.h"
+#include "zip/decoders/unshrink.h"
 
-#include "zip/decoders.h"
+#include "zip/decoders/decoders.h"
 #include "zip/messages.h"
 
 namespace {

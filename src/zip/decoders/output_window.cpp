@@ -1,9 +1,9 @@
-#include "zip/output_window.h"
+#include "zip/decoders/output_window.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "zip/decoders.h"
+#include "zip/decoders/decoders.h"
 
 TOutputWindow::TOutputWindow(uint32_t size, TDecoderOutput& output, const TDecodeContext& context)
     : m_window(size, 0), m_size(size), m_output(output), m_context(context) {}

@@ -1,13 +1,13 @@
-#include "zip/explode.h"
+#include "zip/decoders/explode.h"
 
 #include <random>
 
 #include <gtest/gtest.h>
 
 #include "decoder_memory_context.h"
-#include "legacy_zip_member.h"
+#include "zip/legacy_zip_member.h"
 #include "lsb_bit_writer.h"
-#include "zip/decoders.h"
+#include "zip/decoders/decoders.h"
 
 namespace {
 

@@ -16,11 +16,11 @@
 // kInputExhausted; kOk otherwise.
 #include <cstdint>
 
-#include "zip/block_bit_input.h"
-#include "zip/decode_context.h"
-#include "zip/decoder_output.h"
-#include "zip/huffman_table.h"
-#include "zip/output_window.h"
+#include "zip/decoders/block_bit_input.h"
+#include "zip/decoders/decode_context.h"
+#include "zip/decoders/decoder_output.h"
+#include "zip/decoders/huffman_table.h"
+#include "zip/decoders/output_window.h"
 
 class TExploder {
  public:

@@ -1,6 +1,6 @@
-#include "zip/unreduce.h"
+#include "zip/decoders/unreduce.h"
 
-#include "zip/decoders.h"
+#include "zip/decoders/decoders.h"
 #include "zip/messages.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "zip/buffered_output.h"
+#include "zip/decoders/buffered_output.h"
 
 #include "zip/messages.h"
 

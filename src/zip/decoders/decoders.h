@@ -4,7 +4,7 @@
 // encryption header) and writes every output byte through WriteBlock. Results are informational: the
 // driver's CRC check judges the data. No decoder writes more than the member's declared uncompressed size,
 // and each counts what it writes off *context.ArchiveRemaining.
-#include "zip/decode_context.h"
+#include "zip/decoders/decode_context.h"
 
 // Inflate64 status values.
 namespace inflate_status {

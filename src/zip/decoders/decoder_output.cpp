@@ -1,4 +1,4 @@
-#include "zip/decoder_output.h"
+#include "zip/decoders/decoder_output.h"
 
 #include <algorithm>
 

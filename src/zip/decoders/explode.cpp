@@ -1,8 +1,8 @@
-#include "zip/explode.h"
+#include "zip/decoders/explode.h"
 
 #include <algorithm>
 
-#include "zip/decoders.h"
+#include "zip/decoders/decoders.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
-#include "zip/unreduce.h"
+#include "zip/decoders/unreduce.h"
 
 #include <gtest/gtest.h>
 
 #include "decoder_memory_context.h"
-#include "legacy_zip_member.h"
+#include "zip/legacy_zip_member.h"
 #include "lsb_bit_writer.h"
-#include "zip/decoders.h"
+#include "zip/decoders/decoders.h"
 #include "zip/messages.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "zip/decode_context.h"
+#include "zip/decoders/decode_context.h"
 
 class TBlockBitInput {
  public:

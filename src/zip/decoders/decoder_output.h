@@ -7,7 +7,7 @@
 // then rejects the member). Decoders also test Remaining() so that they stop producing.
 #include <cstdint>
 
-#include "zip/decode_context.h"
+#include "zip/decoders/decode_context.h"
 
 class TDecoderOutput {
  public:

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "zip/decode_context.h"
-#include "zip/decoder_output.h"
+#include "zip/decoders/decode_context.h"
+#include "zip/decoders/decoder_output.h"
 
 class TBufferedOutput {
  public:

@@ -1,4 +1,4 @@
-#include "zip/lsb_bit_reader.h"
+#include "zip/decoders/lsb_bit_reader.h"
 
 #include <algorithm>
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "zip/decode_context.h"
+#include "zip/decoders/decode_context.h"
 
 class TLsbBitReader {
  public:

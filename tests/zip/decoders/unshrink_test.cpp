@@ -1,13 +1,13 @@
-#include "zip/unshrink.h"
+#include "zip/decoders/unshrink.h"
 
 #include <random>
 
 #include <gtest/gtest.h>
 
 #include "decoder_memory_context.h"
-#include "legacy_zip_member.h"
+#include "zip/legacy_zip_member.h"
 #include "lsb_bit_writer.h"
-#include "zip/decoders.h"
+#include "zip/decoders/decoders.h"
 #include "zip/messages.h"
 
 namespace {

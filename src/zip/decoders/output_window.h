@@ -8,9 +8,9 @@
 #include <cstring>
 #include <vector>
 
-#include "zip/decode_context.h"
-#include "zip/decoder_output.h"
-#include "zip/decoders.h"
+#include "zip/decoders/decode_context.h"
+#include "zip/decoders/decoder_output.h"
+#include "zip/decoders/decoders.h"
 
 class TOutputWindow {
  public:

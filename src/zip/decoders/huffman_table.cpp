@@ -1,4 +1,4 @@
-#include "zip/huffman_table.h"
+#include "zip/decoders/huffman_table.h"
 
 #include <cstddef>
 #include <new>

@@ -1,6 +1,6 @@
-#include "zip/inflate64.h"
+#include "zip/decoders/inflate64.h"
 
-#include "zip/decoders.h"
+#include "zip/decoders/decoders.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "zip/inflate64.h"
+#include "zip/decoders/inflate64.h"
 
 #include <algorithm>
 #include <random>
@@ -8,10 +8,10 @@
 #include <zlib.h>
 
 #include "decoder_memory_context.h"
-#include "legacy_zip_member.h"
+#include "zip/legacy_zip_member.h"
 #include "lsb_bit_writer.h"
-#include "zip/decoders.h"
-#include "zip/huffman_table.h"
+#include "zip/decoders/decoders.h"
+#include "zip/decoders/huffman_table.h"
 
 namespace {
 
