@@ -1,12 +1,13 @@
 #pragma once
 // The 32768-byte output buffer of the shrink and reduce decoders, written through the decoder output when
-// full and at the end of the member. A short write is the fatal error "Error writing to file"
-// (context.RaiseError). Bytes past the member's declared uncompressed size are dropped and end the member:
-// Stopped() turns true, and the decoder stops.
+// full and at the end of the member. A short write stops the member (Status() OutputShort). Bytes past the
+// member's declared uncompressed size are dropped and end the member: Stopped() turns true, and the decoder
+// stops.
 #include <cstdint>
 #include <vector>
 
 #include "zip/decoders/decode_context.h"
+#include "zip/decoders/decode_status.h"
 #include "zip/decoders/decoder_output.h"
 
 class TBufferedOutput {
@@ -25,17 +26,18 @@ class TBufferedOutput {
     --m_left;
     if (m_count == kSize) Flush();
   }
-  // Writes the buffered bytes; raises "Error writing to file" on a short write (and stops when the
-  // raise is suppressed by a cancelled run).
-  void Flush();
+  // Writes the buffered bytes; a short write stops the member. Returns Status().
+  TDecodeStatus Flush();
   // True when the declared size is reached or a write failed: the decoder produces no more.
   bool Stopped() const { return m_stopped || m_left == 0; }
+  // OutputShort once a write failed, else Ok.
+  TDecodeStatus Status() const { return m_status; }
 
  private:
-  TDecodeContext& m_context;
   TDecoderOutput m_output;
   std::vector<uint8_t> m_buffer;
   int m_count = 0;
   int64_t m_left;  // bytes the member may still produce, buffered ones counted
   bool m_stopped = false;
+  TDecodeStatus m_status = TDecodeStatus::Ok;
 };

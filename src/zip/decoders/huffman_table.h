@@ -12,11 +12,14 @@
 // Bits is the number of bits the entry consumes (at its own level). Deflate64's 16 extra bits are why inflate
 // needs base 32; implode's codes carry at most 8 extra bits, so base 16 is unambiguous there.
 //
-// A decoder walks it as: entry = table[bits & mask(LookupBits)]; while operation > B and not 99: drop
-// entry.Bits, entry = table[entry.Value + (bits & mask(operation - B))]; 99 is an invalid code, anything
-// else a symbol whose entry.Bits are then dropped.
+// Decode walks it: entry = table[bits & mask(LookupBits)]; while operation > B and not 99: drop entry.Bits,
+// entry = table[entry.Value + (bits & mask(operation - B))]; 99 is an invalid code, anything else a symbol
+// whose entry.Bits are then dropped. Implode stores its codes inverted; such a table is built over the
+// complemented codes, so that the same walk over the input's bits serves both.
 #include <cstdint>
 #include <vector>
+
+#include "zip/decoders/block_bit_input.h"
 
 struct THuffmanEntry {
   uint8_t Operation = 99;
@@ -24,12 +27,15 @@ struct THuffmanEntry {
   uint32_t Value = 0;
 };
 
-namespace huffman_result {
-inline constexpr int kComplete = 0;
-inline constexpr int kIncomplete = 1;      // fewer codes than the lengths allow (also: no codes at all)
-inline constexpr int kOversubscribed = 2;  // more codes than the lengths allow, or a length above 16
-inline constexpr int kNoMemory = 3;        // a sub-table could not be allocated
-}  // namespace huffman_result
+enum class THuffmanResult {
+  Complete,
+  Incomplete,      // fewer codes than the lengths allow (also: no codes at all)
+  Oversubscribed,  // more codes than the lengths allow, or a length above 16
+  NoMemory,        // a sub-table could not be allocated
+};
+
+// How a code's bits stand in the input: as assigned (Deflate) or complemented (Implode).
+enum class TCodeBits { Plain, Inverted };
 
 inline constexpr uint8_t kInvalidOperation = 99;
 inline constexpr int kMaxCodeLength = 16;
@@ -39,11 +45,28 @@ class THuffmanTable {
   // Builds the table for count symbols with the given code lengths (0 = unused symbol). Symbols below
   // plainCount are literals (symbol 256 is end of block when operationBase is 32); symbol s at or above
   // plainCount takes base[s - plainCount] and extra[s - plainCount] (an extra value of 99 marks a symbol
-  // that is invalid in this mode; symbols past extraCount are invalid too). Returns a huffman_result value;
-  // an incomplete table is still usable (its unassigned bit patterns decode as invalid), a table with a
-  // worse result is empty.
-  int Build(const uint8_t* lengths, int count, int plainCount, const uint16_t* base, const uint8_t* extra,
-            int extraCount, int lookupBits, int operationBase);
+  // that is invalid in this mode; symbols past extraCount are invalid too). An incomplete table is still
+  // usable (its unassigned bit patterns decode as invalid), a table with a worse result is empty.
+  THuffmanResult Build(const uint8_t* lengths, int count, int plainCount, const uint16_t* base,
+                       const uint8_t* extra, int extraCount, int lookupBits, int operationBase,
+                       TCodeBits codeBits = TCodeBits::Plain);
+
+  // Looks up the next code of the input and drops its bits; false for an invalid code (its bits stay).
+  // Runs once per code: inline, so that it sits in the decoders' loops.
+  bool Decode(TBlockBitInput& input, THuffmanEntry& entry) const {
+    int width = m_lookupBits;
+    input.NeedBits(width);
+    entry = m_entries[input.Bits(width)];
+    while (entry.Operation > m_operationBase && entry.Operation != kInvalidOperation) {
+      input.DropBits(entry.Bits);
+      width = entry.Operation - m_operationBase;
+      input.NeedBits(width);
+      entry = m_entries[entry.Value + input.Bits(width)];
+    }
+    if (entry.Operation == kInvalidOperation) return false;
+    input.DropBits(entry.Bits);
+    return true;
+  }
 
   int LookupBits() const { return m_lookupBits; }
   int OperationBase() const { return m_operationBase; }

@@ -3,12 +3,11 @@
 #include <algorithm>
 #include <cstring>
 
-#include "zip/decoders/decoders.h"
 
 TOutputWindow::TOutputWindow(uint32_t size, TDecoderOutput& output, const TDecodeContext& context)
     : m_window(size, 0), m_size(size), m_output(output), m_context(context) {}
 
-int TOutputWindow::CopyWrapping(uint32_t distance, uint32_t length) {
+TDecodeStatus TOutputWindow::CopyWrapping(uint32_t distance, uint32_t length) {
   const uint32_t mask = m_size - 1;
   uint32_t source = (m_fill - distance) & mask;
   while (length > 0) {
@@ -24,20 +23,19 @@ int TOutputWindow::CopyWrapping(uint32_t distance, uint32_t length) {
     if (m_fill == m_size) {
       if (m_context.Cancelled()) {
         m_fill = 0;
-        return inflate_status::kCancelled;
+        return TDecodeStatus::Cancelled;
       }
-      const int status = Flush();
-      if (status != inflate_status::kOk) return status;
+      const TDecodeStatus status = Flush();
+      if (status != TDecodeStatus::Ok) return status;
     }
-    if (m_context.Cancelled()) return inflate_status::kCancelled;
+    if (m_context.Cancelled()) return TDecodeStatus::Cancelled;
   }
-  return inflate_status::kOk;
+  return TDecodeStatus::Ok;
 }
 
-int TOutputWindow::Flush() {
+TDecodeStatus TOutputWindow::Flush() {
   const uint32_t count = m_fill;
   m_fill = 0;
-  if (count == 0) return inflate_status::kOk;
-  if (m_output.Write(m_window.data(), count)) return inflate_status::kOk;
-  return m_output.Overrun() ? inflate_status::kInvalidData : inflate_status::kShortWrite;
+  if (count == 0) return TDecodeStatus::Ok;
+  return m_output.Write(m_window.data(), count);
 }

@@ -9,27 +9,27 @@
 #include <vector>
 
 #include "zip/decoders/decode_context.h"
+#include "zip/decoders/decode_status.h"
 #include "zip/decoders/decoder_output.h"
-#include "zip/decoders/decoders.h"
 
 class TOutputWindow {
  public:
   // size must be a power of two not above 65536.
   TOutputWindow(uint32_t size, TDecoderOutput& output, const TDecodeContext& context);
 
-  // Stores one byte; flushes when the window is full. Returns an inflate_status value (kOk, kShortWrite, or
-  // kInvalidData when the member's declared size was exceeded).
-  int PutByte(uint8_t value) {
+  // Stores one byte; flushes when the window is full. Returns Ok, OutputShort, or InvalidData when the
+  // member's declared size was exceeded.
+  TDecodeStatus PutByte(uint8_t value) {
     m_window[m_fill++] = value;
-    return m_fill == m_size ? Flush() : 0;
+    return m_fill == m_size ? Flush() : TDecodeStatus::Ok;
   }
 
   // Copies length bytes from distance (1..size) bytes behind the fill position. Runs end at the window's end;
   // a run whose source lies less than its length behind the fill, or ahead of it after wrapping, is copied
   // byte by byte so that a short repeated pattern replicates, any other run as a block. A full window is
-  // flushed after the run, or discarded when the run was cancelled. Returns an inflate_status value:
-  // kOk, kShortWrite, kInvalidData (declared size exceeded) or kCancelled.
-  int Copy(uint32_t distance, uint32_t length) {
+  // flushed after the run, or discarded when the run was cancelled. Returns Ok, OutputShort, InvalidData
+  // (declared size exceeded) or Cancelled.
+  TDecodeStatus Copy(uint32_t distance, uint32_t length) {
     // Most runs neither wrap nor reach the window's end: copied here, inline, without the general loop.
     if (distance <= m_fill && length < m_size - m_fill) {
       uint8_t* target = m_window.data() + m_fill;
@@ -40,19 +40,19 @@ class TOutputWindow {
         for (uint32_t i = 0; i < length; ++i) target[i] = source[i];
       }
       m_fill += length;
-      return m_context.Cancelled() ? inflate_status::kCancelled : inflate_status::kOk;
+      return m_context.Cancelled() ? TDecodeStatus::Cancelled : TDecodeStatus::Ok;
     }
     return CopyWrapping(distance, length);
   }
 
-  // Writes the filled part of the window and starts it over. Returns kOk, kShortWrite or kInvalidData.
-  int Flush();
+  // Writes the filled part of the window and starts it over. Returns Ok, OutputShort or InvalidData.
+  TDecodeStatus Flush();
 
   uint32_t Fill() const { return m_fill; }
 
  private:
   // Copy for the runs that wrap or fill the window.
-  int CopyWrapping(uint32_t distance, uint32_t length);
+  TDecodeStatus CopyWrapping(uint32_t distance, uint32_t length);
 
   std::vector<uint8_t> m_window;
   uint32_t m_size;

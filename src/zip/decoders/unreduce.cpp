@@ -1,7 +1,6 @@
 #include "zip/decoders/unreduce.h"
 
 #include "zip/decoders/decoders.h"
-#include "zip/messages.h"
 
 namespace {
 
@@ -17,37 +16,31 @@ int IndexBits(int count) {
 }  // namespace
 
 TUnreducer::TUnreducer(const TMemberInfo& member, TDecodeContext& context)
-    : m_context(context),
-      m_input(member, context),
+    : m_input(member, context),
       m_output(member, context),
       m_factor(member.Method - 1),
       m_followers(256),
       m_history(kHistorySize, 0) {}
 
-bool TUnreducer::ReadFollowerSets() {
+TDecodeStatus TUnreducer::ReadFollowerSets() {
   for (int set = 255; set >= 0; --set) {
     const int32_t count = m_input.ReadBits(6);
-    if (count < 0) return false;
-    if (count > kMaxFollowers) {
-      if (m_context.RaiseError) m_context.RaiseError(zipmsg::kBadBlock);
-      return false;
-    }
+    if (count < 0) return TDecodeStatus::InputEnded;
+    if (count > kMaxFollowers) return TDecodeStatus::InvalidData;
     m_followers[set].Count = count;
     for (int i = 0; i < count; ++i) {
       const int32_t value = m_input.ReadBits(8);
-      if (value < 0) return false;
+      if (value < 0) return TDecodeStatus::InputEnded;
       m_followers[set].Bytes[i] = static_cast<uint8_t>(value);
     }
   }
-  return true;
+  return TDecodeStatus::Ok;
 }
 
-void TUnreducer::Run() {
-  if (m_factor < 1 || m_factor > 4) {
-    if (m_context.RaiseError) m_context.RaiseError(zipmsg::kUnsupportedCompressionMethod);
-    return;
-  }
-  if (!ReadFollowerSets()) return;
+TDecodeStatus TUnreducer::Run() {
+  if (m_factor < 1 || m_factor > 4) return TDecodeStatus::UnsupportedMethod;
+  const TDecodeStatus setsStatus = ReadFollowerSets();
+  if (setsStatus != TDecodeStatus::Ok) return setsStatus;
   uint8_t last = 0;
   // Runs to the declared size rather than to the last loaded byte: the final byte may hold whole codes.
   while (!m_output.Stopped()) {
@@ -70,7 +63,7 @@ void TUnreducer::Run() {
     last = static_cast<uint8_t>(value);
     Expand(last);
   }
-  m_output.Flush();
+  return m_output.Flush();
 }
 
 void TUnreducer::Output(uint8_t value) {
@@ -113,7 +106,7 @@ void TUnreducer::Expand(uint8_t value) {
   }
 }
 
-void Unreduce(const TMemberInfo& member, TDecodeContext& context) {
+TDecodeStatus Unreduce(const TMemberInfo& member, TDecodeContext& context) {
   TUnreducer decoder(member, context);
-  decoder.Run();
+  return decoder.Run();
 }

@@ -11,14 +11,16 @@
 // distance's low byte.
 //
 // A follower set holds at most 32 bytes, although its 6-bit count field allows 63: a count above 32 cannot
-// come from a real encoder, so the member is rejected at once with the fatal "Bad block" before anything
-// is written. Other fatal errors: "Error writing to file" on a short write. Decoding ends at the member's
-// declared uncompressed size or at the end of its input.
+// come from a real encoder, so the member is rejected at once as InvalidData ("Bad block") before anything
+// is written. A short write ends it as OutputShort, a method number outside 2..5 as UnsupportedMethod.
+// Decoding ends at the member's declared uncompressed size or at the end of its input (InputEnded when that
+// comes inside the follower sets).
 #include <cstdint>
 #include <vector>
 
 #include "zip/decoders/buffered_output.h"
 #include "zip/decoders/decode_context.h"
+#include "zip/decoders/decode_status.h"
 #include "zip/decoders/lsb_bit_reader.h"
 
 class TUnreducer {
@@ -29,7 +31,7 @@ class TUnreducer {
 
   TUnreducer(const TMemberInfo& member, TDecodeContext& context);
 
-  void Run();
+  TDecodeStatus Run();
 
  private:
   enum class TExpanderState { Plain, AfterMarker, LengthExtension, DistanceLow };
@@ -39,11 +41,10 @@ class TUnreducer {
     uint8_t Bytes[kMaxFollowers] = {};
   };
 
-  bool ReadFollowerSets();
+  TDecodeStatus ReadFollowerSets();
   void Expand(uint8_t value);
   void Output(uint8_t value);
 
-  TDecodeContext& m_context;
   TLsbBitReader m_input;
   TBufferedOutput m_output;
   int m_factor;

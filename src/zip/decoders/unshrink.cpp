@@ -1,7 +1,6 @@
 #include "zip/decoders/unshrink.h"
 
 #include "zip/decoders/decoders.h"
-#include "zip/messages.h"
 
 namespace {
 // No width beyond 13 bits can define a code (8191 is the last), but wider codes are still read so that a
@@ -10,8 +9,7 @@ constexpr int kMaxWidth = 16;
 }  // namespace
 
 TUnshrinker::TUnshrinker(const TMemberInfo& member, TDecodeContext& context)
-    : m_context(context),
-      m_input(member, context),
+    : m_input(member, context),
       m_output(member, context),
       m_parent(kCodeCount, -1),
       m_value(kCodeCount, 0),
@@ -22,47 +20,44 @@ TUnshrinker::TUnshrinker(const TMemberInfo& member, TDecodeContext& context)
   m_stack.reserve(kCodeCount);
 }
 
-void TUnshrinker::Fatal(int messageId) {
-  // What was decoded before the fault still leaves, as with every other end of the member.
-  m_output.Flush();
-  m_failed = true;
-  if (m_context.RaiseError) m_context.RaiseError(messageId);
+TDecodeStatus TUnshrinker::Finish(TDecodeStatus status) {
+  // What was decoded before a fault still leaves, as with every other end of the member; a failed write
+  // outranks the fault.
+  const TDecodeStatus flushed = m_output.Flush();
+  return flushed != TDecodeStatus::Ok ? flushed : status;
 }
 
-void TUnshrinker::Run() {
+TDecodeStatus TUnshrinker::Run() {
   const int32_t first = m_input.ReadBits(m_width);
-  if (first < 0 || first > 255) {
-    Fatal(zipmsg::kBadBlock);
-    return;
-  }
+  if (first < 0 || first > 255) return Finish(TDecodeStatus::InvalidData);
   m_output.Put(static_cast<uint8_t>(first));
   m_previous = first;
   m_first = static_cast<uint8_t>(first);
   while (!m_output.Stopped()) {
     const int32_t code = m_input.ReadBits(m_width);
-    if (code < 0 || !DecodeCode(code)) break;
+    if (code < 0) break;
+    const TDecodeStatus status = DecodeCode(code);
+    if (status == TDecodeStatus::InputEnded) break;
+    if (status != TDecodeStatus::Ok) return Finish(status);
   }
-  if (!m_failed) m_output.Flush();
+  // The member's data end with their input: that is its regular end.
+  return Finish(TDecodeStatus::Ok);
 }
 
-bool TUnshrinker::DecodeCode(int32_t code) {
+TDecodeStatus TUnshrinker::DecodeCode(int32_t code) {
   if (code == kControlCode) {
     const int32_t subCode = m_input.ReadBits(m_width);
-    if (subCode < 0) return false;
+    if (subCode < 0) return TDecodeStatus::InputEnded;
     if (subCode == 1 && m_width < kMaxWidth) {
       ++m_width;
     } else if (subCode == 2) {
       PartialClear();
     } else {
-      Fatal(zipmsg::kBadBlock);
-      return false;
+      return TDecodeStatus::InvalidData;
     }
-    return true;
+    return TDecodeStatus::Ok;
   }
-  if (code >= kCodeCount) {
-    Fatal(zipmsg::kBadBlock);
-    return false;
-  }
+  if (code >= kCodeCount) return TDecodeStatus::InvalidData;
 
   // Walk the string back to its literal, stacking its bytes in reverse.
   m_stack.clear();
@@ -72,24 +67,19 @@ bool TUnshrinker::DecodeCode(int32_t code) {
     current = m_previous;
   }
   while (current > kControlCode) {
-    if (m_stack.size() >= kCodeCount - 1) {
-      Fatal(zipmsg::kStackOverflow);
-      return false;
-    }
+    if (m_stack.size() >= kCodeCount - 1) return TDecodeStatus::StackOverflow;
     m_stack.push_back(m_value[current]);
     current = m_parent[current];
   }
-  if (current < 0 || current == kControlCode) {
-    Fatal(zipmsg::kBadBlock);  // the chain ran into a freed code: no string has this prefix
-    return false;
-  }
+  // The chain ran into a freed code: no string has this prefix.
+  if (current < 0 || current == kControlCode) return TDecodeStatus::InvalidData;
   m_first = static_cast<uint8_t>(current);
   m_output.Put(m_first);
   for (auto byte = m_stack.rbegin(); byte != m_stack.rend(); ++byte) m_output.Put(*byte);
 
   AddEntry(m_previous, m_first);
   m_previous = code;
-  return true;
+  return TDecodeStatus::Ok;
 }
 
 void TUnshrinker::AddEntry(int32_t parent, uint8_t value) {
@@ -116,7 +106,7 @@ void TUnshrinker::PartialClear() {
   }
 }
 
-void Unshrink(const TMemberInfo& member, TDecodeContext& context) {
+TDecodeStatus Unshrink(const TMemberInfo& member, TDecodeContext& context) {
   TUnshrinker decoder(member, context);
-  decoder.Run();
+  return decoder.Run();
 }

@@ -5,16 +5,17 @@
 // is no code's prefix (a leaf), after which the freed codes are handed out again lowest first. A code that
 // is not yet defined stands for the previous string plus that string's own first byte (the KwKwK case).
 //
-// Fatal errors go through context.RaiseError: "Bad block" for input that ends before the first code, a
-// first code that is not a literal, a sub-code other than 1 or 2, a width beyond 16 bits, a code above 8191
-// and a string chain that runs into a freed code; "Stack overflow" (after writing what was decoded) for a
-// string longer than 8191 bytes, which also stops a chain that loops; "Error writing to file" for a short
-// write. The member ends at the end of its input or at its declared uncompressed size.
+// Run() returns InvalidData ("Bad block") for input that ends before the first code, a first code that is
+// not a literal, a sub-code other than 1 or 2, a width beyond 16 bits, a code above 8191 and a string chain
+// that runs into a freed code; StackOverflow for a string longer than 8191 bytes, which also stops a chain
+// that loops; OutputShort for a short write; Ok otherwise. What was decoded before a fault is written. The
+// member ends at the end of its input or at its declared uncompressed size.
 #include <cstdint>
 #include <vector>
 
 #include "zip/decoders/buffered_output.h"
 #include "zip/decoders/decode_context.h"
+#include "zip/decoders/decode_status.h"
 #include "zip/decoders/lsb_bit_reader.h"
 
 class TUnshrinker {
@@ -25,16 +26,17 @@ class TUnshrinker {
 
   TUnshrinker(const TMemberInfo& member, TDecodeContext& context);
 
-  void Run();
+  TDecodeStatus Run();
 
  private:
-  // Decodes one code. False when decoding must end (input, size, or a fatal error that did not raise).
-  bool DecodeCode(int32_t code);
+  // Decodes one code: Ok to go on, InputEnded when the input ends inside it, or the fault that ends the
+  // member.
+  TDecodeStatus DecodeCode(int32_t code);
   void PartialClear();
   void AddEntry(int32_t parent, uint8_t value);
-  void Fatal(int messageId);
+  // Writes what is buffered and returns status, or OutputShort when that write fails.
+  TDecodeStatus Finish(TDecodeStatus status);
 
-  TDecodeContext& m_context;
   TLsbBitReader m_input;
   TBufferedOutput m_output;
   std::vector<int32_t> m_parent;      // -1: a literal or a free code
@@ -46,5 +48,4 @@ class TUnshrinker {
   int m_width = 9;
   int32_t m_previous = 0;
   uint8_t m_first = 0;                // first byte of the previous string
-  bool m_failed = false;
 };
