@@ -7,6 +7,21 @@
 TOutputWindow::TOutputWindow(uint32_t size, TDecoderOutput& output, const TDecodeContext& context)
     : m_window(size, 0), m_size(size), m_output(output), m_context(context) {}
 
+TDecodeStatus TOutputWindow::PutFilling(const uint8_t* data, uint32_t length) {
+  while (length > 0) {
+    const uint32_t run = std::min(m_size - m_fill, length);
+    std::memcpy(&m_window[m_fill], data, run);
+    m_fill += run;
+    data += run;
+    length -= run;
+    if (m_fill == m_size) {
+      const TDecodeStatus status = Flush();
+      if (status != TDecodeStatus::Ok) return status;
+    }
+  }
+  return TDecodeStatus::Ok;
+}
+
 TDecodeStatus TOutputWindow::CopyWrapping(uint32_t distance, uint32_t length) {
   const uint32_t mask = m_size - 1;
   uint32_t source = (m_fill - distance) & mask;

@@ -1,7 +1,7 @@
 #pragma once
-// The history window of the inflate and explode decoders, which is also their output buffer: bytes are
-// stored at the fill position, back-references copy from behind it, and the whole window leaves through the
-// decoder output each time it fills (so WriteBlock and the progress report run once per window).
+// The history window of the decoders, which is also their output buffer: bytes are stored at the fill
+// position, back-references copy from behind it, and the whole window leaves through the decoder output each
+// time it fills (so WriteBlock and the progress report run once per window).
 //
 // The window starts zeroed: a back-reference reaching before the member's first byte copies zeros.
 #include <cstdint>
@@ -22,6 +22,16 @@ class TOutputWindow {
   TDecodeStatus PutByte(uint8_t value) {
     m_window[m_fill++] = value;
     return m_fill == m_size ? Flush() : TDecodeStatus::Ok;
+  }
+
+  // Stores length bytes; flushes each time the window fills. Returns what PutByte does.
+  TDecodeStatus Put(const uint8_t* data, uint32_t length) {
+    if (length < m_size - m_fill) {
+      std::memcpy(m_window.data() + m_fill, data, length);
+      m_fill += length;
+      return TDecodeStatus::Ok;
+    }
+    return PutFilling(data, length);
   }
 
   // Copies length bytes from distance (1..size) bytes behind the fill position. Runs end at the window's end;
@@ -51,6 +61,8 @@ class TOutputWindow {
   uint32_t Fill() const { return m_fill; }
 
  private:
+  // Put for the data that fill the window.
+  TDecodeStatus PutFilling(const uint8_t* data, uint32_t length);
   // Copy for the runs that wrap or fill the window.
   TDecodeStatus CopyWrapping(uint32_t distance, uint32_t length);
 

@@ -1,5 +1,7 @@
 #include "zip/decoders/unreduce.h"
 
+#include <algorithm>
+
 #include "zip/decoders/decoders.h"
 
 namespace {
@@ -16,11 +18,12 @@ int IndexBits(int count) {
 }  // namespace
 
 TUnreducer::TUnreducer(const TMemberInfo& member, TDecodeContext& context)
-    : m_input(member, context),
-      m_output(member, context),
+    : m_output(member, context),
+      m_input(member, context),
+      m_window(kWindowSize, m_output, context),
+      m_left(std::max<int64_t>(member.UncompressedSize, 0)),
       m_factor(member.Method - 1),
-      m_followers(256),
-      m_history(kHistorySize, 0) {}
+      m_followers(256) {}
 
 TDecodeStatus TUnreducer::ReadFollowerSets() {
   for (int set = 255; set >= 0; --set) {
@@ -43,7 +46,7 @@ TDecodeStatus TUnreducer::Run() {
   if (setsStatus != TDecodeStatus::Ok) return setsStatus;
   uint8_t last = 0;
   // Runs to the declared size rather than to the last loaded byte: the final byte may hold whole codes.
-  while (!m_output.Stopped()) {
+  while (m_left > 0) {
     const TFollowerSet& set = m_followers[last];
     int32_t value;
     if (set.Count == 0) {
@@ -61,49 +64,48 @@ TDecodeStatus TUnreducer::Run() {
     }
     if (value < 0) break;
     last = static_cast<uint8_t>(value);
-    Expand(last);
+    const TDecodeStatus status = Expand(last);
+    if (status != TDecodeStatus::Ok) return status;
   }
-  return m_output.Flush();
+  return m_window.Flush();
 }
 
-void TUnreducer::Output(uint8_t value) {
-  m_output.Put(value);
-  m_history[m_position] = value;
-  m_position = (m_position + 1) % kHistorySize;
+TDecodeStatus TUnreducer::Output(uint8_t value) {
+  --m_left;
+  return m_window.PutByte(value);
 }
 
-void TUnreducer::Expand(uint8_t value) {
+TDecodeStatus TUnreducer::Expand(uint8_t value) {
   static constexpr int kMask[5] = {0, 127, 63, 31, 15};
   switch (m_state) {
     case TExpanderState::Plain:
-      if (value == kMarker) m_state = TExpanderState::AfterMarker;
-      else Output(value);
-      break;
+      if (value == kMarker) {
+        m_state = TExpanderState::AfterMarker;
+        return TDecodeStatus::Ok;
+      }
+      return Output(value);
     case TExpanderState::AfterMarker:
       if (value == 0) {
-        Output(kMarker);
         m_state = TExpanderState::Plain;
-      } else {
-        m_marked = value;
-        m_length = value & kMask[m_factor];
-        m_state = m_length == kMask[m_factor] ? TExpanderState::LengthExtension : TExpanderState::DistanceLow;
+        return Output(kMarker);
       }
-      break;
+      m_marked = value;
+      m_length = value & kMask[m_factor];
+      m_state = m_length == kMask[m_factor] ? TExpanderState::LengthExtension : TExpanderState::DistanceLow;
+      return TDecodeStatus::Ok;
     case TExpanderState::LengthExtension:
       m_length += value;
       m_state = TExpanderState::DistanceLow;
-      break;
+      return TDecodeStatus::Ok;
     case TExpanderState::DistanceLow: {
       const uint32_t distance = ((static_cast<uint32_t>(m_marked) >> (8 - m_factor)) << 8) + value + 1;
-      uint32_t source = (m_position + kHistorySize - distance) % kHistorySize;
-      for (int i = 0; i < m_length + 3 && !m_output.Stopped(); ++i) {
-        Output(m_history[source]);
-        source = (source + 1) % kHistorySize;
-      }
+      const uint32_t length = static_cast<uint32_t>(std::min<int64_t>(m_length + 3, m_left));
+      m_left -= length;
       m_state = TExpanderState::Plain;
-      break;
+      return m_window.Copy(distance, length);
     }
   }
+  return TDecodeStatus::Ok;
 }
 
 TDecodeStatus Unreduce(const TMemberInfo& member, TDecodeContext& context) {

@@ -18,16 +18,19 @@
 #include <cstdint>
 #include <vector>
 
-#include "zip/decoders/buffered_output.h"
+#include "zip/decoders/block_bit_input.h"
 #include "zip/decoders/decode_context.h"
 #include "zip/decoders/decode_status.h"
-#include "zip/decoders/lsb_bit_reader.h"
+#include "zip/decoders/decoder_output.h"
+#include "zip/decoders/output_window.h"
 
 class TUnreducer {
  public:
   static constexpr int kMarker = 144;
   static constexpr int kMaxFollowers = 32;
-  static constexpr int kHistorySize = 4096;
+  // The copies reach at most 4096 bytes back; the window is larger so that the output leaves in the same
+  // 32 KiB writes as the other decoders'.
+  static constexpr uint32_t kWindowSize = 32768;
 
   TUnreducer(const TMemberInfo& member, TDecodeContext& context);
 
@@ -42,15 +45,15 @@ class TUnreducer {
   };
 
   TDecodeStatus ReadFollowerSets();
-  void Expand(uint8_t value);
-  void Output(uint8_t value);
+  TDecodeStatus Expand(uint8_t value);
+  TDecodeStatus Output(uint8_t value);
 
-  TLsbBitReader m_input;
-  TBufferedOutput m_output;
+  TDecoderOutput m_output;
+  TBlockBitInput m_input;
+  TOutputWindow m_window;
+  int64_t m_left;  // bytes still to produce
   int m_factor;
   std::vector<TFollowerSet> m_followers;
-  std::vector<uint8_t> m_history;
-  uint32_t m_position = 0;
   TExpanderState m_state = TExpanderState::Plain;
   uint8_t m_marked = 0;  // V, the first byte after the marker
   int m_length = 0;

@@ -1,5 +1,7 @@
 #include "zip/decoders/unshrink.h"
 
+#include <algorithm>
+
 #include "zip/decoders/decoders.h"
 
 namespace {
@@ -9,31 +11,40 @@ constexpr int kMaxWidth = 16;
 }  // namespace
 
 TUnshrinker::TUnshrinker(const TMemberInfo& member, TDecodeContext& context)
-    : m_input(member, context),
-      m_output(member, context),
+    : m_output(member, context),
+      m_input(member, context),
+      m_window(kWindowSize, m_output, context),
+      m_left(std::max<int64_t>(member.UncompressedSize, 0)),
       m_parent(kCodeCount, -1),
       m_value(kCodeCount, 0),
       m_children(kCodeCount, 0),
-      m_freeList(kCodeCount, 0) {
+      m_freeList(kCodeCount, 0),
+      m_string(kCodeCount, 0) {
   for (int code = 0; code < 256; ++code) m_value[code] = static_cast<uint8_t>(code);
   for (int code = kFirstFree; code < kCodeCount; ++code) m_freeList[code] = static_cast<uint16_t>(code);
-  m_stack.reserve(kCodeCount);
+}
+
+TDecodeStatus TUnshrinker::Emit(const uint8_t* data, uint32_t length) {
+  const uint32_t count = static_cast<uint32_t>(std::min<int64_t>(length, m_left));
+  m_left -= count;
+  return m_window.Put(data, count);
 }
 
 TDecodeStatus TUnshrinker::Finish(TDecodeStatus status) {
   // What was decoded before a fault still leaves, as with every other end of the member; a failed write
   // outranks the fault.
-  const TDecodeStatus flushed = m_output.Flush();
+  const TDecodeStatus flushed = m_window.Flush();
   return flushed != TDecodeStatus::Ok ? flushed : status;
 }
 
 TDecodeStatus TUnshrinker::Run() {
   const int32_t first = m_input.ReadBits(m_width);
   if (first < 0 || first > 255) return Finish(TDecodeStatus::InvalidData);
-  m_output.Put(static_cast<uint8_t>(first));
   m_previous = first;
   m_first = static_cast<uint8_t>(first);
-  while (!m_output.Stopped()) {
+  const TDecodeStatus firstStatus = Emit(&m_first, 1);
+  if (firstStatus != TDecodeStatus::Ok) return firstStatus;
+  while (m_left > 0) {
     const int32_t code = m_input.ReadBits(m_width);
     if (code < 0) break;
     const TDecodeStatus status = DecodeCode(code);
@@ -59,27 +70,26 @@ TDecodeStatus TUnshrinker::DecodeCode(int32_t code) {
   }
   if (code >= kCodeCount) return TDecodeStatus::InvalidData;
 
-  // Walk the string back to its literal, stacking its bytes in reverse.
-  m_stack.clear();
+  // Walk the string back to its literal, storing its bytes from the end of m_string towards the front.
+  uint32_t start = kCodeCount;
   int32_t current = code;
   if (code > kControlCode && m_parent[code] < 0) {
-    m_stack.push_back(m_first);  // KwKwK: the previous string plus its own first byte
+    m_string[--start] = m_first;  // KwKwK: the previous string plus its own first byte
     current = m_previous;
   }
   while (current > kControlCode) {
-    if (m_stack.size() >= kCodeCount - 1) return TDecodeStatus::StackOverflow;
-    m_stack.push_back(m_value[current]);
+    if (start <= 1) return TDecodeStatus::StackOverflow;  // 8191 bytes stored, the literal's place left
+    m_string[--start] = m_value[current];
     current = m_parent[current];
   }
   // The chain ran into a freed code: no string has this prefix.
   if (current < 0 || current == kControlCode) return TDecodeStatus::InvalidData;
   m_first = static_cast<uint8_t>(current);
-  m_output.Put(m_first);
-  for (auto byte = m_stack.rbegin(); byte != m_stack.rend(); ++byte) m_output.Put(*byte);
+  m_string[--start] = m_first;
 
   AddEntry(m_previous, m_first);
   m_previous = code;
-  return TDecodeStatus::Ok;
+  return Emit(&m_string[start], kCodeCount - start);
 }
 
 void TUnshrinker::AddEntry(int32_t parent, uint8_t value) {

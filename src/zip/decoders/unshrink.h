@@ -13,16 +13,19 @@
 #include <cstdint>
 #include <vector>
 
-#include "zip/decoders/buffered_output.h"
+#include "zip/decoders/block_bit_input.h"
 #include "zip/decoders/decode_context.h"
 #include "zip/decoders/decode_status.h"
-#include "zip/decoders/lsb_bit_reader.h"
+#include "zip/decoders/decoder_output.h"
+#include "zip/decoders/output_window.h"
 
 class TUnshrinker {
  public:
   static constexpr int kCodeCount = 8192;
   static constexpr int kFirstFree = 257;
   static constexpr int kControlCode = 256;
+  // Only an output buffer here: no code reaches back into the output.
+  static constexpr uint32_t kWindowSize = 32768;
 
   TUnshrinker(const TMemberInfo& member, TDecodeContext& context);
 
@@ -34,17 +37,21 @@ class TUnshrinker {
   TDecodeStatus DecodeCode(int32_t code);
   void PartialClear();
   void AddEntry(int32_t parent, uint8_t value);
+  // Writes a string, cut at the declared uncompressed size.
+  TDecodeStatus Emit(const uint8_t* data, uint32_t length);
   // Writes what is buffered and returns status, or OutputShort when that write fails.
   TDecodeStatus Finish(TDecodeStatus status);
 
-  TLsbBitReader m_input;
-  TBufferedOutput m_output;
+  TDecoderOutput m_output;
+  TBlockBitInput m_input;
+  TOutputWindow m_window;
+  int64_t m_left;  // bytes still to produce
   std::vector<int32_t> m_parent;      // -1: a literal or a free code
   std::vector<uint8_t> m_value;       // the last byte of the code's string
   std::vector<uint16_t> m_children;   // codes whose parent this code is
   std::vector<uint16_t> m_freeList;   // positions 257..8191; m_nextFree is the next to hand out
   int m_nextFree = kFirstFree;
-  std::vector<uint8_t> m_stack;
+  std::vector<uint8_t> m_string;      // a decoded string, built backwards from the end
   int m_width = 9;
   int32_t m_previous = 0;
   uint8_t m_first = 0;                // first byte of the previous string
