@@ -39,7 +39,6 @@ TExploder::TExploder(const TMemberInfo& member, TDecodeContext& context)
       m_output(member, context),
       m_input(member, context),
       m_window(kWindowSize, m_output, context),
-      m_left(std::max<int64_t>(member.UncompressedSize, 0)),
       m_eightK((member.Flags & 2) != 0),
       m_threeTrees((member.Flags & 4) != 0),
       m_distanceLookupBits(DistanceLookupBits(member.CompressedSize)) {}
@@ -79,7 +78,7 @@ TDecodeStatus TExploder::Run() {
 
 TDecodeStatus TExploder::DecodeItems() {
   const int lowDistanceBits = m_eightK ? 7 : 6;
-  while (m_left > 0) {
+  while (m_window.Remaining() > 0) {
     if (m_context.Cancelled()) return TDecodeStatus::Cancelled;
     if (m_input.Exhausted()) return TDecodeStatus::InputEnded;
     THuffmanEntry entry;
@@ -91,7 +90,6 @@ TDecodeStatus TExploder::DecodeItems() {
       } else {
         literal = static_cast<uint8_t>(m_input.TakeBits(8));
       }
-      --m_left;
       const TDecodeStatus status = m_window.PutByte(literal);
       if (status != TDecodeStatus::Ok) return status;
       continue;
@@ -102,8 +100,7 @@ TDecodeStatus TExploder::DecodeItems() {
     if (!m_lengths.Decode(m_input, entry)) return TDecodeStatus::InvalidData;
     uint32_t length = entry.Value;
     if (entry.Operation != 0) length += m_input.TakeBits(entry.Operation);
-    length = static_cast<uint32_t>(std::min<int64_t>(length, m_left));
-    m_left -= length;
+    length = static_cast<uint32_t>(std::min<int64_t>(length, m_window.Remaining()));
     const TDecodeStatus status = m_window.Copy(distance, length);
     if (status != TDecodeStatus::Ok) return status;
   }

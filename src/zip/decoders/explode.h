@@ -42,7 +42,6 @@ class TExploder {
   TDecoderOutput m_output;
   TBlockBitInput m_input;
   TOutputWindow m_window;
-  int64_t m_left;  // bytes still to produce
   bool m_eightK;
   bool m_threeTrees;
   int m_distanceLookupBits;

@@ -59,6 +59,9 @@ class TOutputWindow {
   TDecodeStatus Flush();
 
   uint32_t Fill() const { return m_fill; }
+  // Bytes the member may still produce, those waiting in the window counted: the decoders cut their last
+  // string or copy to it, so that they stop at the declared uncompressed size.
+  int64_t Remaining() const { return m_output.Remaining() - m_fill; }
 
  private:
   // Put for the data that fill the window.

@@ -21,7 +21,6 @@ TUnreducer::TUnreducer(const TMemberInfo& member, TDecodeContext& context)
     : m_output(member, context),
       m_input(member, context),
       m_window(kWindowSize, m_output, context),
-      m_left(std::max<int64_t>(member.UncompressedSize, 0)),
       m_factor(member.Method - 1),
       m_followers(256) {}
 
@@ -46,7 +45,7 @@ TDecodeStatus TUnreducer::Run() {
   if (setsStatus != TDecodeStatus::Ok) return setsStatus;
   uint8_t last = 0;
   // Runs to the declared size rather than to the last loaded byte: the final byte may hold whole codes.
-  while (m_left > 0) {
+  while (m_window.Remaining() > 0) {
     const TFollowerSet& set = m_followers[last];
     int32_t value;
     if (set.Count == 0) {
@@ -70,11 +69,6 @@ TDecodeStatus TUnreducer::Run() {
   return m_window.Flush();
 }
 
-TDecodeStatus TUnreducer::Output(uint8_t value) {
-  --m_left;
-  return m_window.PutByte(value);
-}
-
 TDecodeStatus TUnreducer::Expand(uint8_t value) {
   static constexpr int kMask[5] = {0, 127, 63, 31, 15};
   switch (m_state) {
@@ -83,11 +77,11 @@ TDecodeStatus TUnreducer::Expand(uint8_t value) {
         m_state = TExpanderState::AfterMarker;
         return TDecodeStatus::Ok;
       }
-      return Output(value);
+      return m_window.PutByte(value);
     case TExpanderState::AfterMarker:
       if (value == 0) {
         m_state = TExpanderState::Plain;
-        return Output(kMarker);
+        return m_window.PutByte(kMarker);
       }
       m_marked = value;
       m_length = value & kMask[m_factor];
@@ -99,8 +93,7 @@ TDecodeStatus TUnreducer::Expand(uint8_t value) {
       return TDecodeStatus::Ok;
     case TExpanderState::DistanceLow: {
       const uint32_t distance = ((static_cast<uint32_t>(m_marked) >> (8 - m_factor)) << 8) + value + 1;
-      const uint32_t length = static_cast<uint32_t>(std::min<int64_t>(m_length + 3, m_left));
-      m_left -= length;
+      const uint32_t length = static_cast<uint32_t>(std::min<int64_t>(m_length + 3, m_window.Remaining()));
       m_state = TExpanderState::Plain;
       return m_window.Copy(distance, length);
     }

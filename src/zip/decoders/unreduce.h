@@ -46,12 +46,10 @@ class TUnreducer {
 
   TDecodeStatus ReadFollowerSets();
   TDecodeStatus Expand(uint8_t value);
-  TDecodeStatus Output(uint8_t value);
 
   TDecoderOutput m_output;
   TBlockBitInput m_input;
   TOutputWindow m_window;
-  int64_t m_left;  // bytes still to produce
   int m_factor;
   std::vector<TFollowerSet> m_followers;
   TExpanderState m_state = TExpanderState::Plain;

@@ -14,7 +14,6 @@ TUnshrinker::TUnshrinker(const TMemberInfo& member, TDecodeContext& context)
     : m_output(member, context),
       m_input(member, context),
       m_window(kWindowSize, m_output, context),
-      m_left(std::max<int64_t>(member.UncompressedSize, 0)),
       m_parent(kCodeCount, -1),
       m_value(kCodeCount, 0),
       m_children(kCodeCount, 0),
@@ -25,9 +24,7 @@ TUnshrinker::TUnshrinker(const TMemberInfo& member, TDecodeContext& context)
 }
 
 TDecodeStatus TUnshrinker::Emit(const uint8_t* data, uint32_t length) {
-  const uint32_t count = static_cast<uint32_t>(std::min<int64_t>(length, m_left));
-  m_left -= count;
-  return m_window.Put(data, count);
+  return m_window.Put(data, static_cast<uint32_t>(std::min<int64_t>(length, m_window.Remaining())));
 }
 
 TDecodeStatus TUnshrinker::Finish(TDecodeStatus status) {
@@ -44,7 +41,7 @@ TDecodeStatus TUnshrinker::Run() {
   m_first = static_cast<uint8_t>(first);
   const TDecodeStatus firstStatus = Emit(&m_first, 1);
   if (firstStatus != TDecodeStatus::Ok) return firstStatus;
-  while (m_left > 0) {
+  while (m_window.Remaining() > 0) {
     const int32_t code = m_input.ReadBits(m_width);
     if (code < 0) break;
     const TDecodeStatus status = DecodeCode(code);

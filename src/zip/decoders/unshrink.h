@@ -45,7 +45,6 @@ class TUnshrinker {
   TDecoderOutput m_output;
   TBlockBitInput m_input;
   TOutputWindow m_window;
-  int64_t m_left;  // bytes still to produce
   std::vector<int32_t> m_parent;      // -1: a literal or a free code
   std::vector<uint8_t> m_value;       // the last byte of the code's string
   std::vector<uint16_t> m_children;   // codes whose parent this code is
