@@ -18,7 +18,8 @@ TUnshrinker::TUnshrinker(const TMemberInfo& member, TDecodeContext& context)
       m_value(kCodeCount, 0),
       m_children(kCodeCount, 0),
       m_freeList(kCodeCount, 0),
-      m_string(kCodeCount, 0) {
+      m_string(kCodeCount, 0),
+      m_leaves(kCodeCount, 0) {
   for (int code = 0; code < 256; ++code) m_value[code] = static_cast<uint8_t>(code);
   for (int code = kFirstFree; code < kCodeCount; ++code) m_freeList[code] = static_cast<uint16_t>(code);
 }
@@ -98,18 +99,23 @@ void TUnshrinker::AddEntry(int32_t parent, uint8_t value) {
 }
 
 void TUnshrinker::PartialClear() {
-  std::vector<uint16_t> leaves;
-  for (int code = kFirstFree; code < kCodeCount; ++code)
-    if (m_children[code] == 0) leaves.push_back(static_cast<uint16_t>(code));
+  // Every leaf is found before any is freed: a code whose last child goes now stays until the next clear.
+  // Encoders clear whenever the table is full, which can be every few codes: the scan has no branch.
+  int leafCount = 0;
+  for (int code = kFirstFree; code < kCodeCount; ++code) {
+    m_leaves[leafCount] = static_cast<uint16_t>(code);
+    leafCount += m_children[code] == 0 ? 1 : 0;
+  }
   // Filled from the top down, so that the lowest freed code is handed out first.
   m_nextFree = kCodeCount;
-  for (auto leaf = leaves.rbegin(); leaf != leaves.rend(); ++leaf) {
-    const int32_t parent = m_parent[*leaf];
+  while (leafCount > 0) {
+    const uint16_t leaf = m_leaves[--leafCount];
+    const int32_t parent = m_parent[leaf];
     if (parent >= 0 && m_children[parent] > 0) --m_children[parent];
-    m_parent[*leaf] = -1;
-    m_value[*leaf] = 0;
-    m_children[*leaf] = 0;
-    m_freeList[--m_nextFree] = *leaf;
+    m_parent[leaf] = -1;
+    m_value[leaf] = 0;
+    m_children[leaf] = 0;
+    m_freeList[--m_nextFree] = leaf;
   }
 }
 

@@ -51,6 +51,7 @@ class TUnshrinker {
   std::vector<uint16_t> m_freeList;   // positions 257..8191; m_nextFree is the next to hand out
   int m_nextFree = kFirstFree;
   std::vector<uint8_t> m_string;      // a decoded string, built backwards from the end
+  std::vector<uint16_t> m_leaves;     // PartialClear's list of the codes it frees
   int m_width = 9;
   int32_t m_previous = 0;
   uint8_t m_first = 0;                // first byte of the previous string
