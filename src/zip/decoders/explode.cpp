@@ -85,7 +85,7 @@ TDecodeStatus TExploder::DecodeItems() {
     if (m_input.TakeBits(1) != 0) {
       uint8_t literal;
       if (m_threeTrees) {
-        if (!m_literals.Decode(m_input, entry)) return TDecodeStatus::InvalidData;
+        if (!m_literals.Decode<kOperationBase>(m_input, entry)) return TDecodeStatus::InvalidData;
         literal = static_cast<uint8_t>(entry.Value);
       } else {
         literal = static_cast<uint8_t>(m_input.TakeBits(8));
@@ -95,9 +95,9 @@ TDecodeStatus TExploder::DecodeItems() {
       continue;
     }
     const uint32_t low = m_input.TakeBits(lowDistanceBits);
-    if (!m_distances.Decode(m_input, entry)) return TDecodeStatus::InvalidData;
+    if (!m_distances.Decode<kOperationBase>(m_input, entry)) return TDecodeStatus::InvalidData;
     const uint32_t distance = low + entry.Value;
-    if (!m_lengths.Decode(m_input, entry)) return TDecodeStatus::InvalidData;
+    if (!m_lengths.Decode<kOperationBase>(m_input, entry)) return TDecodeStatus::InvalidData;
     uint32_t length = entry.Value;
     if (entry.Operation != 0) length += m_input.TakeBits(entry.Operation);
     length = static_cast<uint32_t>(std::min<int64_t>(length, m_window.Remaining()));

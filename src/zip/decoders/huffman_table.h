@@ -52,14 +52,16 @@ class THuffmanTable {
                        TCodeBits codeBits = TCodeBits::Plain);
 
   // Looks up the next code of the input and drops its bits; false for an invalid code (its bits stay).
-  // Runs once per code: inline, so that it sits in the decoders' loops.
+  // operationBase is the one the table was built with, a constant of the caller's: this runs once per code,
+  // inline in the decoders' loops, where a compare with a constant is what keeps inflate at its speed.
+  template <int operationBase>
   bool Decode(TBlockBitInput& input, THuffmanEntry& entry) const {
     int width = m_lookupBits;
     input.NeedBits(width);
     entry = m_entries[input.Bits(width)];
-    while (entry.Operation > m_operationBase && entry.Operation != kInvalidOperation) {
+    while (entry.Operation > operationBase && entry.Operation != kInvalidOperation) {
       input.DropBits(entry.Bits);
-      width = entry.Operation - m_operationBase;
+      width = entry.Operation - operationBase;
       input.NeedBits(width);
       entry = m_entries[entry.Value + input.Bits(width)];
     }

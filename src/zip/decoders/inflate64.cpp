@@ -133,7 +133,7 @@ TDecodeStatus TInflate64::DecodeDynamic() {
   uint8_t lastLength = 0;
   for (int i = 0; i < total;) {
     THuffmanEntry entry;
-    if (!codeLengths.Decode(m_input, entry)) return TDecodeStatus::InvalidData;
+    if (!codeLengths.Decode<kOperationBase>(m_input, entry)) return TDecodeStatus::InvalidData;
     const uint32_t symbol = entry.Value;
     if (symbol < 16) {
       lastLength = static_cast<uint8_t>(symbol);
@@ -169,7 +169,7 @@ TDecodeStatus TInflate64::DecodeCodes() {
     if (m_context.Cancelled()) return TDecodeStatus::Cancelled;
     if (m_input.Exhausted()) return TDecodeStatus::InputEnded;
     THuffmanEntry entry;
-    if (!m_literals.Decode(m_input, entry)) return TDecodeStatus::InvalidData;
+    if (!m_literals.Decode<kOperationBase>(m_input, entry)) return TDecodeStatus::InvalidData;
     if (entry.Operation == kLiteral) {
       const TDecodeStatus status = m_window.PutByte(static_cast<uint8_t>(entry.Value));
       if (status != TDecodeStatus::Ok) return status;
@@ -177,7 +177,7 @@ TDecodeStatus TInflate64::DecodeCodes() {
     }
     if (entry.Operation == kEndOfBlock) return TDecodeStatus::Ok;
     const uint32_t length = entry.Value + m_input.TakeBits(entry.Operation);
-    if (!m_distances.Decode(m_input, entry)) return TDecodeStatus::InvalidData;
+    if (!m_distances.Decode<kOperationBase>(m_input, entry)) return TDecodeStatus::InvalidData;
     const uint32_t distance = entry.Value + m_input.TakeBits(entry.Operation);
     const TDecodeStatus status = m_window.Copy(distance, length);
     if (status != TDecodeStatus::Ok) return status;
