@@ -675,7 +675,7 @@ TDecodeStatus TUnZip::InflateMember(TDecodeContext&) {
     const int64_t produced = inflater.Read(buffer.data(), chunk);
     if (produced > 0) {
       AdvanceArchiveProgress(produced);
-      if (WriteBlock(buffer.data(), produced, false) < produced) return TDecodeStatus::OutputShort;
+      if (WriteBlock(buffer.data(), produced, /*decipher=*/false) < produced) return TDecodeStatus::OutputShort;
     } else {
       AdvanceArchiveProgress(remaining);
     }
