@@ -40,6 +40,7 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
 sys.path.insert(0, os.path.join(ROOT, "tools"))
+import virtual_display  # noqa: E402
 
 MIB = 1 << 20
 ROWS = []
@@ -498,13 +499,8 @@ def bench_wine(args, work):
     print(f"making a stored archive of {args.wine_update_mb} MiB ...", file=sys.stderr)
     size = stored_archive(archive, args.wine_update_mb)
     server = BenchServer(work, archive)
-    read_end, write_end = os.pipe()
-    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
-                            pass_fds=(write_end,), stderr=subprocess.DEVNULL)
-    os.close(write_end)
-    display = os.read(read_end, 64).decode().strip()
-    os.close(read_end)
-    env = dict(os.environ, DISPLAY=f":{display}", WINEPREFIX=os.path.join(work, "wineprefix"), WINEDEBUG="-all")
+    xvfb, display = virtual_display.start_xvfb("1024x768x24")
+    env = dict(os.environ, DISPLAY=display, WINEPREFIX=os.path.join(work, "wineprefix"), WINEDEBUG="-all")
     extract, download = os.path.join(work, "app"), os.path.join(work, "downloads")
     ours = Sample()
     try:

@@ -127,8 +127,8 @@ void FuzzCookies(const uint8_t* data, size_t size) {
   }
   const TIdURI uri(url);
   // A CR inside a value may reach this text; the request's header list turns it into a blank.
-  manager.CookieHeaderFor(uri, false);
-  manager.CookieHeaderFor(uri, true);
+  manager.CookieHeaderFor(uri, /*secure=*/false);
+  manager.CookieHeaderFor(uri, /*secure=*/true);
 }
 
 // Input: byte 0 odd for the GBK lead-byte table, even for none; the rest is the raw command line.

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "fuzz_entries.h"
+#include "support/zip_builder.h"
 #include "zip/internal_mask.h"
 #include "zip/messages.h"
 #include "zip/unzip.h"
@@ -109,26 +110,17 @@ void ExtractArchive(const std::string& bytes, bool strict) {
   }
 }
 
-void Put16(std::string& out, uint32_t value) {
-  out += static_cast<char>(value & 0xFF);
-  out += static_cast<char>((value >> 8) & 0xFF);
-}
-
-void Put32(std::string& out, uint32_t value) {
-  Put16(out, value & 0xFFFF);
-  Put16(out, value >> 16);
-}
-
 }  // namespace
 
 // The input is the archive file, extracted as read without and with strict reading.
 void FuzzZipArchive(const uint8_t* data, size_t size) {
   const std::string bytes(reinterpret_cast<const char*>(data), size);
-  ExtractArchive(bytes, false);
-  ExtractArchive(bytes, true);
+  ExtractArchive(bytes, /*strict=*/false);
+  ExtractArchive(bytes, /*strict=*/true);
 }
 
-// One member in a well-formed archive, so that the fuzzer spends its effort on the member's data:
+// One member in a well-formed archive whose headers declare what the input says, so that the fuzzer spends
+// its effort on the member's data:
 //   byte 0      method, an index into the methods the driver knows (and two it does not)
 //   byte 1      general purpose flags (bit 0 enciphered with the password "secret", bit 3 data descriptor)
 //   bytes 2..5  declared uncompressed size, reduced below 1 MiB
@@ -142,49 +134,17 @@ void FuzzZipMember(const uint8_t* data, size_t size) {
   const uint32_t uncompressed = input.Bits32() % (1024 * 1024);
   const uint32_t crc = input.Bits32();
   const std::string payload = input.Rest();
-  const std::string name = "member.bin";
 
-  std::string archive;
-  archive += "PK\x03\x04";
-  Put16(archive, 20);
-  Put16(archive, flags);
-  Put16(archive, method);
-  Put32(archive, 0x5A8C6000);
-  Put32(archive, crc);
-  Put32(archive, static_cast<uint32_t>(payload.size()));
-  Put32(archive, uncompressed);
-  Put16(archive, static_cast<uint32_t>(name.size()));
-  Put16(archive, 0);
-  archive += name;
-  archive += payload;
-  const uint32_t centralStart = static_cast<uint32_t>(archive.size());
-  archive += "PK\x01\x02";
-  Put16(archive, 20);
-  Put16(archive, 20);
-  Put16(archive, flags);
-  Put16(archive, method);
-  Put32(archive, 0x5A8C6000);
-  Put32(archive, crc);
-  Put32(archive, static_cast<uint32_t>(payload.size()));
-  Put32(archive, uncompressed);
-  Put16(archive, static_cast<uint32_t>(name.size()));
-  Put16(archive, 0);  // extra
-  Put16(archive, 0);  // comment
-  Put16(archive, 0);  // disk
-  Put16(archive, 0);  // internal attributes
-  Put32(archive, 0x20);
-  Put32(archive, 0);  // local header offset
-  archive += name;
-  const uint32_t centralSize = static_cast<uint32_t>(archive.size()) - centralStart;
-  archive += "PK\x05\x06";
-  Put16(archive, 0);
-  Put16(archive, 0);
-  Put16(archive, 1);
-  Put16(archive, 1);
-  Put32(archive, centralSize);
-  Put32(archive, centralStart);
-  Put16(archive, 0);
-  ExtractArchive(archive, false);
+  ziptest::Member member;
+  member.Name = "member.bin";
+  member.Data = payload;
+  member.StoredAsGiven = true;
+  member.Method = method;
+  member.Flags = flags;
+  member.DeclaredCrc = crc;
+  member.DeclaredUncompressedSize = uncompressed;
+  const std::string archive = ziptest::BuildZip({member});
+  ExtractArchive(archive, /*strict=*/false);
 }
 
 namespace {

@@ -180,7 +180,7 @@ void TfMain::Timer1Timer() {
   if (!m_cancelled) {
     Log("update complete");
     ShowInfo(m_ui, m_ui.Handle(), texts::kUpgradeComplete);
-    platform::DeleteFileAt(JoinPath(m_values.ExtractPath, m_values.ArchiveName, false));
+    platform::DeleteFileAt(JoinPath(m_values.ExtractPath, m_values.ArchiveName, /*slash=*/false));
     if (!m_values.RunProgram.empty()) {
       if (const auto command = ProgramToStart(m_values.ExtractPath, m_values.RunProgram)) {
         Log("starting " + platform::SystemToUtf8(command->Program));
@@ -201,7 +201,7 @@ TfMain::Stage TfMain::DownloadAndSave() {
   // The body goes straight to a file beside the archive, which takes the archive's name only when the body
   // is whole and checked: nothing is held in memory, and a previous download stays until then.
   TArchiveDownload download(m_idHTTP, m_values.DownloadPath,
-                            JoinPath(m_values.DownloadPath, m_values.ArchiveName, false));
+                            JoinPath(m_values.DownloadPath, m_values.ArchiveName, /*slash=*/false));
   if (!download.Open()) {
     Fail(texts::kSaveFailed, "the download directory or its partial file cannot be made (error " +
                                  std::to_string(platform::LastErrorCode()) + ")");
@@ -222,7 +222,7 @@ TfMain::Stage TfMain::DownloadAndSave() {
     return Stage::Failed;
   }
   if (m_cancelled) return Stage::Done;
-  const std::string archivePath = JoinPath(m_values.DownloadPath, m_values.ArchiveName, false);
+  const std::string archivePath = JoinPath(m_values.DownloadPath, m_values.ArchiveName, /*slash=*/false);
   if (!download.Commit([this] { m_ui.ProcessMessages(); })) {
     Fail(texts::kSaveFailed, "the download cannot take the name " + platform::SystemToUtf8(archivePath) +
                                  " (error " + std::to_string(platform::LastErrorCode()) + ")");
@@ -264,7 +264,7 @@ TfMain::Stage TfMain::ExtractArchive() {
     m_unZip1.SetScratchDir(m_values.ExtractPath);
     m_unZip1.FileSpec().push_back("*.*");
     m_unZip1.SetExtractDir(m_values.ExtractPath);
-    m_unZip1.SetArchiveFile(JoinPath(m_values.DownloadPath, m_values.ArchiveName, false));
+    m_unZip1.SetArchiveFile(JoinPath(m_values.DownloadPath, m_values.ArchiveName, /*slash=*/false));
     // A cut download still holds whole members at its front: only an archive read through its whole
     // central directory is the update that was published, and one that lists nothing updates nothing.
     m_unZip1.RequireCentralDirectory = true;

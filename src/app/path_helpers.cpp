@@ -28,7 +28,7 @@ std::string JoinPath(const std::string& first, const std::string& second, bool s
   const std::string a = Trim(first);
   const std::string b = Trim(second);
   if (a.empty() || b.empty()) return a + b;
-  return AddAffix(a, separator, true) + StripAffix(b, separator, false);
+  return AddAffix(a, separator, /*atEnd=*/true) + StripAffix(b, separator, /*atEnd=*/false);
 }
 
 std::string AbsolutePath(const std::string& path) {

@@ -25,7 +25,7 @@ std::optional<TProgramCommand> InsideFile(const std::string& extractPath, const 
 }  // namespace
 
 std::optional<TProgramCommand> ProgramToStart(const std::string& extractPath, const std::string& runProgram) {
-  const std::string whole = JoinPath(extractPath, runProgram, false);
+  const std::string whole = JoinPath(extractPath, runProgram, /*slash=*/false);
   if (platform::FileExists(whole)) return InsideFile(extractPath, whole, std::string());
 
   const std::string text = Trim(runProgram);
@@ -40,5 +40,5 @@ std::optional<TProgramCommand> ProgramToStart(const std::string& extractPath, co
     name = text.substr(0, rest);
   }
   if (name.empty()) return std::nullopt;
-  return InsideFile(extractPath, JoinPath(extractPath, name, false), Trim(text.substr(rest)));
+  return InsideFile(extractPath, JoinPath(extractPath, name, /*slash=*/false), Trim(text.substr(rest)));
 }

@@ -28,7 +28,7 @@ std::string TimeStamp() {
 
 void TRunLog::Open(const std::string& directory) {
   if (!CreateDirChain(directory)) return;
-  const std::string path = JoinPath(directory, kFileName, false);
+  const std::string path = JoinPath(directory, kFileName, /*slash=*/false);
   if (platform::FileExists(path)) platform::ReplaceFile(path, path + kPreviousSuffix);
   m_file = platform::File::Create(path);
   m_size = 0;

@@ -135,7 +135,7 @@ void TIdHTTPProtocol::ReadCounted(TStream& target, int64_t count) {
     // Each slice is one stream read, whose count is 32 bits.
     const int32_t slice = static_cast<int32_t>(std::min<int64_t>(
         {count - done, std::max<int64_t>(kFirstBodySlice, done), std::numeric_limits<int32_t>::max()}));
-    m_client.ReadToStream(target, slice, false);
+    m_client.ReadToStream(target, slice, /*readUntilClose=*/false);
     // A connection closed under the read (from a UI handler) ends it without an error; growing the stream
     // for slices that cannot arrive would only reserve memory.
     if (!m_client.IsConnected()) break;
@@ -176,7 +176,7 @@ void TIdHTTPProtocol::ReadBody() {
   // A length that is no number at all is taken the way header numbers are read here, leniently: as if it
   // were not there, so the body runs to the close.
   if (!lengthGiven || (Response.ContentLength < 0 && !IsNumberText(Trim(headers.ValueOf("Content-Length"))))) {
-    m_client.ReadToStream(*target, -1, true);
+    m_client.ReadToStream(*target, -1, /*readUntilClose=*/true);
     return;
   }
   std::vector<std::string> lengths;
@@ -332,7 +332,7 @@ void TIdCustomHTTP::PerformRequest(TIdHTTPMethod method, const std::string& url,
       ++RedirectCount;
       PrepareTarget();
       RouteAndConnect();
-      ReadResponseHead(true);
+      ReadResponseHead(/*fromOrigin=*/true);
 
       switch (m_protocol.DecideNext()) {
         case NextGoTo:
@@ -440,7 +440,7 @@ TIdHTTPRouteKind TIdCustomHTTP::ChooseRoute() {
     TIdTCPClient::SetPort(ProxyParams.ProxyPort());
   }
   // Through a proxy the tunnel is opened in plain text first.
-  SwitchTls(false);
+  SwitchTls(/*encrypt=*/false);
   if (https && dynamic_cast<TIdSSLIOHandlerSocket*>(IOHandler()) == nullptr) {
     throw EIdIOHandlerPropInvalid("IOHandler value is not valid");
   }
@@ -468,7 +468,7 @@ void TIdCustomHTTP::RouteAndConnect() {
     if (request.RouteKind == RouteProxy) request.ProxyConnection = "keep-alive";
   }
   if (!KeepConnection()) CloseConnection();
-  PollPeerClose(false);
+  PollPeerClose(/*raise=*/false);
   // A kept connection serves only the same kind of route: a tunnel to this very origin, or plain bytes to
   // the proxy or the server. Anything else would send the request to the wrong peer.
   const std::string tunnel = request.RouteKind == RouteTlsProxy ? m_url.HostPart + ":" + m_url.PortPart : "";
@@ -483,7 +483,7 @@ void TIdCustomHTTP::RouteAndConnect() {
   }
   SendRequest();
   if ((request.RequestMethod == hmPost || request.RequestMethod == hmPut) && request.SourceBody != nullptr) {
-    WriteFromStream(*request.SourceBody, true, 0, false);
+    WriteFromStream(*request.SourceBody, /*fromStart=*/true, 0, /*withLengthPrefix=*/false);
   }
 }
 
@@ -502,7 +502,7 @@ void TIdCustomHTTP::OpenTunnel(const std::string& authority) {
     connect.WriteToLines();
     ProxyParams.SetHeaders(connect.HeaderLines);
     WriteRequestHead(connect);
-    ReadResponseHead(false);
+    ReadResponseHead(/*fromOrigin=*/false);
     const int code = response.StatusCode();
     // A tunnel's success has no body: whatever follows the empty line is the origin's.
     if (IsSuccess(code)) break;
@@ -552,7 +552,7 @@ bool TIdCustomHTTP::KeepConnection() {
   response.ServerVersion =
       SameText(response.StatusLine.substr(std::min<size_t>(5, response.StatusLine.size()), 3), "1.0") ? pv1_0
                                                                                                         : pv1_1;
-  DetectPeerClose(false, false);
+  DetectPeerClose(/*raiseIfDisconnected=*/false, /*ignoreBuffered=*/false);
   if (!IsConnected()) return false;
   const std::string connection = Trim(response.Connection);
   const std::string proxyConnection = Trim(response.ProxyConnection);

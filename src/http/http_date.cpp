@@ -39,8 +39,8 @@ constexpr int64_t kDaysFrom1899To1970 = 25569;
 bool IsLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
 
 int DaysInMonth(int year, int month) {
-  static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  return month == 2 && IsLeapYear(year) ? 29 : days[month - 1];
+  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  return month == 2 && IsLeapYear(year) ? 29 : kDays[month - 1];
 }
 
 // 1..12 for a three-letter month name in any case, 0 otherwise.

@@ -97,8 +97,8 @@ std::string TIdURI::ComposeText(bool withUserInfo, bool withFragment) const {
 }
 
 std::string TIdURI::ComposeForProxy() {
-  SourceText = ComposeText(true, true);
-  return ComposeText(false, false);
+  SourceText = ComposeText(/*withUserInfo=*/true, /*withFragment=*/true);
+  return ComposeText(/*withUserInfo=*/false, /*withFragment=*/false);
 }
 
 std::string MergePath(const std::string& basePath, const std::string& newPath, char delimiter) {

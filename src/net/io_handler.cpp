@@ -97,7 +97,7 @@ void TIdIOHandlerSocket::ConnectWithLimit(int limit) {
       // A slice ends early when the connect does: a fast connect costs no whole slice.
       thread.WaitForEnd(step);
       remaining = unlimited ? step + 1 : remaining - step;
-      TIdAntiFreezeBase::RunIdle(true);
+      TIdAntiFreezeBase::RunIdle(/*idle=*/true);
       if (thread.Terminated()) {
         remaining = 0;
         break;

@@ -10,7 +10,7 @@ TIdSocketHandle::~TIdSocketHandle() { ReleaseSocket(); }
 
 void TIdSocketHandle::OpenSocket(int type, int protocol) {
   ReleaseSocket();
-  if (m_handle != Id_INVALID_SOCKET) Reset(false);
+  if (m_handle != Id_INVALID_SOCKET) Reset(/*resetLocal=*/false);
   m_handle = GStack->CreateCheckedSocket(type, protocol);
   m_allocated = true;
 }

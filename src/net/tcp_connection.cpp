@@ -119,10 +119,10 @@ void TIdTCPConnection::DetectPeerClose(bool raiseIfDisconnected, bool ignoreBuff
   }
 }
 
-void TIdTCPConnection::PollPeerClose(bool raise) { ReceiveIntoBuffer(raise, 1, false); }
+void TIdTCPConnection::PollPeerClose(bool raise) { ReceiveIntoBuffer(raise, 1, /*raiseOnTimeout=*/false); }
 
 bool TIdTCPConnection::IsConnected() {
-  DetectPeerClose(false, false);
+  DetectPeerClose(/*raiseIfDisconnected=*/false, /*ignoreBuffered=*/false);
   return m_ioHandler != nullptr && m_ioHandler->IsOpen();
 }
 
@@ -150,7 +150,7 @@ void TIdTCPConnection::DropSocket() {
 int TIdTCPConnection::ReceiveIntoBuffer(bool raiseIfDisconnected, int timeout, bool raiseOnTimeout) {
   OperationGuard guard(*this);
   if (timeout == -1) timeout = m_readTimeout == 0 ? IdTimeoutInfinite : m_readTimeout;
-  DetectPeerClose(raiseIfDisconnected, false);
+  DetectPeerClose(raiseIfDisconnected, /*ignoreBuffered=*/false);
   if (!IsConnected()) {
     if (raiseIfDisconnected) throw EIdNotConnected();
     return 0;
@@ -202,7 +202,7 @@ int TIdTCPConnection::ReceiveIntoBuffer(bool raiseIfDisconnected, int timeout, b
         m_inputBuffer.Append(target, n);
       }
     }
-    DetectPeerClose(raiseIfDisconnected, false);
+    DetectPeerClose(raiseIfDisconnected, /*ignoreBuffered=*/false);
   } while (n == 0 && IsConnected());
   return n;
 }
@@ -233,8 +233,8 @@ std::string TIdTCPConnection::ReadLine(const std::string& terminator, int timeou
       return m_inputBuffer.TakeBytes(maxLength);
     }
     if (found == 0) {
-      DetectPeerClose(true, true);
-      if (ReceiveIntoBuffer(true, timeout, timeout == -1) == -1) {
+      DetectPeerClose(/*raiseIfDisconnected=*/true, /*ignoreBuffered=*/true);
+      if (ReceiveIntoBuffer(/*raiseIfDisconnected=*/true, timeout, /*raiseOnTimeout=*/timeout == -1) == -1) {
         m_readLnTimedOut = true;
         return std::string();
       }
@@ -257,8 +257,8 @@ std::string TIdTCPConnection::ReadNonEmptyLine(int maxAttempts) {
 
 void TIdTCPConnection::FillInputBuffer(int32_t count) {
   while (m_inputBuffer.DataSize() < count) {
-    ReceiveIntoBuffer(true, -1, true);
-    DetectPeerClose(true, true);
+    ReceiveIntoBuffer(/*raiseIfDisconnected=*/true, -1, /*raiseOnTimeout=*/true);
+    DetectPeerClose(/*raiseIfDisconnected=*/true, /*ignoreBuffered=*/true);
   }
 }
 
@@ -282,7 +282,7 @@ int32_t TIdTCPConnection::ReadInt32(bool convert) {
 }
 
 void TIdTCPConnection::ReadToStream(TStream& stream, int32_t byteCount, bool readUntilClose) {
-  if (byteCount == -1 && !readUntilClose) byteCount = ReadInt32(true);
+  if (byteCount == -1 && !readUntilClose) byteCount = ReadInt32(/*convert=*/true);
   if (byteCount >= 0) {
     // The count is the peer's word (a length header, a chunk size): room is made ahead only for a bounded
     // part of it, so that "2 GB follow" and then a few bytes cannot claim the memory before they arrive.
@@ -333,7 +333,7 @@ void TIdTCPConnection::ReadToStream(TStream& stream, int32_t byteCount, bool rea
 }
 
 std::string TIdTCPConnection::TakeAvailable() {
-  if (IsConnected()) ReceiveIntoBuffer(false, -1, true);
+  if (IsConnected()) ReceiveIntoBuffer(/*raiseIfDisconnected=*/false, -1, /*raiseOnTimeout=*/true);
   return m_inputBuffer.TakeBytes(static_cast<int>(m_inputBuffer.DataSize()));
 }
 
@@ -349,7 +349,7 @@ std::string TIdTCPConnection::ReadAllText() {
 void TIdTCPConnection::WriteBytes(const void* data, int32_t count, bool bypassWriteBuffering) {
   if (count <= 0 || data == nullptr) return;
   OperationGuard guard(*this);
-  DetectPeerClose(true, true);
+  DetectPeerClose(/*raiseIfDisconnected=*/true, /*ignoreBuffered=*/true);
   if (!IsConnected()) throw EIdNotConnected();
   if (bypassWriteBuffering || !m_writeBuffer) {
     if (m_intercept != nullptr) {
@@ -377,7 +377,7 @@ void TIdTCPConnection::SendDirect(const uint8_t* data, int32_t count) {
     if (m_ioHandler == nullptr) throw EIdNotConnected();
     const int n = m_ioHandler->SendSome(data + position, count - position);
     m_closedGracefully = n == 0;
-    DetectPeerClose(true, false);
+    DetectPeerClose(/*raiseIfDisconnected=*/true, /*ignoreBuffered=*/false);
     if (n == Id_SOCKET_ERROR) {
       const int code = GStack->LastPlatformError();
       if (code == platform::kWsaShutdown || code == platform::kWsaConnectionAborted ||
@@ -386,7 +386,7 @@ void TIdTCPConnection::SendDirect(const uint8_t* data, int32_t count) {
       }
       GStack->FailWithSocketError(code);
     }
-    TIdAntiFreezeBase::RunIdle(false);
+    TIdAntiFreezeBase::RunIdle(/*idle=*/false);
     AddWork(wmWrite, n);
     position += n;
   }
@@ -413,7 +413,7 @@ void TIdTCPConnection::WriteFromStream(TStream& stream, bool fromStart, int64_t 
   const int64_t start = stream.Position();
   const int64_t end = size != 0 ? start + size : stream.Size();
   const int64_t count = end - start;
-  if (withLengthPrefix) WriteInt32(static_cast<int32_t>(count), true);
+  if (withLengthPrefix) WriteInt32(static_cast<int32_t>(count), /*convert=*/true);
   TIdWorkScope work(*this, wmWrite, static_cast<int32_t>(count));
   std::vector<uint8_t> scratch(static_cast<size_t>(std::max(m_sendBufferSize, 1)));
   while (true) {
@@ -431,7 +431,7 @@ int64_t TIdTCPConnection::SendFileContents(const std::string& fileName, bool) {
   platform::File file = platform::File::Open(fileName, platform::FileAccess::Read, platform::FileShare::DenyWrite);
   if (!file.IsOpen()) throw EIdFileNotFound(fileName);
   TFileStream stream(std::move(file));
-  WriteFromStream(stream, true, 0, false);
+  WriteFromStream(stream, /*fromStart=*/true, 0, /*withLengthPrefix=*/false);
   return stream.Size();
 }
 
@@ -453,10 +453,10 @@ void TIdTCPConnection::EndWriteBuffering() {
 void TIdTCPConnection::FlushWriteBuffering(int32_t count) {
   if (!m_writeBuffer || m_writeBuffer->DataSize() == 0) return;
   if (count != -1 && m_writeBuffer->DataSize() >= count) {
-    WriteBytes(m_writeBuffer->Memory(), count, true);
+    WriteBytes(m_writeBuffer->Memory(), count, /*bypassWriteBuffering=*/true);
     m_writeBuffer->DropBytes(count);
   } else {
-    WriteBytes(m_writeBuffer->Memory(), static_cast<int32_t>(m_writeBuffer->DataSize()), true);
+    WriteBytes(m_writeBuffer->Memory(), static_cast<int32_t>(m_writeBuffer->DataSize()), /*bypassWriteBuffering=*/true);
     m_writeBuffer->Clear();
   }
 }

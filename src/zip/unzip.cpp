@@ -13,14 +13,16 @@
 #include "zip/member_selection.h"
 #include "zip/messages.h"
 #include "zip/target_name.h"
+#include "zip/write_behind.h"
 
 namespace {
 
 constexpr uint16_t kFlagEncrypted = 0x0001;
 constexpr uint16_t kFlagDataDescriptor = 0x0008;
 constexpr int64_t kEncryptionHeaderSize = 12;
-// Member data move in chunks of this size: one read, one write and one progress report each.
-constexpr int64_t kChunkSize = 32768;
+// Member data move in chunks of this size: one read, one write and one progress report each. Large enough
+// that zlib, which keeps the last 32 KiB of output as its window, copies only a small part of each chunk there.
+constexpr int64_t kChunkSize = 256 * 1024;
 constexpr uint16_t kUnixHost = 3;
 constexpr uint32_t kUnixTypeMask = 0170000;
 constexpr uint32_t kUnixRegularFile = 0100000;
@@ -117,6 +119,8 @@ class TUnZip::TMemberExtraction {
   void Settle(bool landed) {
     if (m_settled) return;
     m_settled = true;
+    // Nothing may still be writing into the file when it closes.
+    if (Output) m_unzip.m_writeBehind->Abandon();
     Output.reset();
     if (!landed) {
       if (m_counted && m_unzip.m_extractedCount > 0) --m_unzip.m_extractedCount;
@@ -133,6 +137,8 @@ class TUnZip::TMemberExtraction {
   std::unique_ptr<TFileStream32> Output;
   uint32_t RunningCrc = 0;
   int64_t Written = 0;
+  // A failed write has been handled: the writes that follow it fail too, quietly.
+  bool WriteFailureTaken = false;
   // The member cannot pass its check: it failed to open, to decode, was cut, or sent too many bytes.
   bool Failed = false;
   // Directories created for the member's file, in the order they were made.
@@ -144,7 +150,7 @@ class TUnZip::TMemberExtraction {
   bool m_settled = false;
 };
 
-TUnZip::TUnZip(platform::Ui* ui) : m_ui(ui) {}
+TUnZip::TUnZip(platform::Ui* ui) : m_ui(ui), m_writeBehind(std::make_unique<TWriteBehind>()) {}
 
 TUnZip::~TUnZip() = default;
 
@@ -500,12 +506,14 @@ bool TUnZip::OpenOutput() {
     member.TempName.clear();
     return false;
   }
+  m_writeBehind->Begin(member.Output->Handle());
   return true;
 }
 
 void TUnZip::CloseOutput() {
   TMemberExtraction& member = *m_current;
   if (!member.Output) return;
+  m_writeBehind->Finish();
   uint32_t dateTime = m_header.Local.DosDateTime;
   if (DateAttribute == TDateAttribute::daSysDate) dateTime = DosDateTimeOf(platform::NowLocal());
   if (DateAttribute == TDateAttribute::daMaxFileDate) dateTime = m_maxDosDateTime;
@@ -620,12 +628,6 @@ TDecodeStatus TUnZip::RunDecoder(TDecodeContext& context) {
 void TUnZip::Decode() {
   m_current->RunningCrc = 0xFFFFFFFFu;
   m_inputRemaining = m_member.CompressedSize;
-  const TMethod* method = FindMethod(m_member.Method);
-  if (method == nullptr) {
-    ReportError(m_targetName, std::string(), zipmsg::kUnsupportedCompressionMethod, m_volumeName);
-    m_current->Failed = true;
-    return;
-  }
   TDecodeContext context;
   context.ReadBlock = [this](uint8_t* buffer, int64_t count) { return ReadBlock(buffer, count, m_encrypted); };
   context.WriteBlock = [this](const uint8_t* buffer, int64_t count) {
@@ -636,11 +638,18 @@ void TUnZip::Decode() {
   context.ArchiveTotal = m_archiveTotal;
   context.Cancel = &m_cancel;
   try {
-    const TDecodeStatus status = (this->*method->Decode)(context);
-    const bool fatal = method->Fatal == TFatalStatuses::All ||
-                       (method->Fatal == TFatalStatuses::WriteFailure && status == TDecodeStatus::OutputShort);
-    const int messageId = fatal ? MessageIdOf(status) : 0;
-    if (messageId != 0) RaiseError(m_archiveFile, std::string(), messageId, m_targetName);
+    const TMethod* method = FindMethod(m_member.Method);
+    if (method != nullptr) {
+      const TDecodeStatus status = (this->*method->Decode)(context);
+      const bool fatal = method->Fatal == TFatalStatuses::All ||
+                         (method->Fatal == TFatalStatuses::WriteFailure && status == TDecodeStatus::OutputShort);
+      const int messageId = fatal ? MessageIdOf(status) : 0;
+      if (messageId != 0) RaiseError(m_archiveFile, std::string(), messageId, m_targetName);
+    } else {
+      ReportError(m_targetName, std::string(), zipmsg::kUnsupportedCompressionMethod, m_volumeName);
+      m_current->Failed = true;
+    }
+    FinishWrites();
   } catch (const E_RAISE& error) {
     m_current->Failed = true;
     if (m_ui != nullptr) {
@@ -715,22 +724,33 @@ int64_t TUnZip::WriteBlock(const uint8_t* buffer, int64_t count, bool decipher) 
     m_memberCipher.Decipher(plain.data(), allowed);
     data = plain.data();
   }
-  platform::SetLastErrorCode(0);
-  const int64_t written = member.Output->Write(data, allowed);
-  member.Written += std::max<int64_t>(written, 0);
-  if (platform::LastErrorCode() == platform::kErrorDiskFull) {
+  if (!m_writeBehind->Write(data, allowed)) {
+    if (!member.WriteFailureTaken) TakeWriteFailure(m_writeBehind->Finish().ErrorCode);
+    return 0;
+  }
+  member.Written += allowed;
+  return allowed;
+}
+
+void TUnZip::FinishWrites() {
+  TMemberExtraction& member = *m_current;
+  if (!member.Output) return;
+  const TWriteBehind::Outcome outcome = m_writeBehind->Finish();
+  member.Written = outcome.Written;
+  // zlib keeps the register inverted: its value is the complement of RunningCrc.
+  member.RunningCrc = ~outcome.Crc;
+  if (outcome.Failed && !member.WriteFailureTaken) TakeWriteFailure(outcome.ErrorCode);
+}
+
+void TUnZip::TakeWriteFailure(int errorCode) {
+  TMemberExtraction& member = *m_current;
+  member.WriteFailureTaken = true;
+  member.Failed = true;
+  if (errorCode == platform::kErrorDiskFull) {
     member.UncountRun();
-    member.Failed = true;
     RaiseError(m_archiveFile, "0", zipmsg::kDiskFull, m_targetName);
   }
-  if (written < allowed) {
-    member.Failed = true;
-    ReportError(m_targetName, std::string(), zipmsg::kErrorWritingToFile, m_archiveFile);
-    return written;
-  }
-  // zlib keeps the register inverted: its value is the complement of RunningCrc.
-  member.RunningCrc = ~static_cast<uint32_t>(crc32(~member.RunningCrc, data, static_cast<uInt>(written)));
-  return written;
+  ReportError(m_targetName, std::string(), zipmsg::kErrorWritingToFile, m_archiveFile);
 }
 
 void TUnZip::ReportMemberProgress() {

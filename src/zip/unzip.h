@@ -42,6 +42,8 @@ struct TStagedFile {
 // Gives path the attributes a staged file carries.
 void ApplyStagedAttributes(const TStagedFile& file, const std::string& path);
 
+class TWriteBehind;
+
 class TUnZip : public TUnBase {
  public:
   using TNotifyEvent = std::function<void(TUnBase& sender)>;
@@ -139,6 +141,12 @@ class TUnZip : public TUnBase {
   bool TestPassword(const std::string& password);
   bool OpenOutput();
   void CloseOutput();
+  // Waits for the member's output to be written, then takes its count and CRC. A failed write is handled
+  // as WriteBlock handles one, raising included, unless that has happened already.
+  void FinishWrites();
+  // A write that failed: the member fails; a full disk raises kDiskFull, anything else reports
+  // kErrorWritingToFile.
+  void TakeWriteFailure(int errorCode);
   void FinishMember(bool directoryMember, bool opened);
   // The member's temporary file and target, as OnStage receives them.
   TStagedFile StagedFile() const;
@@ -173,6 +181,8 @@ class TUnZip : public TUnBase {
   // Run state.
   std::unique_ptr<TFileStream32> m_archive;
   std::unique_ptr<TStopwatch> m_stopwatch;
+  // Writes every member's output beside the decoding.
+  std::unique_ptr<TWriteBehind> m_writeBehind;
   int m_extractedCount = 0;
   std::string m_targetName;
   // The member being extracted; set while its TMemberExtraction lives.

@@ -43,7 +43,7 @@ struct Installation {
     unzip.Extract();
     // A kill before the swap leaves the journal of the staging alone.
     if (n < 0) return;
-    platform::FailNthFileOperation(n, true);
+    platform::FailNthFileOperation(n, /*abort=*/true);
     try {
       transaction.Commit({});
     } catch (const platform::FileOperationAborted&) {

@@ -18,36 +18,37 @@ namespace {
 const std::string S(1, platform::kPathSeparator);
 
 TEST(AffixTest, AddsOnlyWhenMissingAndStripsOneCopy) {
-  EXPECT_EQ(AddAffix("", "/", true), "/");
-  EXPECT_EQ(AddAffix("a", "", true), "a");
-  EXPECT_EQ(AddAffix("a/", "/", true), "a/");
-  EXPECT_EQ(AddAffix("a", "/", false), "/a");
-  EXPECT_EQ(StripAffix("//a", "/", false), "/a");
-  EXPECT_EQ(StripAffix("a//", "/", true), "a/");
-  EXPECT_EQ(StripAffix("a", "/", true), "a");
-  EXPECT_EQ(StripAffix("ab", "abc", true), "ab");
+  EXPECT_EQ(AddAffix("", "/", /*atEnd=*/true), "/");
+  EXPECT_EQ(AddAffix("a", "", /*atEnd=*/true), "a");
+  EXPECT_EQ(AddAffix("a/", "/", /*atEnd=*/true), "a/");
+  EXPECT_EQ(AddAffix("a", "/", /*atEnd=*/false), "/a");
+  EXPECT_EQ(StripAffix("//a", "/", /*atEnd=*/false), "/a");
+  EXPECT_EQ(StripAffix("a//", "/", /*atEnd=*/true), "a/");
+  EXPECT_EQ(StripAffix("a", "/", /*atEnd=*/true), "a");
+  EXPECT_EQ(StripAffix("ab", "abc", /*atEnd=*/true), "ab");
 }
 
 TEST(JoinPathTest, JoinsWithExactlyOneSeparatorAtTheSeam) {
   for (const auto& [first, second] : std::vector<std::pair<std::string, std::string>>{
            {"C:" + S + "A", "B"}, {"C:" + S + "A" + S, "B"}, {"C:" + S + "A", S + "B"}, {"C:" + S + "A" + S, S + "B"}}) {
-    EXPECT_EQ(JoinPath(first, second, false), "C:" + S + "A" + S + "B") << first << " + " << second;
+    EXPECT_EQ(JoinPath(first, second, /*slash=*/false), "C:" + S + "A" + S + "B")
+        << first << " + " << second;
   }
-  EXPECT_EQ(JoinPath("", "pkg.zip", false), "pkg.zip");
-  EXPECT_EQ(JoinPath("C:" + S + "App", "   ", false), "C:" + S + "App");
-  EXPECT_EQ(JoinPath("  a b ", "\t c d  ", false), "a b" + S + "c d");
-  EXPECT_EQ(JoinPath("x", "y", true), "x/y");
+  EXPECT_EQ(JoinPath("", "pkg.zip", /*slash=*/false), "pkg.zip");
+  EXPECT_EQ(JoinPath("C:" + S + "App", "   ", /*slash=*/false), "C:" + S + "App");
+  EXPECT_EQ(JoinPath("  a b ", "\t c d  ", /*slash=*/false), "a b" + S + "c d");
+  EXPECT_EQ(JoinPath("x", "y", /*slash=*/true), "x/y");
 }
 
 TEST(JoinPathTest, DoubledSeparatorsOnBothSidesLeaveThreeAtTheSeam) {
-  EXPECT_EQ(JoinPath("a" + S + S, S + S + "b", false), "a" + S + S + S + "b");
+  EXPECT_EQ(JoinPath("a" + S + S, S + S + "b", /*slash=*/false), "a" + S + S + S + "b");
 }
 
 TEST(JoinPathTest, ComparesBytesSoATrailByteEqualToTheSeparatorCounts) {
   // GBK 0x955C: its second byte is '\' and counts as the trailing separator on Windows, where '\' is the
   // separator; this is the behaviour callers have always seen.
   const std::string name = std::string("dir\x95") + S;
-  EXPECT_EQ(JoinPath(name, "f", false), name + "f");
+  EXPECT_EQ(JoinPath(name, "f", /*slash=*/false), name + "f");
 }
 
 TEST(CreateDirChainTest, CreatesMissingLevelsInOrder) {

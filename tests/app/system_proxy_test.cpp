@@ -13,8 +13,8 @@ std::string Route(const platform::SystemProxy& settings, const std::string& url)
   try {
     const TProxyRoute route = ProxyRouteFor(settings, url);
     if (route.Direct) return "direct";
-    static const char* const kinds[] = {"http", "socks4", "socks4a", "socks5"};
-    std::string text = std::string(kinds[route.SocksVersion]) + " " + route.Host + ":" + IntToStr(route.Port);
+    static constexpr const char* kKinds[] = {"http", "socks4", "socks4a", "socks5"};
+    std::string text = std::string(kKinds[route.SocksVersion]) + " " + route.Host + ":" + IntToStr(route.Port);
     if (!route.Username.empty()) text += " " + route.Username + ":" + route.Password;
     return text;
   } catch (const std::exception& error) {

@@ -29,6 +29,7 @@ TOOLS = os.path.join(HERE, "..", "..", "tools")
 sys.path.insert(0, TOOLS)
 import proxy_test_servers  # noqa: E402
 import tls_test_server  # noqa: E402
+import virtual_display  # noqa: E402
 from proxy_test_servers import PASSWORD, USER  # noqa: E402
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from update_test import saved_files  # noqa: E402
@@ -102,16 +103,8 @@ class WineSession:
     def __init__(self, work):
         self.work = os.path.abspath(work)
         os.makedirs(self.work, exist_ok=True)
-        read_end, write_end = os.pipe()
-        self.xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "800x600x24",
-                                      "-nolisten", "tcp"], pass_fds=[write_end],
-                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        os.close(write_end)
-        with os.fdopen(read_end) as numbers:
-            number = numbers.readline().strip()
-        if not number:
-            raise RuntimeError("Xvfb did not start")
-        self.env = dict(os.environ, DISPLAY=":" + number, WINEPREFIX=os.path.join(self.work, "wineprefix-proxy"),
+        self.xvfb, display = virtual_display.start_xvfb("800x600x24")
+        self.env = dict(os.environ, DISPLAY=display, WINEPREFIX=os.path.join(self.work, "wineprefix-proxy"),
                         WINEDEBUG="-all", WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree,mshtml=")
         for name in ("http_proxy", "https_proxy", "all_proxy", "no_proxy"):
             self.env.pop(name, None)

@@ -26,6 +26,8 @@ import zipfile
 
 SKIP = 77
 TOOLS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools")
+sys.path.insert(0, TOOLS)
+import virtual_display  # noqa: E402
 
 CAPTION = "软件自动更新"
 BOX_CAPTION = "信息提示"
@@ -103,16 +105,10 @@ class Session:
         self.env = None
 
     def start_display(self):
-        read_end, write_end = os.pipe()
-        self.xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24",
-                                      "-nolisten", "tcp"], pass_fds=[write_end],
-                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        os.close(write_end)
-        with os.fdopen(read_end) as numbers:
-            number = numbers.readline().strip()
-        if not number:
-            raise Failure("Xvfb did not start")
-        self.display = ":" + number
+        try:
+            self.xvfb, self.display = virtual_display.start_xvfb("1024x768x24")
+        except RuntimeError as error:
+            raise Failure(str(error))
         self.env = dict(os.environ)
         self.env.update({
             "DISPLAY": self.display,

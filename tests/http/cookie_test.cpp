@@ -85,7 +85,7 @@ TEST(TIdCookieManagerTest, SendsSecureCookiesOnlyOverSecureConnections) {
   manager.AddSetCookie("S=1; path=/; secure", "h");
   manager.AddSetCookie("P=2; path=/", "h");
   EXPECT_EQ(HeaderFor(manager, "http://h/"), "P=2");
-  EXPECT_EQ(HeaderFor(manager, "https://h/", true), "S=1; P=2");  // equal paths in order of arrival
+  EXPECT_EQ(HeaderFor(manager, "https://h/", /*secure=*/true), "S=1; P=2");  // equal paths in order of arrival
 }
 
 TEST(TIdCookieManagerTest, DropsExpiredCookiesBeforeBuildingTheText) {

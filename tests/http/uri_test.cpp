@@ -75,22 +75,22 @@ TEST(TIdURITest, ParsingReplacesEveryField) {
 
 TEST(TIdURITest, ComposesWithAndWithoutUserInfoAndFragment) {
   TIdURI uri("http://u:p@h:81/d/f?q#z");
-  EXPECT_EQ(uri.ComposeText(true, true), "http://u:p@h:81/d/f?q#z");
-  EXPECT_EQ(uri.ComposeText(false, false), "http://h:81/d/f?q");
+  EXPECT_EQ(uri.ComposeText(/*withUserInfo=*/true, /*withFragment=*/true), "http://u:p@h:81/d/f?q#z");
+  EXPECT_EQ(uri.ComposeText(/*withUserInfo=*/false, /*withFragment=*/false), "http://h:81/d/f?q");
   EXPECT_EQ(uri.ComposeForProxy(), "http://h:81/d/f?q");
   EXPECT_EQ(uri.SourceText, "http://u:p@h:81/d/f?q#z");
 
   uri.PasswordPart.clear();
-  EXPECT_EQ(uri.ComposeText(true, false), "http://u@h:81/d/f?q");
+  EXPECT_EQ(uri.ComposeText(/*withUserInfo=*/true, /*withFragment=*/false), "http://u@h:81/d/f?q");
 }
 
 TEST(TIdURITest, ComposeNamesTheMissingField) {
   TIdURI noScheme("/d/f");
-  EXPECT_EQ(RaisedMessage<EIdURIException>([&] { noScheme.ComposeText(true, true); }),
+  EXPECT_EQ(RaisedMessage<EIdURIException>([&] { noScheme.ComposeText(/*withUserInfo=*/true, /*withFragment=*/true); }),
             "Protocol field is empty");
   TIdURI noHost;
   noHost.Scheme = "http";
-  EXPECT_EQ(RaisedMessage<EIdURIException>([&] { noHost.ComposeText(false, false); }),
+  EXPECT_EQ(RaisedMessage<EIdURIException>([&] { noHost.ComposeText(/*withUserInfo=*/false, /*withFragment=*/false); }),
             "Host field is empty");
 }
 
@@ -155,12 +155,12 @@ TEST(TextSearchTest, SplitAtConsumesUpToTheDelimiter) {
   EXPECT_EQ(input, "");
 
   input = "a;b";
-  EXPECT_EQ(SplitAt(input, ";", false), "a");
+  EXPECT_EQ(SplitAt(input, ";", /*removeFromInput=*/false), "a");
   EXPECT_EQ(input, "a;b");
 
   input = "headXtail";
   EXPECT_EQ(SplitAt(input, "x"), "headXtail");
   input = "headXtail";
-  EXPECT_EQ(SplitAt(input, "x", true, false), "head");
+  EXPECT_EQ(SplitAt(input, "x", /*removeFromInput=*/true, /*caseSensitive=*/false), "head");
   EXPECT_EQ(input, "tail");
 }

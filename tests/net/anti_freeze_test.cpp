@@ -136,10 +136,10 @@ TEST_F(IdleTest, WithoutPriorityAtMostOneMessagePerTurn) {
   m_antiFreeze.SetApplicationHasPriority(false);
   m_ui.PostClick();
   m_ui.PostClick();
-  TIdAntiFreezeBase::RunIdle(true);
+  TIdAntiFreezeBase::RunIdle(/*idle=*/true);
   EXPECT_EQ(m_ui.LinesStartingWith("click").size(), 1u);
   m_antiFreeze.SetApplicationHasPriority(true);
-  TIdAntiFreezeBase::RunIdle(true);
+  TIdAntiFreezeBase::RunIdle(/*idle=*/true);
   EXPECT_EQ(m_ui.LinesStartingWith("click").size(), 2u);
 }
 

@@ -13,6 +13,8 @@
 #include "platform/clock.h"
 #include "support/loopback_server.h"
 #include "support/raised.h"
+#include "support/receive_pieces.h"
+#include "support/scripted_io_handler.h"
 
 namespace {
 
@@ -20,6 +22,8 @@ using testsupport::LoopbackConnection;
 using testsupport::LoopbackServer;
 using testsupport::Raised;
 using testsupport::RaisedMessage;
+using testsupport::ScriptedConnection;
+using testsupport::ScriptedIOHandler;
 
 // A client connected to a server running the script; the script keeps its connection until the client
 // closes unless it closes itself.
@@ -36,13 +40,32 @@ class Connected {
 
 void HoldOpen(LoopbackConnection& connection) { connection.ReadUntilClose(); }
 
+// A client connected to the scripted peer, which sends its bytes and then closes or falls silent.
+class ScriptedConnected {
+ public:
+  ScriptedConnected(ScriptedConnection served, int piece) : peer({std::move(served)}, piece) {
+    client.SetIOHandler(&peer);
+    client.OpenConnection();
+  }
+  ScriptedIOHandler peer;
+  TIdTCPClient client;
+};
+
+// The reads that are not about sockets run on the scripted peer, with whole receives and with receives of
+// one byte; each suite below is this fixture under its own name.
+class ScriptedReadTest : public ::testing::TestWithParam<int> {};
+using ReadLineTest = ScriptedReadTest;
+using ReadToStreamTest = ScriptedReadTest;
+using ConnectionExchangeTest = ScriptedReadTest;
+INSTANTIATE_TEST_SUITE_P(Pieces, ReadLineTest, testsupport::kReceivePieces, testsupport::ReceivePieceName);
+INSTANTIATE_TEST_SUITE_P(Pieces, ReadToStreamTest, testsupport::kReceivePieces, testsupport::ReceivePieceName);
+INSTANTIATE_TEST_SUITE_P(Pieces, ConnectionExchangeTest, testsupport::kReceivePieces,
+                         testsupport::ReceivePieceName);
+
 std::string StreamText(TMemoryStream& stream) { return stream.DataString(); }
 
-TEST(ReadLineTest, TerminatorsAndCarriageReturns) {
-  Connected c([](LoopbackConnection& connection) {
-    connection.Send("abc\r\nabc\ndef\rghi\n\r\nx\r|y\n");
-    HoldOpen(connection);
-  });
+TEST_P(ReadLineTest, TerminatorsAndCarriageReturns) {
+  ScriptedConnected c({"abc\r\nabc\ndef\rghi\n\r\nx\r|y\n", false}, GetParam());
   EXPECT_EQ(c.client.ReadLine(), "abc");
   EXPECT_EQ(c.client.ReadLine(), "abc");
   EXPECT_EQ(c.client.ReadLine(), "def\rghi") << "a lone CR stays in the line";
@@ -51,7 +74,7 @@ TEST(ReadLineTest, TerminatorsAndCarriageReturns) {
   EXPECT_EQ(c.client.ReadLine(""), "y") << "an empty terminator means LF";
 }
 
-TEST(ReadLineTest, FindsAMultiByteTerminatorSplitAcrossReceives) {
+TEST(SocketReadTest, FindsAMultiByteTerminatorSplitAcrossReceives) {
   Connected c([](LoopbackConnection& connection) {
     connection.Send("head\r\n\r");
     connection.Sleep(100);
@@ -62,17 +85,14 @@ TEST(ReadLineTest, FindsAMultiByteTerminatorSplitAcrossReceives) {
   EXPECT_EQ(c.client.ReadLine("\r\n\r\n"), "body");
 }
 
-TEST(ReadLineTest, MaxLineLengthBoundaries) {
+TEST_P(ReadLineTest, MaxLineLengthBoundaries) {
   const struct {
     size_t length;
     bool accepted;
   } rows[] = {{16383, true}, {16384, false}};
   for (const auto& row : rows) {
     const std::string line(row.length, 'a');
-    Connected c([&](LoopbackConnection& connection) {
-      connection.Send(line + "\r\n");
-      HoldOpen(connection);
-    });
+    ScriptedConnected c({line + "\r\n", false}, GetParam());
     c.client.SetReadTimeout(5000);
     if (row.accepted) {
       EXPECT_EQ(c.client.ReadLine(), line);
@@ -86,21 +106,15 @@ TEST(ReadLineTest, MaxLineLengthBoundaries) {
   }
 }
 
-TEST(ReadLineTest, OverlongUnterminatedDataFailsWithoutWaitingForMore) {
-  Connected c([](LoopbackConnection& connection) {
-    connection.Send(std::string(16385, 'a'));
-    HoldOpen(connection);
-  });
+TEST_P(ReadLineTest, OverlongUnterminatedDataFailsWithoutWaitingForMore) {
+  ScriptedConnected c({std::string(16385, 'a'), false}, GetParam());
   // A read waiting for more would end in "Read Timeout" instead.
   c.client.SetReadTimeout(3000);
   EXPECT_THROW(c.client.ReadLine(), EIdReadLnMaxLineLengthExceeded);
 }
 
-TEST(ReadLineTest, SplitModeYieldsTheLimitThenTheRest) {
-  Connected c([](LoopbackConnection& connection) {
-    connection.Send("abcdefgh\r\n" + std::string(40000, 'z') + "\n");
-    HoldOpen(connection);
-  });
+TEST_P(ReadLineTest, SplitModeYieldsTheLimitThenTheRest) {
+  ScriptedConnected c({"abcdefgh\r\n" + std::string(40000, 'z') + "\n", false}, GetParam());
   c.client.SetMaxLineAction(maSplit);
   c.client.SetMaxLineLength(5);
   EXPECT_EQ(c.client.ReadLine(), "abcde");
@@ -111,18 +125,15 @@ TEST(ReadLineTest, SplitModeYieldsTheLimitThenTheRest) {
   EXPECT_EQ(c.client.ReadLine(), std::string(40000, 'z')) << "0 accepts any length";
 }
 
-TEST(ReadLineTest, PeerSendsPartialLineAndCloses) {
-  Connected c([](LoopbackConnection& connection) {
-    connection.Send("abc");
-    connection.Close();
-  });
+TEST_P(ReadLineTest, PeerSendsPartialLineAndCloses) {
+  ScriptedConnected c({"abc"}, GetParam());
   EXPECT_EQ(RaisedMessage<EIdConnClosedGracefully>([&] { c.client.ReadLine(); }), "Connection Closed Gracefully.");
   EXPECT_EQ(c.client.InputBuffer().DataSize(), 3);
   EXPECT_EQ(c.client.TakeAvailable(), "abc");
   EXPECT_FALSE(c.client.IsConnected());
 }
 
-TEST(ReadLineTest, ReadTimeouts) {
+TEST(SocketReadTest, ReadTimeouts) {
   Connected c(HoldOpen);
   c.client.SetReadTimeout(300);
   const int64_t start = platform::MonotonicMilliseconds();
@@ -133,11 +144,8 @@ TEST(ReadLineTest, ReadTimeouts) {
   EXPECT_TRUE(c.client.ReadLnTimedOut());
 }
 
-TEST(ReadToStreamTest, KnownCountWithEarlyClose) {
-  Connected c([](LoopbackConnection& connection) {
-    connection.Send("123456");
-    connection.Close();
-  });
+TEST_P(ReadToStreamTest, KnownCountWithEarlyClose) {
+  ScriptedConnected c({"123456"}, GetParam());
   std::vector<std::string> events;
   c.client.OnWorkBegin = [&](TIdComponent*, TWorkMode, int32_t max) { events.push_back("begin " + std::to_string(max)); };
   c.client.OnWorkEnd = [&](TIdComponent*, TWorkMode) { events.push_back("end"); };
@@ -149,7 +157,7 @@ TEST(ReadToStreamTest, KnownCountWithEarlyClose) {
 }
 
 // A fuzzer found a "Content-Length: 2000000000" before a few bytes claiming 2 GB at once.
-TEST(ReadToStreamTest, HugeCountFromThePeerIsNotSetAsideAhead) {
+TEST_P(ReadToStreamTest, HugeCountFromThePeerIsNotSetAsideAhead) {
   class TSizeRecordingStream : public TMemoryStream {
    public:
     int64_t Largest = 0;
@@ -158,21 +166,15 @@ TEST(ReadToStreamTest, HugeCountFromThePeerIsNotSetAsideAhead) {
       TMemoryStream::SetSize(size);
     }
   };
-  Connected c([](LoopbackConnection& connection) {
-    connection.Send("123456");
-    connection.Close();
-  });
+  ScriptedConnected c({"123456"}, GetParam());
   TSizeRecordingStream stream;
   EXPECT_THROW(c.client.ReadToStream(stream, 2000000000), EIdConnClosedGracefully);
   EXPECT_EQ(StreamText(stream), "123456");
   EXPECT_LE(stream.Largest, kReadToStreamPresizeLimit);
 }
 
-TEST(ReadToStreamTest, CountZeroMovesNothing) {
-  Connected c([](LoopbackConnection& connection) {
-    connection.Send("line\nrest");
-    HoldOpen(connection);
-  });
+TEST_P(ReadToStreamTest, CountZeroMovesNothing) {
+  ScriptedConnected c({"line\nrest", false}, GetParam());
   EXPECT_EQ(c.client.ReadLine(), "line");
   const int64_t buffered = c.client.InputBuffer().DataSize();
   std::vector<std::string> events;
@@ -187,30 +189,22 @@ TEST(ReadToStreamTest, CountZeroMovesNothing) {
   EXPECT_EQ(events, (std::vector<std::string>{"begin 0", "end"}));
 }
 
-TEST(ReadToStreamTest, UntilCloseKeepsEveryByte) {
+TEST_P(ReadToStreamTest, UntilCloseKeepsEveryByte) {
   std::string body;
   for (int i = 0; i < 5000; ++i) body += std::to_string(i) + ",";
-  Connected c([&](LoopbackConnection& connection) {
-    connection.Send(body.substr(0, 7000));
-    connection.Sleep(50);
-    connection.Send(body.substr(7000));
-    connection.Close();
-  });
+  ScriptedConnected c({body}, GetParam());
   c.client.SetRecvBufferSize(1000);
   int32_t beginMax = -1;
   c.client.OnWorkBegin = [&](TIdComponent*, TWorkMode, int32_t max) { beginMax = max; };
   TMemoryStream stream;
-  c.client.ReadToStream(stream, -1, true);
+  c.client.ReadToStream(stream, -1, /*readUntilClose=*/true);
   EXPECT_EQ(StreamText(stream), body);
   EXPECT_EQ(beginMax, 0);
 }
 
-TEST(ReadToStreamTest, WorkReportsWithRecvBufferSize10240) {
+TEST_P(ReadToStreamTest, WorkReportsWithRecvBufferSize10240) {
   const std::string body(30000, 'b');
-  Connected c([&](LoopbackConnection& connection) {
-    connection.Send("HEAD\r\n" + body);
-    HoldOpen(connection);
-  });
+  ScriptedConnected c({"HEAD\r\n" + body, false}, GetParam());
   c.client.SetRecvBufferSize(10240);
   EXPECT_EQ(c.client.ReadLine(), "HEAD");
   const int32_t buffered = static_cast<int32_t>(c.client.InputBuffer().DataSize());
@@ -242,7 +236,7 @@ TEST(WorkEventsTest, RunningTotalStopsAtTheLargest32BitCount) {
 
 // A work handler that closes the connection (the updater's progress handler runs the cancel button) ends a
 // counted read after the current piece, without an exception, leaving the bytes read so far.
-TEST(ReadToStreamTest, CloseFromAWorkHandlerEndsTheRead) {
+TEST(TIdTCPClientTest, CloseFromAWorkHandlerEndsTheRead) {
   Connected c([](LoopbackConnection& connection) {
     connection.Send(std::string(5000, 'a'));
     HoldOpen(connection);
@@ -269,7 +263,7 @@ TEST(TIdTCPClientTest, CloseFromAWriteWorkHandlerStopsTheWrite) {
   EXPECT_EQ(c.client.IOHandler(), nullptr);
 }
 
-TEST(ReadToStreamTest, LengthPrefixedRoundTrip) {
+TEST(TIdTCPClientTest, LengthPrefixedRoundTrip) {
   Connected c([](LoopbackConnection& connection) {
     const std::string length = connection.ReadBytes(4);
     const std::string payload = connection.ReadBytes(static_cast<size_t>(length[3]));
@@ -277,7 +271,7 @@ TEST(ReadToStreamTest, LengthPrefixedRoundTrip) {
     HoldOpen(connection);
   });
   TStringStream out("payload");
-  c.client.WriteFromStream(out, true, 0, true);
+  c.client.WriteFromStream(out, /*fromStart=*/true, 0, /*withLengthPrefix=*/true);
   TMemoryStream in;
   c.client.ReadToStream(in);
   EXPECT_EQ(StreamText(in), "payload");
@@ -334,15 +328,12 @@ TEST(TIdTCPClientTest, FailedOpenLeavesTheClientClosed) {
   EXPECT_THROW(client.ReadLine(), EIdNotConnected);
 }
 
-TEST(TIdTCPClientTest, PeerCloseIsNoticedOnceAndBufferedBytesStayReadable) {
-  Connected c([](LoopbackConnection& connection) {
-    connection.Send("hello\n");
-    connection.Close();
-  });
+TEST_P(ConnectionExchangeTest, PeerCloseIsNoticedOnceAndBufferedBytesStayReadable) {
+  ScriptedConnected c({"hello\n"}, GetParam());
   int disconnects = 0;
   c.client.OnDisconnected = [&](TIdComponent*) { ++disconnects; };
   // Wait until the close has arrived behind the data.
-  while (c.client.IsConnected()) c.client.PollPeerClose(false);
+  while (c.client.IsConnected()) c.client.PollPeerClose(/*raise=*/false);
   EXPECT_EQ(disconnects, 1);
   EXPECT_EQ(c.client.ReadLine(), "hello");
   EXPECT_THROW(c.client.ReadLine(), EIdConnClosedGracefully);
@@ -351,8 +342,8 @@ TEST(TIdTCPClientTest, PeerCloseIsNoticedOnceAndBufferedBytesStayReadable) {
   EXPECT_EQ(disconnects, 1);
 }
 
-TEST(TIdTCPClientTest, WriteBufferingCollectsUntilTheEnd) {
-  Connected c([](LoopbackConnection& connection) { connection.ReadUntilClose(); });
+TEST_P(ConnectionExchangeTest, WriteBufferingCollectsUntilTheEnd) {
+  ScriptedConnected c({"", false}, GetParam());
   std::vector<int32_t> writes;
   c.client.OnWork = [&](TIdComponent*, TWorkMode mode, int32_t count) {
     if (mode == wmWrite) writes.push_back(count);
@@ -371,20 +362,13 @@ TEST(TIdTCPClientTest, WriteBufferingCollectsUntilTheEnd) {
   TStringStream stream(std::string(70000, 's'));
   c.client.SetSendBufferSize(32768);
   c.client.WriteFromStream(stream);
-  c.client.CloseConnection();
-  EXPECT_EQ(c.server.Received(), "1234567890ab\r\n" + std::string(70000, 's'));
+  EXPECT_EQ(c.peer.Sent(), "1234567890ab\r\n" + std::string(70000, 's'));
   EXPECT_EQ(writes, (std::vector<int32_t>{32768, 65536, 70000}));
 }
 
-TEST(TIdTCPClientTest, NumberedRepliesReadContinuationLines) {
-  Connected c([](LoopbackConnection& connection) {
-    connection.Send("220 ready\r\n");
-    connection.ReadLine();
-    connection.Send("250-first\r\n250-second\r\n250 last\r\n");
-    connection.ReadLine();
-    connection.Send("550 no\r\n");
-    HoldOpen(connection);
-  });
+TEST_P(ConnectionExchangeTest, NumberedRepliesReadContinuationLines) {
+  // A client that reads each reply after its command cannot tell these from replies sent one by one.
+  ScriptedConnected c({"220 ready\r\n250-first\r\n250-second\r\n250 last\r\n550 no\r\n", false}, GetParam());
   EXPECT_EQ(c.client.ReadReply({220}), 220);
   EXPECT_EQ(c.client.SendCommand("HELO"), 250);
   EXPECT_EQ(c.client.LastCmdResult().Text(), (std::vector<std::string>{"first", "second", "last"}));

@@ -24,6 +24,27 @@ LoopbackServer::Script ServeHttpReplies(std::vector<HttpReply> replies) {
   };
 }
 
+ScriptedIOHandler::Responder AnswerHttpReplies(std::vector<HttpReply> replies) {
+  struct State {
+    std::vector<HttpReply> replies;
+    size_t next = 0;
+    size_t connection = 0;  // the one the counts are of
+    size_t answered = 0;    // its request heads answered
+    bool closed = false;    // by its last reply
+  };
+  auto state = std::make_shared<State>(State{std::move(replies)});
+  return [state](ScriptedIOHandler& peer, size_t connection, const std::string& sent) {
+    if (connection != state->connection) *state = State{std::move(state->replies), state->next, connection};
+    const size_t heads = RequestHeads(sent).size();
+    while (!state->closed && state->answered < heads && state->next < state->replies.size()) {
+      const HttpReply& reply = state->replies[state->next++];
+      ++state->answered;
+      peer.Serve(reply.bytes, reply.closeAfter);
+      state->closed = reply.closeAfter;
+    }
+  };
+}
+
 std::vector<std::string> RequestHeads(const std::string& received) {
   std::vector<std::string> heads;
   for (size_t start = 0; start < received.size();) {

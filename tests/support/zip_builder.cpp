@@ -55,7 +55,7 @@ std::string BuildZip(const std::vector<Member>& members, const ArchiveOptions& o
   std::string central;
   for (const Member& m : members) {
     const uint32_t crc = m.DeclaredCrc >= 0 ? static_cast<uint32_t>(m.DeclaredCrc) : Crc32(m.Data);
-    std::string payload = m.Method == 8 ? Deflate(m.Data) : m.Data;
+    std::string payload = m.Method == 8 && !m.StoredAsGiven ? Deflate(m.Data) : m.Data;
     uint16_t flags = m.Flags;
     if (!m.Password.empty()) {
       flags |= 1;

@@ -28,6 +28,7 @@ struct Member {
   int64_t DeclaredUncompressedSize = -1;
   std::string LocalExtra;
   std::string CentralExtra;
+  bool StoredAsGiven = false;  // Data is stored as given whatever the method (already compressed, or damaged)
 };
 
 struct ArchiveOptions {
