@@ -9,8 +9,8 @@
 #include <cstring>
 
 #include "fuzz_entries.h"
-#include "zip/decoders.h"
-#include "zip/messages.h"
+#include "zip/decoders/decoders.h"
+#include "zip/decoders/inflate64.h"
 
 namespace {
 
@@ -59,10 +59,6 @@ class TFuzzDecodeRun {
     Context.ReportProgress = [](int byFile, int byArchive) {
       FuzzCheck(byFile >= 0 && byFile <= 100 && byArchive >= 0 && byArchive <= 100, "progress outside 0..100");
     };
-    // As the driver does: the error is fatal unless the run is cancelled.
-    Context.RaiseError = [this](int messageId) {
-      if (!m_cancel) throw E_RAISE(messageId);
-    };
   }
 
   void CheckAfterRun() const {
@@ -85,38 +81,25 @@ class TFuzzDecodeRun {
   bool m_cancel = false;
 };
 
-template <typename Decode>
-void RunDecoder(const uint8_t* data, size_t size, uint16_t method, Decode decode) {
+TDecodeStatus InflatePlain(const TMemberInfo& member, TDecodeContext& context) {
+  return TInflate64(member, context, TDeflateVariant::Deflate).Run();
+}
+
+void RunDecoder(const uint8_t* data, size_t size, uint16_t method, TDecoder decoder) {
   TFuzzDecodeRun run(data, size, method);
-  try {
-    decode(run);
-  } catch (const E_RAISE&) {
-    // Unshrink and Unreduce report their fatal errors this way.
-  }
+  const TDecodeStatus status = decoder(run.Member, run.Context);
+  FuzzCheck(status >= TDecodeStatus::Ok && status <= TDecodeStatus::Cancelled, "unknown decode status");
   run.CheckAfterRun();
 }
 
 }  // namespace
 
-void FuzzInflate64(const uint8_t* data, size_t size) {
-  RunDecoder(data, size, 9, [](TFuzzDecodeRun& run) { Inflate64(run.Member, run.Context, /*deflate64=*/true); });
-}
+void FuzzInflate64(const uint8_t* data, size_t size) { RunDecoder(data, size, 9, Inflate64); }
 
-void FuzzInflate(const uint8_t* data, size_t size) {
-  RunDecoder(data, size, 8, [](TFuzzDecodeRun& run) { Inflate64(run.Member, run.Context, /*deflate64=*/false); });
-}
+void FuzzInflate(const uint8_t* data, size_t size) { RunDecoder(data, size, 8, InflatePlain); }
 
-void FuzzUnshrink(const uint8_t* data, size_t size) {
-  RunDecoder(data, size, 1, [](TFuzzDecodeRun& run) { Unshrink(run.Member, run.Context); });
-}
+void FuzzUnshrink(const uint8_t* data, size_t size) { RunDecoder(data, size, 1, Unshrink); }
 
-void FuzzUnreduce(const uint8_t* data, size_t size) {
-  RunDecoder(data, size, 2, [](TFuzzDecodeRun& run) { Unreduce(run.Member, run.Context); });
-}
+void FuzzUnreduce(const uint8_t* data, size_t size) { RunDecoder(data, size, 2, Unreduce); }
 
-void FuzzExplode(const uint8_t* data, size_t size) {
-  RunDecoder(data, size, 6, [](TFuzzDecodeRun& run) {
-    const int status = Explode(run.Member, run.Context);
-    FuzzCheck(status <= inflate_status::kOk && status >= inflate_status::kCancelled, "unknown explode status");
-  });
-}
+void FuzzExplode(const uint8_t* data, size_t size) { RunDecoder(data, size, 6, Explode); }

@@ -8,8 +8,8 @@
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "rtl/sysutils.h"
-#include "zip/decoders.h"
-#include "zip/decompress_stream.h"
+#include "zip/decoders/decoders.h"
+#include "zip/decoders/decompress_stream.h"
 #include "zip/member_selection.h"
 #include "zip/messages.h"
 #include "zip/target_name.h"
@@ -590,44 +590,64 @@ TStagedFile TUnZip::StagedFile() const {
   return file;
 }
 
+// Which statuses of a method's decoder end the member with their message (raised: the member fails at
+// once). The shrink and reduce decoders stop at every fault, the zlib path at a failed write only; the
+// other decoders leave their faults to the CRC check, which then fails the member.
+enum class TFatalStatuses { None, WriteFailure, All };
+
+struct TUnZip::TMethod {
+  uint16_t Number;
+  const char* Name;
+  TDecodeStatus (TUnZip::*Decode)(TDecodeContext& context);
+  TFatalStatuses Fatal;
+};
+
+const TUnZip::TMethod* TUnZip::FindMethod(uint16_t number) {
+  static constexpr TMethod kMethods[] = {
+      {0, "stored", &TUnZip::CopyStored, TFatalStatuses::None},
+      {1, "shrunk", &TUnZip::RunDecoder<Unshrink>, TFatalStatuses::All},
+      {2, "reduced with factor 1", &TUnZip::RunDecoder<Unreduce>, TFatalStatuses::All},
+      {3, "reduced with factor 2", &TUnZip::RunDecoder<Unreduce>, TFatalStatuses::All},
+      {4, "reduced with factor 3", &TUnZip::RunDecoder<Unreduce>, TFatalStatuses::All},
+      {5, "reduced with factor 4", &TUnZip::RunDecoder<Unreduce>, TFatalStatuses::All},
+      {6, "imploded", &TUnZip::RunDecoder<Explode>, TFatalStatuses::None},
+      {8, "Deflate", &TUnZip::InflateMember, TFatalStatuses::WriteFailure},
+      {9, "Deflate64", &TUnZip::RunDecoder<Inflate64>, TFatalStatuses::None},
+  };
+  for (const TMethod& method : kMethods) {
+    if (method.Number == number) return &method;
+  }
+  return nullptr;
+}
+
+template <TDecoder decoder>
+TDecodeStatus TUnZip::RunDecoder(TDecodeContext& context) {
+  return decoder(m_member, context);
+}
+
 void TUnZip::Decode() {
   m_current->RunningCrc = 0xFFFFFFFFu;
   m_inputRemaining = m_member.CompressedSize;
   TDecodeContext context;
   context.ReadBlock = [this](uint8_t* buffer, int64_t count) { return ReadBlock(buffer, count, m_encrypted); };
-  context.WriteBlock = [this](const uint8_t* buffer, int64_t count) { return WriteBlock(buffer, count, false); };
+  context.WriteBlock = [this](const uint8_t* buffer, int64_t count) {
+    return WriteBlock(buffer, count, /*decipher=*/false);
+  };
   context.ReportProgress = [this](int byFile, int byArchive) { ReportProgress(byFile, byArchive); };
-  context.RaiseError = [this](int code) { RaiseError(m_archiveFile, std::string(), code, m_targetName); };
   context.ArchiveRemaining = &m_archiveRemaining;
   context.ArchiveTotal = m_archiveTotal;
   context.Cancel = &m_cancel;
   try {
-    switch (m_member.Method) {
-      case 0:
-        CopyStored();
-        break;
-      case 8:
-        InflateMember();
-        break;
-      case 1:
-        Unshrink(m_member, context);
-        break;
-      case 2:
-      case 3:
-      case 4:
-      case 5:
-        Unreduce(m_member, context);
-        break;
-      case 6:
-        Explode(m_member, context);
-        break;
-      case 9:
-        Inflate64(m_member, context, true);
-        break;
-      default:
-        ReportError(m_targetName, std::string(), zipmsg::kUnsupportedCompressionMethod, m_volumeName);
-        m_current->Failed = true;
-        break;
+    const TMethod* method = FindMethod(m_member.Method);
+    if (method != nullptr) {
+      const TDecodeStatus status = (this->*method->Decode)(context);
+      const bool fatal = method->Fatal == TFatalStatuses::All ||
+                         (method->Fatal == TFatalStatuses::WriteFailure && status == TDecodeStatus::OutputShort);
+      const int messageId = fatal ? MessageIdOf(status) : 0;
+      if (messageId != 0) RaiseError(m_archiveFile, std::string(), messageId, m_targetName);
+    } else {
+      ReportError(m_targetName, std::string(), zipmsg::kUnsupportedCompressionMethod, m_volumeName);
+      m_current->Failed = true;
     }
     FinishWrites();
   } catch (const E_RAISE& error) {
@@ -638,20 +658,23 @@ void TUnZip::Decode() {
   }
 }
 
-void TUnZip::CopyStored() {
+TDecodeStatus TUnZip::CopyStored(TDecodeContext&) {
   std::vector<uint8_t> buffer(static_cast<size_t>(std::min(std::max<int64_t>(m_inputRemaining, 0), kChunkSize)));
   while (m_inputRemaining > 0) {
     const int64_t chunk = std::min(m_inputRemaining, kChunkSize);
-    const int64_t got = ReadBlock(buffer.data(), chunk, false);
-    if (got <= 0) break;
+    // Stored data are deciphered on their way out: the read gives them as they stand in the archive.
+    const int64_t got = ReadBlock(buffer.data(), chunk, /*decipher=*/false);
+    if (got <= 0) return TDecodeStatus::InputEnded;
     AdvanceArchiveProgress(got);
     const int64_t written = WriteBlock(buffer.data(), got, m_encrypted);
     ReportMemberProgress();
-    if (written < got || m_cancel) break;
+    if (written < got) return TDecodeStatus::OutputShort;
+    if (m_cancel) return TDecodeStatus::Cancelled;
   }
+  return TDecodeStatus::Ok;
 }
 
-void TUnZip::InflateMember() {
+TDecodeStatus TUnZip::InflateMember(TDecodeContext&) {
   TDecompressStream inflater(*m_archive, m_inputRemaining, m_encrypted ? &m_memberCipher : nullptr, &m_cancel);
   int64_t remaining = m_member.UncompressedSize;
   std::vector<uint8_t> buffer(static_cast<size_t>(std::min(std::max<int64_t>(remaining, 0), kChunkSize)));
@@ -661,18 +684,19 @@ void TUnZip::InflateMember() {
     const int64_t produced = inflater.Read(buffer.data(), chunk);
     if (produced > 0) {
       AdvanceArchiveProgress(produced);
-      if (WriteBlock(buffer.data(), produced, false) < produced) {
-        RaiseError(m_archiveFile, std::string(), zipmsg::kErrorWritingToFile, m_targetName);
-      }
+      if (WriteBlock(buffer.data(), produced, /*decipher=*/false) < produced) return TDecodeStatus::OutputShort;
     } else {
       AdvanceArchiveProgress(remaining);
     }
     ReportMemberProgress();
     // Any status without output ends the member, -5 (input used up) included: no later chunk can produce
     // anything either, and the declared size may be far larger than the data.
-    if (produced <= 0 || produced < chunk) break;
+    if (produced == Z_BUF_ERROR) return TDecodeStatus::InputEnded;
+    if (produced < 0) return TDecodeStatus::InvalidData;
+    if (produced < chunk) break;
     remaining -= chunk;
   }
+  return m_cancel ? TDecodeStatus::Cancelled : TDecodeStatus::Ok;
 }
 
 int64_t TUnZip::ReadBlock(uint8_t* buffer, int64_t count, bool decipher) {

@@ -16,7 +16,8 @@
 #include <vector>
 
 #include "platform/ui.h"
-#include "zip/decode_context.h"
+#include "zip/decoders/decode_context.h"
+#include "zip/decoders/decoders.h"
 #include "zip/unbase.h"
 #include "zip/zip_cipher.h"
 
@@ -149,9 +150,15 @@ class TUnZip : public TUnBase {
   void FinishMember(bool directoryMember, bool opened);
   // The member's temporary file and target, as OnStage receives them.
   TStagedFile StagedFile() const;
+  // Decodes the member with its method's decoder and turns the status that ended it into its message.
   void Decode();
-  void CopyStored();
-  void InflateMember();
+  struct TMethod;
+  // The row of the method table for a compression method number; nullptr for a method not decoded here.
+  static const TMethod* FindMethod(uint16_t number);
+  TDecodeStatus CopyStored(TDecodeContext& context);
+  TDecodeStatus InflateMember(TDecodeContext& context);
+  template <TDecoder decoder>
+  TDecodeStatus RunDecoder(TDecodeContext& context);
 
   int64_t ReadBlock(uint8_t* buffer, int64_t count, bool decipher);
   int64_t WriteBlock(const uint8_t* buffer, int64_t count, bool decipher);

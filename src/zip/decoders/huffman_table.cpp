@@ -1,4 +1,4 @@
-#include "zip/huffman_table.h"
+#include "zip/decoders/huffman_table.h"
 
 #include <cstddef>
 #include <new>
@@ -38,8 +38,9 @@ THuffmanEntry THuffmanTable::SymbolEntry(int symbol, int bits, int plainCount, c
   return entry;
 }
 
-int THuffmanTable::Build(const uint8_t* lengths, int count, int plainCount, const uint16_t* base,
-                         const uint8_t* extra, int extraCount, int lookupBits, int operationBase) {
+THuffmanResult THuffmanTable::Build(const uint8_t* lengths, int count, int plainCount, const uint16_t* base,
+                                    const uint8_t* extra, int extraCount, int lookupBits, int operationBase,
+                                    TCodeBits codeBits) {
   m_entries.clear();
   m_lookupBits = lookupBits;
   m_operationBase = operationBase;
@@ -47,16 +48,16 @@ int THuffmanTable::Build(const uint8_t* lengths, int count, int plainCount, cons
   // Count the codes of each length and check that they fit the code space.
   int lengthCount[kMaxCodeLength + 1] = {};
   for (int symbol = 0; symbol < count; ++symbol) {
-    if (lengths[symbol] > kMaxCodeLength) return huffman_result::kOversubscribed;
+    if (lengths[symbol] > kMaxCodeLength) return THuffmanResult::Oversubscribed;
     ++lengthCount[lengths[symbol]];
   }
   lengthCount[0] = 0;
   int left = 1;  // unassigned codes of the current length
   for (int length = 1; length <= kMaxCodeLength; ++length) {
     left = left * 2 - lengthCount[length];
-    if (left < 0) return huffman_result::kOversubscribed;
+    if (left < 0) return THuffmanResult::Oversubscribed;
   }
-  const int result = left > 0 ? huffman_result::kIncomplete : huffman_result::kComplete;
+  const THuffmanResult result = left > 0 ? THuffmanResult::Incomplete : THuffmanResult::Complete;
 
   // First canonical code of each length (RFC 1951, 3.2.2).
   uint32_t nextCode[kMaxCodeLength + 2] = {};
@@ -68,7 +69,10 @@ int THuffmanTable::Build(const uint8_t* lengths, int count, int plainCount, cons
   std::vector<uint32_t> reversed(static_cast<std::size_t>(count), 0);
   for (int symbol = 0; symbol < count; ++symbol) {
     const int length = lengths[symbol];
-    if (length != 0) reversed[symbol] = Reverse(nextCode[length]++, length);
+    if (length == 0) continue;
+    uint32_t assigned = nextCode[length]++;
+    if (codeBits == TCodeBits::Inverted) assigned ^= (1u << length) - 1;
+    reversed[symbol] = Reverse(assigned, length);
   }
 
   try {
@@ -113,7 +117,7 @@ int THuffmanTable::Build(const uint8_t* lengths, int count, int plainCount, cons
     }
   } catch (const std::bad_alloc&) {
     m_entries.clear();
-    return huffman_result::kNoMemory;
+    return THuffmanResult::NoMemory;
   }
   return result;
 }

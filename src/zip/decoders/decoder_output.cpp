@@ -1,23 +1,21 @@
-#include "zip/decoder_output.h"
+#include "zip/decoders/decoder_output.h"
 
 #include <algorithm>
 
 TDecoderOutput::TDecoderOutput(const TMemberInfo& member, TDecodeContext& context)
     : m_context(context), m_size(std::max<int64_t>(member.UncompressedSize, 0)), m_remaining(m_size) {}
 
-bool TDecoderOutput::Write(const uint8_t* data, int64_t count) {
-  if (count <= 0) return true;
-  int64_t allowed = count;
-  if (allowed > m_remaining) {
-    allowed = m_remaining;
-    m_overrun = true;
-  }
-  if (allowed == 0) return false;
+TDecodeStatus TDecoderOutput::Write(const uint8_t* data, int64_t count) {
+  if (count <= 0) return TDecodeStatus::Ok;
+  const int64_t allowed = std::min(count, m_remaining);
+  const TDecodeStatus overrun = allowed < count ? TDecodeStatus::InvalidData : TDecodeStatus::Ok;
+  if (allowed == 0) return overrun;
   m_remaining -= allowed;
   if (m_context.ArchiveRemaining != nullptr) *m_context.ArchiveRemaining -= allowed;
   const int64_t written = m_context.WriteBlock ? m_context.WriteBlock(data, allowed) : 0;
   ReportProgress();
-  return written == allowed && allowed == count;
+  if (overrun != TDecodeStatus::Ok) return overrun;
+  return written == allowed ? TDecodeStatus::Ok : TDecodeStatus::OutputShort;
 }
 
 void TDecoderOutput::ReportProgress() {

@@ -1,13 +1,13 @@
-#include "zip/unshrink.h"
+#include "zip/decoders/unshrink.h"
 
 #include <random>
 
 #include <gtest/gtest.h>
 
 #include "decoder_memory_context.h"
-#include "legacy_zip_member.h"
+#include "zip/legacy_zip_member.h"
 #include "lsb_bit_writer.h"
-#include "zip/decoders.h"
+#include "zip/decoders/decoders.h"
 #include "zip/messages.h"
 
 namespace {
@@ -22,7 +22,7 @@ TEST_P(UnshrinkFixtureTest, ReproducesStoredSizeAndCrc) {
     for (int64_t piece : {0, 1}) {
       TDecoderMemoryContext memory(member.Compressed, member.UncompressedSize, 1);
       memory.ReadPiece = piece;
-      Unshrink(memory.Member, memory.Context);
+      memory.RunFatal(Unshrink);
       EXPECT_TRUE(memory.Errors.empty()) << member.Name;
       EXPECT_EQ(static_cast<int64_t>(memory.Output.size()), member.UncompressedSize) << member.Name;
       EXPECT_EQ(memory.OutputCrc(), member.Crc) << member.Name;
@@ -86,7 +86,7 @@ TEST(UnshrinkTest, HandBuiltStreams) {
   for (const TShrinkRow& row : ShrinkRows()) {
     TDecoderMemoryContext memory(Codes(row.Codes), 100, 1);
     try {
-      Unshrink(memory.Member, memory.Context);
+      memory.RunFatal(Unshrink);
     } catch (const E_RAISE& error) {
       EXPECT_EQ(error.Id(), memory.Errors.empty() ? 0 : memory.Errors.back()) << row.Name;
     }
@@ -97,7 +97,7 @@ TEST(UnshrinkTest, HandBuiltStreams) {
 
 TEST(UnshrinkTest, StopsAtTheDeclaredSize) {
   TDecoderMemoryContext memory(Codes({{'a', 9}, {257, 9}, {258, 9}}), 4, 1);
-  Unshrink(memory.Member, memory.Context);
+  memory.RunFatal(Unshrink);
   EXPECT_EQ(memory.Output, Text("aaaa"));
   EXPECT_TRUE(memory.Errors.empty());
 }
@@ -106,7 +106,7 @@ TEST(UnshrinkTest, ShortWriteIsAFatalError) {
   const std::vector<TLegacyZipMember> members = ReadLegacyZip("legacy/shrink-single.zip");
   TDecoderMemoryContext memory(members[0].Compressed, members[0].UncompressedSize, 1);
   memory.WriteLimit = 10;
-  EXPECT_THROW(Unshrink(memory.Member, memory.Context), E_RAISE);
+  EXPECT_THROW(memory.RunFatal(Unshrink), E_RAISE);
   EXPECT_EQ(memory.Errors, std::vector<int>{zipmsg::kErrorWritingToFile});
 }
 
@@ -116,7 +116,7 @@ TEST(UnshrinkTest, CancelEndsTheInput) {
   const std::vector<TLegacyZipMember> members = ReadLegacyZip("legacy/shrink-single.zip");
   TDecoderMemoryContext memory(members[0].Compressed, members[0].UncompressedSize, 1);
   memory.Cancel = true;
-  EXPECT_NO_THROW(Unshrink(memory.Member, memory.Context));
+  EXPECT_NO_THROW(memory.RunFatal(Unshrink));
   EXPECT_TRUE(memory.Output.empty());
 }
 
@@ -127,7 +127,7 @@ TEST(UnshrinkTest, GarbageEndsCleanly) {
     for (auto& byte : garbage) byte = static_cast<uint8_t>(random() & (round % 2 == 0 ? 0xFF : 0x03));
     TDecoderMemoryContext memory(garbage, 30000, 1);
     try {
-      Unshrink(memory.Member, memory.Context);
+      memory.RunFatal(Unshrink);
     } catch (const E_RAISE&) {
     }
     EXPECT_LE(memory.Output.size(), 30000u);
@@ -140,7 +140,7 @@ TEST(UnshrinkTest, TruncatedFixtureNeverOverruns) {
     std::vector<uint8_t> input(members[0].Compressed.begin(), members[0].Compressed.begin() + static_cast<long>(cut));
     TDecoderMemoryContext memory(input, members[0].UncompressedSize, 1);
     try {
-      Unshrink(memory.Member, memory.Context);
+      memory.RunFatal(Unshrink);
     } catch (const E_RAISE&) {
     }
     EXPECT_LE(static_cast<int64_t>(memory.Output.size()), members[0].UncompressedSize);

@@ -1,8 +1,8 @@
 #pragma once
 // The contract between the extraction driver and a decoder. The driver fills one context per member; the
 // decoder pulls compressed bytes through ReadBlock and pushes every output byte through WriteBlock, which
-// writes it, checks the write and keeps the running CRC-32. Whether the data was complete is judged by the
-// driver's CRC check afterwards, not by the decoder's result.
+// writes it, checks the write and keeps the running CRC-32. The decoder's status says what ended its run;
+// whether the data was complete is judged by the driver's CRC check afterwards.
 #include <cstdint>
 #include <functional>
 
@@ -23,8 +23,6 @@ struct TDecodeContext {
   std::function<int64_t(const uint8_t* buffer, int64_t count)> WriteBlock;
   // Processes pending window messages, then reports the two percentages (0..100).
   std::function<void(int byFile, int byArchive)> ReportProgress;
-  // Fires the error event for a message id, then raises E_RAISE unless the run is cancelled.
-  std::function<void(int messageId)> RaiseError;
   // Bytes of the whole archive still to be written, and the archive total they count down from.
   int64_t* ArchiveRemaining = nullptr;
   int64_t ArchiveTotal = 0;

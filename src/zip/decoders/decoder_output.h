@@ -3,11 +3,12 @@
 // bytes-to-write counters, calls the context's WriteBlock and reports progress afterwards.
 //
 // It never passes on more bytes than the member's declared uncompressed size: a member whose data would
-// produce more is damaged, so the excess is dropped and the write counts as failed (the driver's CRC check
-// then rejects the member). Decoders also test Remaining() so that they stop producing.
+// produce more is damaged, so the excess is dropped and the write counts as invalid data (the driver's CRC
+// check then rejects the member). Decoders also test Remaining() so that they stop producing.
 #include <cstdint>
 
-#include "zip/decode_context.h"
+#include "zip/decoders/decode_context.h"
+#include "zip/decoders/decode_status.h"
 
 class TDecoderOutput {
  public:
@@ -15,14 +16,12 @@ class TDecoderOutput {
 
   // Writes count bytes (at most Remaining() of them), counts them off the archive's bytes-to-write and
   // reports progress (an exception raised by the report is ignored: it must not cost the member its data).
-  // True when all count bytes were written; false on a short write by WriteBlock or when count exceeded
-  // Remaining() (see Overrun()).
-  bool Write(const uint8_t* data, int64_t count);
+  // Ok when all count bytes were written; InvalidData when count exceeded Remaining(), else OutputShort on
+  // a short write by WriteBlock.
+  TDecodeStatus Write(const uint8_t* data, int64_t count);
 
   // Uncompressed bytes the member may still produce.
   int64_t Remaining() const { return m_remaining; }
-  // True once a decoder tried to write past the declared uncompressed size.
-  bool Overrun() const { return m_overrun; }
 
  private:
   void ReportProgress();
@@ -30,5 +29,4 @@ class TDecoderOutput {
   TDecodeContext& m_context;
   int64_t m_size;
   int64_t m_remaining;
-  bool m_overrun = false;
 };

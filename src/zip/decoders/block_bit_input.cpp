@@ -1,4 +1,4 @@
-#include "zip/block_bit_input.h"
+#include "zip/decoders/block_bit_input.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "zip/decode_context.h"
+#include "zip/decoders/decode_context.h"
 
 int ProgressPercent(int64_t done, int64_t total) {
   if (total == 0) return 0;

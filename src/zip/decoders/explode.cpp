@@ -1,8 +1,8 @@
-#include "zip/explode.h"
+#include "zip/decoders/explode.h"
 
 #include <algorithm>
 
-#include "zip/decoders.h"
+#include "zip/decoders/decoders.h"
 
 namespace {
 
@@ -39,7 +39,6 @@ TExploder::TExploder(const TMemberInfo& member, TDecodeContext& context)
       m_output(member, context),
       m_input(member, context),
       m_window(kWindowSize, m_output, context),
-      m_left(std::max<int64_t>(member.UncompressedSize, 0)),
       m_eightK((member.Flags & 2) != 0),
       m_threeTrees((member.Flags & 4) != 0),
       m_distanceLookupBits(DistanceLookupBits(member.CompressedSize)) {}
@@ -58,74 +57,57 @@ bool TExploder::ReadTree(THuffmanTable& table, int count, int lookupBits, int pl
   }
   if (filled != count) return false;  // ... or fewer
   // Unlike a distance table of inflate, an incomplete tree is refused too.
-  return table.Build(lengths, count, plainCount, base, extra, 64, lookupBits, kOperationBase) ==
-         huffman_result::kComplete;
+  return table.Build(lengths, count, plainCount, base, extra, 64, lookupBits, kOperationBase,
+                     TCodeBits::Inverted) == THuffmanResult::Complete;
 }
 
-int TExploder::Run() {
+TDecodeStatus TExploder::Run() {
   if (m_threeTrees && !ReadTree(m_literals, 256, kLiteralLookupBits, 256, nullptr, nullptr))
-    return inflate_status::kInvalidData;
+    return TDecodeStatus::InvalidData;
   if (!ReadTree(m_lengths, 64, kLengthLookupBits, 0, m_threeTrees ? kTables.LengthBase3 : kTables.LengthBase2,
                 kTables.LengthExtra))
-    return inflate_status::kInvalidData;
+    return TDecodeStatus::InvalidData;
   if (!ReadTree(m_distances, 64, m_distanceLookupBits, 0,
                 m_eightK ? kTables.DistanceBase8K : kTables.DistanceBase4K, kTables.DistanceExtra))
-    return inflate_status::kInvalidData;
-  const int status = DecodeItems();
-  if (status == inflate_status::kShortWrite) return status;
-  const int flushStatus = m_window.Flush();
-  return status != inflate_status::kOk ? status : flushStatus;
+    return TDecodeStatus::InvalidData;
+  const TDecodeStatus status = DecodeItems();
+  if (status == TDecodeStatus::OutputShort) return status;
+  const TDecodeStatus flushStatus = m_window.Flush();
+  return status != TDecodeStatus::Ok ? status : flushStatus;
 }
 
-bool TExploder::DecodeInverted(const THuffmanTable& table, THuffmanEntry& entry) {
-  int width = table.LookupBits();
-  m_input.NeedBits(width);
-  entry = table[~m_input.BitBuffer() & ((1u << width) - 1)];
-  while (entry.Operation > kOperationBase && entry.Operation != kInvalidOperation) {
-    m_input.DropBits(entry.Bits);
-    width = entry.Operation - kOperationBase;
-    m_input.NeedBits(width);
-    entry = table[entry.Value + (~m_input.BitBuffer() & ((1u << width) - 1))];
-  }
-  if (entry.Operation == kInvalidOperation) return false;
-  m_input.DropBits(entry.Bits);
-  return true;
-}
-
-int TExploder::DecodeItems() {
+TDecodeStatus TExploder::DecodeItems() {
   const int lowDistanceBits = m_eightK ? 7 : 6;
-  while (m_left > 0) {
-    if (m_context.Cancelled()) return inflate_status::kCancelled;
-    if (m_input.Exhausted()) return inflate_status::kInputExhausted;
+  while (m_window.Remaining() > 0) {
+    if (m_context.Cancelled()) return TDecodeStatus::Cancelled;
+    if (m_input.Exhausted()) return TDecodeStatus::InputEnded;
     THuffmanEntry entry;
     if (m_input.TakeBits(1) != 0) {
       uint8_t literal;
       if (m_threeTrees) {
-        if (!DecodeInverted(m_literals, entry)) return inflate_status::kInvalidData;
+        if (!m_literals.Decode<kOperationBase>(m_input, entry)) return TDecodeStatus::InvalidData;
         literal = static_cast<uint8_t>(entry.Value);
       } else {
         literal = static_cast<uint8_t>(m_input.TakeBits(8));
       }
-      --m_left;
-      const int status = m_window.PutByte(literal);
-      if (status != inflate_status::kOk) return status;
+      const TDecodeStatus status = m_window.PutByte(literal);
+      if (status != TDecodeStatus::Ok) return status;
       continue;
     }
     const uint32_t low = m_input.TakeBits(lowDistanceBits);
-    if (!DecodeInverted(m_distances, entry)) return inflate_status::kInvalidData;
+    if (!m_distances.Decode<kOperationBase>(m_input, entry)) return TDecodeStatus::InvalidData;
     const uint32_t distance = low + entry.Value;
-    if (!DecodeInverted(m_lengths, entry)) return inflate_status::kInvalidData;
+    if (!m_lengths.Decode<kOperationBase>(m_input, entry)) return TDecodeStatus::InvalidData;
     uint32_t length = entry.Value;
     if (entry.Operation != 0) length += m_input.TakeBits(entry.Operation);
-    length = static_cast<uint32_t>(std::min<int64_t>(length, m_left));
-    m_left -= length;
-    const int status = m_window.Copy(distance, length);
-    if (status != inflate_status::kOk) return status;
+    length = static_cast<uint32_t>(std::min<int64_t>(length, m_window.Remaining()));
+    const TDecodeStatus status = m_window.Copy(distance, length);
+    if (status != TDecodeStatus::Ok) return status;
   }
-  return inflate_status::kOk;
+  return TDecodeStatus::Ok;
 }
 
-int Explode(const TMemberInfo& member, TDecodeContext& context) {
+TDecodeStatus Explode(const TMemberInfo& member, TDecodeContext& context) {
   TExploder decoder(member, context);
   return decoder.Run();
 }

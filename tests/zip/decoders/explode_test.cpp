@@ -1,13 +1,13 @@
-#include "zip/explode.h"
+#include "zip/decoders/explode.h"
 
 #include <random>
 
 #include <gtest/gtest.h>
 
 #include "decoder_memory_context.h"
-#include "legacy_zip_member.h"
+#include "zip/legacy_zip_member.h"
 #include "lsb_bit_writer.h"
-#include "zip/decoders.h"
+#include "zip/decoders/decoders.h"
 
 namespace {
 
@@ -29,7 +29,7 @@ TEST_P(ExplodeFixtureTest, ReproducesStoredSizeAndCrc) {
     for (int64_t piece : {0, 1}) {
       TDecoderMemoryContext memory(member.Compressed, member.UncompressedSize, 6, member.Flags);
       memory.ReadPiece = piece;
-      EXPECT_EQ(Explode(memory.Member, memory.Context), inflate_status::kOk) << member.Name;
+      EXPECT_EQ(Explode(memory.Member, memory.Context), TDecodeStatus::Ok) << member.Name;
       EXPECT_EQ(static_cast<int64_t>(memory.Output.size()), member.UncompressedSize) << member.Name;
       EXPECT_EQ(memory.OutputCrc(), member.Crc) << member.Name;
     }
@@ -45,7 +45,7 @@ TEST(ExplodeTest, WiderDistanceLookupDecodesTheSame) {
   for (const TLegacyZipMember& member : ReadLegacyZip("legacy/imploded-vectors.zip")) {
     TDecoderMemoryContext memory(member.Compressed, member.UncompressedSize, 6, member.Flags);
     memory.Member.CompressedSize = 200001;  // the input still ends at its real size
-    EXPECT_EQ(Explode(memory.Member, memory.Context), inflate_status::kOk) << member.Name;
+    EXPECT_EQ(Explode(memory.Member, memory.Context), TDecodeStatus::Ok) << member.Name;
     EXPECT_EQ(memory.OutputCrc(), member.Crc) << member.Name;
   }
 }
@@ -74,13 +74,13 @@ TLsbBitWriter TwoTreeStream() {
 
 TEST(ExplodeTest, LongestLengthCodeAddsEightBits) {
   TDecoderMemoryContext memory(TwoTreeStream().Bytes(), 1 + 2 + 63 + 255, 6, 0);
-  EXPECT_EQ(Explode(memory.Member, memory.Context), inflate_status::kOk);
+  EXPECT_EQ(Explode(memory.Member, memory.Context), TDecodeStatus::Ok);
   EXPECT_EQ(memory.Output, std::vector<uint8_t>(321, 'A'));
 }
 
 TEST(ExplodeTest, CopyIsCutAtTheDeclaredSize) {
   TDecoderMemoryContext memory(TwoTreeStream().Bytes(), 100, 6, 0);
-  EXPECT_EQ(Explode(memory.Member, memory.Context), inflate_status::kOk);
+  EXPECT_EQ(Explode(memory.Member, memory.Context), TDecodeStatus::Ok);
   EXPECT_EQ(memory.Output, std::vector<uint8_t>(100, 'A'));
 }
 
@@ -94,7 +94,7 @@ TEST(ExplodeTest, CopyBeforeTheFirstByteYieldsZeros) {
   PutFlatCode(bits, 2);   // length 3 + 2
   bits.Put(1, 1).PutCode(~static_cast<uint32_t>('B') & 255, 8);
   TDecoderMemoryContext memory(bits.Bytes(), 6, 6, 6);
-  EXPECT_EQ(Explode(memory.Member, memory.Context), inflate_status::kOk);
+  EXPECT_EQ(Explode(memory.Member, memory.Context), TDecodeStatus::Ok);
   EXPECT_EQ(memory.Output, (std::vector<uint8_t>{0, 0, 0, 0, 0, 'B'}));
 }
 
@@ -116,7 +116,7 @@ TEST(ExplodeTest, BadTreesDecodeNothing) {
     PutTree(bits, kFlatTree);
     bits.Put(0xFFFF, 16);
     TDecoderMemoryContext memory(bits.Bytes(), 10, 6, 0);
-    EXPECT_EQ(Explode(memory.Member, memory.Context), inflate_status::kInvalidData) << row.Name;
+    EXPECT_EQ(Explode(memory.Member, memory.Context), TDecodeStatus::InvalidData) << row.Name;
     EXPECT_TRUE(memory.Writes.empty()) << row.Name;
   }
 }
@@ -126,15 +126,15 @@ TEST(ExplodeTest, StatusesOfTruncationCancelAndShortWrite) {
   const TLegacyZipMember& member = members[0];
   std::vector<uint8_t> half(member.Compressed.begin(), member.Compressed.begin() + static_cast<long>(member.Compressed.size() / 2));
   TDecoderMemoryContext truncated(half, member.UncompressedSize, 6, member.Flags);
-  EXPECT_EQ(Explode(truncated.Member, truncated.Context), inflate_status::kInputExhausted);
+  EXPECT_EQ(Explode(truncated.Member, truncated.Context), TDecodeStatus::InputEnded);
 
   TDecoderMemoryContext cancelled(member.Compressed, member.UncompressedSize, 6, member.Flags);
   cancelled.Cancel = true;
-  EXPECT_EQ(Explode(cancelled.Member, cancelled.Context), inflate_status::kCancelled);
+  EXPECT_EQ(Explode(cancelled.Member, cancelled.Context), TDecodeStatus::Cancelled);
 
   TDecoderMemoryContext full(member.Compressed, member.UncompressedSize, 6, member.Flags);
   full.WriteLimit = 0;
-  EXPECT_EQ(Explode(full.Member, full.Context), inflate_status::kShortWrite);
+  EXPECT_EQ(Explode(full.Member, full.Context), TDecodeStatus::OutputShort);
 }
 
 TEST(ExplodeTest, GarbageNeverOverruns) {

@@ -1,6 +1,7 @@
-#include "zip/inflate64.h"
+#include "zip/decoders/inflate64.h"
 
-#include "zip/decoders.h"
+#include "zip/decoders/decoders.h"
+
 
 namespace {
 
@@ -36,81 +37,84 @@ constexpr int kCodeLengthLookupBits = 7;
 constexpr int kFixedLiteralLookupBits = 7;
 constexpr int kFixedDistanceLookupBits = 5;
 
-}  // namespace
-
-TInflate64::TInflate64(const TMemberInfo& member, TDecodeContext& context, bool deflate64)
-    : m_context(context),
-      m_deflate64(deflate64),
-      m_output(member, context),
-      m_input(member, context),
-      m_window(deflate64 ? 65536u : 32768u, m_output, context) {}
-
-bool TInflate64::Run() {
-  bool last = false;
-  do {
-    m_status = DecodeBlock(last);
-    if (m_context.Cancelled()) {
-      m_status = inflate_status::kCancelled;
-      return false;
-    }
-  } while (m_status == inflate_status::kOk && !last);
-  const int flushStatus = m_window.Flush();
-  if (m_status == inflate_status::kOk) m_status = flushStatus;
-  return m_status == inflate_status::kOk;
+// A distance code may be incomplete: a block of literals only may describe a single distance code, or
+// none, and the unused patterns decode as invalid.
+bool Usable(THuffmanResult result) {
+  return result == THuffmanResult::Complete || result == THuffmanResult::Incomplete;
 }
 
-int TInflate64::DecodeBlock(bool& last) {
+}  // namespace
+
+TInflate64::TInflate64(const TMemberInfo& member, TDecodeContext& context, TDeflateVariant variant)
+    : m_context(context),
+      m_deflate64(variant == TDeflateVariant::Deflate64),
+      m_output(member, context),
+      m_input(member, context),
+      m_window(m_deflate64 ? 65536u : 32768u, m_output, context) {}
+
+TDecodeStatus TInflate64::Run() {
+  bool last = false;
+  TDecodeStatus status;
+  do {
+    status = DecodeBlock(last);
+    if (m_context.Cancelled()) return TDecodeStatus::Cancelled;
+  } while (status == TDecodeStatus::Ok && !last);
+  const TDecodeStatus flushStatus = m_window.Flush();
+  return status == TDecodeStatus::Ok ? flushStatus : status;
+}
+
+TDecodeStatus TInflate64::DecodeBlock(bool& last) {
   last = m_input.TakeBits(1) != 0;
   switch (m_input.TakeBits(2)) {
     case 0: return DecodeStored();
     case 1: return DecodeFixed();
     case 2: return DecodeDynamic();
-    default: return inflate_status::kInvalidData;  // block type 3 is reserved
+    default: return TDecodeStatus::InvalidData;  // block type 3 is reserved
   }
 }
 
-int TInflate64::DecodeStored() {
+TDecodeStatus TInflate64::DecodeStored() {
   m_input.AlignToByte();
   const uint32_t length = m_input.TakeBits(16);
   const uint32_t complement = m_input.TakeBits(16);
-  if (length != (~complement & 0xFFFF)) return inflate_status::kInvalidData;  // LEN is not ~NLEN
+  if (length != (~complement & 0xFFFF)) return TDecodeStatus::InvalidData;  // LEN is not ~NLEN
   for (uint32_t i = 0; i < length; ++i) {
-    if (m_context.Cancelled()) return inflate_status::kCancelled;
-    if (m_input.Exhausted()) return inflate_status::kInputExhausted;
-    const int status = m_window.PutByte(static_cast<uint8_t>(m_input.TakeBits(8)));
-    if (status != inflate_status::kOk) return status;
+    if (m_context.Cancelled()) return TDecodeStatus::Cancelled;
+    if (m_input.Exhausted()) return TDecodeStatus::InputEnded;
+    const TDecodeStatus status = m_window.PutByte(static_cast<uint8_t>(m_input.TakeBits(8)));
+    if (status != TDecodeStatus::Ok) return status;
   }
-  return inflate_status::kOk;
+  return TDecodeStatus::Ok;
 }
 
-int TInflate64::BuildLiteralTable(const uint8_t* lengths, int count, int lookupBits) {
+THuffmanResult TInflate64::BuildLiteralTable(const uint8_t* lengths, int count, int lookupBits) {
   return m_literals.Build(lengths, count, 257, m_deflate64 ? kLengthBase64 : kLengthBase,
                           m_deflate64 ? kLengthExtra64 : kLengthExtra, 31, lookupBits, kOperationBase);
 }
 
-int TInflate64::BuildDistanceTable(const uint8_t* lengths, int count, int lookupBits) {
+THuffmanResult TInflate64::BuildDistanceTable(const uint8_t* lengths, int count, int lookupBits) {
   return m_distances.Build(lengths, count, 0, kDistanceBase, m_deflate64 ? kDistanceExtra64 : kDistanceExtra,
                            32, lookupBits, kOperationBase);
 }
 
-int TInflate64::DecodeFixed() {
+TDecodeStatus TInflate64::DecodeFixed() {
   uint8_t lengths[288];
   for (int i = 0; i < 144; ++i) lengths[i] = 8;
   for (int i = 144; i < 256; ++i) lengths[i] = 9;
   for (int i = 256; i < 280; ++i) lengths[i] = 7;
   for (int i = 280; i < 288; ++i) lengths[i] = 8;
-  const int literalResult = BuildLiteralTable(lengths, 288, kFixedLiteralLookupBits);
-  if (literalResult != huffman_result::kComplete) return literalResult;
+  // The fixed lengths make a complete code: only a failed allocation stops here.
+  if (BuildLiteralTable(lengths, 288, kFixedLiteralLookupBits) != THuffmanResult::Complete)
+    return TDecodeStatus::InvalidData;
   // All 32 five-bit distance codes: Deflate64 encoders use codes 30 and 31 (up to 65536 back) in fixed
   // blocks too; in plain Deflate they decode as invalid, as they would if left out of the table.
   uint8_t distanceLengths[32];
   for (uint8_t& length : distanceLengths) length = 5;
-  const int distanceResult = BuildDistanceTable(distanceLengths, 32, kFixedDistanceLookupBits);
-  if (distanceResult > huffman_result::kIncomplete) return inflate_status::kInvalidData;
+  if (!Usable(BuildDistanceTable(distanceLengths, 32, kFixedDistanceLookupBits))) return TDecodeStatus::InvalidData;
   return DecodeCodes();
 }
 
-int TInflate64::DecodeDynamic() {
+TDecodeStatus TInflate64::DecodeDynamic() {
   // The 5-bit fields cap the counts at 288 literal/length and 32 distance codes, the most either mode allows.
   const int literalCount = static_cast<int>(m_input.TakeBits(5)) + 257;
   const int distanceCount = static_cast<int>(m_input.TakeBits(5)) + 1;
@@ -121,15 +125,15 @@ int TInflate64::DecodeDynamic() {
     codeLengthLengths[kCodeLengthOrder[i]] = static_cast<uint8_t>(m_input.TakeBits(3));
   THuffmanTable codeLengths;
   if (codeLengths.Build(codeLengthLengths, 19, 19, nullptr, nullptr, 0, kCodeLengthLookupBits,
-                        kOperationBase) != huffman_result::kComplete)
-    return inflate_status::kInvalidData;
+                        kOperationBase) != THuffmanResult::Complete)
+    return TDecodeStatus::InvalidData;
 
   const int total = literalCount + distanceCount;
   uint8_t lengths[288 + 32] = {};
   uint8_t lastLength = 0;
   for (int i = 0; i < total;) {
     THuffmanEntry entry;
-    if (!DecodeSymbol(codeLengths, entry)) return inflate_status::kInvalidData;
+    if (!codeLengths.Decode<kOperationBase>(m_input, entry)) return TDecodeStatus::InvalidData;
     const uint32_t symbol = entry.Value;
     if (symbol < 16) {
       lastLength = static_cast<uint8_t>(symbol);
@@ -141,64 +145,46 @@ int TInflate64::DecodeDynamic() {
     if (symbol == 16) {
       repeat = 3 + static_cast<int>(m_input.TakeBits(2));
       value = lastLength;
-      if (i + repeat > total) return inflate_status::kBadHeader;
+      if (i + repeat > total) return TDecodeStatus::BadHeader;
     } else if (symbol == 17) {
       repeat = 3 + static_cast<int>(m_input.TakeBits(3));
-      if (i + repeat > total) return inflate_status::kBadHeader;
+      if (i + repeat > total) return TDecodeStatus::BadHeader;
     } else {
       repeat = 11 + static_cast<int>(m_input.TakeBits(7));
-      if (i + repeat > total) return inflate_status::kInvalidData;
+      if (i + repeat > total) return TDecodeStatus::InvalidData;
     }
     if (symbol != 16) lastLength = 0;
     for (int k = 0; k < repeat; ++k) lengths[i++] = value;
   }
 
-  if (BuildLiteralTable(lengths, literalCount, kLiteralLookupBits) != huffman_result::kComplete)
-    return inflate_status::kInvalidData;
-  // A block of literals only may describe a single distance code, or none: an incomplete distance code is
-  // accepted, its unused patterns decode as invalid.
-  if (BuildDistanceTable(lengths + literalCount, distanceCount, kDistanceLookupBits) > huffman_result::kIncomplete)
-    return inflate_status::kInvalidData;
+  if (BuildLiteralTable(lengths, literalCount, kLiteralLookupBits) != THuffmanResult::Complete)
+    return TDecodeStatus::InvalidData;
+  if (!Usable(BuildDistanceTable(lengths + literalCount, distanceCount, kDistanceLookupBits)))
+    return TDecodeStatus::InvalidData;
   return DecodeCodes();
 }
 
-// Runs once per code: inlined into the loops that call it.
-inline bool TInflate64::DecodeSymbol(const THuffmanTable& table, THuffmanEntry& entry) {
-  int width = table.LookupBits();
-  m_input.NeedBits(width);
-  entry = table[m_input.Bits(width)];
-  while (entry.Operation > kOperationBase && entry.Operation != kInvalidOperation) {
-    m_input.DropBits(entry.Bits);
-    width = entry.Operation - kOperationBase;
-    m_input.NeedBits(width);
-    entry = table[entry.Value + m_input.Bits(width)];
-  }
-  if (entry.Operation == kInvalidOperation) return false;
-  m_input.DropBits(entry.Bits);
-  return true;
-}
-
-int TInflate64::DecodeCodes() {
+TDecodeStatus TInflate64::DecodeCodes() {
   for (;;) {
-    if (m_context.Cancelled()) return inflate_status::kCancelled;
-    if (m_input.Exhausted()) return inflate_status::kInputExhausted;
+    if (m_context.Cancelled()) return TDecodeStatus::Cancelled;
+    if (m_input.Exhausted()) return TDecodeStatus::InputEnded;
     THuffmanEntry entry;
-    if (!DecodeSymbol(m_literals, entry)) return inflate_status::kInvalidData;
+    if (!m_literals.Decode<kOperationBase>(m_input, entry)) return TDecodeStatus::InvalidData;
     if (entry.Operation == kLiteral) {
-      const int status = m_window.PutByte(static_cast<uint8_t>(entry.Value));
-      if (status != inflate_status::kOk) return status;
+      const TDecodeStatus status = m_window.PutByte(static_cast<uint8_t>(entry.Value));
+      if (status != TDecodeStatus::Ok) return status;
       continue;
     }
-    if (entry.Operation == kEndOfBlock) return inflate_status::kOk;
+    if (entry.Operation == kEndOfBlock) return TDecodeStatus::Ok;
     const uint32_t length = entry.Value + m_input.TakeBits(entry.Operation);
-    if (!DecodeSymbol(m_distances, entry)) return inflate_status::kInvalidData;
+    if (!m_distances.Decode<kOperationBase>(m_input, entry)) return TDecodeStatus::InvalidData;
     const uint32_t distance = entry.Value + m_input.TakeBits(entry.Operation);
-    const int status = m_window.Copy(distance, length);
-    if (status != inflate_status::kOk) return status;
+    const TDecodeStatus status = m_window.Copy(distance, length);
+    if (status != TDecodeStatus::Ok) return status;
   }
 }
 
-bool Inflate64(const TMemberInfo& member, TDecodeContext& context, bool deflate64) {
-  TInflate64 decoder(member, context, deflate64);
+TDecodeStatus Inflate64(const TMemberInfo& member, TDecodeContext& context) {
+  TInflate64 decoder(member, context, TDeflateVariant::Deflate64);
   return decoder.Run();
 }

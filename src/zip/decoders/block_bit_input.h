@@ -1,15 +1,17 @@
 #pragma once
-// The bit input of the inflate and explode decoders: compressed bytes pulled through the context's ReadBlock
-// in blocks of at most 32768, consumed least significant bit first through a 32-bit bit buffer.
+// The bit input of every decoder: compressed bytes pulled through the context's ReadBlock in blocks of at
+// most 32768, consumed least significant bit first through a 32-bit bit buffer.
 //
 // Refill rule: a member whose data end early is not detected at the read that comes up empty but at the
 // decoder's next test of Exhausted(). The empty read counts as a full block of zero bytes, so the decoder may
 // run a few codes into them (harmlessly) before it tests; a stream whose last code ends in its final byte is
-// still decoded, because looking up that code may ask for bits beyond the end.
+// still decoded, because looking up that code may ask for bits beyond the end. The shrink and reduce
+// decoders, whose codes have no end marker, read through ReadBits instead, which never hands out those
+// zero bits.
 #include <cstdint>
 #include <vector>
 
-#include "zip/decode_context.h"
+#include "zip/decoders/decode_context.h"
 
 class TBlockBitInput {
  public:
@@ -38,6 +40,15 @@ class TBlockBitInput {
     const uint32_t value = Bits(count);
     DropBits(count);
     return value;
+  }
+  // The next count bits (1..24), the first taken as the lowest; -1, taking nothing, when the member's data
+  // end before count bits or the run is cancelled.
+  int32_t ReadBits(int count) {
+    if (m_context.Cancelled()) return -1;
+    NeedBits(count);
+    // Past the end the block holds zero bytes, m_position of which are in the bit buffer by now.
+    if (m_exhausted && m_bitCount - 8 * m_position < count) return -1;
+    return static_cast<int32_t>(TakeBits(count));
   }
   // Drops the bits up to the next byte boundary (stored blocks start there).
   void AlignToByte() { DropBits(m_bitCount % 8); }

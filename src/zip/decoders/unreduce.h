@@ -11,25 +11,30 @@
 // distance's low byte.
 //
 // A follower set holds at most 32 bytes, although its 6-bit count field allows 63: a count above 32 cannot
-// come from a real encoder, so the member is rejected at once with the fatal "Bad block" before anything
-// is written. Other fatal errors: "Error writing to file" on a short write. Decoding ends at the member's
-// declared uncompressed size or at the end of its input.
+// come from a real encoder, so the member is rejected at once as InvalidData ("Bad block") before anything
+// is written. A short write ends it as OutputShort, a method number outside 2..5 as UnsupportedMethod.
+// Decoding ends at the member's declared uncompressed size or at the end of its input (InputEnded when that
+// comes inside the follower sets).
 #include <cstdint>
 #include <vector>
 
-#include "zip/buffered_output.h"
-#include "zip/decode_context.h"
-#include "zip/lsb_bit_reader.h"
+#include "zip/decoders/block_bit_input.h"
+#include "zip/decoders/decode_context.h"
+#include "zip/decoders/decode_status.h"
+#include "zip/decoders/decoder_output.h"
+#include "zip/decoders/output_window.h"
 
 class TUnreducer {
  public:
   static constexpr int kMarker = 144;
   static constexpr int kMaxFollowers = 32;
-  static constexpr int kHistorySize = 4096;
+  // The copies reach at most 4096 bytes back; the window is larger so that the output leaves in the same
+  // 32 KiB writes as the other decoders'.
+  static constexpr uint32_t kWindowSize = 32768;
 
   TUnreducer(const TMemberInfo& member, TDecodeContext& context);
 
-  void Run();
+  TDecodeStatus Run();
 
  private:
   enum class TExpanderState { Plain, AfterMarker, LengthExtension, DistanceLow };
@@ -39,17 +44,14 @@ class TUnreducer {
     uint8_t Bytes[kMaxFollowers] = {};
   };
 
-  bool ReadFollowerSets();
-  void Expand(uint8_t value);
-  void Output(uint8_t value);
+  TDecodeStatus ReadFollowerSets();
+  TDecodeStatus Expand(uint8_t value);
 
-  TDecodeContext& m_context;
-  TLsbBitReader m_input;
-  TBufferedOutput m_output;
+  TDecoderOutput m_output;
+  TBlockBitInput m_input;
+  TOutputWindow m_window;
   int m_factor;
   std::vector<TFollowerSet> m_followers;
-  std::vector<uint8_t> m_history;
-  uint32_t m_position = 0;
   TExpanderState m_state = TExpanderState::Plain;
   uint8_t m_marked = 0;  // V, the first byte after the marker
   int m_length = 0;

@@ -1,4 +1,4 @@
-#include "zip/decompress_stream.h"
+#include "zip/decoders/decompress_stream.h"
 
 #include <algorithm>
 

@@ -11,16 +11,16 @@
 // flag bit 1 -> literal; 0 -> low distance bits, distance code, length code [+ 8 bits for the last length
 // code] -> copy. A copy reaching before the member's first byte copies zeros.
 //
-// Run() returns an inflate_status value: kInvalidData for a bad tree description, a tree that is not
-// complete or an invalid code (nothing decoded in the first two cases); kCancelled, kShortWrite,
-// kInputExhausted; kOk otherwise.
+// Run() returns InvalidData for a bad tree description, a tree that is not complete or an invalid code
+// (nothing decoded in the first two cases); Cancelled, OutputShort, InputEnded; Ok otherwise.
 #include <cstdint>
 
-#include "zip/block_bit_input.h"
-#include "zip/decode_context.h"
-#include "zip/decoder_output.h"
-#include "zip/huffman_table.h"
-#include "zip/output_window.h"
+#include "zip/decoders/block_bit_input.h"
+#include "zip/decoders/decode_context.h"
+#include "zip/decoders/decode_status.h"
+#include "zip/decoders/decoder_output.h"
+#include "zip/decoders/huffman_table.h"
+#include "zip/decoders/output_window.h"
 
 class TExploder {
  public:
@@ -28,7 +28,7 @@ class TExploder {
 
   TExploder(const TMemberInfo& member, TDecodeContext& context);
 
-  int Run();
+  TDecodeStatus Run();
 
   // First-level lookup bits of the distance table: 8 for members above 200000 compressed bytes, else 7.
   static int DistanceLookupBits(int64_t compressedSize);
@@ -36,14 +36,12 @@ class TExploder {
  private:
   bool ReadTree(THuffmanTable& table, int count, int lookupBits, int plainCount, const uint16_t* base,
                 const uint8_t* extra);
-  bool DecodeInverted(const THuffmanTable& table, THuffmanEntry& entry);
-  int DecodeItems();
+  TDecodeStatus DecodeItems();
 
   TDecodeContext& m_context;
   TDecoderOutput m_output;
   TBlockBitInput m_input;
   TOutputWindow m_window;
-  int64_t m_left;  // bytes still to produce
   bool m_eightK;
   bool m_threeTrees;
   int m_distanceLookupBits;

@@ -1,4 +1,4 @@
-#include "zip/inflate64.h"
+#include "zip/decoders/inflate64.h"
 
 #include <algorithm>
 #include <random>
@@ -8,10 +8,10 @@
 #include <zlib.h>
 
 #include "decoder_memory_context.h"
-#include "legacy_zip_member.h"
+#include "zip/legacy_zip_member.h"
 #include "lsb_bit_writer.h"
-#include "zip/decoders.h"
-#include "zip/huffman_table.h"
+#include "zip/decoders/decoders.h"
+#include "zip/decoders/huffman_table.h"
 
 namespace {
 
@@ -64,9 +64,8 @@ TEST_P(Inflate64DeflateTest, DecodesZlibDeflateOutput) {
   const std::vector<uint8_t> original = SampleData(row.Kind, row.Size);
   TDecoderMemoryContext memory(RawDeflate(original, row.Level, row.Strategy), static_cast<int64_t>(row.Size), 8);
   memory.ReadPiece = row.ReadPiece;
-  TInflate64 decoder(memory.Member, memory.Context, false);
-  EXPECT_TRUE(decoder.Run());
-  EXPECT_EQ(decoder.Status(), inflate_status::kOk);
+  TInflate64 decoder(memory.Member, memory.Context, TDeflateVariant::Deflate);
+  EXPECT_EQ(decoder.Run(), TDecodeStatus::Ok);
   ASSERT_EQ(memory.Output.size(), original.size());
   EXPECT_TRUE(memory.Output == original);
   // Output leaves in whole 32 KiB windows; only the last write is shorter.
@@ -92,7 +91,7 @@ TEST(Inflate64Test, DecodesDeflate64Fixture) {
   ASSERT_EQ(members.size(), 1u);
   ASSERT_EQ(members[0].Method, 9);
   TDecoderMemoryContext memory(members[0].Compressed, members[0].UncompressedSize, 9);
-  EXPECT_TRUE(Inflate64(memory.Member, memory.Context, true));
+  EXPECT_EQ(Inflate64(memory.Member, memory.Context), TDecodeStatus::Ok);
   EXPECT_EQ(memory.Output, ReadFixture("legacy/deflate64-small.expected"));
   EXPECT_EQ(memory.OutputCrc(), members[0].Crc);
 }
@@ -105,7 +104,7 @@ TEST(Inflate64Test, DecodesLongReachFixture) {
   for (int64_t piece : {0, 13}) {
     TDecoderMemoryContext memory(members[0].Compressed, members[0].UncompressedSize, 9);
     memory.ReadPiece = piece;
-    EXPECT_TRUE(Inflate64(memory.Member, memory.Context, true));
+    EXPECT_EQ(Inflate64(memory.Member, memory.Context), TDecodeStatus::Ok);
     EXPECT_EQ(static_cast<int64_t>(memory.Output.size()), members[0].UncompressedSize);
     EXPECT_EQ(memory.OutputCrc(), members[0].Crc);
     for (size_t i = 0; i + 1 < memory.Writes.size(); ++i) EXPECT_EQ(memory.Writes[i], 65536);
@@ -136,7 +135,7 @@ TEST(Inflate64Test, LengthCode285WithExtra65535CopiesLength65538) {
   bits.PutCode(0, 5);  // distance code 0: one back
   PutFixedLength(bits, 256);
   TDecoderMemoryContext memory(bits.Bytes(), 1 + 65538, 9);
-  EXPECT_TRUE(Inflate64(memory.Member, memory.Context, true));
+  EXPECT_EQ(Inflate64(memory.Member, memory.Context), TDecodeStatus::Ok);
   ASSERT_EQ(memory.Output.size(), 65539u);
   EXPECT_EQ(std::count(memory.Output.begin(), memory.Output.end(), 'a'), 65539);
   EXPECT_EQ(memory.Writes, (std::vector<int64_t>{65536, 3}));
@@ -150,7 +149,7 @@ TEST(Inflate64Test, Length285IsPlain258WithoutTheSwitch) {
   bits.PutCode(0, 5);
   PutFixedLength(bits, 256);
   TDecoderMemoryContext memory(bits.Bytes(), 259, 8);
-  EXPECT_TRUE(Inflate64(memory.Member, memory.Context, false));
+  EXPECT_EQ(TInflate64(memory.Member, memory.Context, TDeflateVariant::Deflate).Run(), TDecodeStatus::Ok);
   EXPECT_EQ(memory.Output, std::vector<uint8_t>(259, 'z'));
 }
 
@@ -160,8 +159,8 @@ TEST(Inflate64Test, DistanceCodes30And31ReachBack65536) {
   std::vector<uint8_t> history(65636);
   for (size_t i = 0; i < history.size(); ++i) history[i] = static_cast<uint8_t>((i * 131) ^ (i >> 8));
   TLsbBitWriter bits;
-  PutStored(bits, std::vector<uint8_t>(history.begin(), history.begin() + 40000), false);
-  PutStored(bits, std::vector<uint8_t>(history.begin() + 40000, history.end()), false);
+  PutStored(bits, std::vector<uint8_t>(history.begin(), history.begin() + 40000), /*last=*/false);
+  PutStored(bits, std::vector<uint8_t>(history.begin() + 40000, history.end()), /*last=*/false);
   bits.Put(1, 1).Put(1, 2);
   PutFixedLength(bits, 258);  // length 4
   bits.PutCode(31, 5).Put(16383, 14);  // distance 49153 + 16383 = 65536
@@ -173,33 +172,30 @@ TEST(Inflate64Test, DistanceCodes30And31ReachBack65536) {
   for (int i = 0; i < 3; ++i) expected.push_back(expected[expected.size() - 32769]);
 
   TDecoderMemoryContext memory(bits.Bytes(), static_cast<int64_t>(expected.size()), 9);
-  TInflate64 decoder64(memory.Member, memory.Context, true);
-  EXPECT_TRUE(decoder64.Run());
-  EXPECT_EQ(decoder64.Status(), inflate_status::kOk);
+  TInflate64 decoder64(memory.Member, memory.Context, TDeflateVariant::Deflate64);
+  EXPECT_EQ(decoder64.Run(), TDecodeStatus::Ok);
   EXPECT_EQ(memory.Output.size(), expected.size());
   EXPECT_TRUE(memory.Output == expected);
 
   TDecoderMemoryContext plain(bits.Bytes(), static_cast<int64_t>(expected.size()), 8);
-  TInflate64 decoder(plain.Member, plain.Context, false);
-  EXPECT_FALSE(decoder.Run());
-  EXPECT_EQ(decoder.Status(), inflate_status::kInvalidData);  // codes 30 and 31 do not exist in Deflate
+  TInflate64 decoder(plain.Member, plain.Context, TDeflateVariant::Deflate);
+  EXPECT_EQ(decoder.Run(), TDecodeStatus::InvalidData);  // codes 30 and 31 do not exist in Deflate
 }
 
 TEST(Inflate64Test, EmptyFixedBlockWritesNothing) {
   TDecoderMemoryContext memory({0x03, 0x00}, 0, 8);
-  EXPECT_TRUE(Inflate64(memory.Member, memory.Context, false));
+  EXPECT_EQ(TInflate64(memory.Member, memory.Context, TDeflateVariant::Deflate).Run(), TDecodeStatus::Ok);
   EXPECT_TRUE(memory.Output.empty());
   EXPECT_TRUE(memory.Writes.empty());
 }
 
 TEST(Inflate64Test, StoredLengthMismatchKeepsEarlierData) {
   TLsbBitWriter bits;
-  PutStored(bits, {'a', 'b', 'c'}, false);
+  PutStored(bits, {'a', 'b', 'c'}, /*last=*/false);
   bits.Put(1, 1).Put(0, 2).AlignToByte().Put(5, 16).Put(0x1234, 16);
   TDecoderMemoryContext memory(bits.Bytes(), 100, 9);
-  TInflate64 decoder(memory.Member, memory.Context, true);
-  EXPECT_FALSE(decoder.Run());
-  EXPECT_EQ(decoder.Status(), inflate_status::kInvalidData);
+  TInflate64 decoder(memory.Member, memory.Context, TDeflateVariant::Deflate64);
+  EXPECT_EQ(decoder.Run(), TDecodeStatus::InvalidData);
   EXPECT_EQ(memory.Output, (std::vector<uint8_t>{'a', 'b', 'c'}));
 }
 
@@ -208,9 +204,8 @@ TEST(Inflate64Test, TruncatedMemberEndsWithInputExhausted) {
   std::vector<uint8_t> compressed = RawDeflate(original, 9, Z_DEFAULT_STRATEGY);
   compressed.resize(compressed.size() / 2);
   TDecoderMemoryContext memory(compressed, 50000, 8);
-  TInflate64 decoder(memory.Member, memory.Context, false);
-  EXPECT_FALSE(decoder.Run());
-  EXPECT_EQ(decoder.Status(), inflate_status::kInputExhausted);
+  TInflate64 decoder(memory.Member, memory.Context, TDeflateVariant::Deflate);
+  EXPECT_EQ(decoder.Run(), TDecodeStatus::InputEnded);
   EXPECT_LT(memory.Output.size(), original.size());
 }
 
@@ -218,19 +213,17 @@ TEST(Inflate64Test, CancelStopsWithoutWritingThePartlyFilledWindow) {
   const std::vector<uint8_t> original = SampleData("text", 200000);
   TDecoderMemoryContext memory(RawDeflate(original, 6, Z_DEFAULT_STRATEGY), 200000, 9);
   memory.AfterWrite = [](TDecoderMemoryContext& m) { m.Cancel = true; };
-  TInflate64 decoder(memory.Member, memory.Context, false);
-  EXPECT_FALSE(decoder.Run());
-  EXPECT_EQ(decoder.Status(), inflate_status::kCancelled);
+  TInflate64 decoder(memory.Member, memory.Context, TDeflateVariant::Deflate);
+  EXPECT_EQ(decoder.Run(), TDecodeStatus::Cancelled);
   EXPECT_EQ(memory.Writes, std::vector<int64_t>{32768});
 }
 
-TEST(Inflate64Test, ShortWriteIsStatusMinus2) {
+TEST(Inflate64Test, ShortWriteIsOutputShort) {
   const std::vector<uint8_t> original = SampleData("runs", 100000);
   TDecoderMemoryContext memory(RawDeflate(original, 6, Z_DEFAULT_STRATEGY), 100000, 8);
   memory.WriteLimit = 1000;
-  TInflate64 decoder(memory.Member, memory.Context, false);
-  EXPECT_FALSE(decoder.Run());
-  EXPECT_EQ(decoder.Status(), inflate_status::kShortWrite);
+  TInflate64 decoder(memory.Member, memory.Context, TDeflateVariant::Deflate);
+  EXPECT_EQ(decoder.Run(), TDecodeStatus::OutputShort);
   EXPECT_EQ(memory.Writes.size(), 1u);
 }
 
@@ -238,9 +231,8 @@ TEST(Inflate64Test, ShortWriteIsStatusMinus2) {
 TEST(Inflate64Test, StopsAtTheDeclaredSize) {
   const std::vector<uint8_t> original = SampleData("runs", 100000);
   TDecoderMemoryContext memory(RawDeflate(original, 6, Z_DEFAULT_STRATEGY), 40000, 8);
-  TInflate64 decoder(memory.Member, memory.Context, false);
-  EXPECT_FALSE(decoder.Run());
-  EXPECT_EQ(decoder.Status(), inflate_status::kInvalidData);
+  TInflate64 decoder(memory.Member, memory.Context, TDeflateVariant::Deflate);
+  EXPECT_EQ(decoder.Run(), TDecodeStatus::InvalidData);
   EXPECT_EQ(memory.Output, std::vector<uint8_t>(original.begin(), original.begin() + 40000));
 }
 
@@ -257,51 +249,50 @@ TLsbBitWriter DynamicHeader(const std::vector<int>& codeLengthLengths, int hlit 
 struct THostileStream {
   const char* Name;
   std::vector<uint8_t> Bytes;
-  int Status;
+  TDecodeStatus Status;
 };
 
 std::vector<THostileStream> HostileStreams() {
   std::vector<THostileStream> rows;
-  rows.push_back({"block type 3", {0x07, 0, 0, 0}, inflate_status::kInvalidData});
+  rows.push_back({"block type 3", {0x07, 0, 0, 0}, TDecodeStatus::InvalidData});
   {
     TLsbBitWriter bits;  // fixed block with length code 286
     bits.Put(1, 1).Put(1, 2);
     PutFixedLength(bits, 286);
     bits.Put(0, 16);
-    rows.push_back({"length code 286", bits.Bytes(), inflate_status::kInvalidData});
+    rows.push_back({"length code 286", bits.Bytes(), TDecodeStatus::InvalidData});
   }
   // Code-length codes: order 16 17 18 0 8 7 9 6 10 5 11 4 12 3 13 2 14 1 15. With lengths 2 for 16, 17,
   // 18 and 0 the codes are 0 -> 00, 16 -> 01, 17 -> 10, 18 -> 11.
   rows.push_back({"incomplete code-length code", DynamicHeader({0, 0, 0, 1}).Put(0, 16).Bytes(),
-                  inflate_status::kInvalidData});
+                  TDecodeStatus::InvalidData});
   rows.push_back({"over-subscribed code-length code", DynamicHeader({1, 1, 1, 1}).Put(0, 16).Bytes(),
-                  inflate_status::kInvalidData});
+                  TDecodeStatus::InvalidData});
   {
     // Code-length code: 16, 17, 18 and 0 of length 2 each. Symbol 16 repeating past 258 lengths.
     TLsbBitWriter bits = DynamicHeader({2, 2, 2, 2});
     bits.PutCode(3, 2).Put(127, 7).PutCode(3, 2).Put(108, 7);  // 18: 138 + 119 zeros = 257
     bits.PutCode(1, 2).Put(3, 2);                               // 16: 6 more, past 258
-    rows.push_back({"repeat 16 past the lengths", bits.Bytes(), inflate_status::kBadHeader});
+    rows.push_back({"repeat 16 past the lengths", bits.Bytes(), TDecodeStatus::BadHeader});
     TLsbBitWriter bits17 = DynamicHeader({2, 2, 2, 2});
     bits17.PutCode(3, 2).Put(127, 7).PutCode(3, 2).Put(108, 7).PutCode(2, 2).Put(7, 3);
-    rows.push_back({"repeat 17 past the lengths", bits17.Bytes(), inflate_status::kBadHeader});
+    rows.push_back({"repeat 17 past the lengths", bits17.Bytes(), TDecodeStatus::BadHeader});
     TLsbBitWriter bits18 = DynamicHeader({2, 2, 2, 2});
     bits18.PutCode(3, 2).Put(127, 7).PutCode(3, 2).Put(108, 7);
-    rows.push_back({"repeat 18 past the lengths", bits18.PutCode(3, 2).Put(0, 7).Bytes(), inflate_status::kInvalidData});
+    rows.push_back({"repeat 18 past the lengths", bits18.PutCode(3, 2).Put(0, 7).Bytes(), TDecodeStatus::InvalidData});
     TLsbBitWriter zeros = DynamicHeader({2, 2, 2, 2});
     zeros.PutCode(3, 2).Put(127, 7).PutCode(3, 2).Put(109, 7);  // 138 + 120 = 258 zeros
-    rows.push_back({"no literal codes at all", zeros.Put(0, 16).Bytes(), inflate_status::kInvalidData});
+    rows.push_back({"no literal codes at all", zeros.Put(0, 16).Bytes(), TDecodeStatus::InvalidData});
   }
   return rows;
 }
 
 TEST(Inflate64Test, HostileStreamsEndWithTheirStatus) {
   for (const THostileStream& row : HostileStreams()) {
-    for (bool deflate64 : {false, true}) {
+    for (TDeflateVariant variant : {TDeflateVariant::Deflate, TDeflateVariant::Deflate64}) {
       TDecoderMemoryContext memory(row.Bytes, 1000, 9);
-      TInflate64 decoder(memory.Member, memory.Context, deflate64);
-      EXPECT_FALSE(decoder.Run()) << row.Name;
-      EXPECT_EQ(decoder.Status(), row.Status) << row.Name;
+      TInflate64 decoder(memory.Member, memory.Context, variant);
+      EXPECT_EQ(decoder.Run(), row.Status) << row.Name;
     }
   }
 }
@@ -312,7 +303,8 @@ TEST(Inflate64Test, GarbageNeverCrashes) {
     std::vector<uint8_t> garbage(1 + random() % 3000);
     for (auto& byte : garbage) byte = static_cast<uint8_t>(random());
     TDecoderMemoryContext memory(garbage, 200000, 9);
-    TInflate64 decoder(memory.Member, memory.Context, round % 2 == 0);
+    TInflate64 decoder(memory.Member, memory.Context,
+                       round % 2 == 0 ? TDeflateVariant::Deflate64 : TDeflateVariant::Deflate);
     decoder.Run();
     EXPECT_LE(memory.Output.size(), 200000u);
   }
@@ -321,17 +313,17 @@ TEST(Inflate64Test, GarbageNeverCrashes) {
 struct TTableRow {
   const char* Name;
   std::vector<uint8_t> Lengths;
-  int Result;
+  THuffmanResult Result;
 };
 
 TEST(THuffmanTableTest, BuildResults) {
   const std::vector<TTableRow> rows = {
-      {"complete", {1, 2, 3, 3}, huffman_result::kComplete},
-      {"incomplete", {1, 2, 3}, huffman_result::kIncomplete},
-      {"single code", {0, 1}, huffman_result::kIncomplete},
-      {"no codes", {0, 0, 0}, huffman_result::kIncomplete},
-      {"over-subscribed", {1, 1, 1}, huffman_result::kOversubscribed},
-      {"length above 16", {1, 17}, huffman_result::kOversubscribed},
+      {"complete", {1, 2, 3, 3}, THuffmanResult::Complete},
+      {"incomplete", {1, 2, 3}, THuffmanResult::Incomplete},
+      {"single code", {0, 1}, THuffmanResult::Incomplete},
+      {"no codes", {0, 0, 0}, THuffmanResult::Incomplete},
+      {"over-subscribed", {1, 1, 1}, THuffmanResult::Oversubscribed},
+      {"length above 16", {1, 17}, THuffmanResult::Oversubscribed},
   };
   for (const TTableRow& row : rows) {
     THuffmanTable table;
@@ -347,7 +339,7 @@ TEST(THuffmanTableTest, LongCodesGoThroughASubTable) {
   for (int i = 0; i < 16; ++i) lengths[i] = static_cast<uint8_t>(i + 1);
   lengths[16] = 16;  // codes 0, 10, 110, ..., 1111111111111110, 1111111111111111
   THuffmanTable table;
-  ASSERT_EQ(table.Build(lengths.data(), 17, 17, nullptr, nullptr, 0, 9, 16), huffman_result::kComplete);
+  ASSERT_EQ(table.Build(lengths.data(), 17, 17, nullptr, nullptr, 0, 9, 16), THuffmanResult::Complete);
   const THuffmanEntry& root = table[0x1FF];  // nine one bits
   EXPECT_EQ(root.Operation, 16 + 7);
   EXPECT_EQ(root.Bits, 9);

@@ -1,7 +1,8 @@
-#include "zip/unreduce.h"
+#include "zip/decoders/unreduce.h"
 
-#include "zip/decoders.h"
-#include "zip/messages.h"
+#include <algorithm>
+
+#include "zip/decoders/decoders.h"
 
 namespace {
 
@@ -17,40 +18,34 @@ int IndexBits(int count) {
 }  // namespace
 
 TUnreducer::TUnreducer(const TMemberInfo& member, TDecodeContext& context)
-    : m_context(context),
+    : m_output(member, context),
       m_input(member, context),
-      m_output(member, context),
+      m_window(kWindowSize, m_output, context),
       m_factor(member.Method - 1),
-      m_followers(256),
-      m_history(kHistorySize, 0) {}
+      m_followers(256) {}
 
-bool TUnreducer::ReadFollowerSets() {
+TDecodeStatus TUnreducer::ReadFollowerSets() {
   for (int set = 255; set >= 0; --set) {
     const int32_t count = m_input.ReadBits(6);
-    if (count < 0) return false;
-    if (count > kMaxFollowers) {
-      if (m_context.RaiseError) m_context.RaiseError(zipmsg::kBadBlock);
-      return false;
-    }
+    if (count < 0) return TDecodeStatus::InputEnded;
+    if (count > kMaxFollowers) return TDecodeStatus::InvalidData;
     m_followers[set].Count = count;
     for (int i = 0; i < count; ++i) {
       const int32_t value = m_input.ReadBits(8);
-      if (value < 0) return false;
+      if (value < 0) return TDecodeStatus::InputEnded;
       m_followers[set].Bytes[i] = static_cast<uint8_t>(value);
     }
   }
-  return true;
+  return TDecodeStatus::Ok;
 }
 
-void TUnreducer::Run() {
-  if (m_factor < 1 || m_factor > 4) {
-    if (m_context.RaiseError) m_context.RaiseError(zipmsg::kUnsupportedCompressionMethod);
-    return;
-  }
-  if (!ReadFollowerSets()) return;
+TDecodeStatus TUnreducer::Run() {
+  if (m_factor < 1 || m_factor > 4) return TDecodeStatus::UnsupportedMethod;
+  const TDecodeStatus setsStatus = ReadFollowerSets();
+  if (setsStatus != TDecodeStatus::Ok) return setsStatus;
   uint8_t last = 0;
   // Runs to the declared size rather than to the last loaded byte: the final byte may hold whole codes.
-  while (!m_output.Stopped()) {
+  while (m_window.Remaining() > 0) {
     const TFollowerSet& set = m_followers[last];
     int32_t value;
     if (set.Count == 0) {
@@ -68,52 +63,45 @@ void TUnreducer::Run() {
     }
     if (value < 0) break;
     last = static_cast<uint8_t>(value);
-    Expand(last);
+    const TDecodeStatus status = Expand(last);
+    if (status != TDecodeStatus::Ok) return status;
   }
-  m_output.Flush();
+  return m_window.Flush();
 }
 
-void TUnreducer::Output(uint8_t value) {
-  m_output.Put(value);
-  m_history[m_position] = value;
-  m_position = (m_position + 1) % kHistorySize;
-}
-
-void TUnreducer::Expand(uint8_t value) {
+TDecodeStatus TUnreducer::Expand(uint8_t value) {
   static constexpr int kMask[5] = {0, 127, 63, 31, 15};
   switch (m_state) {
     case TExpanderState::Plain:
-      if (value == kMarker) m_state = TExpanderState::AfterMarker;
-      else Output(value);
-      break;
+      if (value == kMarker) {
+        m_state = TExpanderState::AfterMarker;
+        return TDecodeStatus::Ok;
+      }
+      return m_window.PutByte(value);
     case TExpanderState::AfterMarker:
       if (value == 0) {
-        Output(kMarker);
         m_state = TExpanderState::Plain;
-      } else {
-        m_marked = value;
-        m_length = value & kMask[m_factor];
-        m_state = m_length == kMask[m_factor] ? TExpanderState::LengthExtension : TExpanderState::DistanceLow;
+        return m_window.PutByte(kMarker);
       }
-      break;
+      m_marked = value;
+      m_length = value & kMask[m_factor];
+      m_state = m_length == kMask[m_factor] ? TExpanderState::LengthExtension : TExpanderState::DistanceLow;
+      return TDecodeStatus::Ok;
     case TExpanderState::LengthExtension:
       m_length += value;
       m_state = TExpanderState::DistanceLow;
-      break;
+      return TDecodeStatus::Ok;
     case TExpanderState::DistanceLow: {
       const uint32_t distance = ((static_cast<uint32_t>(m_marked) >> (8 - m_factor)) << 8) + value + 1;
-      uint32_t source = (m_position + kHistorySize - distance) % kHistorySize;
-      for (int i = 0; i < m_length + 3 && !m_output.Stopped(); ++i) {
-        Output(m_history[source]);
-        source = (source + 1) % kHistorySize;
-      }
+      const uint32_t length = static_cast<uint32_t>(std::min<int64_t>(m_length + 3, m_window.Remaining()));
       m_state = TExpanderState::Plain;
-      break;
+      return m_window.Copy(distance, length);
     }
   }
+  return TDecodeStatus::Ok;
 }
 
-void Unreduce(const TMemberInfo& member, TDecodeContext& context) {
+TDecodeStatus Unreduce(const TMemberInfo& member, TDecodeContext& context) {
   TUnreducer decoder(member, context);
-  decoder.Run();
+  return decoder.Run();
 }

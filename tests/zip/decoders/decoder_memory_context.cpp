@@ -33,10 +33,16 @@ TDecoderMemoryContext::TDecoderMemoryContext(std::vector<uint8_t> input, int64_t
     return n;
   };
   Context.ReportProgress = [this](int, int) { ++ProgressReports; };
-  Context.RaiseError = [this](int id) {
+}
+
+TDecodeStatus TDecoderMemoryContext::RunFatal(TDecoder decoder) {
+  const TDecodeStatus status = decoder(Member, Context);
+  const int id = MessageIdOf(status);
+  if (id != 0) {
     Errors.push_back(id);
     if (!Cancel) throw E_RAISE(id);
-  };
+  }
+  return status;
 }
 
 uint32_t TDecoderMemoryContext::OutputCrc() const { return Crc32Of(Output); }

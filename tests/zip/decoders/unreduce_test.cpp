@@ -1,11 +1,11 @@
-#include "zip/unreduce.h"
+#include "zip/decoders/unreduce.h"
 
 #include <gtest/gtest.h>
 
 #include "decoder_memory_context.h"
-#include "legacy_zip_member.h"
+#include "zip/legacy_zip_member.h"
 #include "lsb_bit_writer.h"
-#include "zip/decoders.h"
+#include "zip/decoders/decoders.h"
 #include "zip/messages.h"
 
 namespace {
@@ -19,7 +19,7 @@ TEST_P(UnreduceFixtureTest, ReproducesStoredSizeAndCrc) {
     ASSERT_GE(member.Method, 2) << member.Name;
     ASSERT_LE(member.Method, 5) << member.Name;
     TDecoderMemoryContext memory(member.Compressed, member.UncompressedSize, member.Method);
-    Unreduce(memory.Member, memory.Context);
+    memory.RunFatal(Unreduce);
     EXPECT_TRUE(memory.Errors.empty()) << member.Name;
     EXPECT_EQ(static_cast<int64_t>(memory.Output.size()), member.UncompressedSize) << member.Name;
     EXPECT_EQ(memory.OutputCrc(), member.Crc) << member.Name;
@@ -51,7 +51,7 @@ std::vector<uint8_t> Literals(const std::vector<uint8_t>& bytes) {
 
 std::vector<uint8_t> Unreduced(const std::vector<uint8_t>& input, int64_t size, int method) {
   TDecoderMemoryContext memory(input, size, static_cast<uint16_t>(method));
-  Unreduce(memory.Member, memory.Context);
+  memory.RunFatal(Unreduce);
   EXPECT_TRUE(memory.Errors.empty());
   return memory.Output;
 }
@@ -129,7 +129,7 @@ TEST(UnreduceTest, FollowerCountAbove32IsRejected) {
   TLsbBitWriter bits = EmptySets(200, std::vector<uint8_t>(33, 'a'));
   bits.Put('a', 8);
   TDecoderMemoryContext memory(bits.Bytes(), 10, 5);
-  EXPECT_THROW(Unreduce(memory.Member, memory.Context), E_RAISE);
+  EXPECT_THROW(memory.RunFatal(Unreduce), E_RAISE);
   EXPECT_EQ(memory.Errors, std::vector<int>{zipmsg::kBadBlock});
   EXPECT_TRUE(memory.Output.empty());
 }
@@ -146,7 +146,7 @@ TEST(UnreduceTest, TruncatedOrGarbageInputNeverOverruns) {
     for (size_t i = 0; i < input.size(); i += 3) input[i] = static_cast<uint8_t>(input[i] * 37 + cut);
     TDecoderMemoryContext memory(input, member.UncompressedSize, 5);
     try {
-      Unreduce(memory.Member, memory.Context);
+      memory.RunFatal(Unreduce);
     } catch (const E_RAISE&) {
     }
     EXPECT_LE(static_cast<int64_t>(memory.Output.size()), member.UncompressedSize);
@@ -156,7 +156,7 @@ TEST(UnreduceTest, TruncatedOrGarbageInputNeverOverruns) {
 TEST(UnreduceTest, ShortWriteIsAFatalError) {
   TDecoderMemoryContext memory(Literals({'a', 'b'}), 2, 3);
   memory.WriteLimit = 1;
-  EXPECT_THROW(Unreduce(memory.Member, memory.Context), E_RAISE);
+  EXPECT_THROW(memory.RunFatal(Unreduce), E_RAISE);
   EXPECT_EQ(memory.Errors, std::vector<int>{zipmsg::kErrorWritingToFile});
 }
 

@@ -1,11 +1,13 @@
 #pragma once
 // A decode context over memory for the decoder tests: compressed bytes in (optionally in small pieces),
-// output collected with its CRC-32, fatal errors recorded and raised like the driver does.
+// output collected with its CRC-32, and for the decoders whose faults are fatal, their messages recorded and
+// raised like the driver does.
 #include <cstdint>
 #include <functional>
 #include <vector>
 
-#include "zip/decode_context.h"
+#include "zip/decoders/decode_context.h"
+#include "zip/decoders/decoders.h"
 
 class TDecoderMemoryContext {
  public:
@@ -16,7 +18,7 @@ class TDecoderMemoryContext {
   TDecodeContext Context;
   std::vector<uint8_t> Input;
   std::vector<uint8_t> Output;
-  std::vector<int> Errors;         // message ids passed to RaiseError
+  std::vector<int> Errors;         // message ids RunFatal raised
   std::vector<int64_t> Writes;     // the count of every WriteBlock call
   int ProgressReports = 0;
   int64_t ArchiveRemaining = 0;
@@ -30,6 +32,10 @@ class TDecoderMemoryContext {
   std::function<void(TDecoderMemoryContext&)> AfterWrite;
 
   uint32_t OutputCrc() const;
+
+  // Runs decoder as the driver runs the shrink and reduce decoders: the message of the status that ended it
+  // (if any) goes into Errors and is raised as E_RAISE unless the run is cancelled.
+  TDecodeStatus RunFatal(TDecoder decoder);
 
  private:
   size_t m_position = 0;
