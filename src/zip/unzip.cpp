@@ -20,9 +20,11 @@ namespace {
 constexpr uint16_t kFlagEncrypted = 0x0001;
 constexpr uint16_t kFlagDataDescriptor = 0x0008;
 constexpr int64_t kEncryptionHeaderSize = 12;
-// Member data move in chunks of this size: one read, one write and one progress report each. Large enough
-// that zlib, which keeps the last 32 KiB of output as its window, copies only a small part of each chunk there.
-constexpr int64_t kChunkSize = 256 * 1024;
+// Member data move in chunks of this size: one read, one write and one progress report each.
+constexpr int64_t kChunkSize = 32768;
+// zlib is asked for this much output at once, then handed on in chunks: it copies the last 32 KiB of each
+// call's output into its window, so a call of one chunk would copy all of it once more.
+constexpr int64_t kInflateBatch = 8 * kChunkSize;
 constexpr uint16_t kUnixHost = 3;
 constexpr uint32_t kUnixTypeMask = 0170000;
 constexpr uint32_t kUnixRegularFile = 0100000;
@@ -597,22 +599,21 @@ enum class TFatalStatuses { None, WriteFailure, All };
 
 struct TUnZip::TMethod {
   uint16_t Number;
-  const char* Name;
   TDecodeStatus (TUnZip::*Decode)(TDecodeContext& context);
   TFatalStatuses Fatal;
 };
 
 const TUnZip::TMethod* TUnZip::FindMethod(uint16_t number) {
   static constexpr TMethod kMethods[] = {
-      {0, "stored", &TUnZip::CopyStored, TFatalStatuses::None},
-      {1, "shrunk", &TUnZip::RunDecoder<Unshrink>, TFatalStatuses::All},
-      {2, "reduced with factor 1", &TUnZip::RunDecoder<Unreduce>, TFatalStatuses::All},
-      {3, "reduced with factor 2", &TUnZip::RunDecoder<Unreduce>, TFatalStatuses::All},
-      {4, "reduced with factor 3", &TUnZip::RunDecoder<Unreduce>, TFatalStatuses::All},
-      {5, "reduced with factor 4", &TUnZip::RunDecoder<Unreduce>, TFatalStatuses::All},
-      {6, "imploded", &TUnZip::RunDecoder<Explode>, TFatalStatuses::None},
-      {8, "Deflate", &TUnZip::InflateMember, TFatalStatuses::WriteFailure},
-      {9, "Deflate64", &TUnZip::RunDecoder<Inflate64>, TFatalStatuses::None},
+      {0, &TUnZip::CopyStored, TFatalStatuses::None},  // stored
+      {1, &TUnZip::RunDecoder<Unshrink>, TFatalStatuses::All},  // shrunk
+      {2, &TUnZip::RunDecoder<Unreduce>, TFatalStatuses::All},  // reduced, factor 1
+      {3, &TUnZip::RunDecoder<Unreduce>, TFatalStatuses::All},  // reduced, factor 2
+      {4, &TUnZip::RunDecoder<Unreduce>, TFatalStatuses::All},  // reduced, factor 3
+      {5, &TUnZip::RunDecoder<Unreduce>, TFatalStatuses::All},  // reduced, factor 4
+      {6, &TUnZip::RunDecoder<Explode>, TFatalStatuses::None},  // imploded
+      {8, &TUnZip::InflateMember, TFatalStatuses::WriteFailure},  // Deflate
+      {9, &TUnZip::RunDecoder<Inflate64>, TFatalStatuses::None},  // Deflate64
   };
   for (const TMethod& method : kMethods) {
     if (method.Number == number) return &method;
@@ -677,24 +678,27 @@ TDecodeStatus TUnZip::CopyStored(TDecodeContext&) {
 TDecodeStatus TUnZip::InflateMember(TDecodeContext&) {
   TDecompressStream inflater(*m_archive, m_inputRemaining, m_encrypted ? &m_memberCipher : nullptr, &m_cancel);
   int64_t remaining = m_member.UncompressedSize;
-  std::vector<uint8_t> buffer(static_cast<size_t>(std::min(std::max<int64_t>(remaining, 0), kChunkSize)));
+  std::vector<uint8_t> buffer(static_cast<size_t>(std::min(std::max<int64_t>(remaining, 0), kInflateBatch)));
   while (remaining > 0 && !m_cancel) {
     if (m_ui != nullptr) m_ui->ProcessMessages();
-    const int64_t chunk = std::min(remaining, kChunkSize);
-    const int64_t produced = inflater.Read(buffer.data(), chunk);
-    if (produced > 0) {
-      AdvanceArchiveProgress(produced);
-      if (WriteBlock(buffer.data(), produced, /*decipher=*/false) < produced) return TDecodeStatus::OutputShort;
-    } else {
+    const int64_t batch = std::min(remaining, kInflateBatch);
+    const int64_t produced = inflater.Read(buffer.data(), batch);
+    if (produced <= 0) {
       AdvanceArchiveProgress(remaining);
+      ReportMemberProgress();
     }
-    ReportMemberProgress();
-    // Any status without output ends the member, -5 (input used up) included: no later chunk can produce
+    for (int64_t at = 0; at < produced; at += kChunkSize) {
+      const int64_t chunk = std::min(kChunkSize, produced - at);
+      AdvanceArchiveProgress(chunk);
+      if (WriteBlock(buffer.data() + at, chunk, /*decipher=*/false) < chunk) return TDecodeStatus::OutputShort;
+      ReportMemberProgress();
+    }
+    // Any status without output ends the member, -5 (input used up) included: no later call can produce
     // anything either, and the declared size may be far larger than the data.
     if (produced == Z_BUF_ERROR) return TDecodeStatus::InputEnded;
     if (produced < 0) return TDecodeStatus::InvalidData;
-    if (produced < chunk) break;
-    remaining -= chunk;
+    if (produced < batch) break;
+    remaining -= batch;
   }
   return m_cancel ? TDecodeStatus::Cancelled : TDecodeStatus::Ok;
 }
