@@ -14,7 +14,7 @@ TInternalMask::TInternalMask(std::string_view mask) {
       starPending = true;
     } else if (c == '?') {
       // After a star a '?' adds nothing the star's skip does not already cover: "*?" compiles like "*".
-      if (!starPending) m_items.push_back({false, ItemKind::AnyOne, 0});
+      if (!starPending) m_items.push_back({/*StarBefore=*/false, ItemKind::AnyOne, 0});
     } else {
       m_items.push_back({starPending, ItemKind::Literal, UpperAscii(c)});
       starPending = false;

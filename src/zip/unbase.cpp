@@ -324,7 +324,7 @@ int64_t TUnBase::SearchLocalHeader(TStream32& stream, int64_t from) {
 int TUnBase::ListMembers(TStream32& stream) {
   if (RequireCentralDirectory) {
     std::string fault = EndRecordFault();
-    if (fault.empty()) fault = WalkCentralDirectory(stream, true);
+    if (fault.empty()) fault = WalkCentralDirectory(stream, /*strict=*/true);
     if (!fault.empty()) {
       m_members.Clear();
       m_totalCompressed = 0;
@@ -339,7 +339,7 @@ int TUnBase::ListMembers(TStream32& stream) {
 }
 
 int TUnBase::ListCentralMembers(TStream32& stream) {
-  WalkCentralDirectory(stream, false);
+  WalkCentralDirectory(stream, /*strict=*/false);
   return m_members.Count();
 }
 

@@ -101,7 +101,7 @@ class TUnZip::TMemberExtraction {
  public:
   explicit TMemberExtraction(TUnZip& unzip) : m_unzip(unzip) { m_unzip.m_current = this; }
   ~TMemberExtraction() {
-    Settle(false);
+    Settle(/*landed=*/false);
     m_unzip.m_current = nullptr;
   }
   TMemberExtraction(const TMemberExtraction&) = delete;
@@ -349,7 +349,7 @@ void TUnZip::ExtractMember(int index) {
     } else {
       m_current->RunningCrc = m_header.Crc;
     }
-    FinishMember(true, false);
+    FinishMember(/*directoryMember=*/true, /*opened=*/false);
     return;
   }
 
@@ -371,7 +371,7 @@ void TUnZip::ExtractMember(int index) {
     m_current->RunningCrc ^= 0xFFFFFFFFu;
     CloseOutput();
   }
-  FinishMember(false, opened);
+  FinishMember(/*directoryMember=*/false, opened);
 }
 
 bool TUnZip::OverwriteDecision(bool directory) {
@@ -452,7 +452,7 @@ bool TUnZip::TestPassword(const std::string& password) {
 bool TUnZip::PasswordCheck() {
   m_inputRemaining = m_member.CompressedSize;
   std::fill(std::begin(m_encryptionHeader), std::end(m_encryptionHeader), 0);
-  ReadBlock(m_encryptionHeader, kEncryptionHeaderSize, false);
+  ReadBlock(m_encryptionHeader, kEncryptionHeaderSize, /*decipher=*/false);
   if (TestPassword(m_password)) return true;
   for (const std::string& candidate : m_passwords) {
     m_password = candidate;
@@ -567,7 +567,7 @@ void TUnZip::FinishMember(bool directoryMember, bool opened) {
         }
       }
       // Landed before any handler hears of it: one that raises does not take the file back.
-      member.Settle(true);
+      member.Settle(/*landed=*/true);
       if (OnStage) {
         OnStage(*this, file);
       } else {
