@@ -122,8 +122,11 @@ class TUnZip::TMemberExtraction {
     if (m_settled) return;
     m_settled = true;
     // Nothing may still be writing into the file when it closes.
-    if (Output) m_unzip.m_writeBehind->Abandon();
-    Output.reset();
+    if (Writing) {
+      m_unzip.m_writeBehind->Abandon();
+      m_unzip.m_writeBehind->File().Close();
+      Writing = false;
+    }
     if (!landed) {
       if (m_counted && m_unzip.m_extractedCount > 0) --m_unzip.m_extractedCount;
       if (!TempName.empty()) platform::DeleteFileAt(TempName);
@@ -136,7 +139,10 @@ class TUnZip::TMemberExtraction {
   }
 
   std::string TempName;
-  std::unique_ptr<TFileStream32> Output;
+  // The write-behind thread has the member's file.
+  bool Writing = false;
+  // The temporary file could not be created; the member is reported as a file that cannot be opened.
+  bool NotCreated = false;
   uint32_t RunningCrc = 0;
   int64_t Written = 0;
   // A failed write has been handled: the writes that follow it fail too, quietly.
@@ -502,26 +508,24 @@ bool TUnZip::OpenOutput() {
   }
   // Announced before it exists: a caller that records it can then never miss a file left by a run that died.
   if (OnStage) OnStage(*this, StagedFile());
-  member.Output = std::make_unique<TFileStream32>(member.TempName, TFileStream32::Mode::Create);
-  if (!member.Output->IsOpen()) {
-    member.Output.reset();
-    member.TempName.clear();
-    return false;
-  }
-  m_writeBehind->Begin(member.Output->Handle());
+  // Created by the write-behind thread while decoding starts; the first write waits for it.
+  m_writeBehind->Begin(member.TempName);
+  member.Writing = true;
   return true;
 }
 
 void TUnZip::CloseOutput() {
   TMemberExtraction& member = *m_current;
-  if (!member.Output) return;
+  if (!member.Writing) return;
   m_writeBehind->Finish();
+  member.Writing = false;
+  if (member.NotCreated) return;
+  platform::File& file = m_writeBehind->File();
   uint32_t dateTime = m_header.Local.DosDateTime;
   if (DateAttribute == TDateAttribute::daSysDate) dateTime = DosDateTimeOf(platform::NowLocal());
   if (DateAttribute == TDateAttribute::daMaxFileDate) dateTime = m_maxDosDateTime;
-  member.Output->Handle().SetDosDateTime(dateTime);
-  const bool closed = member.Output->Handle().Close();
-  member.Output.reset();
+  file.SetDosDateTime(dateTime);
+  const bool closed = file.Close();
   if (!closed) {
     ReportError(m_targetName, std::string(), zipmsg::kErrorClosingFile, m_volumeName);
     member.Failed = true;
@@ -642,15 +646,19 @@ void TUnZip::Decode() {
     const TMethod* method = FindMethod(m_member.Method);
     if (method != nullptr) {
       const TDecodeStatus status = (this->*method->Decode)(context);
-      const bool fatal = method->Fatal == TFatalStatuses::All ||
-                         (method->Fatal == TFatalStatuses::WriteFailure && status == TDecodeStatus::OutputShort);
+      // A failed write is reported before the status it caused, as it happened first; a file that was never
+      // created is the member's one report.
+      FinishWrites();
+      const bool fatal = !m_current->NotCreated &&
+                         (method->Fatal == TFatalStatuses::All ||
+                          (method->Fatal == TFatalStatuses::WriteFailure && status == TDecodeStatus::OutputShort));
       const int messageId = fatal ? MessageIdOf(status) : 0;
       if (messageId != 0) RaiseError(m_archiveFile, std::string(), messageId, m_targetName);
     } else {
       ReportError(m_targetName, std::string(), zipmsg::kUnsupportedCompressionMethod, m_volumeName);
       m_current->Failed = true;
+      FinishWrites();
     }
-    FinishWrites();
   } catch (const E_RAISE& error) {
     m_current->Failed = true;
     if (m_ui != nullptr) {
@@ -716,7 +724,7 @@ int64_t TUnZip::ReadBlock(uint8_t* buffer, int64_t count, bool decipher) {
 
 int64_t TUnZip::WriteBlock(const uint8_t* buffer, int64_t count, bool decipher) {
   TMemberExtraction& member = *m_current;
-  if (!member.Output || count <= 0) return 0;
+  if (!member.Writing || member.NotCreated || count <= 0) return 0;
   // A member never grows past its declared size: the excess is refused, and the member fails its check.
   const int64_t allowed = std::min(count, std::max<int64_t>(m_member.UncompressedSize - member.Written, 0));
   if (allowed < count) member.Failed = true;
@@ -729,7 +737,7 @@ int64_t TUnZip::WriteBlock(const uint8_t* buffer, int64_t count, bool decipher) 
     data = plain.data();
   }
   if (!m_writeBehind->Write(data, allowed)) {
-    if (!member.WriteFailureTaken) TakeWriteFailure(m_writeBehind->Finish().ErrorCode);
+    if (!member.WriteFailureTaken) TakeWriteFailure(m_writeBehind->Finish());
     return 0;
   }
   member.Written += allowed;
@@ -738,19 +746,27 @@ int64_t TUnZip::WriteBlock(const uint8_t* buffer, int64_t count, bool decipher) 
 
 void TUnZip::FinishWrites() {
   TMemberExtraction& member = *m_current;
-  if (!member.Output) return;
+  if (!member.Writing) return;
   const TWriteBehind::Outcome outcome = m_writeBehind->Finish();
   member.Written = outcome.Written;
   // zlib keeps the register inverted: its value is the complement of RunningCrc.
   member.RunningCrc = ~outcome.Crc;
-  if (outcome.Failed && !member.WriteFailureTaken) TakeWriteFailure(outcome.ErrorCode);
+  if (outcome.Failed && !member.WriteFailureTaken) TakeWriteFailure(outcome);
 }
 
-void TUnZip::TakeWriteFailure(int errorCode) {
+void TUnZip::TakeWriteFailure(const TWriteBehind::Outcome& outcome) {
   TMemberExtraction& member = *m_current;
   member.WriteFailureTaken = true;
   member.Failed = true;
-  if (errorCode == platform::kErrorDiskFull) {
+  if (outcome.NotCreated) {
+    // Known at the member's first write: nothing of it was written, and the rest of it is skipped.
+    member.NotCreated = true;
+    member.TempName.clear();
+    ReportError(m_targetName, std::string(), zipmsg::kErrorOpeningFile, m_volumeName);
+    AdvanceArchiveProgress(m_member.UncompressedSize);
+    return;
+  }
+  if (outcome.ErrorCode == platform::kErrorDiskFull) {
     member.UncountRun();
     RaiseError(m_archiveFile, "0", zipmsg::kDiskFull, m_targetName);
   }

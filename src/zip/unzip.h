@@ -19,6 +19,7 @@
 #include "zip/decoders/decode_context.h"
 #include "zip/decoders/decoders.h"
 #include "zip/unbase.h"
+#include "zip/write_behind.h"
 #include "zip/zip_cipher.h"
 
 enum class TOverwriteMode { omOverwrite = 0, omSkip = 1 };
@@ -41,8 +42,6 @@ struct TStagedFile {
 };
 // Gives path the attributes a staged file carries.
 void ApplyStagedAttributes(const TStagedFile& file, const std::string& path);
-
-class TWriteBehind;
 
 class TUnZip : public TUnBase {
  public:
@@ -144,9 +143,9 @@ class TUnZip : public TUnBase {
   // Waits for the member's output to be written, then takes its count and CRC. A failed write is handled
   // as WriteBlock handles one, raising included, unless that has happened already.
   void FinishWrites();
-  // A write that failed: the member fails; a full disk raises kDiskFull, anything else reports
-  // kErrorWritingToFile.
-  void TakeWriteFailure(int errorCode);
+  // A failure of the member's file: the member fails. A file that could not be created reports
+  // kErrorOpeningFile, a full disk raises kDiskFull, any other failed write reports kErrorWritingToFile.
+  void TakeWriteFailure(const TWriteBehind::Outcome& outcome);
   void FinishMember(bool directoryMember, bool opened);
   // The member's temporary file and target, as OnStage receives them.
   TStagedFile StagedFile() const;

@@ -1,15 +1,16 @@
 #pragma once
-// A member's output is written, and its CRC taken, on a thread of its own while the decoder produces the
-// next pieces: on a machine with two cores decoding and writing overlap instead of taking turns. Pieces
-// land in the order they were given, gathered into writes of 64 KiB. After the first write that fails nothing
-// more is written; the caller learns of it at its next Write and from Finish, on its own thread, with the
-// system's error code of the failed write. An exception raised by a write is carried over and rethrown
-// from Write or Finish.
+// A member's file is created, its output written and its CRC taken on a thread of its own while the
+// decoder produces the next pieces: on a machine with two cores decoding and file work overlap instead of
+// taking turns. Pieces land in the order they were given, gathered into writes of 64 KiB. After the first
+// failure (the file cannot be created, or a write moves less than it was given) nothing more is written;
+// the caller learns of it at its next Write and from Finish, on its own thread, with the system's error
+// code. An exception raised by a write is carried over and rethrown from Write or Finish.
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <exception>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -18,10 +19,11 @@
 class TWriteBehind {
  public:
   struct Outcome {
-    int64_t Written = 0;  // bytes that reached the file
-    uint32_t Crc = 0;     // zlib's CRC-32 of those bytes
-    bool Failed = false;  // a write moved less than it was given
-    int ErrorCode = 0;    // the system's error code of that write
+    int64_t Written = 0;      // bytes that reached the file
+    uint32_t Crc = 0;         // zlib's CRC-32 of those bytes
+    bool Failed = false;      // the file could not be created, or a write moved less than it was given
+    bool NotCreated = false;  // the failure was the creation
+    int ErrorCode = 0;        // the system's error code of the failure
   };
 
   TWriteBehind() = default;
@@ -29,15 +31,18 @@ class TWriteBehind {
   TWriteBehind(const TWriteBehind&) = delete;
   TWriteBehind& operator=(const TWriteBehind&) = delete;
 
-  // The file the next pieces go to, from its start; the previous one must be finished. The file stays the
-  // caller's, who must not touch it before Finish.
-  void Begin(platform::File& file);
-  // Takes a copy of the bytes; false, taking nothing, once a write has failed.
+  // Creates (or truncates) the file at path for the pieces that follow; the previous file must be finished.
+  void Begin(const std::string& path);
+  // Takes a copy of the bytes; false, taking nothing, once the creation or a write has failed. The first
+  // Write of a file waits for its creation, so that a file that cannot be created is known before any byte
+  // is taken for it.
   bool Write(const uint8_t* data, int64_t count);
-  // Waits until every piece taken is written. Afterwards nothing refers to the file any more.
+  // Waits until the file is created and every piece taken is written.
   Outcome Finish();
   // Finish for a member given up on: waits the same, but what a write raised is dropped.
   void Abandon() noexcept;
+  // After Finish: the file, open when it could be created. The caller sets its time and closes it.
+  platform::File& File() { return m_file; }
 
  private:
   // Small enough that little is left to write when a member ends and the decoder has to wait for it.
@@ -45,19 +50,25 @@ class TWriteBehind {
   static constexpr size_t kPieces = 8;
 
   void Submit(std::unique_lock<std::mutex>& lock);
+  void TakeSpare();
   void RethrowCarried();
   void Run();
+  void Create(std::unique_lock<std::mutex>& lock);
+  void WritePiece(std::unique_lock<std::mutex>& lock);
 
   std::mutex m_mutex;
   std::condition_variable m_changed;
   std::thread m_thread;
   bool m_stopping = false;
-  platform::File* m_file = nullptr;
+  platform::File m_file;
+  // The path of a file still to be created; empty once it was tried.
+  std::string m_toCreate;
+  bool m_active = false;
   // The piece being filled, the pieces waiting to be written, and spare ones, all of kPieceSize capacity.
   std::vector<uint8_t> m_filling;
   std::deque<std::vector<uint8_t>> m_queued;
   std::vector<std::vector<uint8_t>> m_spare;
-  bool m_writing = false;
+  bool m_working = false;
   Outcome m_outcome;
   std::exception_ptr m_carried;
 };
