@@ -33,8 +33,6 @@ platform::File OpenFor(const std::string& path, TFileStream32::Mode mode) {
       return platform::File::Open(path, platform::FileAccess::Read, platform::FileShare::ReadWrite);
     case TFileStream32::Mode::OpenReadDenyWrite:
       return platform::File::Open(path, platform::FileAccess::Read, platform::FileShare::DenyWrite);
-    case TFileStream32::Mode::Create:
-      return platform::File::Create(path);
   }
   return platform::File();
 }

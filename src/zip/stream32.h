@@ -1,6 +1,6 @@
 #pragma once
 // The extractor's own streams: 64-bit sizes and positions over the platform's files. A TFileStream32 that
-// cannot open or create its file is not open and raises nothing; callers test IsOpen().
+// cannot open its file is not open and raises nothing; callers test IsOpen().
 #include <cstdint>
 #include <string>
 
@@ -42,8 +42,7 @@ class TFileStream32 : public THandleStream32 {
  public:
   enum class Mode {
     OpenReadShared,     // read-only, others may read and write (recognition)
-    OpenReadDenyWrite,  // read-only, others may not write (extraction)
-    Create              // new or truncated, read and write, not shared
+    OpenReadDenyWrite   // read-only, others may not write (extraction)
   };
   TFileStream32(const std::string& path, Mode mode);
 };
