@@ -51,11 +51,11 @@ bool TWriteBehind::Write(const uint8_t* data, int64_t count) {
 TWriteBehind::Outcome TWriteBehind::Finish() {
   std::unique_lock<std::mutex> lock(m_mutex);
   if (!m_active) return m_outcome;
-  if (!m_filling.empty() && !m_outcome.Failed) {
-    m_queued.push_back(std::move(m_filling));
-    m_changed.notify_all();
-  }
+  if (!m_filling.empty() && !m_outcome.Failed) m_queued.push_back(std::move(m_filling));
+  m_draining = true;
+  m_changed.notify_all();
   m_changed.wait(lock, [this] { return m_toCreate.empty() && m_queued.empty() && !m_working; });
+  m_draining = false;
   m_active = false;
   if (m_filling.capacity() == 0) TakeSpare();
   m_filling.clear();
@@ -70,11 +70,12 @@ void TWriteBehind::Abandon() noexcept {
   }
 }
 
-// Hands the full piece to the writer and waits for an empty one, which a write that ends returns.
+// Hands the full piece to the writer and takes an empty one. The two threads wake each other only for a
+// batch of pieces: a wake-up per piece would cost more than the copying.
 void TWriteBehind::Submit(std::unique_lock<std::mutex>& lock) {
   m_queued.push_back(std::move(m_filling));
-  m_changed.notify_all();
-  m_changed.wait(lock, [this] { return !m_spare.empty() || m_outcome.Failed; });
+  if (m_queued.size() == kWakeBatch) m_changed.notify_all();
+  if (m_spare.empty()) m_changed.wait(lock, [this] { return m_spare.size() >= kWakeBatch || m_outcome.Failed; });
   if (!m_spare.empty()) TakeSpare();
 }
 
@@ -95,15 +96,21 @@ void TWriteBehind::RethrowCarried() {
 void TWriteBehind::Run() {
   std::unique_lock<std::mutex> lock(m_mutex);
   for (;;) {
-    m_changed.wait(lock, [this] { return m_stopping || !m_toCreate.empty() || !m_queued.empty(); });
+    m_changed.wait(lock, [this] {
+      return m_stopping || !m_toCreate.empty() || m_queued.size() >= kWakeBatch || (m_draining && !m_queued.empty());
+    });
     if (!m_toCreate.empty()) {
       Create(lock);
+      m_changed.notify_all();
     } else if (!m_queued.empty()) {
-      WritePiece(lock);
+      // Written down to the last queued piece once awake, then asleep until the next batch.
+      while (!m_queued.empty()) {
+        WritePiece(lock);
+        if (m_spare.size() == kWakeBatch || m_queued.empty() || m_outcome.Failed) m_changed.notify_all();
+      }
     } else {
       return;
     }
-    m_changed.notify_all();
   }
 }
 

@@ -48,6 +48,7 @@ class TWriteBehind {
   // Small enough that little is left to write when a member ends and the decoder has to wait for it.
   static constexpr size_t kPieceSize = 64 * 1024;
   static constexpr size_t kPieces = 8;
+  static constexpr size_t kWakeBatch = kPieces / 2;
 
   void Submit(std::unique_lock<std::mutex>& lock);
   void TakeSpare();
@@ -69,6 +70,8 @@ class TWriteBehind {
   std::deque<std::vector<uint8_t>> m_queued;
   std::vector<std::vector<uint8_t>> m_spare;
   bool m_working = false;
+  // Finish waits for the queue to empty: the writer then writes whatever is queued, without waiting for a batch.
+  bool m_draining = false;
   Outcome m_outcome;
   std::exception_ptr m_carried;
 };
