@@ -123,8 +123,8 @@ class TUnZip::TMemberExtraction {
     m_settled = true;
     // Nothing may still be writing into the file when it closes.
     if (Writing) {
-      m_unzip.m_writeBehind->Abandon();
-      m_unzip.m_writeBehind->File().Close();
+      m_unzip.m_writeBehind.Abandon();
+      m_unzip.m_writeBehind.File().Close();
       Writing = false;
     }
     if (!landed) {
@@ -158,7 +158,7 @@ class TUnZip::TMemberExtraction {
   bool m_settled = false;
 };
 
-TUnZip::TUnZip(platform::Ui* ui) : m_ui(ui), m_writeBehind(std::make_unique<TWriteBehind>()) {}
+TUnZip::TUnZip(platform::Ui* ui) : m_ui(ui) {}
 
 TUnZip::~TUnZip() = default;
 
@@ -509,7 +509,7 @@ bool TUnZip::OpenOutput() {
   // Announced before it exists: a caller that records it can then never miss a file left by a run that died.
   if (OnStage) OnStage(*this, StagedFile());
   // Created by the write-behind thread while decoding starts; the first write waits for it.
-  m_writeBehind->Begin(member.TempName);
+  m_writeBehind.Begin(member.TempName);
   member.Writing = true;
   return true;
 }
@@ -517,10 +517,10 @@ bool TUnZip::OpenOutput() {
 void TUnZip::CloseOutput() {
   TMemberExtraction& member = *m_current;
   if (!member.Writing) return;
-  m_writeBehind->Finish();
+  m_writeBehind.Finish();
   member.Writing = false;
   if (member.NotCreated) return;
-  platform::File& file = m_writeBehind->File();
+  platform::File& file = m_writeBehind.File();
   uint32_t dateTime = m_header.Local.DosDateTime;
   if (DateAttribute == TDateAttribute::daSysDate) dateTime = DosDateTimeOf(platform::NowLocal());
   if (DateAttribute == TDateAttribute::daMaxFileDate) dateTime = m_maxDosDateTime;
@@ -736,8 +736,8 @@ int64_t TUnZip::WriteBlock(const uint8_t* buffer, int64_t count, bool decipher) 
     m_memberCipher.Decipher(plain.data(), allowed);
     data = plain.data();
   }
-  if (!m_writeBehind->Write(data, allowed)) {
-    if (!member.WriteFailureTaken) TakeWriteFailure(m_writeBehind->Finish());
+  if (!m_writeBehind.Write(data, allowed)) {
+    if (!member.WriteFailureTaken) TakeWriteFailure(m_writeBehind.Finish());
     return 0;
   }
   member.Written += allowed;
@@ -747,7 +747,7 @@ int64_t TUnZip::WriteBlock(const uint8_t* buffer, int64_t count, bool decipher) 
 void TUnZip::FinishWrites() {
   TMemberExtraction& member = *m_current;
   if (!member.Writing) return;
-  const TWriteBehind::Outcome outcome = m_writeBehind->Finish();
+  const TWriteBehind::Outcome outcome = m_writeBehind.Finish();
   member.Written = outcome.Written;
   // zlib keeps the register inverted: its value is the complement of RunningCrc.
   member.RunningCrc = ~outcome.Crc;

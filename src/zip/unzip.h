@@ -180,8 +180,8 @@ class TUnZip : public TUnBase {
   // Run state.
   std::unique_ptr<TFileStream32> m_archive;
   std::unique_ptr<TStopwatch> m_stopwatch;
-  // Writes every member's output beside the decoding.
-  std::unique_ptr<TWriteBehind> m_writeBehind;
+  // Creates and writes every member's file beside the decoding.
+  TWriteBehind m_writeBehind;
   int m_extractedCount = 0;
   std::string m_targetName;
   // The member being extracted; set while its TMemberExtraction lives.
