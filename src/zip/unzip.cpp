@@ -20,11 +20,8 @@ namespace {
 constexpr uint16_t kFlagEncrypted = 0x0001;
 constexpr uint16_t kFlagDataDescriptor = 0x0008;
 constexpr int64_t kEncryptionHeaderSize = 12;
-// Member data move in chunks of this size: one read, one write and one progress report each.
+// Member data move in chunks of this size: one write and one progress report each.
 constexpr int64_t kChunkSize = 32768;
-// zlib is asked for this much output at once, then handed on in chunks: it copies the last 32 KiB of each
-// call's output into its window, so a call of one chunk would copy all of it once more.
-constexpr int64_t kInflateBatch = 8 * kChunkSize;
 constexpr uint16_t kUnixHost = 3;
 constexpr uint32_t kUnixTypeMask = 0170000;
 constexpr uint32_t kUnixRegularFile = 0100000;
@@ -635,9 +632,7 @@ void TUnZip::Decode() {
   m_inputRemaining = m_member.CompressedSize;
   TDecodeContext context;
   context.ReadBlock = [this](uint8_t* buffer, int64_t count) { return ReadBlock(buffer, count, m_encrypted); };
-  context.WriteBlock = [this](const uint8_t* buffer, int64_t count) {
-    return WriteBlock(buffer, count, /*decipher=*/false);
-  };
+  context.WriteBlock = [this](const uint8_t* buffer, int64_t count) { return WriteBlock(buffer, count); };
   context.ReportProgress = [this](int byFile, int byArchive) { ReportProgress(byFile, byArchive); };
   context.ArchiveRemaining = &m_archiveRemaining;
   context.ArchiveTotal = m_archiveTotal;
@@ -667,17 +662,17 @@ void TUnZip::Decode() {
   }
 }
 
+// Stored data are read straight into the writer's room, and zlib inflates straight into it: the bytes are
+// not copied on their way. Both fill as much of the room as the member still has, which also asks zlib for
+// large batches: it copies the last 32 KiB of each call's output into its window, so calls of one chunk
+// would copy all of the output once more.
 TDecodeStatus TUnZip::CopyStored(TDecodeContext&) {
-  std::vector<uint8_t> buffer(static_cast<size_t>(std::min(std::max<int64_t>(m_inputRemaining, 0), kChunkSize)));
   while (m_inputRemaining > 0) {
-    const int64_t chunk = std::min(m_inputRemaining, kChunkSize);
-    // Stored data are deciphered on their way out: the read gives them as they stand in the archive.
-    const int64_t got = ReadBlock(buffer.data(), chunk, /*decipher=*/false);
+    const TWriteBehind::Span room = m_writeBehind.Room();
+    // Enciphered data are deciphered in the room, as they come.
+    const int64_t got = ReadBlock(room.Data, std::min(m_inputRemaining, room.Size), m_encrypted);
     if (got <= 0) return TDecodeStatus::InputEnded;
-    AdvanceArchiveProgress(got);
-    const int64_t written = WriteBlock(buffer.data(), got, m_encrypted);
-    ReportMemberProgress();
-    if (written < got) return TDecodeStatus::OutputShort;
+    if (!CommitChunks(got)) return TDecodeStatus::OutputShort;
     if (m_cancel) return TDecodeStatus::Cancelled;
   }
   return TDecodeStatus::Ok;
@@ -686,21 +681,16 @@ TDecodeStatus TUnZip::CopyStored(TDecodeContext&) {
 TDecodeStatus TUnZip::InflateMember(TDecodeContext&) {
   TDecompressStream inflater(*m_archive, m_inputRemaining, m_encrypted ? &m_memberCipher : nullptr, &m_cancel);
   int64_t remaining = m_member.UncompressedSize;
-  std::vector<uint8_t> buffer(static_cast<size_t>(std::min(std::max<int64_t>(remaining, 0), kInflateBatch)));
   while (remaining > 0 && !m_cancel) {
     if (m_ui != nullptr) m_ui->ProcessMessages();
-    const int64_t batch = std::min(remaining, kInflateBatch);
-    const int64_t produced = inflater.Read(buffer.data(), batch);
+    const TWriteBehind::Span room = m_writeBehind.Room();
+    const int64_t batch = std::min(remaining, room.Size);
+    const int64_t produced = inflater.Read(room.Data, batch);
     if (produced <= 0) {
       AdvanceArchiveProgress(remaining);
       ReportMemberProgress();
     }
-    for (int64_t at = 0; at < produced; at += kChunkSize) {
-      const int64_t chunk = std::min(kChunkSize, produced - at);
-      AdvanceArchiveProgress(chunk);
-      if (WriteBlock(buffer.data() + at, chunk, /*decipher=*/false) < chunk) return TDecodeStatus::OutputShort;
-      ReportMemberProgress();
-    }
+    if (produced > 0 && !CommitChunks(produced)) return TDecodeStatus::OutputShort;
     // Any status without output ends the member, -5 (input used up) included: no later call can produce
     // anything either, and the declared size may be far larger than the data.
     if (produced == Z_BUF_ERROR) return TDecodeStatus::InputEnded;
@@ -709,6 +699,19 @@ TDecodeStatus TUnZip::InflateMember(TDecodeContext&) {
     remaining -= batch;
   }
   return m_cancel ? TDecodeStatus::Cancelled : TDecodeStatus::Ok;
+}
+
+bool TUnZip::CommitChunks(int64_t count) {
+  for (int64_t at = 0; at < count; at += kChunkSize) {
+    const int64_t chunk = std::min(kChunkSize, count - at);
+    AdvanceArchiveProgress(chunk);
+    const int64_t taken = CommitBlock(chunk);
+    ReportMemberProgress();
+    if (taken < chunk) return false;
+    // A cancel from the report ends the member here: what is left of the room is not taken.
+    if (m_cancel) break;
+  }
+  return true;
 }
 
 int64_t TUnZip::ReadBlock(uint8_t* buffer, int64_t count, bool decipher) {
@@ -722,21 +725,28 @@ int64_t TUnZip::ReadBlock(uint8_t* buffer, int64_t count, bool decipher) {
   return got;
 }
 
-int64_t TUnZip::WriteBlock(const uint8_t* buffer, int64_t count, bool decipher) {
+int64_t TUnZip::WriteBlock(const uint8_t* buffer, int64_t count) {
+  const int64_t allowed = AllowedOutput(count);
+  return allowed > 0 ? CountTaken(m_writeBehind.Write(buffer, allowed), allowed) : 0;
+}
+
+int64_t TUnZip::CommitBlock(int64_t count) {
+  const int64_t allowed = AllowedOutput(count);
+  return allowed > 0 ? CountTaken(m_writeBehind.Commit(allowed), allowed) : 0;
+}
+
+int64_t TUnZip::AllowedOutput(int64_t count) {
   TMemberExtraction& member = *m_current;
   if (!member.Writing || member.NotCreated || count <= 0) return 0;
   // A member never grows past its declared size: the excess is refused, and the member fails its check.
   const int64_t allowed = std::min(count, std::max<int64_t>(m_member.UncompressedSize - member.Written, 0));
   if (allowed < count) member.Failed = true;
-  if (allowed == 0) return 0;
-  const uint8_t* data = buffer;
-  std::vector<uint8_t> plain;
-  if (decipher) {
-    plain.assign(buffer, buffer + allowed);
-    m_memberCipher.Decipher(plain.data(), allowed);
-    data = plain.data();
-  }
-  if (!m_writeBehind.Write(data, allowed)) {
+  return allowed;
+}
+
+int64_t TUnZip::CountTaken(bool taken, int64_t allowed) {
+  TMemberExtraction& member = *m_current;
+  if (!taken) {
     if (!member.WriteFailureTaken) TakeWriteFailure(m_writeBehind.Finish());
     return 0;
   }

@@ -160,7 +160,17 @@ class TUnZip : public TUnBase {
   TDecodeStatus RunDecoder(TDecodeContext& context);
 
   int64_t ReadBlock(uint8_t* buffer, int64_t count, bool decipher);
-  int64_t WriteBlock(const uint8_t* buffer, int64_t count, bool decipher);
+  // The member's output goes to the write-behind writer: WriteBlock copies it there, CommitBlock takes count
+  // bytes already put into the writer's room. Each returns the count taken.
+  int64_t WriteBlock(const uint8_t* buffer, int64_t count);
+  int64_t CommitBlock(int64_t count);
+  // Takes count bytes that are in the writer's room, in chunks with a progress report after each, up to a
+  // cancel; false when the writer took fewer.
+  bool CommitChunks(int64_t count);
+  // How many of count output bytes the member may still take: never more than its declared size.
+  int64_t AllowedOutput(int64_t count);
+  // Counts what the writer took, or handles its failure; returns the count taken.
+  int64_t CountTaken(bool taken, int64_t allowed);
   void ReportProgress(int byFile, int byArchive);
   void ReportMemberProgress();
   // Fatal error: fires OnError, then raises E_RAISE unless the run is cancelled.

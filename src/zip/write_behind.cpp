@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cstring>
 
 TWriteBehind::~TWriteBehind() {
   if (!m_thread.joinable()) return;
@@ -19,13 +20,12 @@ void TWriteBehind::Begin(const std::string& path) {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_thread.joinable()) {
       for (size_t i = 0; i < kPieces; ++i) {
-        m_spare.emplace_back();
-        m_spare.back().reserve(kPieceSize);
+        m_spare.push_back(Piece{std::unique_ptr<uint8_t[]>(new uint8_t[kPieceSize])});
       }
       m_thread = std::thread([this] { Run(); });
     }
-    if (m_filling.capacity() == 0) TakeSpare();
-    m_filling.clear();
+    if (!m_filling.Bytes) TakeSpare();
+    m_filling.Size = 0;
     m_toCreate = path;
     m_active = true;
     m_outcome = Outcome();
@@ -34,31 +34,44 @@ void TWriteBehind::Begin(const std::string& path) {
 }
 
 bool TWriteBehind::Write(const uint8_t* data, int64_t count) {
+  bool taken = true;
+  while (count > 0 && taken) {
+    const Span room = Room();
+    const int64_t take = std::min(count, room.Size);
+    std::memcpy(room.Data, data, static_cast<size_t>(take));
+    taken = Commit(take);
+    data += take;
+    count -= take;
+  }
+  return taken;
+}
+
+TWriteBehind::Span TWriteBehind::Room() {
+  return Span{m_filling.Bytes.get() + m_filling.Size, static_cast<int64_t>(kPieceSize - m_filling.Size)};
+}
+
+bool TWriteBehind::Commit(int64_t count) {
   std::unique_lock<std::mutex> lock(m_mutex);
   m_changed.wait(lock, [this] { return m_toCreate.empty(); });
   RethrowCarried();
-  while (count > 0 && !m_outcome.Failed) {
-    const size_t take = std::min(static_cast<size_t>(count), kPieceSize - m_filling.size());
-    m_filling.insert(m_filling.end(), data, data + take);
-    data += take;
-    count -= static_cast<int64_t>(take);
-    if (m_filling.size() == kPieceSize) Submit(lock);
-    RethrowCarried();
-  }
+  if (m_outcome.Failed) return false;
+  m_filling.Size += static_cast<size_t>(count);
+  if (m_filling.Size == kPieceSize) Submit(lock);
+  RethrowCarried();
   return !m_outcome.Failed;
 }
 
 TWriteBehind::Outcome TWriteBehind::Finish() {
   std::unique_lock<std::mutex> lock(m_mutex);
   if (!m_active) return m_outcome;
-  if (!m_filling.empty() && !m_outcome.Failed) m_queued.push_back(std::move(m_filling));
+  if (m_filling.Size > 0 && !m_outcome.Failed) m_queued.push_back(std::move(m_filling));
   m_draining = true;
   m_changed.notify_all();
   m_changed.wait(lock, [this] { return m_toCreate.empty() && m_queued.empty() && !m_working; });
   m_draining = false;
   m_active = false;
-  if (m_filling.capacity() == 0) TakeSpare();
-  m_filling.clear();
+  if (!m_filling.Bytes) TakeSpare();
+  m_filling.Size = 0;
   RethrowCarried();
   return m_outcome;
 }
@@ -71,19 +84,26 @@ void TWriteBehind::Abandon() noexcept {
 }
 
 // Hands the full piece to the writer and takes an empty one. The two threads wake each other only for a
-// batch of pieces: a wake-up per piece would cost more than the copying.
+// batch of pieces: a wake-up per piece would cost more than the copying. After a failure nothing more is
+// written, and the piece is filled again.
 void TWriteBehind::Submit(std::unique_lock<std::mutex>& lock) {
+  if (m_outcome.Failed) {
+    m_filling.Size = 0;
+    return;
+  }
   m_queued.push_back(std::move(m_filling));
   if (m_queued.size() == kWakeBatch) m_changed.notify_all();
-  if (m_spare.empty()) m_changed.wait(lock, [this] { return m_spare.size() >= kWakeBatch || m_outcome.Failed; });
-  if (!m_spare.empty()) TakeSpare();
+  if (m_spare.empty()) {
+    m_changed.wait(lock, [this] { return m_spare.size() >= kWakeBatch || (!m_spare.empty() && m_outcome.Failed); });
+  }
+  TakeSpare();
 }
 
 // Called with the lock held, as are the three below.
 void TWriteBehind::TakeSpare() {
   m_filling = std::move(m_spare.back());
   m_spare.pop_back();
-  m_filling.clear();
+  m_filling.Size = 0;
 }
 
 void TWriteBehind::RethrowCarried() {
@@ -133,7 +153,7 @@ void TWriteBehind::Create(std::unique_lock<std::mutex>& lock) {
 }
 
 void TWriteBehind::WritePiece(std::unique_lock<std::mutex>& lock) {
-  std::vector<uint8_t> piece = std::move(m_queued.front());
+  Piece piece = std::move(m_queued.front());
   m_queued.pop_front();
   m_working = true;
   const bool skip = m_outcome.Failed;
@@ -145,9 +165,9 @@ void TWriteBehind::WritePiece(std::unique_lock<std::mutex>& lock) {
   std::exception_ptr raised = nullptr;
   if (!skip) {
     try {
-      written = std::max<int64_t>(m_file.Write(piece.data(), static_cast<int64_t>(piece.size())), 0);
-      if (written < static_cast<int64_t>(piece.size())) errorCode = platform::LastErrorCode();
-      crc = static_cast<uint32_t>(crc32(crc, piece.data(), static_cast<uInt>(written)));
+      written = std::max<int64_t>(m_file.Write(piece.Bytes.get(), static_cast<int64_t>(piece.Size)), 0);
+      if (written < static_cast<int64_t>(piece.Size)) errorCode = platform::LastErrorCode();
+      crc = static_cast<uint32_t>(crc32(crc, piece.Bytes.get(), static_cast<uInt>(written)));
     } catch (...) {
       raised = std::current_exception();
     }
@@ -157,13 +177,13 @@ void TWriteBehind::WritePiece(std::unique_lock<std::mutex>& lock) {
   if (!skip) {
     m_outcome.Written += written;
     m_outcome.Crc = crc;
-    if (raised || written < static_cast<int64_t>(piece.size())) {
+    if (raised || written < static_cast<int64_t>(piece.Size)) {
       m_outcome.Failed = true;
       m_outcome.ErrorCode = errorCode;
     }
     if (raised) m_carried = raised;
   }
-  piece.clear();
+  piece.Size = 0;
   m_spare.push_back(std::move(piece));
   m_working = false;
 }

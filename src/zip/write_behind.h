@@ -1,7 +1,9 @@
 #pragma once
 // A member's file is created, its output written and its CRC taken on a thread of its own while the
 // decoder produces the next pieces: on a machine with two cores decoding and file work overlap instead of
-// taking turns. Pieces land in the order they were given, gathered into writes of 64 KiB. After the first
+// taking turns. Pieces land in the order they were given, gathered into writes of 256 KiB. A producer may
+// also put its bytes straight into the piece being filled (Room, then Commit), which saves copying them
+// on the way. After the first
 // failure (the file cannot be created, or a write moves less than it was given) nothing more is written;
 // the caller learns of it at its next Write and from Finish, on its own thread, with the system's error
 // code. An exception raised by a write is carried over and rethrown from Write or Finish.
@@ -9,6 +11,7 @@
 #include <cstdint>
 #include <deque>
 #include <exception>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -37,6 +40,14 @@ class TWriteBehind {
   // Write of a file waits for its creation, so that a file that cannot be created is known before any byte
   // is taken for it.
   bool Write(const uint8_t* data, int64_t count);
+  // The free part of the piece being filled: at least one byte, valid until the next call. A producer that
+  // writes there hands the first count bytes on with Commit, which answers as Write does.
+  struct Span {
+    uint8_t* Data;
+    int64_t Size;
+  };
+  Span Room();
+  bool Commit(int64_t count);
   // Waits until the file is created and every piece taken is written.
   Outcome Finish();
   // Finish for a member given up on: waits the same, but what a write raised is dropped.
@@ -45,10 +56,16 @@ class TWriteBehind {
   platform::File& File() { return m_file; }
 
  private:
-  // Small enough that little is left to write when a member ends and the decoder has to wait for it.
-  static constexpr size_t kPieceSize = 64 * 1024;
+  // Large enough that a wake-up is rare beside the work it brings, small enough that little is left to write
+  // when a member ends and the decoder has to wait for it.
+  static constexpr size_t kPieceSize = 256 * 1024;
   static constexpr size_t kPieces = 8;
   static constexpr size_t kWakeBatch = kPieces / 2;
+
+  struct Piece {
+    std::unique_ptr<uint8_t[]> Bytes;
+    size_t Size = 0;
+  };
 
   void Submit(std::unique_lock<std::mutex>& lock);
   void TakeSpare();
@@ -65,10 +82,11 @@ class TWriteBehind {
   // The path of a file still to be created; empty once it was tried.
   std::string m_toCreate;
   bool m_active = false;
-  // The piece being filled, the pieces waiting to be written, and spare ones, all of kPieceSize capacity.
-  std::vector<uint8_t> m_filling;
-  std::deque<std::vector<uint8_t>> m_queued;
-  std::vector<std::vector<uint8_t>> m_spare;
+  // The piece being filled (only the producer's thread touches it), the pieces waiting to be written, and
+  // spare ones, all of kPieceSize bytes.
+  Piece m_filling;
+  std::deque<Piece> m_queued;
+  std::vector<Piece> m_spare;
   bool m_working = false;
   // Finish waits for the queue to empty: the writer then writes whatever is queued, without waiting for a batch.
   bool m_draining = false;
