@@ -1,9 +1,9 @@
 #include "zip/write_behind.h"
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <cstring>
+
+#include "zip/crc32.h"
 
 TWriteBehind::~TWriteBehind() {
   if (!m_thread.joinable()) return;
@@ -167,7 +167,7 @@ void TWriteBehind::WritePiece(std::unique_lock<std::mutex>& lock) {
     try {
       written = std::max<int64_t>(m_file.Write(piece.Bytes.get(), static_cast<int64_t>(piece.Size)), 0);
       if (written < static_cast<int64_t>(piece.Size)) errorCode = platform::LastErrorCode();
-      crc = static_cast<uint32_t>(crc32(crc, piece.Bytes.get(), static_cast<uInt>(written)));
+      crc = Crc32(crc, piece.Bytes.get(), static_cast<size_t>(written));
     } catch (...) {
       raised = std::current_exception();
     }
