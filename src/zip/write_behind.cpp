@@ -84,7 +84,7 @@ void TWriteBehind::Abandon() noexcept {
 }
 
 // Hands the full piece to the writer and takes an empty one. The two threads wake each other only for a
-// batch of pieces: a wake-up per piece would cost more than the copying. After a failure nothing more is
+// batch of pieces: a wake-up per piece would cost more than the work it hands over. After a failure nothing more is
 // written, and the piece is filled again.
 void TWriteBehind::Submit(std::unique_lock<std::mutex>& lock) {
   if (m_outcome.Failed) {

@@ -2,11 +2,11 @@
 // A member's file is created, its output written and its CRC taken on a thread of its own while the
 // decoder produces the next pieces: on a machine with two cores decoding and file work overlap instead of
 // taking turns. Pieces land in the order they were given, gathered into writes of 256 KiB. A producer may
-// also put its bytes straight into the piece being filled (Room, then Commit), which saves copying them
-// on the way. After the first
-// failure (the file cannot be created, or a write moves less than it was given) nothing more is written;
-// the caller learns of it at its next Write and from Finish, on its own thread, with the system's error
-// code. An exception raised by a write is carried over and rethrown from Write or Finish.
+// also put its bytes straight into the piece being filled (Room, then Commit), which saves copying them on
+// the way. After the first failure (the file cannot be created, or a write moves less than it was given)
+// nothing more is written; the caller learns of it at its next Write or Commit and from Finish, on its own
+// thread, with the system's error code. An exception raised by a write is carried over and rethrown from
+// Write, Commit or Finish.
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -40,8 +40,8 @@ class TWriteBehind {
   // Write of a file waits for its creation, so that a file that cannot be created is known before any byte
   // is taken for it.
   bool Write(const uint8_t* data, int64_t count);
-  // The free part of the piece being filled: at least one byte, valid until the next call. A producer that
-  // writes there hands the first count bytes on with Commit, which answers as Write does.
+  // After Begin, the free part of the piece being filled: at least one byte, valid until the next call. A
+  // producer that writes there hands the first count bytes on with Commit, which answers as Write does.
   struct Span {
     uint8_t* Data;
     int64_t Size;
