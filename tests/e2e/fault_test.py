@@ -242,7 +242,7 @@ class FaultTest(update_test.UpdateTest):
                 with Server(new) as server:
                     args = [update_test.UPDATER, server.url(), self.app, "update.zip", "none.sh", self.download]
                     process = subprocess.Popen(args, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                               stderr=subprocess.DEVNULL, env=dict(os.environ, DISPLAY=""))
+                                               stderr=subprocess.DEVNULL, env=update_test.updater_environment())
                     # The journal appears when the extraction begins; the kill comes that much later.
                     deadline = time.time() + 60
                     while not os.path.exists(journal) and process.poll() is None and time.time() < deadline:

@@ -32,7 +32,7 @@ import tls_test_server  # noqa: E402
 import virtual_display  # noqa: E402
 from proxy_test_servers import PASSWORD, USER  # noqa: E402
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from update_test import saved_files  # noqa: E402
+from update_test import saved_files, updater_environment  # noqa: E402
 
 UPDATER = None
 WINE = None
@@ -104,11 +104,8 @@ class WineSession:
         self.work = os.path.abspath(work)
         os.makedirs(self.work, exist_ok=True)
         self.xvfb, display = virtual_display.start_xvfb("800x600x24")
-        self.env = dict(os.environ, DISPLAY=display, WINEPREFIX=os.path.join(self.work, "wineprefix-proxy"),
-                        WINEDEBUG="-all", WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree,mshtml=")
-        for name in ("http_proxy", "https_proxy", "all_proxy", "no_proxy"):
-            self.env.pop(name, None)
-            self.env.pop(name.upper(), None)
+        self.env = updater_environment(DISPLAY=display, WINEPREFIX=os.path.join(self.work, "wineprefix-proxy"),
+                                       WINEDEBUG="-all", WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree,mshtml=")
         ready = os.path.join(self.env["WINEPREFIX"], ".updater-proxy-ready")
         if not os.path.exists(ready):
             shutil.rmtree(self.env["WINEPREFIX"], ignore_errors=True)
@@ -195,11 +192,7 @@ class ProxyTest(unittest.TestCase):
                                  variables)
             self.assertEqual(code, 0)
             return None
-        environment = dict(os.environ, DISPLAY="", SSL_CERT_FILE=self.servers.ca_file)
-        for name in ("http_proxy", "https_proxy", "all_proxy", "no_proxy"):
-            environment.pop(name, None)
-            environment.pop(name.upper(), None)
-        environment.update(variables)
+        environment = updater_environment(SSL_CERT_FILE=self.servers.ca_file, **variables)
         process = subprocess.run([UPDATER, url, self.app, "update.zip", " ", self.download],
                                  stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                                  env=environment, timeout=120)

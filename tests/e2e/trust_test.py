@@ -20,7 +20,7 @@ TOOLS = os.path.join(HERE, "..", "..", "tools")
 sys.path.insert(0, TOOLS)
 import tls_test_server  # noqa: E402
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from update_test import saved_files  # noqa: E402
+from update_test import saved_files, updater_environment  # noqa: E402
 
 UPDATER = None
 SIGNED_UPDATER = None
@@ -62,7 +62,7 @@ class TrustTest(unittest.TestCase):
         os.makedirs(self.app)
 
     def run_updater(self, url, ca_file, program=None, interrupt_after=None):
-        environment = dict(os.environ, DISPLAY="")
+        environment = updater_environment()
         environment.pop("SSL_CERT_FILE", None)
         if ca_file:
             environment["SSL_CERT_FILE"] = ca_file

@@ -26,6 +26,20 @@ SAVE_FAILED = "保存文件时发生错误，升级失败！"
 EXTRACT_FAILED = "解压缩时发生错误，升级失败！"
 COMPLETE = "升级完成！"
 
+PROXY_VARIABLES = ("http_proxy", "https_proxy", "all_proxy", "no_proxy")
+
+
+def updater_environment(**overrides):
+    """The environment the updater runs in here: the console front end, and none of the developer's proxy
+    variables, which would send the loopback traffic through their proxy."""
+    environment = dict(os.environ, DISPLAY="")
+    for name in PROXY_VARIABLES:
+        environment.pop(name, None)
+        environment.pop(name.upper(), None)
+    environment.update(overrides)
+    return environment
+
+
 MARKER_SCRIPT = """#!/bin/sh
 echo started > "$(dirname "$0")/started.txt"
 """
@@ -115,7 +129,7 @@ class UpdateTest(unittest.TestCase):
                     cwd=None, preexec_fn=None):
         args = [UPDATER, url, app or self.app, "update.zip", run_program, download or self.download] + list(extra)
         process = subprocess.Popen(args, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                                   stderr=subprocess.PIPE, env=dict(os.environ, DISPLAY=""), cwd=cwd,
+                                   stderr=subprocess.PIPE, env=updater_environment(), cwd=cwd,
                                    preexec_fn=preexec_fn)
         if interrupt_after is not None:
             time.sleep(interrupt_after)
@@ -231,7 +245,7 @@ class UpdateTest(unittest.TestCase):
             started = time.time()
             process = subprocess.Popen([UPDATER, server.url(), self.app, "update.zip", "start.sh", self.download],
                                        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=slave,
-                                       env=dict(os.environ, DISPLAY=""))
+                                       env=updater_environment())
             os.close(slave)
             output = b""
             while True:
