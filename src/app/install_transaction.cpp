@@ -188,6 +188,14 @@ std::string TInstallTransaction::BackupName(const std::string& target) {
 bool TInstallTransaction::Commit(const std::function<void()>& whileWaiting) {
   // A staged file that never passed was abandoned, perhaps without an error report: not the whole update.
   if (m_stagedCount != m_passed.size()) m_ok = false;
+  // The new files' contents reach the disk before any installed file is touched: after a power cut the
+  // journal may say that the swap was made, and the backups would then go.
+  for (const TStagedFile& file : m_passed) {
+    if (!m_ok) break;
+    platform::File staged =
+        platform::File::Open(file.TempName, platform::FileAccess::ReadWrite, platform::FileShare::Read);
+    if (!staged.Flush()) m_ok = false;
+  }
   // Every rename of the swap is recorded, and the records forced to the disk, before the first one is made:
   // one flush for the whole swap instead of one a step. A roll back looks at what is on disk for each
   // record, so a recorded step that was never taken undoes nothing.

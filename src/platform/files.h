@@ -67,7 +67,7 @@ bool FlushDirectory(const std::string& path);
 bool FreeDiskSpace(const std::string& directory, uint64_t& bytes);
 
 // Test seam for the failure paths of file changes: counting from this call, the n-th rename (ReplaceFile),
-// removal (DeleteFileAt) or write (File::Write) fails with kErrorAccessDenied, or, with abort set, raises
+// removal (DeleteFileAt), write (File::Write) or flush (File::Flush) fails with kErrorAccessDenied, or, with abort set, raises
 // FileOperationAborted as if the process had died there; n = 0 ends it. FileOperationFaultFired tells
 // whether the chosen operation came.
 struct FileOperationAborted {};

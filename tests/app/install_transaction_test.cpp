@@ -76,8 +76,12 @@ TEST(InstallTransactionTest, TheNextStartAfterAKillGivesTheOldOrTheNewTree) {
     const auto tree = TreeSnapshot(run.app);
     EXPECT_TRUE(tree == before || tree == after);
     EXPECT_NE(recovery, TInstallTransaction::Recovery::Unfinished);
-    if (recovery == TInstallTransaction::Recovery::Completed) EXPECT_TRUE(tree == after);
-    if (recovery == TInstallTransaction::Recovery::RolledBack) EXPECT_TRUE(tree == before);
+    if (recovery == TInstallTransaction::Recovery::Completed) {
+      EXPECT_TRUE(tree == after);
+    }
+    if (recovery == TInstallTransaction::Recovery::RolledBack) {
+      EXPECT_TRUE(tree == before);
+    }
     sawOld = sawOld || tree == before;
     sawNew = sawNew || tree == after;
     if (!killed) break;

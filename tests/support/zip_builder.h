@@ -18,7 +18,7 @@ struct Member {
   uint32_t ExternalAttributes = 0x20;
   uint16_t VersionMadeBy = 20;  // high byte: host (3 = Unix)
   uint32_t DosDateTime = 0x5A8C6000;  // 2025-04-12 12:00:00
-  std::string Password;        // non-empty: traditional encryption
+  std::string Password{};      // non-empty: traditional encryption
   bool DataDescriptor = false; // zero CRC and sizes in the local header, a descriptor after the data
   // The encryption header's check byte (-1: the CRC's high byte, or with a descriptor the DOS time's).
   int CheckByte = -1;
@@ -26,8 +26,8 @@ struct Member {
   // Overrides of what the headers declare (-1: the true value).
   int64_t DeclaredCrc = -1;
   int64_t DeclaredUncompressedSize = -1;
-  std::string LocalExtra;
-  std::string CentralExtra;
+  std::string LocalExtra{};
+  std::string CentralExtra{};
   bool StoredAsGiven = false;  // Data is stored as given whatever the method (already compressed, or damaged)
 };
 

@@ -275,7 +275,10 @@ bool File::SetDosDateTime(uint32_t dosDateTime) {
   return futimens(FdOf(m_handle), times) == 0 || Fail();
 }
 
-bool File::Flush() { return IsOpen() && (fsync(FdOf(m_handle)) == 0 || Fail()); }
+bool File::Flush() {
+  if (detail::FileOperationFails()) return false;
+  return IsOpen() && (fsync(FdOf(m_handle)) == 0 || Fail());
+}
 
 bool File::Close() {
   if (!IsOpen()) return true;

@@ -287,7 +287,10 @@ bool File::SetDosDateTime(uint32_t dosDateTime) {
   return SetFileTime(HandleOf(m_handle), nullptr, &universal, &universal) != 0 || Fail();
 }
 
-bool File::Flush() { return IsOpen() && (FlushFileBuffers(HandleOf(m_handle)) != 0 || Fail()); }
+bool File::Flush() {
+  if (detail::FileOperationFails()) return false;
+  return IsOpen() && (FlushFileBuffers(HandleOf(m_handle)) != 0 || Fail());
+}
 
 bool File::Close() {
   if (!IsOpen()) return true;
