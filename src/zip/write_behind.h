@@ -87,6 +87,7 @@ class TWriteBehind {
   Piece m_filling;
   std::deque<Piece> m_queued;
   std::vector<Piece> m_spare;
+  // A file is being created or a piece written, by the writer or by Finish: one at a time, so in order.
   bool m_working = false;
   // Finish waits for the queue to empty: the writer then writes whatever is queued, without waiting for a batch.
   bool m_draining = false;
