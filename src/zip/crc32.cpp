@@ -9,19 +9,6 @@
 
 namespace {
 
-// zlib's table method, for what the folding leaves over and for processors without it.
-uint32_t TableCrc(uint32_t crc, const uint8_t* data, size_t size) {
-  // zlib takes at most an unsigned int at a time.
-  constexpr size_t kMaxPiece = 1u << 30;
-  while (size > 0) {
-    const size_t piece = size < kMaxPiece ? size : kMaxPiece;
-    crc = static_cast<uint32_t>(crc32(crc, data, static_cast<uInt>(piece)));
-    data += piece;
-    size -= piece;
-  }
-  return crc;
-}
-
 #ifdef CRC32_CAN_FOLD
 
 #define FOLDING_TARGET __attribute__((target("pclmul,sse4.1")))
@@ -97,5 +84,6 @@ uint32_t Crc32(uint32_t crc, const uint8_t* data, size_t size) {
     size -= folded;
   }
 #endif
-  return TableCrc(crc, data, size);
+  // zlib's table method does what the folding leaves over, and everything on processors without it.
+  return static_cast<uint32_t>(crc32_z(crc, data, size));
 }
