@@ -22,14 +22,21 @@ unsigned short __stdcall SwapShort(unsigned short value) {
 
 }  // namespace
 
+// The names are the import pointers' own: on i386 with the decoration of __stdcall (a leading underscore, "@"
+// and the argument bytes), on x86_64 plain.
+#ifdef __i386__
+#define IMPORT_NAME(name, argumentBytes) "__imp__" #name "@" #argumentBytes
+#else
+#define IMPORT_NAME(name, argumentBytes) "__imp_" #name
+#endif
+
 extern "C" {
-// The names are the import pointers' own (i386 decoration: leading underscore, "@" argument bytes).
-void* g_importSocket __asm__("__imp__socket@12") = reinterpret_cast<void*>(&NoSocket);
-void* g_importClose __asm__("__imp__closesocket@4") = reinterpret_cast<void*>(&NoClose);
-void* g_importConnect __asm__("__imp__connect@12") = reinterpret_cast<void*>(&NoConnect);
-void* g_importIoctl __asm__("__imp__ioctlsocket@12") = reinterpret_cast<void*>(&NoIoctl);
-void* g_importRecv __asm__("__imp__recv@16") = reinterpret_cast<void*>(&NoTransfer);
-void* g_importSend __asm__("__imp__send@16") = reinterpret_cast<void*>(&NoTransfer);
-void* g_importAddress __asm__("__imp__inet_addr@4") = reinterpret_cast<void*>(&NoAddress);
-void* g_importHtons __asm__("__imp__htons@4") = reinterpret_cast<void*>(&SwapShort);
+void* g_importSocket __asm__(IMPORT_NAME(socket, 12)) = reinterpret_cast<void*>(&NoSocket);
+void* g_importClose __asm__(IMPORT_NAME(closesocket, 4)) = reinterpret_cast<void*>(&NoClose);
+void* g_importConnect __asm__(IMPORT_NAME(connect, 12)) = reinterpret_cast<void*>(&NoConnect);
+void* g_importIoctl __asm__(IMPORT_NAME(ioctlsocket, 12)) = reinterpret_cast<void*>(&NoIoctl);
+void* g_importRecv __asm__(IMPORT_NAME(recv, 16)) = reinterpret_cast<void*>(&NoTransfer);
+void* g_importSend __asm__(IMPORT_NAME(send, 16)) = reinterpret_cast<void*>(&NoTransfer);
+void* g_importAddress __asm__(IMPORT_NAME(inet_addr, 4)) = reinterpret_cast<void*>(&NoAddress);
+void* g_importHtons __asm__(IMPORT_NAME(htons, 4)) = reinterpret_cast<void*>(&SwapShort);
 }
