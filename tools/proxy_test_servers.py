@@ -20,6 +20,8 @@ import tempfile
 import threading
 import time
 
+import child_process
+
 USER = "user"
 PASSWORD = "secret"
 
@@ -156,8 +158,8 @@ class Proxies:
         return self
 
     def _start(self, argv, port, what):
-        process = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                   stderr=subprocess.DEVNULL)
+        process = child_process.start(argv, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                      stderr=subprocess.DEVNULL)
         self._processes.append(process)
         wait_for_port(port, process, what)
         return port
@@ -188,8 +190,7 @@ class Proxies:
         for listener in self._listeners:
             listener.close()
         for process in self._processes:
-            process.terminate()
-            process.wait()
+            child_process.stop(process)
         if self.directory:
             shutil.rmtree(self.directory, ignore_errors=True)
 

@@ -19,6 +19,7 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import update_test  # noqa: E402
+from update_test import child_process  # noqa: E402
 from update_test import COMPLETE, DOWNLOAD_FAILED, EXTRACT_FAILED, SAVE_FAILED, Server, unused_port  # noqa: E402
 
 
@@ -37,7 +38,7 @@ class Lighttpd:
             f.write('server.document-root = "%s"\nserver.bind = "127.0.0.1"\nserver.port = %d\n'
                     'server.errorlog = "%s"\nmimetype.assign = (".zip" => "application/zip")\n'
                     'server.stat-cache-engine = "disable"\n' % (self.root, self.port, self.config + ".log"))
-        self.process = subprocess.Popen([shutil.which("lighttpd") or "/usr/sbin/lighttpd", "-D", "-f", self.config])
+        self.process = child_process.start([shutil.which("lighttpd") or "/usr/sbin/lighttpd", "-D", "-f", self.config])
         deadline = time.time() + 10
         while True:
             try:
@@ -45,12 +46,12 @@ class Lighttpd:
                 return self
             except OSError:
                 if time.time() > deadline:
+                    child_process.stop(self.process)
                     raise RuntimeError("lighttpd did not start")
                 time.sleep(0.05)
 
     def __exit__(self, *exc):
-        self.process.kill()
-        self.process.wait()
+        child_process.stop(self.process)
 
 
 class CuttingRelay:

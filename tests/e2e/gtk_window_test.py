@@ -15,7 +15,7 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from update_test import MARKER_SCRIPT, Server  # noqa: E402
+from update_test import MARKER_SCRIPT, Server, child_process  # noqa: E402
 
 UPDATER = None
 ARTIFACTS = None
@@ -37,22 +37,22 @@ class Display:
             if os.path.exists("/tmp/.X%d-lock" % number):
                 continue
             self.name = ":%d" % number
-            self.process = subprocess.Popen(["Xvfb", self.name, "-screen", "0", "800x600x24", "-nolisten", "tcp"],
-                                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            self.process = child_process.start(["Xvfb", self.name, "-screen", "0", "800x600x24", "-nolisten",
+                                                "tcp"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             for _ in range(50):
                 if os.path.exists("/tmp/.X11-unix/X%d" % number):
                     return self
                 if self.process.poll() is not None:
                     break
                 time.sleep(0.1)
+            child_process.stop(self.process)
         raise RuntimeError("no X server could be started")
 
     def env(self):
         return dict(os.environ, DISPLAY=self.name)
 
     def __exit__(self, *exc):
-        self.process.kill()
-        self.process.wait()
+        child_process.stop(self.process)
 
 
 def xdotool(display, *args):

@@ -27,6 +27,7 @@ import zipfile
 HERE = os.path.dirname(os.path.abspath(__file__))
 TOOLS = os.path.join(HERE, "..", "..", "tools")
 sys.path.insert(0, TOOLS)
+import child_process  # noqa: E402
 import proxy_test_servers  # noqa: E402
 import tls_test_server  # noqa: E402
 import virtual_display  # noqa: E402
@@ -109,8 +110,12 @@ class WineSession:
         ready = os.path.join(self.env["WINEPREFIX"], ".updater-proxy-ready")
         if not os.path.exists(ready):
             shutil.rmtree(self.env["WINEPREFIX"], ignore_errors=True)
-            subprocess.run([WINE, "wineboot", "--init"], env=self.env, check=True,
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            try:
+                subprocess.run([WINE, "wineboot", "--init"], env=self.env, check=True,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            except BaseException:
+                self.close()
+                raise
             open(ready, "w").close()
 
     def wineserver(self):
@@ -147,35 +152,30 @@ class WineSession:
 
     def close(self):
         subprocess.run([self.wineserver(), "-k"], env=self.env, stderr=subprocess.DEVNULL)
-        self.xvfb.terminate()
-        self.xvfb.wait()
+        child_process.stop(self.xvfb)
 
 
 class ProxyTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
+        # Each part is ended by a class clean-up registered as soon as it runs: those run even when a later
+        # part fails to start, and tearDownClass would not.
         cls.work = tempfile.mkdtemp(prefix="updater-proxy-")
+        cls.addClassCleanup(shutil.rmtree, cls.work, ignore_errors=True)
         archive_path = os.path.join(cls.work, "update.zip")
         with zipfile.ZipFile(archive_path, "w", zipfile.ZIP_DEFLATED) as archive:
             archive.writestr("VERSION", b"2.0\n")
             archive.writestr("lib/data.bin", os.urandom(200000))
         with open(archive_path, "rb") as f:
             archive = f.read()
-        cls.servers = tls_test_server.Servers(files={"/update.zip": archive}).__enter__()
+        cls.servers = cls.enterClassContext(tls_test_server.Servers(files={"/update.zip": archive}))
         cls.servers.ports["closed"] = proxy_test_servers.unused_port()
-        cls.proxies = proxy_test_servers.Proxies().__enter__()
+        cls.proxies = cls.enterClassContext(proxy_test_servers.Proxies())
         cls.wine = None
         if WINE:
             cls.wine = WineSession(WORK)
+            cls.addClassCleanup(cls.wine.close)
             cls.wine.trust(cls.servers.ca_file)
-
-    @classmethod
-    def tearDownClass(cls):
-        if cls.wine:
-            cls.wine.close()
-        cls.proxies.__exit__()
-        cls.servers.__exit__()
-        shutil.rmtree(cls.work, ignore_errors=True)
 
     def fresh(self):
         self.case = tempfile.mkdtemp(prefix="case-", dir=self.work)

@@ -20,6 +20,8 @@ import zipfile
 
 UPDATER = None
 TOOLS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools")
+sys.path.insert(0, TOOLS)
+import child_process  # noqa: E402
 
 DOWNLOAD_FAILED = "下载文件时发生错误，升级失败！"
 SAVE_FAILED = "保存文件时发生错误，升级失败！"
@@ -61,12 +63,13 @@ class Server:
 
     def __enter__(self):
         port_file = self.path + ".port"
-        self.process = subprocess.Popen(
+        self.process = child_process.start(
             [sys.executable, os.path.join(TOOLS, "update_server.py"), self.path, "--port-file", port_file]
             + self.options, stdout=subprocess.DEVNULL)
         deadline = time.time() + 10
         while not os.path.exists(port_file):
             if time.time() > deadline:
+                child_process.stop(self.process)
                 raise RuntimeError("update server did not start")
             time.sleep(0.05)
         with open(port_file) as f:
@@ -78,8 +81,7 @@ class Server:
         return "http://127.0.0.1:%d/%s" % (self.port, name)
 
     def __exit__(self, *exc):
-        self.process.kill()
-        self.process.wait()
+        child_process.stop(self.process)
 
 
 def unused_port():

@@ -27,6 +27,7 @@ import zipfile
 SKIP = 77
 TOOLS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools")
 sys.path.insert(0, TOOLS)
+import child_process  # noqa: E402
 import virtual_display  # noqa: E402
 
 CAPTION = "软件自动更新"
@@ -148,10 +149,10 @@ class Session:
         port_file = archive + ".port"
         if os.path.exists(port_file):
             os.remove(port_file)
-        self.server = subprocess.Popen([sys.executable, os.path.join(TOOLS, "update_server.py"), archive,
-                                        "--rate", str(rate), "--port-file", port_file],
-                                       # The cancel breaks the transfer: the server's complaint is expected.
-                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.server = child_process.start([sys.executable, os.path.join(TOOLS, "update_server.py"), archive,
+                                           "--rate", str(rate), "--port-file", port_file],
+                                          # The cancel breaks the transfer: the server's complaint is expected.
+                                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         deadline = time.time() + 10
         while not os.path.exists(port_file):
             if time.time() > deadline or self.server.poll() is not None:
