@@ -1,42 +1,54 @@
 # Front door. `make demo` runs the updater against a local server; `make test` builds and runs every test:
-# native, with AddressSanitizer and UndefinedBehaviorSanitizer, and the Windows build under Wine (the 32-bit
-# one where this machine runs 32-bit programs, else a 64-bit one: tools/test-windows.sh). `make bench`
-# runs the benchmarks against peer tools (never part of `make test`); BENCH_ARGS passes options to bench/run.py.
-# `make fuzz SECONDS=n` runs every fuzz target for n seconds.
+# native, with AddressSanitizer and UndefinedBehaviorSanitizer, with ThreadSanitizer (the suites that start
+# threads), and the Windows build under Wine (the 32-bit one where this machine runs 32-bit programs, else a
+# 64-bit one: tools/test-windows.sh). `make bench` runs the benchmarks against peer tools (never part of
+# `make test`); BENCH_ARGS passes options to bench/run.py. `make fuzz SECONDS=n` runs every fuzz target for n
+# seconds.
 JOBS ?= $(shell nproc)
+# Most tests wait (for a server, a window, a program's start) rather than compute: run more of them at once
+# than there are cores.
+CTEST_JOBS ?= $(shell echo $$(( $(JOBS) + 1 )))
 # The Windows build the benchmark runs under Wine: the shipped 32-bit one where Wine's 32-bit loader starts.
 BENCH_WINDOWS = $(shell /usr/lib/wine/wine --version >/dev/null 2>&1 && echo i686 || echo x86_64)
 
-.PHONY: all build demo test test-native test-sanitize test-windows deps bench fuzz clean
+.PHONY: all build demo test test-native test-sanitize test-threads test-windows deps bench fuzz clean
 
 all: build
 
 deps:
 	tools/install-deps.sh test
 
+# The program alone: the tests are built by the test runs that need them.
 build:
 	tools/install-deps.sh demo
 	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
-	cmake --build build -j$(JOBS)
+	cmake --build build -j$(JOBS) --target updater
 
 demo: build
 	tools/demo.sh build/updater
 
-test: deps test-native test-sanitize test-windows
+test: deps test-native test-sanitize test-threads test-windows
 	@echo "All test runs passed."
 
 test-native:
 	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	cmake --build build -j$(JOBS)
-	cd build && ctest --output-on-failure
+	cd build && ctest --output-on-failure -j$(CTEST_JOBS)
 
 test-sanitize:
 	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DUPDATER_SANITIZE=ON
 	cmake --build build-asan -j$(JOBS)
-	cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure
+	cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j$(CTEST_JOBS)
+
+# ThreadSanitizer over the suites whose code starts threads: the write-behind writer (zip), the connect worker
+# and the socket waits (net, platform), TLS.
+test-threads:
+	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DUPDATER_SANITIZE_THREADS=ON
+	cmake --build build-tsan -j$(JOBS) --target zip_tests net_tests platform_tests tls_tests
+	cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j$(CTEST_JOBS) -R '^(zip|net|platform|tls)$$'
 
 test-windows:
-	tools/test-windows.sh $(JOBS)
+	tools/test-windows.sh $(JOBS) $(CTEST_JOBS)
 
 bench:
 	tools/install-deps.sh bench
@@ -54,4 +66,4 @@ fuzz:
 	tools/fuzz.sh $(or $(SECONDS),60)
 
 clean:
-	rm -rf build build-asan build-win build-win64 build-bench build-bench-win-* build-fuzz
+	rm -rf build build-asan build-tsan build-win build-win64 build-bench build-bench-win-* build-fuzz

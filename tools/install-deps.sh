@@ -25,15 +25,29 @@ missing() {
 sudo=""
 [ "$(id -u)" -ne 0 ] && sudo=sudo
 updated=false
+# A mirror in the middle of a sync fails some of its indexes for a while: ask again after a pause, and go on
+# with the indexes that did arrive (apt installs what they can satisfy and names what they cannot).
+update_indexes() {
+  $updated && return
+  updated=true
+  for attempt in 1 2 3; do
+    $sudo apt-get update -qq && return
+    [ $attempt -lt 3 ] && { echo "Some package indexes could not be read; trying again in 10 seconds."; sleep 10; }
+  done
+  echo "Some package indexes could not be read; installing from those that could."
+}
 install() {
   echo "Installing: $*"
-  $updated || $sudo apt-get update -qq
-  updated=true
+  update_indexes
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "$@"
 }
 
 mapfile -t needed < <(missing "${packages[@]}")
-[ ${#needed[@]} -eq 0 ] || install "${needed[@]}"
+if [ ${#needed[@]} -gt 0 ] && ! install "${needed[@]}"; then
+  mapfile -t still < <(missing "${needed[@]}")
+  echo "install-deps: could not install ${still[*]:-some packages} (apt's reason above)." >&2
+  exit 1
+fi
 
 # Wine's 32-bit loader, for the Windows tests of the 32-bit program. A machine that cannot execute 32-bit
 # programs never asks for the i386 architecture, and one whose i386 packages cannot be had tests the 64-bit

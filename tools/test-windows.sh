@@ -4,16 +4,17 @@
 # this machine can start it; where it cannot (a kernel without 32-bit support, or no Wine 32-bit side), every
 # Windows test runs on a 64-bit build of the same sources under Wine's 64-bit loader instead. README, "Which
 # Windows build the tests run", says what that build cannot show and how it is covered.
-# Usage: tools/test-windows.sh [jobs]
+# Usage: tools/test-windows.sh [build jobs] [test jobs]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=${1:-$(nproc)}
+test_jobs=${2:-$jobs}
 
 if /usr/lib/wine/wine --version >/dev/null 2>&1; then
   echo "Windows tests: the 32-bit updater.exe under Wine's 32-bit loader (this machine runs 32-bit programs)."
   cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release
   cmake --build build-win -j"$jobs"
-  cd build-win && ctest --output-on-failure -j"$jobs"
+  cd build-win && ctest --output-on-failure -j"$test_jobs"
   exit
 fi
 
@@ -24,4 +25,4 @@ cmake --build build-win -j"$jobs" --target updater
 (cd build-win && ctest --output-on-failure -R '^shipped_file$')
 cmake -S . -B build-win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake -DCMAKE_BUILD_TYPE=Release
 cmake --build build-win64 -j"$jobs"
-cd build-win64 && ctest --output-on-failure -j"$jobs"
+cd build-win64 && ctest --output-on-failure -j"$test_jobs"
