@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "platform/clock.h"
+#include "platform/codepage.h"
 #include "platform/files.h"
 #include "rtl/sysutils.h"
 #include "zip/decoders/decoders.h"
@@ -22,6 +23,8 @@ constexpr uint16_t kFlagDataDescriptor = 0x0008;
 constexpr int64_t kEncryptionHeaderSize = 12;
 // Member data move in chunks of this size: one write and one progress report each.
 constexpr int64_t kChunkSize = 32768;
+// The caption of a confirmation dialog.
+constexpr char kConfirmCaption[] = "Confirm";
 constexpr uint16_t kUnixHost = 3;
 constexpr uint32_t kUnixTypeMask = 0170000;
 constexpr uint32_t kUnixRegularFile = 0100000;
@@ -178,8 +181,10 @@ void TUnZip::SetScratchDir(const std::string& value) {
   std::string directory = value.empty() ? platform::TempDirectory() : value;
   if (directory.back() != platform::kPathSeparator) directory += platform::kPathSeparator;
   if (!platform::DirectoryExists(directory)) {
-    const std::string question = MessageText(zipmsg::kDirectoryDoesNotExistCreate) + "\r\r" + directory;
-    const bool yes = m_ui == nullptr || m_ui->ConfirmYesNo(m_ui->Handle(), question, std::string());
+    // The directory is in the system code page; the box, like every text the window shows, takes UTF-8.
+    const std::string question =
+        MessageText(zipmsg::kDirectoryDoesNotExistCreate) + "\r\r" + platform::SystemToUtf8(directory);
+    const bool yes = m_ui == nullptr || m_ui->ConfirmYesNo(m_ui->Handle(), question, kConfirmCaption);
     if (yes) {
       CreateDirTree(directory);
     } else {

@@ -2,6 +2,7 @@
 // cancellation, passwords, the scratch directory question and Unix modes.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <set>
 
@@ -480,14 +481,26 @@ TEST(UnZipDriverTest, CheckByteOfTraditionalEncryption) {
 
 TEST(UnZipDriverTest, ScratchDirConfirmation) {
   TempDir temp;
-  const std::string missing = (temp.Path() / "scratch" / "deep").string();
+  // A name beyond ASCII, in the system code page: UTF-8 on Linux, GBK in the Windows run whose code page is
+  // 936 ("zip_cp936"); the question shows it in UTF-8, as every text of the window.
+  std::string name = "deep";
+  const char* codePage = std::getenv("UPDATER_TEST_CODE_PAGE");
+  if (codePage != nullptr && std::string(codePage) == "936") {
+    name = "\xD6\xD0\xCE\xC4";
+  } else if (platform::kPathSeparator == '/') {
+    name = "\xE4\xB8\xAD\xE6\x96\x87";
+  }
+  const std::string parent = temp.Path().string() + platform::kPathSeparator + "scratch" + platform::kPathSeparator;
+  const std::string missing = parent + name;
+  const std::string shown =
+      parent + (name == "deep" ? "deep" : "\xE4\xB8\xAD\xE6\x96\x87") + platform::kPathSeparator;
   {
     platform::HeadlessUi ui;
     TUnZip unzip(&ui);
     unzip.SetScratchDir(missing);
     ASSERT_EQ(ui.LinesStartingWith("confirm").size(), 1u);
-    EXPECT_NE(ui.Log().back().find("Directory does not exist... Create?\r\r" + missing), std::string::npos);
-    EXPECT_TRUE(fs::is_directory(missing));
+    EXPECT_EQ(ui.Log().back(), "confirm Confirm: Directory does not exist... Create?\r\r" + shown);
+    EXPECT_TRUE(platform::DirectoryExists(missing));
     EXPECT_EQ(unzip.ScratchDir(), missing + platform::kPathSeparator);
   }
   {
