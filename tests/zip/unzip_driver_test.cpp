@@ -182,14 +182,14 @@ TEST(UnZipDriverTest, FailingMembersLeaveTheOldFileAndAreNotCounted) {
       {"imploded, less than declared", PromisesMoreThanItHolds("implode-single.zip"), zipmsg::kFileFailsCrcCheck},
   };
   for (const Case& c : cases) {
-    // Read through the central directory, and by the local header walk (the end record out of reach
-    // behind a long comment), where the local header's sizes are all there is.
+    // Read through the central directory, and by the local header walk (the end record cut off), where
+    // the local header's sizes are all there is.
     for (const bool localWalk : {false, true}) {
       SCOPED_TRACE(std::string(c.What) + (localWalk ? ", local header walk" : ""));
       TempDir temp;
-      ziptest::ArchiveOptions options;
-      if (localWalk) options.Comment = std::string(40000, 'c');
-      const std::string archive = temp.Write("a.zip", BuildZip({c.Bad, Stored("other.txt", "fine")}, options));
+      std::string bytes = BuildZip({c.Bad, Stored("other.txt", "fine")});
+      if (localWalk) bytes.resize(bytes.size() - 22);
+      const std::string archive = temp.Write("a.zip", bytes);
       temp.Write("out/target.txt", "old content");
       TUnZip unzip;
       const ziptest::RunResult run = ziptest::ExtractAll(unzip, archive, (temp.Path() / "out").string());
