@@ -13,6 +13,7 @@
 #include "app/system_proxy.h"
 #include "app/user_texts.h"
 #include "app/version.h"
+#include "http/uri.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/process.h"
@@ -51,7 +52,8 @@ std::string OneLine(std::string text) {
 std::string RouteText(const TProxyRoute& route) {
   if (route.Direct) return "direct";
   const char* kind = route.SocksVersion == svNoSocks ? "HTTP proxy" : "SOCKS proxy";
-  return Format("%s %s:%d%s", kind, route.Host.c_str(), route.Port, route.Username.empty() ? "" : " with credentials");
+  return Format("%s %s%s", kind, RedactedUrl(Format("%s:%d", route.Host.c_str(), route.Port)).c_str(),
+                route.Username.empty() ? "" : " with credentials");
 }
 
 bool IsZipArchive(TArcType type) {
@@ -93,7 +95,7 @@ TfMain::TfMain(platform::Ui& ui, std::vector<std::string> arguments, std::string
   m_idHTTP.OnWork = [this](TIdComponent*, TWorkMode, int32_t count) { IdHTTPWork(count); };
   m_idHTTP.OnWorkEnd = [this](TIdComponent*, TWorkMode) { IdHTTPWorkEnd(); };
   m_idHTTP.OnConnected = [this](TIdComponent*) {
-    Log(Format("connected to %s:%d", m_idHTTP.Host().c_str(), m_idHTTP.Port()));
+    Log("connected to " + RedactedUrl(Format("%s:%d", m_idHTTP.Host().c_str(), m_idHTTP.Port())));
     const std::string tls = m_idSSLIOHandlerSocket1.SessionDescription();
     if (!tls.empty()) Log("TLS: " + tls);
   };

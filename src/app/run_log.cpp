@@ -55,13 +55,3 @@ void TRunLog::Write(const std::string& event) {
   }
   m_size += static_cast<int64_t>(line.size());
 }
-
-std::string RedactedUrl(const std::string& url) {
-  const size_t schemeEnd = url.find("://");
-  if (schemeEnd == std::string::npos) return url;
-  const size_t authorityStart = schemeEnd + 3;
-  const size_t authorityEnd = std::min(url.find_first_of("/?#", authorityStart), url.size());
-  const size_t at = url.rfind('@', authorityEnd == 0 ? 0 : authorityEnd - 1);
-  if (at == std::string::npos || at < authorityStart) return url;
-  return url.substr(0, authorityStart) + "***" + url.substr(at);
-}

@@ -26,6 +26,3 @@ class TRunLog {
   platform::File m_file;
   int64_t m_size = 0;
 };
-
-// The URL with the user name and password it may carry replaced by "***".
-std::string RedactedUrl(const std::string& url);
