@@ -8,6 +8,7 @@
 #include "app/main_form_layout.h"
 #include "app/message_boxes.h"
 #include "app/path_helpers.h"
+#include "app/printable_line.h"
 #include "app/program_command.h"
 #include "app/run_log.h"
 #include "app/system_proxy.h"
@@ -40,13 +41,6 @@ std::string CauseOf(const std::exception_ptr& failure) {
   } catch (...) {
     return "an unknown failure";
   }
-}
-
-// A cause on one line: socket errors, for one, carry their number and their text on two.
-std::string OneLine(std::string text) {
-  for (size_t at; (at = text.find("\r\n")) != std::string::npos;) text.replace(at, 2, " ");
-  std::replace_if(text.begin(), text.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
-  return text;
 }
 
 std::string RouteText(const TProxyRoute& route) {
@@ -156,7 +150,9 @@ void TfMain::FormCreate() {
 }
 
 void TfMain::Fail(const char* text, const std::string& cause) {
-  const std::string line = OneLine(cause);
+  // One line for the log and the console alike: socket errors, for one, carry their number and their text on
+  // two, and what a server or an archive sent may hold terminal escapes.
+  const std::string line = PrintableLine(cause);
   Log("failed: " + platform::GbkToUtf8(text) + " cause: " + line);
   ShowError(m_ui, m_ui.Handle(), text);
   m_ui.ShowCause(line);

@@ -19,7 +19,8 @@ class TRunLog {
   // Without a usable place every later line is dropped.
   void Open(const std::string& directory);
   bool IsOpen() const { return m_file.IsOpen(); }
-  // One event (UTF-8); the time stamp and the line end are added, line breaks inside it become blanks.
+  // One event (UTF-8); the time stamp and the line end are added, and the event is made one printable line
+  // (PrintableLine).
   void Write(const std::string& event);
 
  private:
