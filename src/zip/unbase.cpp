@@ -81,7 +81,15 @@ class TClaimedRanges {
 void TUnBaseHeaderObj::Clear() {
   m_locations.clear();
   m_central.clear();
+  m_fileNames.clear();
 }
+
+void TUnBaseHeaderObj::AddFileName(const std::string& storedName) {
+  const size_t separator = storedName.rfind(platform::kPathSeparator);
+  m_fileNames.insert(UpperCase(separator == std::string::npos ? storedName : storedName.substr(separator + 1)));
+}
+
+bool TUnBaseHeaderObj::HasFileName(const std::string& fileName) const { return m_fileNames.count(UpperCase(fileName)) > 0; }
 
 void TUnBaseHeaderObj::Add(const TMemberLocation& location, const ziprec::TCentralRecord* central) {
   m_locations.push_back(location);
@@ -426,8 +434,20 @@ std::string TUnBase::WalkCentralDirectory(TStream32& stream, bool strict) {
       ziprec::ApplyCentralExtra(record, extra.data(), static_cast<int64_t>(extra.size()));
       position = namePosition + record.NameLength + record.ExtraLength + record.CommentLength;
       if (strict && position > directoryEnd) return fault("runs past the end record");
+      // A member that cannot be written under its own name fails rather than landing under another one (its
+      // name cut to the bytes kept, which the system's own path limit would refuse on Windows anyway) or
+      // being left out (data under no name, or under a directory's name).
+      if (strict && record.NameLength > ziprec::kMaxNameLength) {
+        return fault("names a path of " + std::to_string(record.NameLength) + " bytes, more than " +
+                     std::to_string(ziprec::kMaxNameLength));
+      }
+      if (strict && record.UncompressedSize.Value() > 0 &&
+          (m_storedName.empty() || m_storedName.back() == platform::kPathSeparator)) {
+        return fault("holds data under no file name");
+      }
 
       const std::string centralName = m_storedName;
+      m_members.AddFileName(centralName);
       const bool selected = Selected(centralName);
       const int64_t stored = static_cast<int64_t>(record.LocalHeaderOffset.Low) + m_archiveOffset +
                              (static_cast<int64_t>(record.LocalHeaderOffset.High) << 32);
@@ -539,6 +559,7 @@ int TUnBase::ListLocalMembers(TStream32& stream) {
     const std::vector<uint8_t> extra =
         ReadNameAndExtra(stream, namePosition, header, form == SignatureForm::Enciphered);
     ziprec::ApplyLocalExtra(header, extra.data(), static_cast<int64_t>(extra.size()));
+    m_members.AddFileName(m_storedName);
     if (!m_storedName.empty() && Selected(m_storedName)) {
       TMemberLocation location;
       location.StartDisk = 1;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -21,7 +22,7 @@ struct TMemberLocation {
 };
 
 // The members selected for one Extract, in archive order, with a copy of each central record when the
-// list came from the central directory.
+// list came from the central directory; and the file names of every member the walk met, selected or not.
 class TUnBaseHeaderObj {
  public:
   void Clear();
@@ -30,10 +31,15 @@ class TUnBaseHeaderObj {
   const TMemberLocation& Location(int index) const { return m_locations[static_cast<size_t>(index)]; }
   // Null when the list came from the local header walk.
   const ziprec::TCentralRecord* Central(int index) const;
+  // Notes the last component of a stored name.
+  void AddFileName(const std::string& storedName);
+  // Whether a member's last component is this name, compared without regard to case (as Windows would).
+  bool HasFileName(const std::string& fileName) const;
 
  private:
   std::vector<TMemberLocation> m_locations;
   std::vector<ziprec::TCentralRecord> m_central;
+  std::set<std::string> m_fileNames;  // upper case
 };
 
 class TUnBase {

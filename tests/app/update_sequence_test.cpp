@@ -475,13 +475,14 @@ void InstallOldVersion(TempDir& temp) {
   platform::SetAttributes((temp.Path() / "app" / "ro.txt").string(), platform::kAttrReadOnly);
 }
 
-// The new version: replaces files, adds one in directories of its own, and gives the tool a Unix mode.
+// The new version: replaces files, adds one in directories of its own, gives the tool a Unix mode, and has a
+// member of the name a staged file would otherwise take.
 std::vector<ziptest::Member> NewVersion() {
   ziptest::Member tool{"bin/tool", "new tool"};
   tool.VersionMadeBy = (3 << 8) | 20;
   tool.ExternalAttributes = 0100700u << 16;
   return {{"VERSION", "2.0\n"}, {"lib/data.bin", std::string(200000, 'n')}, {"lib/more.bin", "more, new"}, tool,
-          {"new/sub/x.txt", "x"}};
+          {"new/sub/x.txt", "x"}, {"~unzip0.tmp", "a member like any other"}};
 }
 
 // Whatever fails in a later member, the installed version stays exactly as it was: contents, modes, dates.
@@ -505,6 +506,8 @@ TEST_F(UpdateSequenceTest, AFailingLaterMemberLeavesTheInstalledTreeAsItWas) {
       {"a read-only existing target", {{"ro.txt", "unlocked"}}},
       {"cut short", {cutShort}},
       {"the journal's name", {{"~update.journal", "a member like any other"}}},
+      {"a name component of 300 bytes", {{"new/" + std::string(300, 'n'), "cut to 255 bytes, it would land elsewhere"}}},
+      {"data under a directory's name", {{"new/dir/", "dropped, it would be lost"}}},
       {"more than the free space", huge},
   };
   for (const auto& [what, later] : cases) {

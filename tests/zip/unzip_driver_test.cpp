@@ -164,6 +164,8 @@ TEST(UnZipDriverTest, FailingMembersLeaveTheOldFileAndAreNotCounted) {
   unsupported.Method = 12;
   Member truncatedDeflate = Deflated("target.txt", BigText(100000));
   truncatedDeflate.DeclaredUncompressedSize = 50000;
+  Member cutWithItsCrc = truncatedDeflate;
+  cutWithItsCrc.DeclaredCrc = ziptest::Crc32(BigText(100000).substr(0, 50000));
   // Output shorter than declared, with the CRC of what does come out.
   Member shortStored = Stored("target.txt", "four");
   shortStored.DeclaredUncompressedSize = int64_t{1} << 30;
@@ -173,6 +175,7 @@ TEST(UnZipDriverTest, FailingMembersLeaveTheOldFileAndAreNotCounted) {
       {"CRC mismatch", wrongCrc, zipmsg::kFileFailsCrcCheck},
       {"more data than declared", tooLong, zipmsg::kFileFailsCrcCheck},
       {"declared size cuts the data", truncatedDeflate, zipmsg::kFileFailsCrcCheck},
+      {"declared size cuts the data, the CRC of the cut", cutWithItsCrc, zipmsg::kFileFailsCrcCheck},
       {"method 12", unsupported, zipmsg::kUnsupportedCompressionMethod},
       {"stored, less than declared", shortStored, zipmsg::kFileFailsCrcCheck},
       {"deflated, less than declared", shortDeflated, zipmsg::kFileFailsCrcCheck},
