@@ -93,8 +93,10 @@ TfMain::TfMain(platform::Ui& ui, std::vector<std::string> arguments, std::string
     const std::string tls = m_idSSLIOHandlerSocket1.SessionDescription();
     if (!tls.empty()) Log("TLS: " + tls);
   };
-  m_idHTTP.OnRedirect = [this](TIdCustomHTTP*, std::string& destination, int, bool&, TIdHTTPMethod&) {
-    Log("redirected to " + RedactedUrl(destination));
+  // The client follows no redirect (HandleRedirects stays off): the publisher reading the log learns where the
+  // update URL was sent, and that the URL to give is that one.
+  m_idHTTP.OnRedirect = [this](TIdCustomHTTP*, std::string& destination, int, bool& handled, TIdHTTPMethod&) {
+    Log((handled ? "redirected to " : "redirect not followed; it pointed to ") + RedactedUrl(destination));
   };
 
   m_idAntiFreeze1.SetIdleTimeOut(layout::kIdleTimeOut);
