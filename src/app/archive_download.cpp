@@ -1,5 +1,7 @@
 #include "app/archive_download.h"
 
+#include <string_view>
+
 #include "app/path_helpers.h"
 #include "platform/files.h"
 #include "rtl/sysutils.h"

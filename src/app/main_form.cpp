@@ -1,7 +1,5 @@
 #include "app/main_form.h"
 
-#include <algorithm>
-
 #include "app/archive_download.h"
 #include "app/archive_signature.h"
 #include "app/install_transaction.h"
