@@ -275,8 +275,6 @@ TEST(ArchiveDirectoryTest, StrictReadingRefusesArchivesWithoutAWholeCentralDirec
   const std::string streamed = BuildZip(streamedSet);
   const size_t descriptorCrc = 30 + 9 + Get32(CentralRecords(streamed)[0], 20) + 4;
   const auto one = [](const std::string& name) { return BuildZip({Member{name, "data"}}); };
-  std::string deepPath;
-  while (deepPath.size() < 5000) deepPath += std::string(200, 'p') + "/";
   const auto centralPatched = [&](size_t at, uint64_t value, int bytes) {
     return WithCentralDirectory(good, {Patched(records[0], at, value, bytes), records[1], records[2]});
   };
@@ -319,7 +317,6 @@ TEST(ArchiveDirectoryTest, StrictReadingRefusesArchivesWithoutAWholeCentralDirec
        "central record 1 of 3 and its local header disagree on the CRC (data descriptor)"},
       {"a name component of 300 bytes", one("d/" + std::string(300, 'n')), 1,
        "central record 1 of 1 names a path of 302 bytes, more than 255"},
-      {"a path of 5000 bytes", one(deepPath + "f"), 1, "central record 1 of 1 names a path of 5026 bytes, more than 255"},
       {"data under no name", one(std::string("\0x", 2)), 0, "central record 1 of 1 holds data under no file name"},
   };
   for (const Case& c : cases) {
