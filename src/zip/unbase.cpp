@@ -89,7 +89,9 @@ void TUnBaseHeaderObj::AddFileName(const std::string& storedName) {
   m_fileNames.insert(UpperCase(separator == std::string::npos ? storedName : storedName.substr(separator + 1)));
 }
 
-bool TUnBaseHeaderObj::HasFileName(const std::string& fileName) const { return m_fileNames.count(UpperCase(fileName)) > 0; }
+bool TUnBaseHeaderObj::HasFileName(const std::string& fileName) const {
+  return m_fileNames.count(UpperCase(fileName)) > 0;
+}
 
 void TUnBaseHeaderObj::Add(const TMemberLocation& location, const ziprec::TCentralRecord* central) {
   m_locations.push_back(location);

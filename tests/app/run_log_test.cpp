@@ -39,7 +39,8 @@ TEST(RunLogTest, EventsAreWrittenAsPrintableLines) {
   } rows[] = {
       {"HTTP/1.1 500 \x1b[2J\x1b[32m\xe5\x8d\x87", "HTTP/1.1 500 \\x1b[2J\\x1b[32m\xe5\x8d\x87"},
       {"tab\tdel\x7f c1 \xc2\x9b nul", "tab\\x09del\\x7f c1 \\x9b nul"},
-      {"bad \xff\xc0\xaf utf-8, cut \xe5\x8d", "bad \xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd utf-8, cut \xef\xbf\xbd\xef\xbf\xbd"},
+      {"bad \xff\xc0\xaf utf-8, cut \xe5\x8d",
+       "bad \xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd utf-8, cut \xef\xbf\xbd\xef\xbf\xbd"},
       {"surrogate \xed\xa0\x80", "surrogate \xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd"},
       {"Socket Error # 10061\r\nConnection refused.\n", "Socket Error # 10061 Connection refused. "},
   };
@@ -56,7 +57,9 @@ TEST(RunLogTest, EventsAreWrittenAsPrintableLines) {
     log.Write(std::string("nul\0byte", 8));
   }
   const std::string written = ReadFile(temp.Path() / "updater.log");
-  for (const auto& row : rows) EXPECT_NE(written.find(std::string(" ") + row.logged + "\n"), std::string::npos) << row.event;
+  for (const auto& row : rows) {
+    EXPECT_NE(written.find(std::string(" ") + row.logged + "\n"), std::string::npos) << row.event;
+  }
   EXPECT_NE(written.find(" nul\\x00byte\n"), std::string::npos);
 }
 
