@@ -20,6 +20,7 @@ def main():
     parser.add_argument("--framing", choices=["length", "chunked", "close"], default="length")
     parser.add_argument("--rate", type=int, default=0, help="bytes per second; 0 sends at full speed")
     parser.add_argument("--status", type=int, default=200)
+    parser.add_argument("--location", help="a Location header sent with a --status other than 200")
     parser.add_argument("--truncate", type=int, default=-1,
                         help="announce the whole length but send only this many bytes, then close")
     parser.add_argument("--stall", action="store_true", help="send the headers, then nothing, forever")
@@ -63,6 +64,8 @@ def main():
             if args.status != 200:
                 page = b"<html>error</html>"
                 self.send_response(args.status)
+                if args.location:
+                    self.send_header("Location", args.location)
                 self.send_header("Content-Length", str(len(page)))
                 self.end_headers()
                 self.wfile.write(page)

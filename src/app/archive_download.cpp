@@ -1,5 +1,7 @@
 #include "app/archive_download.h"
 
+#include <string_view>
+
 #include "app/path_helpers.h"
 #include "platform/files.h"
 #include "rtl/sysutils.h"
@@ -26,6 +28,32 @@ bool IsBreak(const std::exception_ptr& failure) {
   } catch (...) {
     return false;
   }
+}
+
+// Reads a decimal number without sign or blanks from the front of text; false when none is there.
+bool TakeNumber(std::string_view& text, int64_t& value) {
+  constexpr size_t kMaxDigits = 18;  // below 2^63
+  size_t digits = 0;
+  value = 0;
+  while (digits < text.size() && digits < kMaxDigits && text[digits] >= '0' && text[digits] <= '9') {
+    value = value * 10 + (text[digits] - '0');
+    ++digits;
+  }
+  text.remove_prefix(digits);
+  return digits > 0;
+}
+
+// "bytes N-M/T", the part's first and last byte and the whole body's length; false for any other form (an
+// unknown length "*", a list of ranges, a sign).
+bool ParseContentRange(std::string_view text, int64_t& first, int64_t& last, int64_t& total) {
+  constexpr std::string_view kUnit = "bytes ";
+  if (text.substr(0, kUnit.size()) != kUnit) return false;
+  text.remove_prefix(kUnit.size());
+  if (!TakeNumber(text, first) || text.empty() || text.front() != '-') return false;
+  text.remove_prefix(1);
+  if (!TakeNumber(text, last) || text.empty() || text.front() != '/') return false;
+  text.remove_prefix(1);
+  return TakeNumber(text, total) && text.empty();
 }
 
 // The directory above a path without its trailing separator; empty at the top.
@@ -110,8 +138,10 @@ void TArchiveDownload::Fetch(const std::string& url, const std::function<bool()>
       if (failure != nullptr) std::rethrow_exception(failure);
       return;
     }
-    // Nothing held yet is no break of a body: the server was never reached, or refused.
-    const bool resumable = !FileFailed() && m_body->Position() > 0 && (failure == nullptr || IsBreak(failure));
+    // Nothing held yet is no break of a body: the server was never reached, or refused. A part of another
+    // version leaves the archive to be had whole.
+    const bool resumable =
+        !FileFailed() && (m_partRefused || (m_body->Position() > 0 && (failure == nullptr || IsBreak(failure))));
     if (!resumable || resumes == kMaxResumes) {
       if (failure != nullptr) std::rethrow_exception(failure);
       throw EIdException(Format("The body ended at %lld of %lld bytes", static_cast<long long>(m_body->Position()),
@@ -132,6 +162,7 @@ bool TArchiveDownload::Request(const std::string& url) {
   request.ContentRangeStart = m_resuming ? m_requestStart : 0;
   request.CustomHeaders.SetValue("If-Range", m_resuming ? m_validator : "");
   m_responseTaken = false;
+  m_partRefused = false;
   m_http.Get(url, *m_body);
   TakeResponse();  // a body read without work events (an empty one)
   const int64_t end = m_body->Position();
@@ -148,23 +179,46 @@ void TArchiveDownload::TakeResponse() {
   if (m_responseTaken || code / 100 != 2) return;
   m_responseTaken = true;
   if (m_resuming && code != 200) {
-    if (code != 206 || response.HeaderLines.IndexOfHeader("Content-Range") < 0 ||
-        response.ContentRangeStart != m_requestStart) {
+    if (code != 206) {
       throw EIdException(Format("A request for the bytes from %lld was answered by \"%s\"",
                                 static_cast<long long>(m_requestStart), response.StatusLine.c_str()));
     }
-  } else {
-    // A new start: the whole body follows, and its validator names the version the file now holds.
-    m_requestStart = 0;
-    m_body->SetSize(0);
-    m_body->SetPosition(0);
-    const std::string etag = response.HeaderLines.ValueOf("ETag");
-    // A weak ETag may not guard a range.
-    m_validator = !etag.empty() && etag.rfind("W/", 0) != 0 ? etag : response.HeaderLines.ValueOf("Last-Modified");
+    TakePart(response);
+    return;
   }
+  // A new start: the whole body follows, and its validator names the version the file now holds.
+  m_requestStart = 0;
+  m_body->SetSize(0);
+  m_body->SetPosition(0);
+  const std::string etag = response.HeaderLines.ValueOf("ETag");
+  // A weak ETag may not guard a range.
+  m_validatorName = !etag.empty() && etag.rfind("W/", 0) != 0 ? "ETag" : "Last-Modified";
+  m_validator = response.HeaderLines.ValueOf(m_validatorName);
   // The end of the body, where its framing announces it (chunks announce nothing, whatever a length says).
   const bool chunked = response.HeaderLines.ValueOf("Transfer-Encoding").find("chunked") != std::string::npos;
-  m_expectedEnd = !chunked && response.ContentLength >= 0 ? m_requestStart + response.ContentLength : -1;
+  m_expectedEnd = !chunked && response.ContentLength >= 0 ? response.ContentLength : -1;
+}
+
+void TArchiveDownload::TakePart(const TIdHTTPResponse& response) {
+  // Only the rest of the very body the file holds continues it: from the byte asked for to the last byte of
+  // a body as long as the first one, of the version the first one named. A server or cache that ignores
+  // If-Range sends a part of whatever it has now; appended, it would make an archive of two versions.
+  const std::string range = response.HeaderLines.ValueOf("Content-Range");
+  int64_t first = 0;
+  int64_t last = 0;
+  int64_t total = 0;
+  const std::string validator = response.HeaderLines.ValueOf(m_validatorName);
+  if (!ParseContentRange(range, first, last, total) || first != m_requestStart || last != total - 1 ||
+      (m_expectedEnd >= 0 && total != m_expectedEnd) || (!validator.empty() && validator != m_validator)) {
+    // The bytes held belong to a version this server no longer gives out in parts: the next request asks
+    // for the whole archive.
+    m_validator.clear();
+    m_partRefused = true;
+    throw EIdException(Format("A request for the bytes from %lld of %lld was answered by the part \"%s\"%s",
+                              static_cast<long long>(m_requestStart), static_cast<long long>(m_expectedEnd),
+                              range.c_str(), validator.empty() ? "" : (" of " + validator).c_str()));
+  }
+  m_expectedEnd = total;
 }
 
 bool TArchiveDownload::Commit(const std::function<void()>& whileWaiting) {

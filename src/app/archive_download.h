@@ -7,9 +7,11 @@
 //
 // A body that breaks off or falls silent after some bytes is asked for again, at most kMaxResumes times, from
 // where it stopped: "Range: bytes=N-" with "If-Range" carrying the validator of the response the bytes came
-// from (its strong ETag, else its Last-Modified). A 206 whose Content-Range starts at N continues the file; a
-// 200 (the archive changed, or the server ignores ranges) starts it over; any other answer fails. Without a
-// validator the request is repeated whole, since a part of an unnamed version could continue another one.
+// from (its strong ETag, else its Last-Modified). A 206 continues the file only when its Content-Range is
+// "bytes N-(T-1)/T" with the first response's length T and it names the same validator, or none; another 206
+// starts the file over with the next request, and a 200 (the archive changed, or the server ignores ranges)
+// at once; any other answer fails. Either counts as one of the kMaxResumes. Without a validator the request is
+// repeated whole, since a part of an unnamed version could continue another one.
 #include <functional>
 #include <optional>
 #include <string>
@@ -50,6 +52,8 @@ class TArchiveDownload {
   // Checks, once per request before its body is written, that the response continues the file (a resumed
   // request), or takes it as a new start (a first request, or a 200): its validator and expected end.
   void TakeResponse();
+  // Continues the file with a 206, or raises when it is not the rest of the body the file holds.
+  void TakePart(const TIdHTTPResponse& response);
   void Abandon();
 
   TIdHTTP& m_http;
@@ -62,6 +66,8 @@ class TArchiveDownload {
   int64_t m_requestStart = 0;   // the file's length when the current request went out
   bool m_resuming = false;      // the current request asks for a range
   bool m_responseTaken = false;
+  bool m_partRefused = false;   // the current request was answered by a part that does not continue the file
   int64_t m_expectedEnd = -1;   // the body's length, when the response framing announced it
+  std::string m_validatorName;  // the header m_validator came from: "ETag" or "Last-Modified"
   std::string m_validator;      // for If-Range; empty: a repeated request starts over
 };

@@ -1,18 +1,18 @@
 #include "app/main_form.h"
 
-#include <algorithm>
-
 #include "app/archive_download.h"
 #include "app/archive_signature.h"
 #include "app/install_transaction.h"
 #include "app/main_form_layout.h"
 #include "app/message_boxes.h"
 #include "app/path_helpers.h"
+#include "app/printable_line.h"
 #include "app/program_command.h"
 #include "app/run_log.h"
 #include "app/system_proxy.h"
 #include "app/user_texts.h"
 #include "app/version.h"
+#include "http/uri.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/process.h"
@@ -41,17 +41,11 @@ std::string CauseOf(const std::exception_ptr& failure) {
   }
 }
 
-// A cause on one line: socket errors, for one, carry their number and their text on two.
-std::string OneLine(std::string text) {
-  for (size_t at; (at = text.find("\r\n")) != std::string::npos;) text.replace(at, 2, " ");
-  std::replace_if(text.begin(), text.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
-  return text;
-}
-
 std::string RouteText(const TProxyRoute& route) {
   if (route.Direct) return "direct";
   const char* kind = route.SocksVersion == svNoSocks ? "HTTP proxy" : "SOCKS proxy";
-  return Format("%s %s:%d%s", kind, route.Host.c_str(), route.Port, route.Username.empty() ? "" : " with credentials");
+  return Format("%s %s%s", kind, RedactedUrl(Format("%s:%d", route.Host.c_str(), route.Port)).c_str(),
+                route.Username.empty() ? "" : " with credentials");
 }
 
 bool IsZipArchive(TArcType type) {
@@ -93,12 +87,14 @@ TfMain::TfMain(platform::Ui& ui, std::vector<std::string> arguments, std::string
   m_idHTTP.OnWork = [this](TIdComponent*, TWorkMode, int32_t count) { IdHTTPWork(count); };
   m_idHTTP.OnWorkEnd = [this](TIdComponent*, TWorkMode) { IdHTTPWorkEnd(); };
   m_idHTTP.OnConnected = [this](TIdComponent*) {
-    Log(Format("connected to %s:%d", m_idHTTP.Host().c_str(), m_idHTTP.Port()));
+    Log("connected to " + RedactedUrl(Format("%s:%d", m_idHTTP.Host().c_str(), m_idHTTP.Port())));
     const std::string tls = m_idSSLIOHandlerSocket1.SessionDescription();
     if (!tls.empty()) Log("TLS: " + tls);
   };
-  m_idHTTP.OnRedirect = [this](TIdCustomHTTP*, std::string& destination, int, bool&, TIdHTTPMethod&) {
-    Log("redirected to " + RedactedUrl(destination));
+  // The client follows no redirect (HandleRedirects stays off): the publisher reading the log learns where the
+  // update URL was sent, and that the URL to give is that one.
+  m_idHTTP.OnRedirect = [this](TIdCustomHTTP*, std::string& destination, int, bool& handled, TIdHTTPMethod&) {
+    Log((handled ? "redirected to " : "redirect not followed; it pointed to ") + RedactedUrl(destination));
   };
 
   m_idAntiFreeze1.SetIdleTimeOut(layout::kIdleTimeOut);
@@ -154,7 +150,9 @@ void TfMain::FormCreate() {
 }
 
 void TfMain::Fail(const char* text, const std::string& cause) {
-  const std::string line = OneLine(cause);
+  // One line for the log and the console alike: socket errors, for one, carry their number and their text on
+  // two, and what a server or an archive sent may hold terminal escapes.
+  const std::string line = PrintableLine(cause);
   Log("failed: " + platform::GbkToUtf8(text) + " cause: " + line);
   ShowError(m_ui, m_ui.Handle(), text);
   m_ui.ShowCause(line);

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "app/path_helpers.h"
+#include "app/printable_line.h"
 #include "http/http_date.h"
 #include "platform/clock.h"
 #include "rtl/sysutils.h"
@@ -37,9 +38,7 @@ void TRunLog::Open(const std::string& directory) {
 void TRunLog::Write(const std::string& event) {
   if (!IsOpen()) return;
   const std::string stamp = TimeStamp() + " ";
-  std::string line = stamp + event;
-  std::replace_if(line.begin(), line.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
-  line += '\n';
+  const std::string line = stamp + PrintableLine(event) + '\n';
   const std::string fullLine = stamp + kLogFull + "\n";
   if (m_size + static_cast<int64_t>(line.size() + fullLine.size()) > kMaxLogBytes) {
     // The last line that fits says why the rest is missing; nothing is written after it.
@@ -54,14 +53,4 @@ void TRunLog::Write(const std::string& event) {
     return;
   }
   m_size += static_cast<int64_t>(line.size());
-}
-
-std::string RedactedUrl(const std::string& url) {
-  const size_t schemeEnd = url.find("://");
-  if (schemeEnd == std::string::npos) return url;
-  const size_t authorityStart = schemeEnd + 3;
-  const size_t authorityEnd = std::min(url.find_first_of("/?#", authorityStart), url.size());
-  const size_t at = url.rfind('@', authorityEnd == 0 ? 0 : authorityEnd - 1);
-  if (at == std::string::npos || at < authorityStart) return url;
-  return url.substr(0, authorityStart) + "***" + url.substr(at);
 }

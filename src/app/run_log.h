@@ -19,13 +19,11 @@ class TRunLog {
   // Without a usable place every later line is dropped.
   void Open(const std::string& directory);
   bool IsOpen() const { return m_file.IsOpen(); }
-  // One event (UTF-8); the time stamp and the line end are added, line breaks inside it become blanks.
+  // One event (UTF-8); the time stamp and the line end are added, and the event is made one printable line
+  // (PrintableLine).
   void Write(const std::string& event);
 
  private:
   platform::File m_file;
   int64_t m_size = 0;
 };
-
-// The URL with the user name and password it may carry replaced by "***".
-std::string RedactedUrl(const std::string& url);

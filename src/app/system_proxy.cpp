@@ -74,9 +74,10 @@ TProxyRoute ParseProxyUrl(const std::string& text) {
   } else if (scheme == "socks5" || scheme == "socks5h") {
     route.SocksVersion = svSocks5;
   } else {
-    throw EIdException(Format("Proxy \"%s\": the scheme %s is not supported", trimmed.c_str(), uri.Scheme.c_str()));
+    throw EIdException(
+        Format("Proxy \"%s\": the scheme %s is not supported", RedactedUrl(trimmed).c_str(), uri.Scheme.c_str()));
   }
-  if (uri.HostPart.empty()) throw EIdException(Format("Proxy \"%s\" names no host", trimmed.c_str()));
+  if (uri.HostPart.empty()) throw EIdException(Format("Proxy \"%s\" names no host", RedactedUrl(trimmed).c_str()));
   route.Direct = false;
   route.Host = uri.HostPart;
   route.Port = uri.PortPart.empty() ? kDefaultProxyPort : StrToInt(uri.PortPart);

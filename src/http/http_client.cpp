@@ -369,12 +369,14 @@ void TIdCustomHTTP::PerformRequest(TIdHTTPMethod method, const std::string& url,
 
 void TIdCustomHTTP::ReadResponseHead(bool fromOrigin) {
   TIdHTTPResponse& response = m_protocol.Response;
-  // Interim "100 Continue" responses are skipped, up to a limit.
+  // Interim responses ("100 Continue", "102 Processing", "103 Early Hints") are skipped, up to a limit; a
+  // "101 Switching Protocols" ends the exchange as HTTP, and is answered as a status that is no success.
   for (int interim = 0;; ++interim) {
     response.StatusLine = ReadLine("\n");
     m_protocol.ReadHeaderBlock();
     if (fromOrigin) AbsorbCookies();
-    if (response.StatusCode() != 100) break;
+    const int code = response.StatusCode();
+    if (code / 100 != 1 || code == 101) break;
     if (interim == TIdHTTPProtocol::kMaxInterimResponses) {
       throw EIdException(
           Format("Too many interim responses (more than %d)", TIdHTTPProtocol::kMaxInterimResponses));

@@ -98,7 +98,7 @@ class TIdHTTPProtocol {
   // exhaust memory with endless headers.
   static constexpr int kMaxHeaderLines = 1000;
   static constexpr size_t kMaxHeaderBytes = 1024 * 1024;
-  // Interim "100 Continue" responses skipped before one request fails: a server that keeps sending them
+  // Interim 1xx responses (all but 101) skipped before one request fails: a server that keeps sending them
   // would otherwise hold the call for ever, each one resetting the silence limit.
   static constexpr int kMaxInterimResponses = 20;
 

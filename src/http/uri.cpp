@@ -1,5 +1,7 @@
 #include "http/uri.h"
 
+#include <algorithm>
+
 #include "http/text_search.h"
 
 TIdURI::TIdURI(const std::string& text) {
@@ -99,6 +101,19 @@ std::string TIdURI::ComposeText(bool withUserInfo, bool withFragment) const {
 std::string TIdURI::ComposeForProxy() {
   SourceText = ComposeText(/*withUserInfo=*/true, /*withFragment=*/true);
   return ComposeText(/*withUserInfo=*/false, /*withFragment=*/false);
+}
+
+std::string RedactedUrl(const std::string& url) {
+  const bool schemeless = TIdURI(url).Scheme.empty();
+  const std::string kAssumedScheme = "http://";
+  const TIdURI uri(schemeless ? kAssumedScheme + url : url);
+  const std::string& text = uri.SourceText;
+  const size_t authorityStart = uri.Scheme.size() + 3;
+  const size_t authorityEnd = std::min(text.find('/', authorityStart), text.size());
+  const size_t at = text.rfind('@', authorityEnd - 1);
+  if (at == std::string::npos || at < authorityStart) return url;
+  const std::string redacted = text.substr(0, authorityStart) + "***" + text.substr(at);
+  return schemeless ? redacted.substr(kAssumedScheme.size()) : redacted;
 }
 
 std::string MergePath(const std::string& basePath, const std::string& newPath, char delimiter) {

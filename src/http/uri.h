@@ -45,5 +45,12 @@ class TIdURI {
 // ends with the delimiter). The delimiter is a single character ("/" for the HTTP client).
 std::string MergePath(const std::string& basePath, const std::string& newPath, char delimiter = '/');
 
+// The URL for a message or a log: everything in front of the host that the client could read as a user name
+// or password replaced by "***". The authority is found as ParseText finds it (backslashes are slashes, it
+// ends at the first "/"), and is cut at its last "@", so that neither a "?" or "#" in a password nor an "@"
+// that was not percent-encoded lets part of it through. A text without a scheme (a proxy setting) is read as
+// an authority and a path.
+std::string RedactedUrl(const std::string& url);
+
 // Turns every "\" into "/", leaving alone a trail byte of a double-byte character that happens to be 0x5C.
 std::string NormalizeSlashes(const std::string& text);

@@ -49,7 +49,13 @@ void TIdComponent::StartWork(TWorkMode mode, int32_t max) {
   if (++work.level == 1) {
     work.max = max;
     work.count = 0;
-    if (OnWorkBegin) OnWorkBegin(this, mode, max);
+    // A handler that raises refuses the work: it has not begun, and the next work must begin afresh.
+    try {
+      if (OnWorkBegin) OnWorkBegin(this, mode, max);
+    } catch (...) {
+      --work.level;
+      throw;
+    }
   }
 }
 

@@ -14,8 +14,10 @@ namespace {
 
 using ziprec::SignatureForm;
 
-// The search window for the end record: an end record with a comment of up to 32745 bytes lies inside it.
+// The blocks in which a local header is searched for when the directory does not lead to it.
 constexpr int64_t kSearchWindow = 32768;
+// The span an end record can lie in: the longest comment behind the longest form of the record.
+constexpr int64_t kEndRecordSpan = 65535 + ziprec::kEndRecord26Size;
 // Recognition looks at this many leading bytes.
 constexpr int64_t kRecognitionPrefix = 32767;
 // Stub sizes of the ZIP self-extractors: their ZIP data start right after the executable.
@@ -23,6 +25,7 @@ constexpr int64_t kZipStubSizes[] = {7612, 25661};
 // The cut-off below which a file cannot be an archive.
 constexpr int64_t kSmallestArchive = 20;
 constexpr uint16_t kFlagEncrypted = 0x0001;
+constexpr uint16_t kFlagDataDescriptor = 0x0008;
 constexpr int kEncryptionHeaderSize = 12;
 
 // Reads a record's fixed part, whole or not at all.
@@ -38,6 +41,16 @@ SignatureForm ReadLocalRecord(TStream32& stream, int64_t position, uint8_t (&byt
   const SignatureForm form = ziprec::LocalSignature(bytes);
   if (form == SignatureForm::Enciphered) ziprec::DecipherRecordBody(bytes, ziprec::kLocalHeaderSize - 4);
   return form;
+}
+
+// The end record whose first bytes (up to the 26 of its longer form) are in bytes, deciphered in place when
+// enciphered.
+ziprec::TEndRecord ParseEndBytes(uint8_t (&bytes)[ziprec::kEndRecord26Size]) {
+  if (ziprec::EndSignature(bytes) == SignatureForm::Enciphered) {
+    const bool variant26 = ziprec::IsEndRecord26(bytes);
+    ziprec::DecipherRecordBody(bytes, variant26 ? ziprec::kEndRecord26Size - 4 : ziprec::kEndRecordSize - 4);
+  }
+  return ziprec::ParseEndRecord(bytes);
 }
 
 std::string LowerExtension(const std::string& path) {
@@ -68,6 +81,16 @@ class TClaimedRanges {
 void TUnBaseHeaderObj::Clear() {
   m_locations.clear();
   m_central.clear();
+  m_fileNames.clear();
+}
+
+void TUnBaseHeaderObj::AddFileName(const std::string& storedName) {
+  const size_t separator = storedName.rfind(platform::kPathSeparator);
+  m_fileNames.insert(UpperCase(separator == std::string::npos ? storedName : storedName.substr(separator + 1)));
+}
+
+bool TUnBaseHeaderObj::HasFileName(const std::string& fileName) const {
+  return m_fileNames.count(UpperCase(fileName)) > 0;
 }
 
 void TUnBaseHeaderObj::Add(const TMemberLocation& location, const ziprec::TCentralRecord* central) {
@@ -168,9 +191,7 @@ void TUnBase::Recognise(TStream32& stream) {
 int64_t TUnBase::LocateCentralDirectory(TStream32& stream) {
   const int64_t size = stream.Size();
   if (size <= 0) return 0;
-  const int64_t window = size > kSearchWindow ? kSearchWindow : size - 1;
-  std::vector<uint8_t> buffer(static_cast<size_t>(window));
-  const int64_t endPosition = FindEndRecord(stream, size - window, buffer);
+  const int64_t endPosition = FindEndRecord(stream, size);
   if (endPosition < 0) return 0;
   ReadEndRecords(stream, endPosition);
 
@@ -192,17 +213,31 @@ int64_t TUnBase::LocateCentralDirectory(TStream32& stream) {
     m_archiveOffset = behindEnd - static_cast<int64_t>(static_cast<uint32_t>(m_endRecord.CentralDirectoryOffset));
     return AcceptCentralDirectory(stream, behindEnd, record);
   }
+  std::vector<uint8_t> buffer(static_cast<size_t>(std::min(kSearchWindow, size - 1)));
   return FindFirstLocalHeader(stream, buffer);
 }
 
-int64_t TUnBase::FindEndRecord(TStream32& stream, int64_t windowStart, std::vector<uint8_t>& window) {
-  const int64_t size = static_cast<int64_t>(window.size());
-  if (stream.ReadAt(windowStart, window.data(), size) < size) return -1;
-  // Backwards from the last whole signature down to the window's second byte.
-  for (int64_t i = size - 4; i >= 1; --i) {
-    if (ziprec::EndSignature(&window[static_cast<size_t>(i)]) != SignatureForm::None) return windowStart + i;
+int64_t TUnBase::FindEndRecord(TStream32& stream, int64_t fileSize) {
+  const int64_t span = std::min(kEndRecordSpan, fileSize - 1);
+  const int64_t spanStart = fileSize - span;
+  std::vector<uint8_t> window(static_cast<size_t>(span));
+  if (stream.ReadAt(spanStart, window.data(), span) < span) return -1;
+  // Backwards from the last whole signature down to the window's second byte. A comment may hold the
+  // signature too (an archive inside the comment, or plain chance): the end record is the candidate whose
+  // comment ends where the file does. Without one, the last candidate is taken, as a record whose comment
+  // was cut or that has bytes behind it.
+  int64_t last = -1;
+  for (int64_t i = span - 4; i >= 1; --i) {
+    const uint8_t* candidate = &window[static_cast<size_t>(i)];
+    if (ziprec::EndSignature(candidate) == SignatureForm::None) continue;
+    if (last < 0) last = spanStart + i;
+    uint8_t bytes[ziprec::kEndRecord26Size] = {};
+    std::copy_n(candidate, std::min<int64_t>(span - i, ziprec::kEndRecord26Size), bytes);
+    const ziprec::TEndRecord record = ParseEndBytes(bytes);
+    const int64_t recordSize = record.Variant26 ? ziprec::kEndRecord26Size : ziprec::kEndRecordSize;
+    if (spanStart + i + recordSize + record.CommentLength == fileSize) return spanStart + i;
   }
-  return -1;
+  return last;
 }
 
 void TUnBase::ReadEndRecords(TStream32& stream, int64_t endPosition) {
@@ -210,11 +245,7 @@ void TUnBase::ReadEndRecords(TStream32& stream, int64_t endPosition) {
   m_headerState = THeaderTypeState::Of(THeaderType::htEnding);
   uint8_t endBytes[ziprec::kEndRecord26Size] = {};
   stream.ReadAt(endPosition, endBytes, sizeof endBytes);
-  const bool variant26 = ziprec::IsEndRecord26(endBytes);
-  if (ziprec::EndSignature(endBytes) == SignatureForm::Enciphered) {
-    ziprec::DecipherRecordBody(endBytes, variant26 ? ziprec::kEndRecord26Size - 4 : ziprec::kEndRecordSize - 4);
-  }
-  m_endRecord = ziprec::ParseEndRecord(endBytes);
+  m_endRecord = ParseEndBytes(endBytes);
   m_commentPosition = endPosition + (m_endRecord.Variant26 ? ziprec::kEndRecord26Size : ziprec::kEndRecordSize);
 
   // The ZIP64 locator right in front of the end record, and the ZIP64 end record it points past.
@@ -369,7 +400,7 @@ std::string TUnBase::WalkCentralDirectory(TStream32& stream, bool strict) {
                                    ? m_endPosition - ziprec::kLocatorSize - ziprec::kEnding64Size
                                    : m_endPosition;
   uint64_t walked = 0;
-  const auto fault = [&walked, counted](const char* what) {
+  const auto fault = [&walked, counted](const std::string& what) {
     return "central record " + std::to_string(walked + 1) + " of " + std::to_string(counted) + " " + what;
   };
   // A walk per disk of the directory, as the end record numbers them (one for an ordinary archive); a
@@ -405,9 +436,21 @@ std::string TUnBase::WalkCentralDirectory(TStream32& stream, bool strict) {
       ziprec::ApplyCentralExtra(record, extra.data(), static_cast<int64_t>(extra.size()));
       position = namePosition + record.NameLength + record.ExtraLength + record.CommentLength;
       if (strict && position > directoryEnd) return fault("runs past the end record");
-      ++walked;
+      // A member that cannot be written under its own name fails rather than landing under another one (its
+      // name cut to the bytes kept, which the system's own path limit would refuse on Windows anyway) or
+      // being left out (data under no name, or under a directory's name).
+      if (strict && record.NameLength > ziprec::kMaxNameLength) {
+        return fault("names a path of " + std::to_string(record.NameLength) + " bytes, more than " +
+                     std::to_string(ziprec::kMaxNameLength));
+      }
+      if (strict && record.UncompressedSize.Value() > 0 &&
+          (m_storedName.empty() || m_storedName.back() == platform::kPathSeparator)) {
+        return fault("holds data under no file name");
+      }
 
-      const bool selected = Selected(m_storedName);
+      const std::string centralName = m_storedName;
+      m_members.AddFileName(centralName);
+      const bool selected = Selected(centralName);
       const int64_t stored = static_cast<int64_t>(record.LocalHeaderOffset.Low) + m_archiveOffset +
                              (static_cast<int64_t>(record.LocalHeaderOffset.High) << 32);
       int64_t localPosition = stored + correction;
@@ -439,8 +482,14 @@ std::string TUnBase::WalkCentralDirectory(TStream32& stream, bool strict) {
           const int64_t end = localPosition + ziprec::kLocalHeaderSize + header.NameLength + header.ExtraLength +
                               record.CompressedSize.Value();
           overlaps = !claimed.Claim(localPosition, end);
+          // Two records of one member that tell different stories are two versions of it (a download whose
+          // rest came from a newer archive): neither can be trusted.
+          const std::string disagreement = strict ? Disagreement(stream, localPosition, record, centralName) : "";
+          if (!disagreement.empty()) return fault("and its local header disagree on the " + disagreement);
         }
       }
+      m_storedName = centralName;
+      ++walked;
       if (!selected) continue;
       if (found && !overlaps) {
         TMemberLocation location;
@@ -456,6 +505,40 @@ std::string TUnBase::WalkCentralDirectory(TStream32& stream, bool strict) {
     }
   }
   if (strict && walked < counted && !m_cancel) return fault("missing");
+  return std::string();
+}
+
+std::string TUnBase::Disagreement(TStream32& stream, int64_t localPosition, const ziprec::TCentralRecord& central,
+                                  const std::string& centralName) {
+  uint8_t bytes[ziprec::kLocalHeaderSize] = {};
+  const SignatureForm form = ReadLocalRecord(stream, localPosition, bytes);
+  ziprec::TLocalHeader local = ziprec::ParseLocalHeader(bytes);
+  const int64_t namePosition = localPosition + ziprec::kLocalHeaderSize;
+  const std::vector<uint8_t> extra = ReadNameAndExtra(stream, namePosition, local, form == SignatureForm::Enciphered);
+  ziprec::ApplyLocalExtra(local, extra.data(), static_cast<int64_t>(extra.size()));
+  if (local.NameLength != central.NameLength || m_storedName != centralName) return "name";
+  if (local.Method != central.Method) return "method";
+  if ((local.Flags & kFlagDataDescriptor) != 0) {
+    // A streamed member's CRC and sizes follow its data, in a descriptor with or without a signature and
+    // with 4-byte or (ZIP64) 8-byte sizes.
+    uint8_t descriptor[24] = {};
+    const int64_t dataEnd = namePosition + local.NameLength + local.ExtraLength + central.CompressedSize.Value();
+    const int64_t got = stream.ReadAt(dataEnd, descriptor, sizeof descriptor);
+    const int skip = got >= 4 && ziprec::IsSpanningMarker(descriptor) ? 4 : 0;
+    const uint8_t* p = descriptor + skip;
+    const uint64_t compressed = static_cast<uint64_t>(central.CompressedSize.Value());
+    const uint64_t uncompressed = static_cast<uint64_t>(central.UncompressedSize.Value());
+    const bool narrow = got >= skip + 12 && ziprec::Get32(p + 4) == compressed && ziprec::Get32(p + 8) == uncompressed;
+    const bool wide = got >= skip + 20 && ziprec::Get64(p + 4) == compressed && ziprec::Get64(p + 12) == uncompressed;
+    if (got < skip + 12 || ziprec::Get32(p) != central.Crc) return "CRC (data descriptor)";
+    if (!narrow && !wide) return "sizes (data descriptor)";
+    return std::string();
+  }
+  if (local.Crc != central.Crc) return "CRC";
+  if (local.CompressedSize.Value() != central.CompressedSize.Value() ||
+      local.UncompressedSize.Value() != central.UncompressedSize.Value()) {
+    return "sizes";
+  }
   return std::string();
 }
 
@@ -478,6 +561,7 @@ int TUnBase::ListLocalMembers(TStream32& stream) {
     const std::vector<uint8_t> extra =
         ReadNameAndExtra(stream, namePosition, header, form == SignatureForm::Enciphered);
     ziprec::ApplyLocalExtra(header, extra.data(), static_cast<int64_t>(extra.size()));
+    m_members.AddFileName(m_storedName);
     if (!m_storedName.empty() && Selected(m_storedName)) {
       TMemberLocation location;
       location.StartDisk = 1;

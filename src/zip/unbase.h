@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -21,7 +22,7 @@ struct TMemberLocation {
 };
 
 // The members selected for one Extract, in archive order, with a copy of each central record when the
-// list came from the central directory.
+// list came from the central directory; and the file names of every member the walk met, selected or not.
 class TUnBaseHeaderObj {
  public:
   void Clear();
@@ -30,10 +31,15 @@ class TUnBaseHeaderObj {
   const TMemberLocation& Location(int index) const { return m_locations[static_cast<size_t>(index)]; }
   // Null when the list came from the local header walk.
   const ziprec::TCentralRecord* Central(int index) const;
+  // Notes the last component of a stored name.
+  void AddFileName(const std::string& storedName);
+  // Whether a member's last component is this name, compared without regard to case (as Windows would).
+  bool HasFileName(const std::string& fileName) const;
 
  private:
   std::vector<TMemberLocation> m_locations;
   std::vector<ziprec::TCentralRecord> m_central;
+  std::set<std::string> m_fileNames;  // upper case
 };
 
 class TUnBase {
@@ -70,7 +76,8 @@ class TUnBase {
   // central directory, and only when that directory can be read whole: exactly the records the end record
   // counts, each complete, with its signature, and before the end record. Anything else (no end record, an
   // end record or comment cut, no central record where the end record puts the directory, fewer or more
-  // records than counted, a record cut or running past the end record) makes the archive damaged: Extract
+  // records than counted, a record cut or running past the end record, a member whose central record and
+  // local header or data descriptor disagree on its name, method, CRC or sizes) makes the archive damaged: Extract
   // reports zipmsg::kIncompleteCentralDirectory once (empty file name, the fault in ExtendedMsg) and lists
   // and writes nothing. Off (the default): a missing or unreadable directory falls back to the local header
   // walk, and the directory walk ends at the first record without a signature.
@@ -175,9 +182,10 @@ class TUnBase {
   void AddToTotals(const ziprec::TLocalHeader& fields);
   // The first local header at or after the position, within 32768 bytes; -1 when none.
   int64_t SearchLocalHeader(TStream32& stream, int64_t from);
-  // The steps of LocateCentralDirectory. The last end signature in the window read from windowStart (-1
-  // when the window cannot be read or holds none).
-  int64_t FindEndRecord(TStream32& stream, int64_t windowStart, std::vector<uint8_t>& window);
+  // The steps of LocateCentralDirectory. The end record among the file's last 65535 + 26 bytes: the last
+  // one whose comment reaches the end of the file, else the last end signature; -1 when there is none or
+  // those bytes cannot be read.
+  int64_t FindEndRecord(TStream32& stream, int64_t fileSize);
   // The end record at endPosition, with the ZIP64 locator and end record in front of it when they are there.
   void ReadEndRecords(TStream32& stream, int64_t endPosition);
   // Where the end records put the central directory, not yet corrected for data in front of the archive.
@@ -191,6 +199,11 @@ class TUnBase {
   // before the end record, and returns the first fault that keeps it from reading them whole (empty when
   // there is none); without it, it ends at the first record without a central signature.
   std::string WalkCentralDirectory(TStream32& stream, bool strict);
+  // What a member's local header says differently from its central record, the CRC and sizes of a streamed
+  // member read from its data descriptor: "name", "method", "CRC" or "sizes"; empty when they agree.
+  // Overwrites StoredName with the local name.
+  std::string Disagreement(TStream32& stream, int64_t localPosition, const ziprec::TCentralRecord& central,
+                           const std::string& centralName);
   // The records the end record counts (the ZIP64 end record's count when there is one).
   uint64_t CountedRecords() const;
   // What keeps strict reading from the directory before it is walked; empty when nothing does.

@@ -503,10 +503,12 @@ bool TUnZip::OpenOutput() {
   // file system allows when the target's own name is near it.
   TMemberExtraction& member = *m_current;
   // Numbers go on from the last member's: staged files all stay until the end of the run, and a search from
-  // zero for every member would test every earlier one's name again.
+  // zero for every member would test every earlier one's name again. A name some member of the archive has
+  // is passed over too: that member's own file would meet the staged one.
   for (;; ++m_nextTempNumber) {
-    member.TempName = directory + kTempPrefix + std::to_string(m_nextTempNumber) + ".tmp";
-    if (!PathExists(member.TempName)) break;
+    const std::string tempName = kTempPrefix + std::to_string(m_nextTempNumber) + ".tmp";
+    member.TempName = directory + tempName;
+    if (!PathExists(member.TempName) && !m_members.HasFileName(tempName)) break;
   }
   // Announced before it exists: a caller that records it can then never miss a file left by a run that died.
   if (OnStage) OnStage(*this, StagedFile());
@@ -703,6 +705,10 @@ TDecodeStatus TUnZip::InflateMember(TDecodeContext&) {
     if (produced < batch) break;
     remaining -= batch;
   }
+  // A stream that goes on past the declared size is not the member its directory describes, even when the
+  // declared bytes fit the CRC: it fails as a member that tries to write more than declared does.
+  uint8_t beyond = 0;
+  if (remaining == 0 && !m_cancel && inflater.Read(&beyond, 1) > 0) m_current->Failed = true;
   return m_cancel ? TDecodeStatus::Cancelled : TDecodeStatus::Ok;
 }
 

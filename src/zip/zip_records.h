@@ -26,6 +26,7 @@ SignatureForm EndSignature(const uint8_t* p);
 bool IsEndRecord26(const uint8_t* p);
 bool IsLocatorSignature(const uint8_t* p);
 bool IsEnding64Signature(const uint8_t* p);
+// 50 4B 07 08: the marker in front of a spanned set, and the optional signature of a data descriptor.
 bool IsSpanningMarker(const uint8_t* p);
 
 uint16_t Get16(const uint8_t* p);

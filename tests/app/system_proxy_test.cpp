@@ -56,11 +56,11 @@ TEST(ProxyRouteTest, EachSettingGivesItsRoute) {
       {"http://p:1", "", "<local>", "http://intranet/u.zip", "direct"},
       {"http://p:1", "", "<local>", "http://intranet.example/u.zip", "http p:1"},
       // A proxy that cannot be used fails instead of being passed by.
-      {"", "https://proxy:443", "", "https://h/u.zip",
-       "error: Proxy \"https://proxy:443\": the scheme https is not supported"},
+      {"", "https://user:pw@proxy:443", "", "https://h/u.zip",
+       "error: Proxy \"https://***@proxy:443\": the scheme https is not supported"},
       {"", "socks6://proxy", "", "https://h/u.zip",
        "error: Proxy \"socks6://proxy\": the scheme socks6 is not supported"},
-      {"", "http://", "", "https://h/u.zip", "error: Proxy \"http://\" names no host"},
+      {"", "http://user:pw@", "", "https://h/u.zip", "error: Proxy \"http://***@\" names no host"},
       {"", "http://proxy:port", "", "https://h/u.zip", "error: 'port' is not a valid integer value"},
   };
   for (const auto& row : rows) {

@@ -265,11 +265,16 @@ TEST_F(UpdateSequenceTest, ABrokenDownloadIsAskedForAgainFromWhereItStopped) {
   const auto cut = [&](const std::string& validators) {
     return "HTTP/1.1 200 OK\r\n" + validators + "Content-Length: " + length + "\r\n\r\n" + archive.substr(0, half);
   };
-  const auto part = [&](size_t from) {
-    return "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes " + std::to_string(from) + "-" +
-           std::to_string(archive.size() - 1) + "/" + length + "\r\nContent-Length: " +
-           std::to_string(archive.size() - from) + "\r\n\r\n" + archive.substr(from);
+  // The bytes of a body from an offset, as a 206 sends them.
+  const auto partOf = [](const std::string& body, size_t from, const std::string& validators) {
+    return "HTTP/1.1 206 Partial Content\r\n" + validators + "Content-Range: bytes " + std::to_string(from) + "-" +
+           std::to_string(body.size() - 1) + "/" + std::to_string(body.size()) + "\r\nContent-Length: " +
+           std::to_string(body.size() - from) + "\r\n\r\n" + body.substr(from);
   };
+  const auto part = [&](size_t from) { return partOf(archive, from, ""); };
+  // The next version, of the same length: a server that ignores If-Range sends its bytes as the rest.
+  const std::string next = ziptest::BuildZip({{"VERSION", "2.1\n"}, {"lib/data.bin", std::string(200000, 'd')}});
+  const testsupport::HttpReply nextPart{partOf(next, half, "ETag: \"v2\"\r\n"), true};
   char chunkSize[16];
   std::snprintf(chunkSize, sizeof chunkSize, "%zx\r\n", archive.size());
   const std::string cutChunk = "HTTP/1.1 200 OK\r\n" + etag + "Transfer-Encoding: chunked\r\n\r\n" + chunkSize +
@@ -298,8 +303,17 @@ TEST_F(UpdateSequenceTest, ABrokenDownloadIsAskedForAgainFromWhereItStopped) {
        texts::kUpgradeComplete, changed, {{"", ""}, {fromHalf, "\"v1\""}}},
       {"no validator: asked for whole", {{cut(""), true}, {whole(archive, ""), true}}, texts::kUpgradeComplete,
        archive, {{"", ""}, {"", ""}}},
-      {"a part from another offset", {{cut(etag), true}, {part(half + 1), true}}, texts::kDownloadFailed,
-       "previous download", {{"", ""}, {fromHalf, "\"v1\""}}},
+      {"a part from another offset: asked for whole",
+       {{cut(etag), true}, {part(half + 1), true}, {whole(archive, etag), true}}, texts::kUpgradeComplete, archive,
+       {{"", ""}, {fromHalf, "\"v1\""}, {"", ""}}},
+      {"a part of another length: asked for whole",
+       {{cut(etag), true}, {partOf(changed, half, etag), true}, {whole(archive, etag), true}}, texts::kUpgradeComplete,
+       archive, {{"", ""}, {fromHalf, "\"v1\""}, {"", ""}}},
+      {"a part of another version: asked for whole",
+       {{cut(etag), true}, nextPart, {whole(next, "ETag: \"v2\"\r\n"), true}}, texts::kUpgradeComplete, next,
+       {{"", ""}, {fromHalf, "\"v1\""}, {"", ""}}},
+      {"parts of another version each time: three tries", {{cut(etag), true}, nextPart, {cut(etag), true}, nextPart},
+       texts::kDownloadFailed, "previous download", {{"", ""}, {fromHalf, "\"v1\""}, {"", ""}, {fromHalf, "\"v1\""}}},
       {"a range refused", {{cut(etag), true}, {refused, true}}, texts::kDownloadFailed, "previous download",
        {{"", ""}, {fromHalf, "\"v1\""}}},
       {"four breaks", {{cut(etag), true}, {cut(etag), true}, {cut(etag), true}, {cut(etag), true}, {part(0), true}},
@@ -466,13 +480,14 @@ void InstallOldVersion(TempDir& temp) {
   platform::SetAttributes((temp.Path() / "app" / "ro.txt").string(), platform::kAttrReadOnly);
 }
 
-// The new version: replaces files, adds one in directories of its own, and gives the tool a Unix mode.
+// The new version: replaces files, adds one in directories of its own, gives the tool a Unix mode, and has a
+// member of the name a staged file would otherwise take.
 std::vector<ziptest::Member> NewVersion() {
   ziptest::Member tool{"bin/tool", "new tool"};
   tool.VersionMadeBy = (3 << 8) | 20;
   tool.ExternalAttributes = 0100700u << 16;
   return {{"VERSION", "2.0\n"}, {"lib/data.bin", std::string(200000, 'n')}, {"lib/more.bin", "more, new"}, tool,
-          {"new/sub/x.txt", "x"}};
+          {"new/sub/x.txt", "x"}, {"~unzip0.tmp", "a member like any other"}};
 }
 
 // Whatever fails in a later member, the installed version stays exactly as it was: contents, modes, dates.
@@ -496,6 +511,8 @@ TEST_F(UpdateSequenceTest, AFailingLaterMemberLeavesTheInstalledTreeAsItWas) {
       {"a read-only existing target", {{"ro.txt", "unlocked"}}},
       {"cut short", {cutShort}},
       {"the journal's name", {{"~update.journal", "a member like any other"}}},
+      {"a name component of 300 bytes", {{"new/" + std::string(300, 'n'), "cut to 255 bytes, it lands elsewhere"}}},
+      {"data under a directory's name", {{"new/dir/", "dropped, it would be lost"}}},
       {"more than the free space", huge},
   };
   for (const auto& [what, later] : cases) {

@@ -128,10 +128,10 @@ class UpdateTest(unittest.TestCase):
         })
 
     def run_updater(self, url, run_program="start.sh", interrupt_after=None, extra=(), app=None, download=None,
-                    cwd=None, preexec_fn=None):
+                    cwd=None, preexec_fn=None, variables=None):
         args = [UPDATER, url, app or self.app, "update.zip", run_program, download or self.download] + list(extra)
         process = subprocess.Popen(args, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                                   stderr=subprocess.PIPE, env=updater_environment(), cwd=cwd,
+                                   stderr=subprocess.PIPE, env=updater_environment(**(variables or {})), cwd=cwd,
                                    preexec_fn=preexec_fn)
         if interrupt_after is not None:
             time.sleep(interrupt_after)

@@ -267,6 +267,10 @@ TEST_P(TIdHTTPBodyTest, FramingsGiveTheBodyAndOneWorkPairPerRead) {
       {"after 100 Continue",
        "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 100 Continue\r\nX: y\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok",
        false, "ok", "begin 2|2|end"},
+      {"after 102 Processing and 103 Early Hints",
+       "HTTP/1.1 102 Processing\r\n\r\nHTTP/1.1 103 Early Hints\r\nLink: </a.css>\r\n\r\nHTTP/1.1 200 OK\r\n"
+       "Content-Length: 2\r\n\r\nok",
+       false, "ok", "begin 2|2|end"},
   };
   for (const auto& row : rows) {
     ScriptedClient c({{row.reply, row.closeAfter}}, GetParam());

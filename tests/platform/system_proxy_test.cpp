@@ -135,6 +135,9 @@ TEST(SystemProxyTest, TheUsersInternetSettingsGiveTheProxiesWhenSwitchedOn) {
       {1, L"https=b:2", L"", "|http://b:2|"},
       {1, L"socks=s:1080", L"", "socks4://s:1080|socks4://s:1080|"},
       {1, L"https=b:2;socks=s:1080", L"", "socks4://s:1080|http://b:2|"},
+      {1, L"http=a:1; https=b:2", L"", "http://a:1|http://b:2|"},
+      {1, L" HTTP = a:1 ;Https=socks5://b:2", L"", "http://a:1|socks5://b:2|"},
+      {1, L"http://proxy:3128", L"", "http://proxy:3128|http://proxy:3128|"},
       {1, L"", L"", "||"},
   };
   const ProxyEnvironment environment(Variables{{"https_proxy", "http://from.environment:1"}});

@@ -83,22 +83,20 @@ std::string Patched(std::string record, size_t at, uint64_t value, int bytes) {
   return record;
 }
 
-TEST(ArchiveDirectoryTest, EndRecordWindowAndTheLocalWalk) {
-  struct Case {
-    size_t CommentSize;
-    bool CentralFound;
-  };
-  // The window is the last 32768 bytes; a 22-byte end record fits with up to 32745 bytes of comment.
-  for (const Case c : {Case{0, true}, Case{32745, true}, Case{32746, false}, Case{65535, false}}) {
-    SCOPED_TRACE(c.CommentSize);
+TEST(ArchiveDirectoryTest, EndRecordBehindCommentsOfAnyLength) {
+  // A comment that holds an end record of its own, listing nothing, ahead of the true end record's.
+  const std::string inner = std::string("PK\x05\x06", 4) + std::string(18, '\0') + "tail";
+  for (const std::string& comment : {std::string(), std::string(32767, 'c'), std::string(32769, 'c'),
+                                     std::string(40000, 'c'), std::string(65535, 'c'), inner}) {
+    SCOPED_TRACE(comment.size());
     TempDir temp;
     ziptest::ArchiveOptions options;
-    options.Comment = std::string(c.CommentSize, 'c');
+    options.Comment = comment;
     const std::string archive = temp.Write("a.zip", BuildZip(SmallSet(), options));
     TUnZip unzip;
+    unzip.RequireCentralDirectory = true;
     const ziptest::RunResult run = ziptest::ExtractAll(unzip, archive, (temp.Path() / "out").string());
-    EXPECT_EQ(unzip.HeaderState().Contains(THeaderType::htCentral), c.CentralFound);
-    EXPECT_EQ(unzip.HeaderState() == THeaderTypeState::Of(THeaderType::htLocal), !c.CentralFound);
+    EXPECT_TRUE(unzip.HeaderState().Contains(THeaderType::htCentral));
     EXPECT_EQ(run.Count, 3);
     EXPECT_TRUE(run.Errors.empty());
     EXPECT_EQ(ziptest::FilesBelow(temp.Path() / "out"), SmallSetFiles());
@@ -109,9 +107,9 @@ TEST(ArchiveDirectoryTest, StreamedMemberWithoutCentralDirectoryIsNotTakenAsEmpt
   TempDir temp;
   std::vector<Member> members = SmallSet();
   members[0].DataDescriptor = true;
-  ziptest::ArchiveOptions options;
-  options.Comment = std::string(40000, 'c');  // the end record is out of reach: local walk
-  const std::string archive = temp.Write("a.zip", BuildZip(members, options));
+  const std::string whole = BuildZip(members);
+  // Without its end record: local walk.
+  const std::string archive = temp.Write("a.zip", whole.substr(0, whole.size() - 22));
   TUnZip unzip;
   const ziptest::RunResult run = ziptest::ExtractAll(unzip, archive, (temp.Path() / "out").string());
   EXPECT_EQ(run.Count, 0);
@@ -272,6 +270,14 @@ TEST(ArchiveDirectoryTest, StrictReadingRefusesArchivesWithoutAWholeCentralDirec
   // An end record at the file's first byte lies outside the search window: the empty archive has a prefix.
   ziptest::ArchiveOptions emptyArchive;
   emptyArchive.Prefix = std::string(8, '\0');
+  std::vector<Member> streamedSet = SmallSet();
+  streamedSet[0].DataDescriptor = true;
+  const std::string streamed = BuildZip(streamedSet);
+  const size_t descriptorCrc = 30 + 9 + Get32(CentralRecords(streamed)[0], 20) + 4;
+  const auto one = [](const std::string& name) { return BuildZip({Member{name, "data"}}); };
+  const auto centralPatched = [&](size_t at, uint64_t value, int bytes) {
+    return WithCentralDirectory(good, {Patched(records[0], at, value, bytes), records[1], records[2]});
+  };
   struct Case {
     const char* What;
     std::string Bytes;
@@ -298,6 +304,20 @@ TEST(ArchiveDirectoryTest, StrictReadingRefusesArchivesWithoutAWholeCentralDirec
       {"a record running past the end record",
        WithCentralDirectory(good, {records[0], records[1], Patched(records[2], 32, 40, 2)}), 3,
        "central record 3 of 3 runs past the end record"},
+      {"a streamed member", streamed, 3, nullptr},
+      {"a central CRC that is not the local one", centralPatched(16, Get32(records[0], 16) ^ 1, 4), 3,
+       "central record 1 of 3 and its local header disagree on the CRC"},
+      {"local sizes that are not the central ones", Patched(good, 22, 18, 4), 3,
+       "central record 1 of 3 and its local header disagree on the sizes"},
+      {"a local method that is not the central one", Patched(good, 8, 0, 2), 3,
+       "central record 1 of 3 and its local header disagree on the method"},
+      {"a central name that is not the local one", centralPatched(46, 'e', 1), 3,
+       "central record 1 of 3 and its local header disagree on the name"},
+      {"a data descriptor that is not the central record", Patched(streamed, descriptorCrc, 0, 4), 3,
+       "central record 1 of 3 and its local header disagree on the CRC (data descriptor)"},
+      {"a name component of 300 bytes", one("d/" + std::string(300, 'n')), 1,
+       "central record 1 of 1 names a path of 302 bytes, more than 255"},
+      {"data under no name", one(std::string("\0x", 2)), 0, "central record 1 of 1 holds data under no file name"},
   };
   for (const Case& c : cases) {
     for (const bool strict : {false, true}) {

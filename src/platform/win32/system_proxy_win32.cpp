@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <cctype>
 #include <vector>
 
 #include "platform/win32/wide_text.h"
@@ -32,17 +34,43 @@ bool Enabled(HKEY key) {
          type == REG_DWORD && value != 0;
 }
 
-// The "scheme=host:port" entry of a per-protocol server list; empty when it has none.
-std::string Entry(const std::string& servers, const std::string& scheme) {
+// The text without the blanks (and other bytes up to 32) at its ends.
+std::string Trimmed(const std::string& text) {
+  const auto blank = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
+  size_t first = 0;
+  size_t last = text.size();
+  while (first < last && blank(text[first])) ++first;
+  while (last > first && blank(text[last - 1])) --last;
+  return text.substr(first, last - first);
+}
+
+bool SameName(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+// The "name=server" entry of a per-protocol server list, as the settings dialog and users write it: blanks
+// around the items and the "=", names in any case. Empty when it has none.
+std::string Entry(const std::string& servers, const std::string& name) {
   size_t start = 0;
   while (start < servers.size()) {
     size_t end = servers.find(';', start);
     if (end == std::string::npos) end = servers.size();
     const std::string item = servers.substr(start, end - start);
-    if (item.compare(0, scheme.size() + 1, scheme + "=") == 0) return item.substr(scheme.size() + 1);
+    const size_t equals = item.find('=');
+    if (equals != std::string::npos && SameName(Trimmed(item.substr(0, equals)), name)) {
+      return Trimmed(item.substr(equals + 1));
+    }
     start = end + 1;
   }
   return {};
+}
+
+// A server as a proxy URL: one that names its scheme keeps it, a bare "host:port" gets the entry's.
+std::string ProxyUrl(const std::string& server, const char* scheme) {
+  if (server.empty() || server.find("://") != std::string::npos) return server;
+  return std::string(scheme) + "://" + server;
 }
 
 }  // namespace
@@ -55,17 +83,17 @@ SystemProxy ReadSystemProxy() {
   }
   const bool enabled = Enabled(key);
   if (enabled) {
-    const std::string servers = StringValue(key, L"ProxyServer");
+    const std::string servers = Trimmed(StringValue(key, L"ProxyServer"));
     if (servers.find('=') == std::string::npos) {
       // One server for every protocol.
-      if (!servers.empty()) proxy.ForHttp = proxy.ForHttps = "http://" + servers;
+      proxy.ForHttp = proxy.ForHttps = ProxyUrl(servers, "http");
     } else {
       // The settings dialog's SOCKS entry is a SOCKS 4 server; it serves what has no proxy of its own.
-      const std::string socks = Entry(servers, "socks");
-      const std::string http = Entry(servers, "http");
-      const std::string https = Entry(servers, "https");
-      proxy.ForHttp = !http.empty() ? "http://" + http : !socks.empty() ? "socks4://" + socks : "";
-      proxy.ForHttps = !https.empty() ? "http://" + https : !socks.empty() ? "socks4://" + socks : "";
+      const std::string socks = ProxyUrl(Entry(servers, "socks"), "socks4");
+      const std::string http = ProxyUrl(Entry(servers, "http"), "http");
+      const std::string https = ProxyUrl(Entry(servers, "https"), "http");
+      proxy.ForHttp = !http.empty() ? http : socks;
+      proxy.ForHttps = !https.empty() ? https : socks;
     }
     proxy.Bypass = StringValue(key, L"ProxyOverride");
   }
