@@ -137,12 +137,17 @@ void TfMain::FormCreate() {
       (m_arguments.size() == 6 ? ", caption " + platform::SystemToUtf8(m_arguments[5]) : std::string()));
   // An earlier update that died half-way is finished or undone before anything else, whatever this run
   // then manages: the installation never stays a mix of two versions.
-  switch (TInstallTransaction::Recover(m_values.ExtractPath)) {
+  const TInstallTransaction::RecoveryOutcome recovery = TInstallTransaction::Recover(m_values.ExtractPath);
+  switch (recovery.What) {
     case TInstallTransaction::Recovery::Nothing: break;
     case TInstallTransaction::Recovery::Completed: Log("recovered: an interrupted update was completed"); break;
     case TInstallTransaction::Recovery::RolledBack: Log("recovered: an interrupted update was rolled back"); break;
     case TInstallTransaction::Recovery::Unfinished:
-      Log("recovery of an interrupted update could not finish; the next start tries again");
+    case TInstallTransaction::Recovery::Refused:
+      // Installing over a tree that an earlier run left half-swapped would lose the only record of how to
+      // repair it: this run installs nothing.
+      m_recoveryFault = recovery.Cause;
+      Log("recovery: " + platform::SystemToUtf8(recovery.Cause));
       break;
   }
   if (m_arguments.size() == 6) {
@@ -166,6 +171,10 @@ void TfMain::Timer1Timer() {
   if (m_timer1.Tag <= 1) return;  // the update starts on the second tick
   m_timer1.SetEnabled(false);
 
+  if (!m_recoveryFault.empty()) {
+    Fail(texts::kExtractFailed, platform::SystemToUtf8(m_recoveryFault));
+    return;
+  }
   if (DownloadAndSave() == Stage::Failed) return;
   if (m_cancelled) {
     // A cancel during the download ends the update: nothing was saved, nothing is extracted or started.

@@ -64,6 +64,8 @@ class TfMain : public platform::UiListener {
   std::string m_publicKey;
   TProgramValues m_values;
   TRunLog m_log;
+  // Why an earlier update's journal could not be finished or acted upon; empty when there was none such.
+  std::string m_recoveryFault;
   bool m_cancelled = false;
   TProgressBar m_pg;
   TTimer m_timer1;

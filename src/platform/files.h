@@ -44,6 +44,10 @@ void SetLastErrorCode(int code);
 
 bool DirectoryExists(const std::string& path);
 bool FileExists(const std::string& path);  // exists and is not a directory
+// What the name itself is, a link never followed: a symbolic link, a junction or another reparse point is Link;
+// a device, pipe or socket is Other.
+enum class EntryKind { None, File, Directory, Link, Other };
+EntryKind KindOfEntry(const std::string& path);
 // Creates one directory level with no attributes; false when it could not be created.
 bool CreateDirectoryLevel(const std::string& path);
 bool DeleteFileAt(const std::string& path);
@@ -124,6 +128,9 @@ class File {
 
   // Opens an existing file. Not open on failure (see LastErrorCode()).
   static File Open(const std::string& path, FileAccess access, FileShare share);
+  // Opens an existing regular file for reading, shared for reading, never through a link: a link, a
+  // directory, a device or a pipe under the name is refused (kErrorAccessDenied) without blocking.
+  static File OpenRegular(const std::string& path);
   // Creates a file or truncates an existing one, for reading and writing, not shared, attributes normal.
   static File Create(const std::string& path);
 

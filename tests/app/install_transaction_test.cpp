@@ -72,7 +72,7 @@ TEST(InstallTransactionTest, TheNextStartAfterAKillGivesTheOldOrTheNewTree) {
     // A kill in the middle of writing a record leaves it cut: it was never acted upon, and is ignored.
     const std::string journal = run.app + platform::kPathSeparator + "~update.journal";
     if (platform::FileExists(journal)) std::ofstream(journal, std::ios::binary | std::ios::app) << "B 40:" << run.app;
-    const auto recovery = TInstallTransaction::Recover(run.app);
+    const auto recovery = TInstallTransaction::Recover(run.app).What;
     const auto tree = TreeSnapshot(run.app);
     EXPECT_TRUE(tree == before || tree == after);
     EXPECT_NE(recovery, TInstallTransaction::Recovery::Unfinished);

@@ -2,8 +2,15 @@
 // sees at each stage, what lands on disk, and what a cancel or the close box does at each point.
 #include <gtest/gtest.h>
 
-#include <algorithm>
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
+#include <algorithm>
+#include <fstream>
+#include <functional>
+
+#include "app/install_journal.h"
 #include "app/install_transaction.h"
 #include "app/main_form.h"
 #include "app/run_log.h"
@@ -509,6 +516,92 @@ TEST_F(UpdateSequenceTest, AFailingLaterMemberLeavesTheInstalledTreeAsItWas) {
     Run(ui, Arguments(server.Port(), "never-started"));
     EXPECT_EQ(Boxes(ui), std::vector<std::string>{ErrorBox(texts::kExtractFailed)});
     EXPECT_EQ(testsupport::TreeSnapshot(m_app), before);
+  }
+}
+
+// A journal that the next start cannot finish, or must not act upon, stays as it was found: that run touches
+// nothing installed or outside, installs nothing, and ends with the extraction error saying what it found.
+TEST_F(UpdateSequenceTest, AnEarlierJournalThatCannotBeActedOnStaysAndNothingIsInstalled) {
+  const auto journalOf = [](const std::vector<TJournalRecord>& records) {
+    std::string text = journal::kHeader;
+    for (const TJournalRecord& record : records) text += EncodeJournalRecord(record);
+    return text;
+  };
+  const std::string sep(1, platform::kPathSeparator);
+  const std::vector<TJournalRecord> swapped = {{journal::kBackup, "VERSION", "~update0.old"},
+                                               {journal::kPlaced, "~unzip0.tmp", "VERSION"}};
+  std::string damagedMiddle = journalOf({swapped[0], swapped[1], {journal::kCommitted, "", ""}});
+  damagedMiddle[damagedMiddle.find(" VERSION ") + 1] = 'W';
+  struct Case {
+    const char* what;
+    std::function<void(const std::string& app, const std::string& outside)> plant;
+    const char* cause;
+  };
+  const auto write = [](const std::string& text) {
+    return [text](const std::string& app, const std::string&) {
+      std::ofstream(app + "/~update.journal", std::ios::binary) << text;
+    };
+  };
+  const auto naming = [&](const std::string& path) { return write(journalOf({{journal::kStaged, path, "VERSION"}})); };
+  const Case cases[] = {
+      {"a swap whose roll back fails: a directory stands where the backup goes back",
+       [&](const std::string& app, const std::string&) {
+         std::filesystem::rename(app + "/VERSION", app + "/~update0.old");
+         std::filesystem::create_directories(app + "/VERSION/in");
+         std::ofstream(app + "/~update.journal", std::ios::binary) << journalOf(swapped);
+       },
+       "could not be rolled back"},
+      {"a path above the directory", naming(".." + sep + "outside.txt"), "outside the extract directory"},
+      {"an absolute path", [&](const std::string& app, const std::string& outside) {
+         write(journalOf({{journal::kStaged, outside, "VERSION"}}))(app, outside);
+       }, "outside the extract directory"},
+      {"a NUL in a name", naming(std::string("VERSION\0", 8) + sep + ".." + sep + ".." + sep + "outside.txt"),
+       "outside the extract directory"},
+      {"a damaged middle record", write(damagedMiddle), "record 1 (byte 26) fails its checksum"},
+      {"another format", write("S 11:/etc/passwd 7:VERSION\n"), "does not begin with"},
+      {"larger than any journal",
+       [](const std::string& app, const std::string&) {
+         std::ofstream(app + "/~update.journal", std::ios::binary) << journal::kHeader;
+         std::filesystem::resize_file(app + "/~update.journal", journal::kMaxBytes + 1);
+       },
+       "is larger than any journal"},
+#ifndef _WIN32
+      {"a link to a journal outside",
+       [&](const std::string& app, const std::string& outside) {
+         std::ofstream(outside + ".journal", std::ios::binary) << journalOf({{journal::kStaged, "VERSION", "x"}});
+         std::filesystem::create_symlink(outside + ".journal", app + "/~update.journal");
+       },
+       "is a link"},
+      {"a link to /dev/zero",
+       [](const std::string& app, const std::string&) {
+         std::filesystem::create_symlink("/dev/zero", app + "/~update.journal");
+       },
+       "is a link"},
+      {"a FIFO",
+       [](const std::string& app, const std::string&) { ASSERT_EQ(mkfifo((app + "/~update.journal").c_str(), 0600), 0); },
+       "is no regular file"},
+#endif
+  };
+  for (const Case& row : cases) {
+    SCOPED_TRACE(row.what);
+    TempDir temp;
+    m_app = (temp.Path() / "app").string();
+    m_download = (temp.Path() / "dl").string();
+    InstallOldVersion(temp);
+    const std::string outside = temp.Write("outside.txt", "not the updater's");
+    row.plant(m_app, outside);
+    const auto before = testsupport::TreeSnapshot(temp.Path());
+    LoopbackServer server(Serve(ziptest::BuildZip(NewVersion())));
+    HeadlessUi ui;
+    Run(ui, Arguments(server.Port(), "never-started"));
+    m_form.reset();
+    EXPECT_EQ(Boxes(ui), std::vector<std::string>{ErrorBox(texts::kExtractFailed)});
+    auto after = testsupport::TreeSnapshot(temp.Path());
+    after.erase("dl");
+    after.erase("dl/" + std::string(TRunLog::kFileName));
+    EXPECT_EQ(after, before);
+    const std::string log = ReadFile(m_download + sep + TRunLog::kFileName);
+    EXPECT_NE(log.find(row.cause), std::string::npos) << log;
   }
 }
 

@@ -77,6 +77,14 @@ bool FileExists(const std::string& path) {
   return !path.empty() && stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
 }
 
+EntryKind KindOfEntry(const std::string& path) {
+  struct stat info{};
+  if (path.empty() || lstat(path.c_str(), &info) != 0) return EntryKind::None;
+  if (S_ISREG(info.st_mode)) return EntryKind::File;
+  if (S_ISDIR(info.st_mode)) return EntryKind::Directory;
+  return S_ISLNK(info.st_mode) ? EntryKind::Link : EntryKind::Other;
+}
+
 bool CreateDirectoryLevel(const std::string& path) {
   if (mkdir(path.c_str(), 0777) == 0) return true;
   return Fail();
@@ -209,6 +217,23 @@ File File::Open(const std::string& path, FileAccess access, FileShare /*share: n
   }
   struct stat info{};
   if (fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+    close(fd);
+    t_lastError = kErrorAccessDenied;
+    return File();
+  }
+  return File(fd);
+}
+
+File File::OpenRegular(const std::string& path) {
+  // Without O_NONBLOCK the open of a pipe would wait for a writer; O_NOCTTY keeps a terminal from becoming ours.
+  const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
+    Fail();
+    if (errno == ELOOP) t_lastError = kErrorAccessDenied;
+    return File();
+  }
+  struct stat info{};
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
     close(fd);
     t_lastError = kErrorAccessDenied;
     return File();

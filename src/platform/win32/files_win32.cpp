@@ -78,6 +78,15 @@ bool FileExists(const std::string& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
+EntryKind KindOfEntry(const std::string& path) {
+  // GetFileAttributes reports a reparse point itself, not what it leads to.
+  const DWORD attributes = path.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return EntryKind::None;
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return EntryKind::Link;
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return EntryKind::Directory;
+  return (attributes & FILE_ATTRIBUTE_DEVICE) != 0 ? EntryKind::Other : EntryKind::File;
+}
+
 bool CreateDirectoryLevel(const std::string& path) { return CreateDirectoryA(path.c_str(), nullptr) != 0 || Fail(); }
 
 bool DeleteFileAt(const std::string& path) {
@@ -206,6 +215,24 @@ File File::Open(const std::string& path, FileAccess access, FileShare share) {
       CreateFileA(path.c_str(), desired, ShareModeOf(share), nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     Fail();
+    return File();
+  }
+  return File(reinterpret_cast<intptr_t>(handle));
+}
+
+File File::OpenRegular(const std::string& path) {
+  // FILE_FLAG_OPEN_REPARSE_POINT opens a link itself, which is then refused below.
+  const HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    Fail();
+    return File();
+  }
+  BY_HANDLE_FILE_INFORMATION info;
+  if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileInformationByHandle(handle, &info) ||
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+    CloseHandle(handle);
+    t_lastError = kErrorAccessDenied;
     return File();
   }
   return File(reinterpret_cast<intptr_t>(handle));
