@@ -97,7 +97,7 @@ TInstallTransaction::TInstallTransaction(const std::string& extractDirectory)
   // A journal that recovery could not finish is kept: it alone knows how to undo that earlier run. Whatever
   // else holds the name is left alone too.
   if (platform::KindOfEntry(m_journalPath) != platform::EntryKind::None) return;
-  m_journal = platform::File::Create(m_journalPath);
+  m_journal = platform::File::CreateNew(m_journalPath);
   m_ownsJournal = m_journal.IsOpen();
   const std::string header = kHeader;
   m_journalSize = static_cast<int64_t>(header.size());

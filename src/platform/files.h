@@ -131,7 +131,13 @@ class File {
   // Opens an existing regular file for reading, shared for reading, never through a link: a link, a
   // directory, a device or a pipe under the name is refused (kErrorAccessDenied) without blocking.
   static File OpenRegular(const std::string& path);
-  // Creates a file or truncates an existing one, for reading and writing, not shared, attributes normal.
+  // Creates a new file for reading and writing, not shared, attributes normal, exclusively and never through
+  // a link: fails (kErrorAlreadyExists) while anything holds the name, a dangling link included. A link among
+  // the directories above it is followed: only the last name is the caller's to guard.
+  static File CreateNew(const std::string& path);
+  // CreateNew for a name of the caller's own making, in a directory that others may write: whatever holds the
+  // name (a leftover of an earlier run, a link someone planted) is removed first, the link itself and never
+  // what it names; an entry that cannot be removed, or one that appears meanwhile, makes it fail.
   static File Create(const std::string& path);
 
   bool IsOpen() const;

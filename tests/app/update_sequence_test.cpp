@@ -605,6 +605,38 @@ TEST_F(UpdateSequenceTest, AnEarlierJournalThatCannotBeActedOnStaysAndNothingIsI
   }
 }
 
+#ifndef _WIN32
+// Anyone who can write the download directory (often a shared temporary one) or the extract directory may plant
+// a link under a name the updater is about to create: the updater replaces the link, never writes through it.
+TEST_F(UpdateSequenceTest, NothingIsWrittenThroughALinkPlantedUnderANameTheUpdaterCreates) {
+  const std::string archive = ziptest::BuildZip(NewVersion());
+  for (const char* name : {"dl/updater.log", "dl/u.zip.part", "app/~unzip0.tmp", "app/lib/~unzip1.tmp",
+                           "app/~update0.old", "app/lib/~update1.old"}) {
+    for (const bool dangling : {false, true}) {
+      SCOPED_TRACE(std::string(name) + (dangling ? ", dangling" : ", to a file"));
+      TempDir temp;
+      m_app = (temp.Path() / "app").string();
+      m_download = (temp.Path() / "dl").string();
+      InstallOldVersion(temp);
+      std::filesystem::create_directories(m_download);
+      const std::filesystem::path outside = temp.Path() / "outside.txt";
+      if (!dangling) temp.Write("outside.txt", "not the updater's");
+      std::filesystem::create_symlink(outside, temp.Path() / name);
+      LoopbackServer server(Serve(archive));
+      HeadlessUi ui;
+      Run(ui, Arguments(server.Port()));
+      EXPECT_EQ(Boxes(ui), std::vector<std::string>{InfoBox(texts::kUpgradeComplete)});
+      EXPECT_EQ(ReadFile(m_app + "/VERSION"), "2.0\n");
+      if (dangling) {
+        EXPECT_FALSE(std::filesystem::exists(outside));
+      } else {
+        EXPECT_EQ(ReadFile(outside), "not the updater's");
+      }
+    }
+  }
+}
+#endif
+
 // The n-th file operation of the update fails, for every n until none is left to fail: each run ends with the
 // old version, or, when it reports completion, with the new one (after the next start's tidying).
 TEST_F(UpdateSequenceTest, AFailureAtAnyStepLeavesTheOldOrTheNewTree) {

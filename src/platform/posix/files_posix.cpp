@@ -241,13 +241,19 @@ File File::OpenRegular(const std::string& path) {
   return File(fd);
 }
 
-File File::Create(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+File File::CreateNew(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (fd < 0) {
     Fail();
     return File();
   }
   return File(fd);
+}
+
+File File::Create(const std::string& path) {
+  // unlink removes a link itself; what it cannot remove (a directory) makes the exclusive create fail.
+  unlink(path.c_str());
+  return CreateNew(path);
 }
 
 bool File::IsOpen() const { return m_handle >= 0; }

@@ -238,14 +238,24 @@ File File::OpenRegular(const std::string& path) {
   return File(reinterpret_cast<intptr_t>(handle));
 }
 
-File File::Create(const std::string& path) {
-  const HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+File File::CreateNew(const std::string& path) {
+  // CREATE_NEW fails on any entry under the name; FILE_FLAG_OPEN_REPARSE_POINT keeps a link from counting as
+  // what it names.
+  const HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     Fail();
+    if (t_lastError == ERROR_FILE_EXISTS) t_lastError = kErrorAlreadyExists;
     return File();
   }
   return File(reinterpret_cast<intptr_t>(handle));
+}
+
+File File::Create(const std::string& path) {
+  // DeleteFile removes a file link itself; what it cannot remove (a junction, a directory, a read-only file)
+  // makes the exclusive create fail.
+  DeleteFileA(path.c_str());
+  return CreateNew(path);
 }
 
 bool File::IsOpen() const { return m_handle != -1; }
