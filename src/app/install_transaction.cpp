@@ -49,7 +49,7 @@ bool RemoveFileIfPresent(const std::string& path) {
 
 // Undoes the steps of the records, latest first. Each step looks at what is on disk rather than trusting
 // that the recorded step was taken, so a roll back that is itself interrupted can run again.
-bool RollBackRecords(const std::vector<TJournalRecord>& records) {
+bool RollBackRecords(const std::vector<TJournalRecord>& records, const std::function<void()>& whileWaiting) {
   std::set<std::string> backedUp;
   for (const TJournalRecord& record : records) {
     if (record.Kind == kBackup) backedUp.insert(record.First);
@@ -68,7 +68,7 @@ bool RollBackRecords(const std::vector<TJournalRecord>& records) {
       if (platform::FileExists(record.Second)) {
         // The new file may stand where the old one goes back, read-only perhaps: it is replaced all the same.
         if (platform::FileExists(record.First)) platform::SetAttributes(record.First, platform::kAttrNormal);
-        ok = platform::ReplaceFile(record.Second, record.First) && ok;
+        ok = platform::ReplaceFile(record.Second, record.First, whileWaiting) && ok;
       }
     } else if (record.Kind == kDirectory) {
       if (platform::DirectoryExists(record.First)) platform::RemoveEmptyDirectory(record.First);
@@ -199,7 +199,7 @@ bool TInstallTransaction::Commit(const std::function<void()>& whileWaiting) {
     if (m_ok && !platform::FlushDirectory(directory)) m_ok = false;
   }
   if (!m_ok || !Write({kCommitted, std::string(), std::string()}) || !Flush()) {
-    RollBack();
+    RollBack(whileWaiting);
     return false;
   }
   // From here on the new version stands; what is left is tidying, and a failure there is repeated by the
@@ -209,16 +209,17 @@ bool TInstallTransaction::Commit(const std::function<void()>& whileWaiting) {
   return true;
 }
 
-bool TInstallTransaction::RollBack() {
+bool TInstallTransaction::RollBack(const std::function<void()>& whileWaiting) {
   // Without a journal of its own the run staged nothing; a journal it found under the name is another run's.
   if (!m_ownsJournal) return true;
   m_journal.Close();
-  const bool ok = RollBackRecords(m_records);
+  const bool ok = RollBackRecords(m_records, whileWaiting);
   if (ok) platform::DeleteFileAt(m_journalPath);
   return ok;
 }
 
-TInstallTransaction::RecoveryOutcome TInstallTransaction::Recover(const std::string& extractDirectory) {
+TInstallTransaction::RecoveryOutcome TInstallTransaction::Recover(const std::string& extractDirectory,
+                                                                  const std::function<void()>& whileWaiting) {
   const std::string directory = WithSeparator(extractDirectory);
   const std::string path = directory + kJournalName;
   if (platform::KindOfEntry(path) == platform::EntryKind::None) return {};
@@ -236,7 +237,7 @@ TInstallTransaction::RecoveryOutcome TInstallTransaction::Recover(const std::str
     }
   }
   const bool committed = IsCommitted(reading.Records);
-  if (!(committed ? RemoveBackups(reading.Records) : RollBackRecords(reading.Records))) {
+  if (!(committed ? RemoveBackups(reading.Records) : RollBackRecords(reading.Records, whileWaiting))) {
     return {Recovery::Unfinished, "the interrupted update of the install journal " + path + " could not be " +
                                       (committed ? "completed" : "rolled back") + " (error " +
                                       std::to_string(platform::LastErrorCode()) + "); it stays for the next start"};

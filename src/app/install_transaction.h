@@ -37,8 +37,8 @@ class TInstallTransaction {
   // back and false returned. whileWaiting runs while a target is still in use (see platform::ReplaceFile).
   bool Commit(const std::function<void()>& whileWaiting);
   // Undoes the run: backups return, staged and placed files and the directories made go. False when a step
-  // failed; the journal then stays for Recover to try again.
-  bool RollBack();
+  // failed; the journal then stays for Recover to try again. whileWaiting as for Commit.
+  bool RollBack(const std::function<void()>& whileWaiting = {});
 
   enum class Recovery { Nothing, Completed, RolledBack, Unfinished, Refused };
   struct RecoveryOutcome {
@@ -49,8 +49,8 @@ class TInstallTransaction {
   // Finishes or undoes what an interrupted run in extractDirectory left; nothing when it left nothing.
   // Unfinished: a step failed, and the journal stays for the next start to try again. Refused: what holds the
   // journal's name is no journal that may be acted upon (not a regular file, too large, damaged, or naming a
-  // path outside extractDirectory); nothing was touched, and it stays as found.
-  static RecoveryOutcome Recover(const std::string& extractDirectory);
+  // path outside extractDirectory); nothing was touched, and it stays as found. whileWaiting as for Commit.
+  static RecoveryOutcome Recover(const std::string& extractDirectory, const std::function<void()>& whileWaiting = {});
 
  private:
   // Appends a record; it survives the end of the process at once, a power cut only after Flush.

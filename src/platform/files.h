@@ -161,4 +161,27 @@ class File {
   intptr_t m_handle = -1;
 };
 
+// One process at a time per directory: held from TryAcquire until destroyed, by this process only; the system
+// lets it go when the process ends, however it ends, so that nothing stale is ever left to clear. On Linux it
+// is a lock on the directory itself (flock); on Windows an open handle, shared with nobody, on a file in it
+// ("~update.lock", removed when the handle closes). Move-only; a moved-from or failed lock holds nothing.
+class DirectoryLock {
+ public:
+  DirectoryLock() = default;
+  ~DirectoryLock();
+  DirectoryLock(DirectoryLock&& other) noexcept;
+  DirectoryLock& operator=(DirectoryLock&& other) noexcept;
+  DirectoryLock(const DirectoryLock&) = delete;
+  DirectoryLock& operator=(const DirectoryLock&) = delete;
+
+  // Takes the lock without waiting. Not held on failure: kErrorSharingViolation while another holder has it.
+  static DirectoryLock TryAcquire(const std::string& directory);
+  bool IsHeld() const { return m_handle != -1; }
+
+ private:
+  explicit DirectoryLock(intptr_t handle) : m_handle(handle) {}
+  void Release();
+  intptr_t m_handle = -1;
+};
+
 }  // namespace platform

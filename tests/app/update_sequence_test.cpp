@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <fstream>
 #include <functional>
+#include <thread>
 
 #include "app/install_journal.h"
 #include "app/install_transaction.h"
@@ -19,6 +20,7 @@
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/headless/headless_ui.h"
+#include "platform/threads.h"
 #include "support/file_holder.h"
 #include "support/http_peer.h"
 #include "support/loopback_server.h"
@@ -82,10 +84,11 @@ class UpdateSequenceTest : public testing::Test {
   }
 
   // Runs the program's message loop until the update ends. A server that falls silent fails the download
-  // after kSilence here, not after the program's half minute.
+  // after kSilence here, not after the program's half minute, and another updater is waited for as long.
   void Run(HeadlessUi& ui, const std::vector<std::string>& arguments) {
     m_form = std::make_unique<TfMain>(ui, arguments);
     m_form->IdHTTP().SetReadTimeout(kSilence);
+    m_form->SetExtractLockWait(kSilence);
     ui.RunMessageLoop();
   }
 
@@ -636,6 +639,45 @@ TEST_F(UpdateSequenceTest, NothingIsWrittenThroughALinkPlantedUnderANameTheUpdat
   }
 }
 #endif
+
+// Another updater holds the extract directory: this one waits for it, with its window processing messages,
+// and goes on when it lets go in time; otherwise it fails without touching anything, its journal included.
+TEST_F(UpdateSequenceTest, ASecondUpdaterWaitsForTheFirstAndFailsWhenItTakesTooLong) {
+  for (const int holdMilliseconds : {300, 3 * kSilence}) {
+    SCOPED_TRACE(holdMilliseconds);
+    TempDir temp;
+    m_app = (temp.Path() / "app").string();
+    m_download = (temp.Path() / "dl").string();
+    InstallOldVersion(temp);
+    // The first updater's journal, mid-swap: a second one that read it would roll the first one back.
+    temp.Write("app/~update.journal", journal::kHeader);
+    const auto before = testsupport::TreeSnapshot(m_app);
+    platform::DirectoryLock first = platform::DirectoryLock::TryAcquire(m_app);
+    ASSERT_TRUE(first.IsHeld());
+    std::thread release([&] {
+      platform::SleepMilliseconds(holdMilliseconds);
+      if (holdMilliseconds < kSilence) {
+        first = platform::DirectoryLock();
+        std::filesystem::remove(temp.Path() / "app" / "~update.journal");
+      }
+    });
+    LoopbackServer server(Serve(ziptest::BuildZip(NewVersion())));
+    HeadlessUi ui;
+    Run(ui, Arguments(server.Port()));
+    release.join();
+    m_form.reset();
+    const std::string log = ReadFile(m_download + platform::kPathSeparator + TRunLog::kFileName);
+    EXPECT_NE(log.find("waiting for another updater installing into " + m_app), std::string::npos) << log;
+    if (holdMilliseconds < kSilence) {
+      EXPECT_EQ(Boxes(ui), std::vector<std::string>{InfoBox(texts::kUpgradeComplete)});
+      EXPECT_EQ(ReadFile(m_app + platform::kPathSeparator + "VERSION"), "2.0\n");
+    } else {
+      EXPECT_EQ(Boxes(ui), std::vector<std::string>{ErrorBox(texts::kExtractFailed)});
+      EXPECT_NE(log.find("another updater is installing into " + m_app + " and did not finish"), std::string::npos);
+      EXPECT_EQ(testsupport::TreeSnapshot(m_app), before);
+    }
+  }
+}
 
 // The n-th file operation of the update fails, for every n until none is left to fail: each run ends with the
 // old version, or, when it reports completion, with the new one (after the next start's tidying).

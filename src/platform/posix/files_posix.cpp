@@ -1,6 +1,7 @@
 #include "platform/files.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/time.h>
@@ -316,6 +317,40 @@ bool File::Close() {
   const int fd = FdOf(m_handle);
   m_handle = -1;
   return close(fd) == 0 || Fail();
+}
+
+DirectoryLock::~DirectoryLock() { Release(); }
+
+DirectoryLock::DirectoryLock(DirectoryLock&& other) noexcept : m_handle(other.m_handle) { other.m_handle = -1; }
+
+DirectoryLock& DirectoryLock::operator=(DirectoryLock&& other) noexcept {
+  if (this != &other) {
+    Release();
+    m_handle = other.m_handle;
+    other.m_handle = -1;
+  }
+  return *this;
+}
+
+DirectoryLock DirectoryLock::TryAcquire(const std::string& directory) {
+  const int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) {
+    Fail();
+    return DirectoryLock();
+  }
+  // flock belongs to the open description: a second open, in this process or another, waits its turn.
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    t_lastError = errno == EWOULDBLOCK ? kErrorSharingViolation : WindowsCodeOf(errno);
+    close(fd);
+    return DirectoryLock();
+  }
+  return DirectoryLock(fd);
+}
+
+void DirectoryLock::Release() {
+  if (m_handle == -1) return;
+  close(FdOf(m_handle));
+  m_handle = -1;
 }
 
 }  // namespace platform

@@ -336,4 +336,39 @@ bool File::Close() {
   return CloseHandle(handle) != 0 || Fail();
 }
 
+DirectoryLock::~DirectoryLock() { Release(); }
+
+DirectoryLock::DirectoryLock(DirectoryLock&& other) noexcept : m_handle(other.m_handle) { other.m_handle = -1; }
+
+DirectoryLock& DirectoryLock::operator=(DirectoryLock&& other) noexcept {
+  if (this != &other) {
+    Release();
+    m_handle = other.m_handle;
+    other.m_handle = -1;
+  }
+  return *this;
+}
+
+DirectoryLock DirectoryLock::TryAcquire(const std::string& directory) {
+  std::string path = directory;
+  if (!path.empty() && path.back() != kPathSeparator) path += kPathSeparator;
+  path += "~update.lock";
+  // Shared with nobody, so a second holder's open is a sharing violation; a planted link under the name is
+  // opened (and removed) as itself, never followed.
+  const HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                                    FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT,
+                                    nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    Fail();
+    return DirectoryLock();
+  }
+  return DirectoryLock(reinterpret_cast<intptr_t>(handle));
+}
+
+void DirectoryLock::Release() {
+  if (m_handle == -1) return;
+  CloseHandle(HandleOf(m_handle));
+  m_handle = -1;
+}
+
 }  // namespace platform
