@@ -71,11 +71,16 @@ bool FlushDirectory(const std::string& path);
 bool FreeDiskSpace(const std::string& directory, uint64_t& bytes);
 
 // Test seam for the failure paths of file changes: counting from this call, the n-th rename (ReplaceFile),
-// removal (DeleteFileAt), write (File::Write) or flush (File::Flush) fails with kErrorAccessDenied, or, with abort set, raises
-// FileOperationAborted as if the process had died there; n = 0 ends it. FileOperationFaultFired tells
-// whether the chosen operation came.
+// removal (DeleteFileAt), write (File::Write) or flush (File::Flush) fails with kErrorAccessDenied, raises
+// FileOperationAborted (Raise), or ends the process at once with kFileFaultExitCode, as a kill would (Exit);
+// n = 0 ends it. With FaultThreads::Caller only the operations of the thread that called count, so that the
+// n-th is the same step in every run whatever other threads do; with All, every thread's count.
+// FileOperationFaultFired tells whether the chosen operation came.
 struct FileOperationAborted {};
-void FailNthFileOperation(int n, bool abort = false);
+enum class FileFault { Fail, Raise, Exit };
+enum class FaultThreads { All, Caller };
+inline constexpr int kFileFaultExitCode = 86;
+void FailNthFileOperation(int n, FileFault fault = FileFault::Fail, FaultThreads threads = FaultThreads::All);
 bool FileOperationFaultFired();
 namespace detail {
 // Called first by each counted operation; true when it is to fail.

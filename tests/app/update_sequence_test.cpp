@@ -694,7 +694,7 @@ TEST_F(UpdateSequenceTest, AFailureAtAnyStepLeavesTheOldOrTheNewTree) {
     if (n == 0) before = testsupport::TreeSnapshot(m_app);
     LoopbackServer server(Serve(archive));
     HeadlessUi ui;
-    platform::FailNthFileOperation(n);
+    platform::FailNthFileOperation(n, platform::FileFault::Fail, platform::FaultThreads::Caller);
     Run(ui, Arguments(server.Port()));
     const bool fired = platform::FileOperationFaultFired();
     platform::FailNthFileOperation(0);

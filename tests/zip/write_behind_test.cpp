@@ -61,7 +61,7 @@ TEST(WriteBehindTest, CarriesWhatAWriteRaisesToTheCaller) {
   TWriteBehind writer;
   for (const bool abandon : {false, true}) {
     writer.Begin((temp.Path() / "out").string());
-    platform::FailNthFileOperation(1, true);
+    platform::FailNthFileOperation(1, platform::FileFault::Raise);
     bool raised = false;
     try {
       writer.Write(reinterpret_cast<const uint8_t*>(piece.data()), static_cast<int64_t>(piece.size()));
