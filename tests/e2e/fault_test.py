@@ -227,41 +227,71 @@ class FaultTest(update_test.UpdateTest):
         return found
 
     def test_kill_during_an_update_leaves_the_old_or_the_new_tree_after_the_next_start(self):
-        count = 80
-        new = self.make_archive({"part/%03d.bin" % i: os.urandom(150000) for i in range(count)})
+        # Many small members: the swap (two renames a member) lasts long enough to be killed inside.
+        count = 1500
+        new = self.make_archive({"part/%04d.bin" % i: os.urandom(200) for i in range(count)})
         journal = os.path.join(self.app, "~update.journal")
-        outcomes = set()
-        for delay in (0.0, 0.02, 0.05, 0.1, 0.2, 0.4, 0.8):
-            with self.subTest(delay=delay):
+
+        def journal_text():
+            try:
+                with open(journal, "rb") as f:
+                    return f.read()
+            except OSError:
+                return b""
+
+        # (when to kill, how long after): during the staging some time after the journal appears; inside the
+        # swap as soon as its records are in the journal; never (the update completes).
+        kills = [("staging", 0.0), ("staging", 0.05), ("swap", 0.0), ("swap", 0.002), ("swap", 0.01), (None, 0)]
+        outcomes = {}
+        for when, delay in kills:
+            with self.subTest(when=when, delay=delay):
                 shutil.rmtree(self.app)
                 os.makedirs(os.path.join(self.app, "part"))
                 for i in range(0, count, 2):
-                    with open(os.path.join(self.app, "part", "%03d.bin" % i), "wb") as f:
+                    with open(os.path.join(self.app, "part", "%04d.bin" % i), "wb") as f:
                         f.write(b"old %d\n" % i)
-                    os.utime(os.path.join(self.app, "part", "%03d.bin" % i), (1e9, 1e9))
+                    os.utime(os.path.join(self.app, "part", "%04d.bin" % i), (1e9, 1e9))
                 old = self.tree()
                 with Server(new) as server:
                     args = [update_test.UPDATER, server.url(), self.app, "update.zip", "none.sh", self.download]
                     process = subprocess.Popen(args, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                                stderr=subprocess.DEVNULL, env=update_test.updater_environment())
-                    # The journal appears when the extraction begins; the kill comes that much later.
                     deadline = time.time() + 60
-                    while not os.path.exists(journal) and process.poll() is None and time.time() < deadline:
-                        time.sleep(0.002)
-                    time.sleep(delay)
-                    process.send_signal(signal.SIGKILL)
-                    process.wait()
+                    if when == "staging":
+                        while not os.path.exists(journal) and process.poll() is None and time.time() < deadline:
+                            time.sleep(0.002)
+                    elif when == "swap":
+                        while b"\nN " not in journal_text() and process.poll() is None and time.time() < deadline:
+                            pass
+                    if when is None:
+                        process.wait()
+                    else:
+                        time.sleep(delay)
+                        # The kill must land in a running update, in the part it was meant for.
+                        self.assertIsNone(process.poll())
+                        text = journal_text()
+                        if when == "swap":
+                            self.assertIn(b"\nN ", text)
+                        process.send_signal(signal.SIGKILL)
+                        process.wait()
                 err = self.run_updater("http://127.0.0.1:%d/update.zip" % unused_port(), run_program="none.sh")
                 self.assertIn(DOWNLOAD_FAILED, err)
+                self.assertFalse(os.path.exists(journal))
                 after = self.tree()
                 if after == old:
-                    outcomes.add("old")
+                    outcomes[(when, delay)] = "old"
                 else:
                     self.assert_installed(new)
-                    self.assertEqual(set(after), {os.path.join("part", "%03d.bin" % i) for i in range(count)})
-                    outcomes.add("new")
+                    self.assertEqual(set(after), {os.path.join("part", "%04d.bin" % i) for i in range(count)})
+                    outcomes[(when, delay)] = "new"
                 self.assert_no_debris()
-        print("outcomes after a kill:", sorted(outcomes), file=sys.stderr)
+        print("outcomes after a kill:", outcomes, file=sys.stderr)
+        # A kill before the swap's commit record undoes the update; the update left alone lands.
+        for when, delay in kills:
+            if when == "staging":
+                self.assertEqual(outcomes[(when, delay)], "old", (when, delay))
+        self.assertEqual(outcomes[(None, 0)], "new")
+        self.assertIn("old", [outcomes[kill] for kill in kills if kill[0] == "swap"])
 
     def test_every_run_logs_its_stages_and_the_cause_of_its_failure(self):
         good = self.standard_archive()
