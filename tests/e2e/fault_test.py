@@ -1,13 +1,13 @@
 #!/usr/bin/env python3
 """Fault injection against the real updater (console front end): a server that breaks off in every part of the
 response or stalls forever, a connection to a real range-serving server (lighttpd) that breaks mid-body, a
-download directory that runs out of space, a read-only target file. Each case must end with its documented
-message and leave the installed application as it was.
+download or extract directory on a small tmpfs that runs full, a read-only target file, kills at every stage.
+Each case must end with its documented message and leave the installed application as it was.
 
 Usage: fault_test.py path/to/updater
 """
+import contextlib
 import os
-import resource
 import shutil
 import signal
 import socket
@@ -105,11 +105,19 @@ class CuttingRelay:
 
 class FaultTest(update_test.UpdateTest):
     # The success and failure cases of the update test are not repeated here.
-    def run_limited(self, url, file_size_limit):
-        # The limit alone, as a shell's ulimit sets it: the program itself must keep SIGXFSZ from killing it.
-        def limit():
-            resource.setrlimit(resource.RLIMIT_FSIZE, (file_size_limit, file_size_limit))
-        return self.run_updater(url, preexec_fn=limit)
+    @contextlib.contextmanager
+    def small_file_system(self, path, size):
+        """A tmpfs of size bytes mounted at path (made empty) for the with-block: a real full disk, whose writes
+        move part of their bytes before they fail. Needs root."""
+        os.makedirs(path, exist_ok=True)
+        mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=%d" % size, "tmpfs", path],
+                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode == 0
+        if not mounted:
+            self.skipTest("cannot mount a tmpfs here (needs root)")
+        try:
+            yield
+        finally:
+            subprocess.run(["umount", "-l", path], check=True)
 
     def assert_no_debris(self):
         for root, dirs, files in os.walk(self.work):
@@ -174,33 +182,33 @@ class FaultTest(update_test.UpdateTest):
 
     def test_full_file_system_while_saving_keeps_the_previous_download(self):
         archive = self.standard_archive()
-        os.makedirs(self.download)
-        previous = os.path.join(self.download, "update.zip")
-        with open(previous, "wb") as f:
-            f.write(b"previous download")
-        with Server(archive) as server:
-            err = self.run_limited(server.url(), 100000)
-        self.assertIn(SAVE_FAILED, err)
-        with open(previous, "rb") as f:
-            self.assertEqual(f.read(), b"previous download")
+        with self.small_file_system(self.download, 130 * 1024):
+            previous = os.path.join(self.download, "update.zip")
+            with open(previous, "wb") as f:
+                f.write(b"previous download")
+            with Server(archive) as server:
+                err = self.run_updater(server.url())
+            self.assertIn(SAVE_FAILED, err)
+            with open(previous, "rb") as f:
+                self.assertEqual(f.read(), b"previous download")
+            self.assert_no_debris()
         self.assertEqual(os.listdir(self.app), [])
-        self.assert_no_debris()
         self.assertFalse(self.started())
 
     def test_full_file_system_while_extracting_leaves_old_files_whole(self):
         old = b"old version\n" * 10
-        with open(os.path.join(self.app, "lib-data.bin"), "wb") as f:
-            f.write(old)
         # Compresses well: the saved archive is small, the member large.
         archive = self.make_archive({"lib-data.bin": b"new data " * 200000, "start.sh": update_test.MARKER_SCRIPT})
-        size = os.path.getsize(archive)
-        with Server(archive) as server:
-            # Room for the saved archive, not for the big member.
-            err = self.run_limited(server.url(), size + 1000)
-        self.assertIn(EXTRACT_FAILED, err)
-        self.assert_no_debris()
-        with open(os.path.join(self.app, "lib-data.bin"), "rb") as f:
-            self.assertEqual(f.read(), old)
+        with self.small_file_system(self.app, 512 * 1024):
+            with open(os.path.join(self.app, "lib-data.bin"), "wb") as f:
+                f.write(old)
+            with Server(archive) as server:
+                err = self.run_updater(server.url())
+            self.assertIn(EXTRACT_FAILED, err)
+            self.assert_no_debris()
+            with open(os.path.join(self.app, "lib-data.bin"), "rb") as f:
+                self.assertEqual(f.read(), old)
+            self.assertEqual(os.listdir(self.app), ["lib-data.bin"])
         self.assertFalse(self.started())
 
     def test_read_only_target_is_not_replaced_and_fails_the_update(self):
