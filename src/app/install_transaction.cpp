@@ -185,11 +185,12 @@ bool TInstallTransaction::Commit(const std::function<void()>& whileWaiting) {
   for (size_t i = 0; i < m_passed.size() && m_ok; ++i) {
     const TStagedFile& file = m_passed[i];
     if ((!backups[i].empty() && !platform::ReplaceFile(file.TargetName, backups[i], whileWaiting)) ||
-        !platform::ReplaceFile(file.TempName, file.TargetName, whileWaiting)) {
+        !platform::ReplaceFile(file.TempName, file.TargetName, whileWaiting) ||
+        // A file without its mode (a program that no longer runs) or attributes is not the new version.
+        !ApplyStagedAttributes(file, file.TargetName)) {
       m_ok = false;
       break;
     }
-    ApplyStagedAttributes(file, file.TargetName);
   }
   // The renames reach the disk before the record that says they were made: a recovery that trusts the
   // record after a power cut must find them.

@@ -76,9 +76,10 @@ std::vector<std::string> MissingDirectoryLevels(const std::string& path) {
 
 }  // namespace
 
-void ApplyStagedAttributes(const TStagedFile& file, const std::string& path) {
-  if (file.SetPermissionBits) platform::SetPermissionBits(path, file.PermissionBits);
-  if (file.SetAttributes) platform::SetAttributes(path, file.Attributes);
+bool ApplyStagedAttributes(const TStagedFile& file, const std::string& path) {
+  const bool bitsSet = !file.SetPermissionBits || platform::SetPermissionBits(path, file.PermissionBits);
+  const bool attributesSet = !file.SetAttributes || platform::SetAttributes(path, file.Attributes);
+  return bitsSet && attributesSet;
 }
 
 // Elapsed run time without the time spent in the user's event handlers.

@@ -136,6 +136,7 @@ bool GetAttributes(const std::string& path, uint32_t& attributes) {
 }
 
 bool SetAttributes(const std::string& path, uint32_t attributes) {
+  if (detail::FileOperationFails()) return false;
   struct stat info{};
   if (stat(path.c_str(), &info) != 0) return Fail();
   mode_t mode = info.st_mode & 07777;
@@ -148,6 +149,7 @@ bool SetAttributes(const std::string& path, uint32_t attributes) {
 }
 
 bool SetPermissionBits(const std::string& path, uint32_t mode) {
+  if (detail::FileOperationFails()) return false;
   return chmod(path.c_str(), static_cast<mode_t>(mode & 0777)) == 0 || Fail();
 }
 

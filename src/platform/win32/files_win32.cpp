@@ -138,11 +138,12 @@ bool GetAttributes(const std::string& path, uint32_t& attributes) {
 }
 
 bool SetAttributes(const std::string& path, uint32_t attributes) {
+  if (detail::FileOperationFails()) return false;
   return SetFileAttributesA(path.c_str(), attributes) != 0 || Fail();
 }
 
 // Windows keeps no Unix permission bits; the DOS attributes carry what it has.
-bool SetPermissionBits(const std::string& /*path*/, uint32_t /*mode*/) { return true; }
+bool SetPermissionBits(const std::string& /*path*/, uint32_t /*mode*/) { return !detail::FileOperationFails(); }
 
 std::string TempDirectory() {
   char buffer[MAX_PATH + 1];
