@@ -40,10 +40,16 @@ std::string ReadJournal(const std::string& path, std::string& text) {
   return std::string();
 }
 
+// Whatever entry the name holds that is no directory (a backup may be a link, even a dangling one).
+bool IsPresent(const std::string& path) {
+  const platform::EntryKind kind = platform::KindOfEntry(path);
+  return kind != platform::EntryKind::None && kind != platform::EntryKind::Directory;
+}
+
 bool RemoveFileIfPresent(const std::string& path) {
-  if (!platform::FileExists(path)) return true;
-  // A read-only file is removed too: it is one this run placed.
-  platform::SetAttributes(path, platform::kAttrNormal);
+  if (!IsPresent(path)) return true;
+  // A read-only file is removed too: it is one this run placed. A link's own mode counts for nothing.
+  if (platform::KindOfEntry(path) == platform::EntryKind::File) platform::SetAttributes(path, platform::kAttrNormal);
   return platform::DeleteFileAt(path);
 }
 
@@ -65,9 +71,11 @@ bool RollBackRecords(const std::vector<TJournalRecord>& records, const std::func
         ok = RemoveFileIfPresent(record.Second) && ok;
       }
     } else if (record.Kind == kBackup) {
-      if (platform::FileExists(record.Second)) {
+      if (IsPresent(record.Second)) {
         // The new file may stand where the old one goes back, read-only perhaps: it is replaced all the same.
-        if (platform::FileExists(record.First)) platform::SetAttributes(record.First, platform::kAttrNormal);
+        if (platform::KindOfEntry(record.First) == platform::EntryKind::File) {
+          platform::SetAttributes(record.First, platform::kAttrNormal);
+        }
         ok = platform::ReplaceFile(record.Second, record.First, whileWaiting) && ok;
       }
     } else if (record.Kind == kDirectory) {
@@ -151,7 +159,7 @@ std::string TInstallTransaction::BackupName(const std::string& target) {
   // handed out must never be handed out again.
   for (;;) {
     const std::string name = directory + kBackupPrefix + std::to_string(m_nextBackupNumber++) + kBackupSuffix;
-    const bool taken = platform::FileExists(name) || platform::DirectoryExists(name) ||
+    const bool taken = platform::KindOfEntry(name) != platform::EntryKind::None ||
                        std::any_of(m_passed.begin(), m_passed.end(),
                                    [&](const TStagedFile& file) { return SameText(file.TargetName, name); });
     if (!taken) return name;
@@ -175,7 +183,8 @@ bool TInstallTransaction::Commit(const std::function<void()>& whileWaiting) {
   std::vector<std::string> backups(m_passed.size());
   for (size_t i = 0; i < m_passed.size() && m_ok; ++i) {
     const TStagedFile& file = m_passed[i];
-    if (platform::FileExists(file.TargetName)) {
+    // Whatever the target is (a link, a dangling one too), it is kept: the roll back must give it back.
+    if (IsPresent(file.TargetName)) {
       backups[i] = BackupName(file.TargetName);
       Write({kBackup, file.TargetName, backups[i]});
     }

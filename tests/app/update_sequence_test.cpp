@@ -454,8 +454,8 @@ TEST_F(UpdateSequenceTest, RelativeDirectoriesAreTakenAgainstTheWorkingDirectory
   EXPECT_EQ(ReadFile(m_temp.Path() / "dl" / "u.zip"), Archive());
 }
 
-// The version installed before each update below: files with their own dates and modes, a directory and a
-// read-only file.
+// The version installed before each update below: files with their own dates and modes, a directory, a
+// read-only file and, on Linux, a dangling link.
 void InstallOldVersion(TempDir& temp) {
   temp.Write("app/VERSION", "1.0\n");
   temp.Write("app/lib/data.bin", std::string(5000, 'o'));
@@ -471,15 +471,20 @@ void InstallOldVersion(TempDir& temp) {
     std::filesystem::last_write_time(temp.Path() / "app" / name, past);
   }
   platform::SetAttributes((temp.Path() / "app" / "ro.txt").string(), platform::kAttrReadOnly);
+#ifndef _WIN32
+  // An entry the update replaces that is no file, and that a test through the link would miss.
+  std::filesystem::create_symlink("nowhere", temp.Path() / "app" / "lib" / "link");
+#endif
 }
 
-// The new version: replaces files, adds one in directories of its own, and gives the tool a Unix mode.
+// The new version: replaces files (and a link, on Linux), adds one in directories of its own, and gives the tool a
+// Unix mode.
 std::vector<ziptest::Member> NewVersion() {
   ziptest::Member tool{"bin/tool", "new tool"};
   tool.VersionMadeBy = (3 << 8) | 20;
   tool.ExternalAttributes = 0100700u << 16;
   return {{"VERSION", "2.0\n"}, {"lib/data.bin", std::string(200000, 'n')}, {"lib/more.bin", "more, new"}, tool,
-          {"new/sub/x.txt", "x"}};
+          {"new/sub/x.txt", "x"}, {"lib/link", "a file now"}};
 }
 
 // Whatever fails in a later member, the installed version stays exactly as it was: contents, modes, dates.
