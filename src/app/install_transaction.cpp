@@ -30,7 +30,9 @@ std::string ReadJournal(const std::string& path, std::string& text) {
     default: break;
   }
   platform::File file = platform::File::OpenRegular(path);
-  if (!file.IsOpen()) return "cannot be read as a regular file (error " + std::to_string(platform::LastErrorCode()) + ")";
+  if (!file.IsOpen()) {
+    return "cannot be read as a regular file (error " + std::to_string(platform::LastErrorCode()) + ")";
+  }
   const int64_t size = file.Size();
   if (size < 0 || size > kMaxBytes) return "is larger than any journal (" + std::to_string(size) + " bytes)";
   text.assign(static_cast<size_t>(size), '\0');

@@ -586,7 +586,9 @@ TEST_F(UpdateSequenceTest, AnEarlierJournalThatCannotBeActedOnStaysAndNothingIsI
        },
        "is a link"},
       {"a FIFO",
-       [](const std::string& app, const std::string&) { ASSERT_EQ(mkfifo((app + "/~update.journal").c_str(), 0600), 0); },
+       [](const std::string& app, const std::string&) {
+         ASSERT_EQ(mkfifo((app + "/~update.journal").c_str(), 0600), 0);
+       },
        "is no regular file"},
 #endif
   };
