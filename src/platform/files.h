@@ -70,9 +70,9 @@ bool FlushDirectory(const std::string& path);
 // The bytes the caller may still write on the volume that holds the directory; false when unknown.
 bool FreeDiskSpace(const std::string& directory, uint64_t& bytes);
 
-// Test seam for the failure paths of file changes: counting from this call, the n-th rename (ReplaceFile),
-// removal (DeleteFileAt), write (File::Write), flush (File::Flush) or change of attributes (SetAttributes,
-// SetPermissionBits) fails with kErrorAccessDenied, raises
+// Test seam for the failure paths of file changes: counting from this call, the n-th creation (File::Create,
+// File::CreateNew), rename (ReplaceFile), removal (DeleteFileAt), write (File::Write), flush (File::Flush) or
+// change of attributes (SetAttributes, SetPermissionBits) fails with kErrorAccessDenied, raises
 // FileOperationAborted (Raise), or ends the process at once with kFileFaultExitCode, as a kill would (Exit);
 // n = 0 ends it. With FaultThreads::Caller only the operations of the thread that called count, so that the
 // n-th is the same step in every run whatever other threads do; with All, every thread's count.

@@ -245,6 +245,7 @@ File File::OpenRegular(const std::string& path) {
 }
 
 File File::CreateNew(const std::string& path) {
+  if (detail::FileOperationFails()) return File();
   const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (fd < 0) {
     Fail();

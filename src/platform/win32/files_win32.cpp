@@ -240,6 +240,7 @@ File File::OpenRegular(const std::string& path) {
 }
 
 File File::CreateNew(const std::string& path) {
+  if (detail::FileOperationFails()) return File();
   // CREATE_NEW fails on any entry under the name; FILE_FLAG_OPEN_REPARSE_POINT keeps a link from counting as
   // what it names.
   const HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
