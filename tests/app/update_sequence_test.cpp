@@ -522,6 +522,8 @@ TEST_F(UpdateSequenceTest, AFailingLaterMemberLeavesTheInstalledTreeAsItWas) {
     LoopbackServer server(Serve(ziptest::BuildZip(members)));
     HeadlessUi ui;
     Run(ui, Arguments(server.Port(), "never-started"));
+    // The run ends with its form, and lets go of the extract directory (on Windows: its lock file).
+    m_form.reset();
     EXPECT_EQ(Boxes(ui), std::vector<std::string>{ErrorBox(texts::kExtractFailed)});
     EXPECT_EQ(testsupport::TreeSnapshot(m_app), before);
   }
@@ -658,9 +660,9 @@ TEST_F(UpdateSequenceTest, ASecondUpdaterWaitsForTheFirstAndFailsWhenItTakesTooL
     InstallOldVersion(temp);
     // The first updater's journal, mid-swap: a second one that read it would roll the first one back.
     temp.Write("app/~update.journal", journal::kHeader);
-    const auto before = testsupport::TreeSnapshot(m_app);
     platform::DirectoryLock first = platform::DirectoryLock::TryAcquire(m_app);
     ASSERT_TRUE(first.IsHeld());
+    const auto before = testsupport::TreeSnapshot(m_app);
     std::thread release([&] {
       platform::SleepMilliseconds(holdMilliseconds);
       if (holdMilliseconds < kSilence) {
@@ -737,6 +739,7 @@ TEST_F(UpdateSequenceTest, AFileHeldPastTheWaitRollsTheSwapBack) {
     ASSERT_TRUE(holder.WaitUntilHolding());
     Run(ui, Arguments(server.Port(), "never-started"));
   }
+  m_form.reset();
   EXPECT_EQ(Boxes(ui), std::vector<std::string>{ErrorBox(texts::kExtractFailed)});
   EXPECT_EQ(testsupport::TreeSnapshot(m_app), before);
 }
