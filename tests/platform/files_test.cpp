@@ -215,20 +215,28 @@ TEST_F(FilesTest, ErrorOfAFailedCallSurvivesLaterSuccessfulCalls) {
   EXPECT_EQ(platform::LastErrorCode(), platform::kErrorFileNotFound);
 }
 
+// A symbolic link to a file; false where the system or the user's rights allow none (MinGW's std::filesystem
+// makes none on Windows).
+bool MakeSymbolicLink(const std::string& target, const std::string& link) {
+  std::error_code error;
+  std::filesystem::create_symlink(target, link, error);
+  return !error;
+}
+
 // What the updater creates in a directory that others may write is never created or read through a link.
 TEST_F(FilesTest, LinksUnderTheNameAreNeitherFollowedNorWrittenThrough) {
   WriteAll(Path("outside.txt"), "not ours");
-  std::error_code error;
-  std::filesystem::create_symlink(Path("outside.txt"), Path("link"), error);
-  if (error) GTEST_SKIP() << "no symbolic links here: " << error.message();
-  std::filesystem::create_symlink(Path("nowhere.txt"), Path("dangling"));
+  EXPECT_FALSE(File::CreateNew(Path("outside.txt")).IsOpen());
+  EXPECT_EQ(platform::LastErrorCode(), platform::kErrorAlreadyExists);
+  if (!MakeSymbolicLink(Path("outside.txt"), Path("link"))) GTEST_SKIP() << "no symbolic links here";
+  ASSERT_TRUE(MakeSymbolicLink(Path("nowhere.txt"), Path("dangling")));
   EXPECT_EQ(platform::KindOfEntry(Path("link")), platform::EntryKind::Link);
   EXPECT_EQ(platform::KindOfEntry(Path("dangling")), platform::EntryKind::Link);
   EXPECT_EQ(platform::KindOfEntry(Path("outside.txt")), platform::EntryKind::File);
   EXPECT_EQ(platform::KindOfEntry(Path("missing")), platform::EntryKind::None);
   EXPECT_FALSE(File::OpenRegular(Path("link")).IsOpen());
   EXPECT_TRUE(File::OpenRegular(Path("outside.txt")).IsOpen());
-  for (const char* name : {"link", "dangling", "outside.txt"}) {
+  for (const char* name : {"link", "dangling"}) {
     SCOPED_TRACE(name);
     EXPECT_FALSE(File::CreateNew(Path(name)).IsOpen());
     EXPECT_EQ(platform::LastErrorCode(), platform::kErrorAlreadyExists);
