@@ -125,6 +125,20 @@ def main():
                        (b"aaaaaaaaaaaaaaaaaaab", b"*a*a*a*a*a*a*b"), (b"x", b"?*?")):
         add("mask", name + b"\0" + mask)
 
+    # Journals of the installation the install_journal entry sets up: a swap half made, one committed, and one
+    # that names the files beside the extract directory.
+    def journal(records):
+        text = b"updater install journal 1\n"
+        for record in records:
+            line = b" ".join(record)
+            text += line + b" %08x\n" % zlib.crc32(line)
+        return text
+    swap = [(b"D", b"lib"), (b"S", b"lib/~unzip0.tmp", b"lib/data.bin"), (b"B", b"VERSION", b"~update0.old"),
+            (b"N", b"lib/~unzip0.tmp", b"lib/data.bin")]
+    add("install_journal", journal(swap))
+    add("install_journal", journal(swap + [(b"C",)]))
+    add("install_journal", journal([(b"B", b"../VERSION", b"../~update0.old"), (b"S", b"../~unzip0.tmp", b"x")]))
+
     for target, inputs in seeds.items():
         directory = os.path.join(out, target)
         os.makedirs(directory, exist_ok=True)

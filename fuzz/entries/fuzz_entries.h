@@ -70,3 +70,6 @@ void FuzzHttpResponse(const uint8_t* data, size_t size);
 void FuzzZipArchive(const uint8_t* data, size_t size);
 void FuzzZipMember(const uint8_t* data, size_t size);
 void FuzzMask(const uint8_t* data, size_t size);
+
+// The recovery of an interrupted update from its journal (install_journal_entry.cpp).
+void FuzzInstallJournal(const uint8_t* data, size_t size);

@@ -1,92 +1,24 @@
 // The extractor over archives written to a private temporary directory, and the mask matcher. The
 // extraction entries check the one promise that matters most: nothing is written outside the extract
 // directory, whatever names the archive holds.
-#include <filesystem>
-#include <fstream>
-#include <random>
 #include <string>
-#include <system_error>
 #include <vector>
 
 #include "fuzz_entries.h"
+#include "sandbox.h"
 #include "support/zip_builder.h"
 #include "zip/internal_mask.h"
 #include "zip/messages.h"
 #include "zip/unzip.h"
 
-namespace fs = std::filesystem;
-
 namespace {
-
-// One directory per process: the archive file beside the extract directory "out". Removed at exit.
-class TSandbox {
- public:
-  TSandbox() {
-    std::random_device random;
-    for (;;) {
-      m_root = fs::temp_directory_path() / ("updater-fuzz-" + std::to_string(random()));
-      std::error_code error;
-      if (fs::create_directory(m_root, error)) break;
-    }
-    m_out = m_root / "out";
-  }
-  ~TSandbox() {
-    std::error_code error;
-    fs::remove_all(m_root, error);
-  }
-
-  std::string WriteArchive(const std::string& bytes) {
-    Reset();
-    const fs::path archive = m_root / "archive.zip";
-    std::ofstream(archive, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    return archive.string();
-  }
-  // The extract directory as the updater passes it, with a trailing separator.
-  std::string OutText() const { return (m_out / "").string(); }
-
-  // Walks the whole sandbox: only the archive and what lies below "out" may exist, and no symbolic link.
-  void CheckContained() const {
-    std::error_code error;
-    for (fs::recursive_directory_iterator it(m_root, error), end; !error && it != end; it.increment(error)) {
-      FuzzCheck(!it->is_symlink(), "extraction created a symbolic link");
-      const fs::path relative = it->path().lexically_relative(m_root);
-      const std::string first = relative.begin()->string();
-      FuzzCheck(first == "archive.zip" || first == "out",
-                "extraction wrote outside the extract directory: " + it->path().string());
-    }
-  }
-  bool OutEmpty() const {
-    std::error_code error;
-    return fs::is_empty(m_out, error) || !fs::exists(m_out, error);
-  }
-  // True when the target path, resolved lexically, lies below the extract directory.
-  bool Inside(const std::string& target) const {
-    const fs::path normal = fs::path(target).lexically_normal();
-    const fs::path relative = normal.lexically_relative(m_out);
-    return !relative.empty() && relative.begin()->string() != "..";
-  }
-
- private:
-  void Reset() {
-    std::error_code error;
-    fs::remove_all(m_out, error);
-    fs::create_directory(m_out, error);
-  }
-
-  fs::path m_root;
-  fs::path m_out;
-};
-
-TSandbox& Sandbox() {
-  static TSandbox sandbox;
-  return sandbox;
-}
 
 // Extracts every member as the updater does (overwrite, "*.*"), with one password to try, reading strictly
 // or not. An archive that strict reading calls damaged must have nothing written, not even a directory.
 void ExtractArchive(const std::string& bytes, bool strict) {
   TSandbox& sandbox = Sandbox();
-  const std::string archive = sandbox.WriteArchive(bytes);
+  sandbox.Reset();
+  const std::string archive = sandbox.WriteBeside("archive.zip", bytes);
   TUnZip unzip;
   unzip.OverwriteMode = TOverwriteMode::omOverwrite;
   unzip.FileSpec().push_back("*.*");

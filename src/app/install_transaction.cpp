@@ -13,103 +13,72 @@ constexpr const char* kJournalName = "~update.journal";
 constexpr const char* kBackupPrefix = "~update";
 constexpr const char* kBackupSuffix = ".old";
 
-// Record kinds, in the order a run writes them.
-constexpr char kDirectory = 'D';  // First: a directory made for a staged file
-constexpr char kStaged = 'S';     // First: a staged file, Second: its target
-constexpr char kBackup = 'B';     // First: a target about to be renamed to Second, its backup
-constexpr char kPlaced = 'N';     // First: a staged file about to take the name of Second
-constexpr char kCommitted = 'C';  // every new file has its name
+using namespace journal;
 
-using Record = TInstallTransaction::Record;
-
-std::string JournalPath(const std::string& directory) {
-  std::string path = directory;
-  if (!path.empty() && path.back() != platform::kPathSeparator) path += platform::kPathSeparator;
-  return path + kJournalName;
+std::string WithSeparator(std::string directory) {
+  if (!directory.empty() && directory.back() != platform::kPathSeparator) directory += platform::kPathSeparator;
+  return directory;
 }
 
-// A record is one line: its kind, then each field as its length, a colon and its bytes (names may hold
-// anything, spaces and line feeds too).
-std::string Encode(const Record& record) {
-  std::string line(1, record.Kind);
-  for (const std::string* field : {&record.First, &record.Second}) {
-    line += ' ' + std::to_string(field->size()) + ':' + *field;
+// The journal's text, or a fault saying why it is not read: the name is taken by a link, a directory or a
+// device, or by more than a journal can hold.
+std::string ReadJournal(const std::string& path, std::string& text) {
+  switch (platform::KindOfEntry(path)) {
+    case platform::EntryKind::Link: return "is a link";
+    case platform::EntryKind::Directory: return "is a directory";
+    case platform::EntryKind::Other: return "is no regular file";
+    default: break;
   }
-  return line + '\n';
-}
-
-// The records of a journal up to the first one that is not whole: a record cut by the end of the run was
-// never acted upon, as each step is written before it is taken.
-std::vector<Record> Decode(const std::string& text) {
-  std::vector<Record> records;
-  size_t at = 0;
-  while (at < text.size()) {
-    Record record;
-    record.Kind = text[at++];
-    bool whole = true;
-    for (std::string* field : {&record.First, &record.Second}) {
-      const size_t colon = text.find(':', at);
-      // At most nine digits: the count always fits, whatever the width of the system's integers.
-      if (at >= text.size() || text[at] != ' ' || colon == std::string::npos || colon == at + 1 ||
-          colon - at > 10) {
-        whole = false;
-        break;
-      }
-      const std::string digits = text.substr(at + 1, colon - at - 1);
-      if (!std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-        whole = false;
-        break;
-      }
-      const size_t length = std::stoul(digits);
-      if (length > text.size() - colon - 1) {
-        whole = false;
-        break;
-      }
-      *field = text.substr(colon + 1, length);
-      at = colon + 1 + length;
-    }
-    if (!whole || at >= text.size() || text[at] != '\n') break;
-    ++at;
-    records.push_back(record);
+  platform::File file = platform::File::OpenRegular(path);
+  if (!file.IsOpen()) {
+    return "cannot be read as a regular file (error " + std::to_string(platform::LastErrorCode()) + ")";
   }
-  return records;
+  const int64_t size = file.Size();
+  if (size < 0 || size > kMaxBytes) return "is larger than any journal (" + std::to_string(size) + " bytes)";
+  text.assign(static_cast<size_t>(size), '\0');
+  if (size > 0 && file.Read(text.data(), size) != size) {
+    return "cannot be read (error " + std::to_string(platform::LastErrorCode()) + ")";
+  }
+  return std::string();
 }
 
-std::string ReadWhole(const std::string& path) {
-  platform::File file = platform::File::Open(path, platform::FileAccess::Read, platform::FileShare::Read);
-  std::string text;
-  if (!file.IsOpen()) return text;
-  char buffer[8192];
-  for (int64_t got; (got = file.Read(buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<size_t>(got));
-  return text;
+// Whatever entry the name holds that is no directory (a backup may be a link, even a dangling one).
+bool IsPresent(const std::string& path) {
+  const platform::EntryKind kind = platform::KindOfEntry(path);
+  return kind != platform::EntryKind::None && kind != platform::EntryKind::Directory;
 }
 
 bool RemoveFileIfPresent(const std::string& path) {
-  if (!platform::FileExists(path)) return true;
-  // A read-only file is removed too: it is one this run placed.
-  platform::SetAttributes(path, platform::kAttrNormal);
+  if (!IsPresent(path)) return true;
+  // A read-only file is removed too: it is one this run placed. A link's own mode counts for nothing.
+  if (platform::KindOfEntry(path) == platform::EntryKind::File) platform::SetAttributes(path, platform::kAttrNormal);
   return platform::DeleteFileAt(path);
 }
 
 // Undoes the steps of the records, latest first. Each step looks at what is on disk rather than trusting
 // that the recorded step was taken, so a roll back that is itself interrupted can run again.
-bool RollBackRecords(const std::vector<Record>& records) {
+bool RollBackRecords(const std::vector<TJournalRecord>& records, const std::function<void()>& whileWaiting) {
+  std::set<std::string> backedUp;
+  for (const TJournalRecord& record : records) {
+    if (record.Kind == kBackup) backedUp.insert(record.First);
+  }
   bool ok = true;
   for (auto it = records.rbegin(); it != records.rend(); ++it) {
-    const Record& record = *it;
+    const TJournalRecord& record = *it;
     if (record.Kind == kStaged) {
       ok = RemoveFileIfPresent(record.First) && ok;
     } else if (record.Kind == kPlaced) {
       // A staged file that is gone took its target's name; a target that had no backup was new.
-      const bool hadBackup = std::any_of(records.begin(), records.end(), [&](const Record& other) {
-        return other.Kind == kBackup && other.First == record.Second;
-      });
-      if (!platform::FileExists(record.First) && !hadBackup) ok = RemoveFileIfPresent(record.Second) && ok;
+      if (!platform::FileExists(record.First) && backedUp.count(record.Second) == 0) {
+        ok = RemoveFileIfPresent(record.Second) && ok;
+      }
     } else if (record.Kind == kBackup) {
-      if (platform::FileExists(record.Second)) {
+      if (IsPresent(record.Second)) {
         // The new file may stand where the old one goes back, read-only perhaps: it is replaced all the same.
-        if (platform::FileExists(record.First)) platform::SetAttributes(record.First, platform::kAttrNormal);
-        ok = platform::ReplaceFile(record.Second, record.First) && ok;
+        if (platform::KindOfEntry(record.First) == platform::EntryKind::File) {
+          platform::SetAttributes(record.First, platform::kAttrNormal);
+        }
+        ok = platform::ReplaceFile(record.Second, record.First, whileWaiting) && ok;
       }
     } else if (record.Kind == kDirectory) {
       if (platform::DirectoryExists(record.First)) platform::RemoveEmptyDirectory(record.First);
@@ -119,27 +88,32 @@ bool RollBackRecords(const std::vector<Record>& records) {
 }
 
 // The backups of a committed run go; false when one of them cannot go yet.
-bool RemoveBackups(const std::vector<Record>& records) {
+bool RemoveBackups(const std::vector<TJournalRecord>& records) {
   bool ok = true;
-  for (const Record& record : records) {
+  for (const TJournalRecord& record : records) {
     if (record.Kind == kBackup) ok = RemoveFileIfPresent(record.Second) && ok;
   }
   return ok;
 }
 
-bool IsCommitted(const std::vector<Record>& records) {
-  return std::any_of(records.begin(), records.end(), [](const Record& r) { return r.Kind == kCommitted; });
+bool IsCommitted(const std::vector<TJournalRecord>& records) {
+  return std::any_of(records.begin(), records.end(), [](const TJournalRecord& r) { return r.Kind == kCommitted; });
 }
 
 }  // namespace
 
 TInstallTransaction::TInstallTransaction(const std::string& extractDirectory)
-    : m_journalPath(JournalPath(extractDirectory)) {
-  // A journal that recovery could not finish is kept: it alone knows how to undo that earlier run.
-  if (platform::FileExists(m_journalPath)) return;
-  m_journal = platform::File::Create(m_journalPath);
+    : m_directory(WithSeparator(extractDirectory)), m_journalPath(m_directory + kJournalName) {
+  // A journal that recovery could not finish is kept: it alone knows how to undo that earlier run. Whatever
+  // else holds the name is left alone too.
+  if (platform::KindOfEntry(m_journalPath) != platform::EntryKind::None) return;
+  m_journal = platform::File::CreateNew(m_journalPath);
+  m_ownsJournal = m_journal.IsOpen();
+  const std::string header = kHeader;
+  m_journalSize = static_cast<int64_t>(header.size());
   // The journal's own name must survive a power cut as well as its records.
-  m_ok = m_journal.IsOpen() && platform::FlushDirectory(extractDirectory);
+  m_ok = m_ownsJournal && m_journal.Write(header.data(), m_journalSize) == m_journalSize && m_journal.Flush() &&
+         platform::FlushDirectory(extractDirectory);
 }
 
 TInstallTransaction::~TInstallTransaction() {
@@ -147,12 +121,21 @@ TInstallTransaction::~TInstallTransaction() {
   if (m_journal.IsOpen()) RollBack();
 }
 
-bool TInstallTransaction::Write(const Record& record) {
+bool TInstallTransaction::Write(const TJournalRecord& record) {
   m_records.push_back(record);
-  const std::string line = Encode(record);
-  if (m_ok && m_journal.Write(line.data(), static_cast<int64_t>(line.size())) != static_cast<int64_t>(line.size())) {
-    m_ok = false;
+  // Every path the run handles lies below the extract directory, as the extractor builds it there.
+  TJournalRecord relative = record;
+  for (std::string* field : {&relative.First, &relative.Second}) {
+    if (field->empty()) continue;
+    if (field->compare(0, m_directory.size(), m_directory) != 0) m_ok = false;
+    field->erase(0, m_directory.size());
   }
+  const std::string line = EncodeJournalRecord(relative);
+  const int64_t length = static_cast<int64_t>(line.size());
+  // A journal the next start would refuse to read is no journal: the update fails instead.
+  if (m_journalSize + length > kMaxBytes) m_ok = false;
+  if (m_ok && m_journal.Write(line.data(), length) != length) m_ok = false;
+  m_journalSize += length;
   return m_ok;
 }
 
@@ -178,7 +161,7 @@ std::string TInstallTransaction::BackupName(const std::string& target) {
   // handed out must never be handed out again.
   for (;;) {
     const std::string name = directory + kBackupPrefix + std::to_string(m_nextBackupNumber++) + kBackupSuffix;
-    const bool taken = platform::FileExists(name) || platform::DirectoryExists(name) ||
+    const bool taken = platform::KindOfEntry(name) != platform::EntryKind::None ||
                        std::any_of(m_passed.begin(), m_passed.end(),
                                    [&](const TStagedFile& file) { return SameText(file.TargetName, name); });
     if (!taken) return name;
@@ -202,7 +185,8 @@ bool TInstallTransaction::Commit(const std::function<void()>& whileWaiting) {
   std::vector<std::string> backups(m_passed.size());
   for (size_t i = 0; i < m_passed.size() && m_ok; ++i) {
     const TStagedFile& file = m_passed[i];
-    if (platform::FileExists(file.TargetName)) {
+    // Whatever the target is (a link, a dangling one too), it is kept: the roll back must give it back.
+    if (IsPresent(file.TargetName)) {
       backups[i] = BackupName(file.TargetName);
       Write({kBackup, file.TargetName, backups[i]});
     }
@@ -212,11 +196,12 @@ bool TInstallTransaction::Commit(const std::function<void()>& whileWaiting) {
   for (size_t i = 0; i < m_passed.size() && m_ok; ++i) {
     const TStagedFile& file = m_passed[i];
     if ((!backups[i].empty() && !platform::ReplaceFile(file.TargetName, backups[i], whileWaiting)) ||
-        !platform::ReplaceFile(file.TempName, file.TargetName, whileWaiting)) {
+        !platform::ReplaceFile(file.TempName, file.TargetName, whileWaiting) ||
+        // A file without its mode (a program that no longer runs) or attributes is not the new version.
+        !ApplyStagedAttributes(file, file.TargetName)) {
       m_ok = false;
       break;
     }
-    ApplyStagedAttributes(file, file.TargetName);
   }
   // The renames reach the disk before the record that says they were made: a recovery that trusts the
   // record after a power cut must find them.
@@ -226,7 +211,7 @@ bool TInstallTransaction::Commit(const std::function<void()>& whileWaiting) {
     if (m_ok && !platform::FlushDirectory(directory)) m_ok = false;
   }
   if (!m_ok || !Write({kCommitted, std::string(), std::string()}) || !Flush()) {
-    RollBack();
+    RollBack(whileWaiting);
     return false;
   }
   // From here on the new version stands; what is left is tidying, and a failure there is repeated by the
@@ -236,19 +221,39 @@ bool TInstallTransaction::Commit(const std::function<void()>& whileWaiting) {
   return true;
 }
 
-bool TInstallTransaction::RollBack() {
+bool TInstallTransaction::RollBack(const std::function<void()>& whileWaiting) {
+  // Without a journal of its own the run staged nothing; a journal it found under the name is another run's.
+  if (!m_ownsJournal) return true;
   m_journal.Close();
-  const bool ok = RollBackRecords(m_records);
+  const bool ok = RollBackRecords(m_records, whileWaiting);
   if (ok) platform::DeleteFileAt(m_journalPath);
   return ok;
 }
 
-TInstallTransaction::Recovery TInstallTransaction::Recover(const std::string& extractDirectory) {
-  const std::string path = JournalPath(extractDirectory);
-  if (!platform::FileExists(path)) return Recovery::Nothing;
-  const std::vector<Record> records = Decode(ReadWhole(path));
-  const bool committed = IsCommitted(records);
-  if (!(committed ? RemoveBackups(records) : RollBackRecords(records))) return Recovery::Unfinished;
+TInstallTransaction::RecoveryOutcome TInstallTransaction::Recover(const std::string& extractDirectory,
+                                                                  const std::function<void()>& whileWaiting) {
+  const std::string directory = WithSeparator(extractDirectory);
+  const std::string path = directory + kJournalName;
+  if (platform::KindOfEntry(path) == platform::EntryKind::None) return {};
+  std::string text;
+  std::string fault = ReadJournal(path, text);
+  TJournalReading reading;
+  if (fault.empty()) {
+    reading = DecodeJournal(text);
+    fault = reading.Fault;
+  }
+  if (!fault.empty()) return {Recovery::Refused, "the install journal " + path + " " + fault + "; left as found"};
+  for (TJournalRecord& record : reading.Records) {
+    for (std::string* field : {&record.First, &record.Second}) {
+      if (!field->empty()) field->insert(0, directory);
+    }
+  }
+  const bool committed = IsCommitted(reading.Records);
+  if (!(committed ? RemoveBackups(reading.Records) : RollBackRecords(reading.Records, whileWaiting))) {
+    return {Recovery::Unfinished, "the interrupted update of the install journal " + path + " could not be " +
+                                      (committed ? "completed" : "rolled back") + " (error " +
+                                      std::to_string(platform::LastErrorCode()) + "); it stays for the next start"};
+  }
   platform::DeleteFileAt(path);
-  return committed ? Recovery::Completed : Recovery::RolledBack;
+  return {committed ? Recovery::Completed : Recovery::RolledBack, std::string()};
 }

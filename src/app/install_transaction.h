@@ -10,18 +10,20 @@
 //   - a run that died leaves its journal, and Recover at the next start rolls it back, unless the journal
 //     says every new file had taken its name ("committed"): then only the backups and the journal go.
 // Backups that cannot be removed at once (on Windows, the file of a program still running) are removed by
-// the next start too.
+// the next start too. Only the run that wrote a journal removes it: a journal that recovery could not finish
+// or would not act upon (see install_journal.h) stays as it was found, and no later run installs over it.
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "app/install_journal.h"
 #include "platform/files.h"
 #include "zip/unzip.h"
 
 class TInstallTransaction {
  public:
-  // The journal is created in extractDirectory (which exists); Ok() tells whether that worked (not when a
-  // journal is left that Recover could not finish).
+  // The journal is created in extractDirectory (which exists); Ok() tells whether that worked (not when
+  // anything already holds the journal's name).
   explicit TInstallTransaction(const std::string& extractDirectory);
   // Rolls back a run that neither committed nor rolled back.
   ~TInstallTransaction();
@@ -35,31 +37,36 @@ class TInstallTransaction {
   // back and false returned. whileWaiting runs while a target is still in use (see platform::ReplaceFile).
   bool Commit(const std::function<void()>& whileWaiting);
   // Undoes the run: backups return, staged and placed files and the directories made go. False when a step
-  // failed; the journal then stays for Recover to try again.
-  bool RollBack();
+  // failed; the journal then stays for Recover to try again. whileWaiting as for Commit.
+  bool RollBack(const std::function<void()>& whileWaiting = {});
 
-  enum class Recovery { Nothing, Completed, RolledBack, Unfinished };
-  // Finishes or undoes what an interrupted run in extractDirectory left; nothing when it left nothing.
-  // Unfinished: a step failed, and the journal stays for the next start to try again.
-  static Recovery Recover(const std::string& extractDirectory);
-
-  // A record of the journal: a step about to be taken, and what it concerns.
-  struct Record {
-    char Kind = 0;
-    std::string First;
-    std::string Second;
+  enum class Recovery { Nothing, Completed, RolledBack, Unfinished, Refused };
+  struct RecoveryOutcome {
+    Recovery What = Recovery::Nothing;
+    // For Unfinished and Refused: what was found, and where.
+    std::string Cause;
   };
+  // Finishes or undoes what an interrupted run in extractDirectory left; nothing when it left nothing.
+  // Unfinished: a step failed, and the journal stays for the next start to try again. Refused: what holds the
+  // journal's name is no journal that may be acted upon (not a regular file, too large, damaged, or naming a
+  // path outside extractDirectory); nothing was touched, and it stays as found. whileWaiting as for Commit.
+  static RecoveryOutcome Recover(const std::string& extractDirectory, const std::function<void()>& whileWaiting = {});
 
  private:
   // Appends a record; it survives the end of the process at once, a power cut only after Flush.
-  bool Write(const Record& record);
+  bool Write(const TJournalRecord& record);
   bool Flush();
   std::string BackupName(const std::string& target);
 
+  // The extract directory with its trailing separator: the journal's paths are relative to it.
+  std::string m_directory;
   std::string m_journalPath;
   platform::File m_journal;
+  int64_t m_journalSize = 0;
   bool m_ok = false;
-  std::vector<Record> m_records;
+  // Set once this run has made the journal: only then is it this run's to remove.
+  bool m_ownsJournal = false;
+  std::vector<TJournalRecord> m_records;
   size_t m_stagedCount = 0;
   int m_nextBackupNumber = 0;
   std::vector<TStagedFile> m_passed;

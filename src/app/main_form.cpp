@@ -13,9 +13,11 @@
 #include "app/user_texts.h"
 #include "app/version.h"
 #include "http/uri.h"
+#include "platform/clock.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/process.h"
+#include "platform/threads.h"
 #include "rtl/sysutils.h"
 #include "zip/messages.h"
 
@@ -26,6 +28,9 @@ class EUpdateStageFailed : public Exception {
  public:
   using Exception::Exception;
 };
+
+// How often the first tick tries again for the lock of the extract directory.
+constexpr int kLockRetryMilliseconds = 100;
 
 // A server that sends nothing for this long has failed the download (the connect has a limit of its own).
 constexpr int kSilenceLimitMilliseconds = 30000;
@@ -131,16 +136,6 @@ void TfMain::FormCreate() {
       ", program " + platform::SystemToUtf8(m_values.RunProgram) + ", download to " +
       platform::SystemToUtf8(m_values.DownloadPath) +
       (m_arguments.size() == 6 ? ", caption " + platform::SystemToUtf8(m_arguments[5]) : std::string()));
-  // An earlier update that died half-way is finished or undone before anything else, whatever this run
-  // then manages: the installation never stays a mix of two versions.
-  switch (TInstallTransaction::Recover(m_values.ExtractPath)) {
-    case TInstallTransaction::Recovery::Nothing: break;
-    case TInstallTransaction::Recovery::Completed: Log("recovered: an interrupted update was completed"); break;
-    case TInstallTransaction::Recovery::RolledBack: Log("recovered: an interrupted update was rolled back"); break;
-    case TInstallTransaction::Recovery::Unfinished:
-      Log("recovery of an interrupted update could not finish; the next start tries again");
-      break;
-  }
   if (m_arguments.size() == 6) {
     m_ui.SetCaption(platform::SystemToUtf8(m_arguments[5]));
     m_ui.SetApplicationTitle(m_ui.Caption());
@@ -161,8 +156,12 @@ void TfMain::Fail(const char* text, const std::string& cause) {
 
 void TfMain::Timer1Timer() {
   ++m_timer1.Tag;
-  if (m_timer1.Tag <= 1) return;  // the update starts on the second tick
   m_timer1.SetEnabled(false);
+  if (m_timer1.Tag == 1) {
+    // The next tick comes a whole interval after this one ends, however long its waits took.
+    if (TakeOverExtractPath() == Stage::Done) m_timer1.SetEnabled(true);
+    return;
+  }
 
   if (DownloadAndSave() == Stage::Failed) return;
   if (m_cancelled) {
@@ -191,6 +190,55 @@ void TfMain::Timer1Timer() {
   }
   m_ui.ProcessMessages();
   m_ui.Terminate();
+}
+
+TfMain::Stage TfMain::TakeOverExtractPath() {
+  const std::string where = platform::SystemToUtf8(m_values.ExtractPath);
+  if (!CreateDirChain(m_values.ExtractPath)) {
+    Fail(texts::kExtractFailed, "the extract directory " + where + " cannot be made (error " +
+                                    std::to_string(platform::LastErrorCode()) + ")");
+    return Stage::Failed;
+  }
+  // Another updater on the same directory would read this one's live journal as an interrupted update, and
+  // each would undo the other's swap: the second waits for the first, with its window alive, for a while.
+  const int64_t start = platform::MonotonicMilliseconds();
+  for (bool logged = false;; logged = true) {
+    m_extractLock = platform::DirectoryLock::TryAcquire(m_values.ExtractPath);
+    if (m_extractLock.IsHeld()) break;
+    if (platform::LastErrorCode() != platform::kErrorSharingViolation) {
+      Fail(texts::kExtractFailed, "the extract directory " + where + " cannot be locked (error " +
+                                      std::to_string(platform::LastErrorCode()) + ")");
+      return Stage::Failed;
+    }
+    if (m_cancelled) {
+      Log("cancelled by the user while another updater held " + where);
+      return Stage::Failed;
+    }
+    if (platform::MonotonicMilliseconds() - start >= m_extractLockWaitMilliseconds) {
+      Fail(texts::kExtractFailed, Format("another updater is installing into %s and did not finish within %d s",
+                                         where.c_str(), m_extractLockWaitMilliseconds / 1000));
+      return Stage::Failed;
+    }
+    if (!logged) Log("waiting for another updater installing into " + where);
+    m_ui.ProcessMessages();
+    platform::SleepMilliseconds(kLockRetryMilliseconds);
+  }
+  // An earlier update that died half-way is finished or undone before anything else, whatever this run
+  // then manages: the installation never stays a mix of two versions.
+  const TInstallTransaction::RecoveryOutcome recovery =
+      TInstallTransaction::Recover(m_values.ExtractPath, [this] { m_ui.ProcessMessages(); });
+  switch (recovery.What) {
+    case TInstallTransaction::Recovery::Nothing: break;
+    case TInstallTransaction::Recovery::Completed: Log("recovered: an interrupted update was completed"); break;
+    case TInstallTransaction::Recovery::RolledBack: Log("recovered: an interrupted update was rolled back"); break;
+    case TInstallTransaction::Recovery::Unfinished:
+    case TInstallTransaction::Recovery::Refused:
+      // Installing over a tree that an earlier run left half-swapped would lose the only record of how to
+      // repair it: this run installs nothing.
+      Fail(texts::kExtractFailed, platform::SystemToUtf8(recovery.Cause));
+      return Stage::Failed;
+  }
+  return Stage::Done;
 }
 
 TfMain::Stage TfMain::DownloadAndSave() {

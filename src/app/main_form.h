@@ -1,6 +1,7 @@
 #pragma once
 // The updater's only window and the work it drives: start-up checks of the command line, the timer that
-// runs the update on its second tick (download, save, extract, report, start the program), the cancel
+// takes the extract directory on its first tick (the lock, the recovery of an interrupted update) and runs
+// the update on its second (download, save, extract, report, start the program), the cancel
 // button and the progress handlers. Everything runs on the user-interface thread; the waits of the download
 // and of the extraction process messages, so the handlers run nested inside the update.
 #include <string>
@@ -12,6 +13,7 @@
 #include "http/http_client.h"
 #include "net/anti_freeze.h"
 #include "net/ssl_io_handler.h"
+#include "platform/files.h"
 #include "platform/ui.h"
 #include "zip/unzip.h"
 
@@ -44,6 +46,9 @@ class TfMain : public platform::UiListener {
   TTimer& Timer1() { return m_timer1; }
   TIdHTTP& IdHTTP() { return m_idHTTP; }
   TUnZip& UnZip1() { return m_unZip1; }
+  // How long the first tick waits for another updater that holds ExtractPath before the update fails.
+  static constexpr int kExtractLockWaitMilliseconds = 60000;
+  void SetExtractLockWait(int milliseconds) { m_extractLockWaitMilliseconds = milliseconds; }
 
   void OnTimer() override { Timer1Timer(); }
   void OnCancelClick() override { SpeedButton1Click(); }
@@ -51,6 +56,8 @@ class TfMain : public platform::UiListener {
  private:
   enum class Stage { Done, Failed };
 
+  // Takes ExtractPath from any other updater, then finishes or undoes what an interrupted update left there.
+  Stage TakeOverExtractPath();
   Stage DownloadAndSave();
   Stage ExtractArchive();
   // The failure box with its fixed text, the cause in the log and, where the front end has room, under the box.
@@ -64,6 +71,9 @@ class TfMain : public platform::UiListener {
   std::string m_publicKey;
   TProgramValues m_values;
   TRunLog m_log;
+  // Held from the first tick to the end of the run: one updater at a time installs into ExtractPath.
+  platform::DirectoryLock m_extractLock;
+  int m_extractLockWaitMilliseconds = kExtractLockWaitMilliseconds;
   bool m_cancelled = false;
   TProgressBar m_pg;
   TTimer m_timer1;

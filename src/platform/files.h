@@ -44,6 +44,10 @@ void SetLastErrorCode(int code);
 
 bool DirectoryExists(const std::string& path);
 bool FileExists(const std::string& path);  // exists and is not a directory
+// What the name itself is, a link never followed: a symbolic link, a junction or another reparse point is Link;
+// a device, pipe or socket is Other.
+enum class EntryKind { None, File, Directory, Link, Other };
+EntryKind KindOfEntry(const std::string& path);
 // Creates one directory level with no attributes; false when it could not be created.
 bool CreateDirectoryLevel(const std::string& path);
 bool DeleteFileAt(const std::string& path);
@@ -66,12 +70,18 @@ bool FlushDirectory(const std::string& path);
 // The bytes the caller may still write on the volume that holds the directory; false when unknown.
 bool FreeDiskSpace(const std::string& directory, uint64_t& bytes);
 
-// Test seam for the failure paths of file changes: counting from this call, the n-th rename (ReplaceFile),
-// removal (DeleteFileAt), write (File::Write) or flush (File::Flush) fails with kErrorAccessDenied, or, with abort set, raises
-// FileOperationAborted as if the process had died there; n = 0 ends it. FileOperationFaultFired tells
-// whether the chosen operation came.
+// Test seam for the failure paths of file changes: counting from this call, the n-th creation (File::Create,
+// File::CreateNew), rename (ReplaceFile), removal (DeleteFileAt), write (File::Write), flush (File::Flush) or
+// change of attributes (SetAttributes, SetPermissionBits) fails with kErrorAccessDenied, raises
+// FileOperationAborted (Raise), or ends the process at once with kFileFaultExitCode, as a kill would (Exit);
+// n = 0 ends it. With FaultThreads::Caller only the operations of the thread that called count, so that the
+// n-th is the same step in every run whatever other threads do; with All, every thread's count.
+// FileOperationFaultFired tells whether the chosen operation came.
 struct FileOperationAborted {};
-void FailNthFileOperation(int n, bool abort = false);
+enum class FileFault { Fail, Raise, Exit };
+enum class FaultThreads { All, Caller };
+inline constexpr int kFileFaultExitCode = 86;
+void FailNthFileOperation(int n, FileFault fault = FileFault::Fail, FaultThreads threads = FaultThreads::All);
 bool FileOperationFaultFired();
 namespace detail {
 // Called first by each counted operation; true when it is to fail.
@@ -124,7 +134,16 @@ class File {
 
   // Opens an existing file. Not open on failure (see LastErrorCode()).
   static File Open(const std::string& path, FileAccess access, FileShare share);
-  // Creates a file or truncates an existing one, for reading and writing, not shared, attributes normal.
+  // Opens an existing regular file for reading, shared for reading, never through a link: a link, a
+  // directory, a device or a pipe under the name is refused (kErrorAccessDenied) without blocking.
+  static File OpenRegular(const std::string& path);
+  // Creates a new file for reading and writing, not shared, attributes normal, exclusively and never through
+  // a link: fails (kErrorAlreadyExists) while anything holds the name, a dangling link included. A link among
+  // the directories above it is followed: only the last name is the caller's to guard.
+  static File CreateNew(const std::string& path);
+  // CreateNew for a name of the caller's own making, in a directory that others may write: whatever holds the
+  // name (a leftover of an earlier run, a link someone planted) is removed first, the link itself and never
+  // what it names; an entry that cannot be removed, or one that appears meanwhile, makes it fail.
   static File Create(const std::string& path);
 
   bool IsOpen() const;
@@ -145,6 +164,29 @@ class File {
 
  private:
   explicit File(intptr_t handle) : m_handle(handle) {}
+  intptr_t m_handle = -1;
+};
+
+// One process at a time per directory: held from TryAcquire until destroyed, by this process only; the system
+// lets it go when the process ends, however it ends, so that nothing stale is ever left to clear. On Linux it
+// is a lock on the directory itself (flock); on Windows an open handle, shared with nobody, on a file in it
+// ("~update.lock", removed when the handle closes). Move-only; a moved-from or failed lock holds nothing.
+class DirectoryLock {
+ public:
+  DirectoryLock() = default;
+  ~DirectoryLock();
+  DirectoryLock(DirectoryLock&& other) noexcept;
+  DirectoryLock& operator=(DirectoryLock&& other) noexcept;
+  DirectoryLock(const DirectoryLock&) = delete;
+  DirectoryLock& operator=(const DirectoryLock&) = delete;
+
+  // Takes the lock without waiting. Not held on failure: kErrorSharingViolation while another holder has it.
+  static DirectoryLock TryAcquire(const std::string& directory);
+  bool IsHeld() const { return m_handle != -1; }
+
+ private:
+  explicit DirectoryLock(intptr_t handle) : m_handle(handle) {}
+  void Release();
   intptr_t m_handle = -1;
 };
 

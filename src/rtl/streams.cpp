@@ -103,7 +103,11 @@ int64_t TFileStream::Moved(int64_t count) {
 int64_t TFileStream::Read(void* buffer, int64_t count) { return count <= 0 ? 0 : Moved(m_file.Read(buffer, count)); }
 
 int64_t TFileStream::Write(const void* buffer, int64_t count) {
-  return count <= 0 ? 0 : Moved(m_file.Write(buffer, count));
+  if (count <= 0) return 0;
+  const int64_t moved = Moved(m_file.Write(buffer, count));
+  // A file takes every byte or has failed: a full disk lets a write move part of its bytes before it refuses.
+  if (moved < count) m_failed = true;
+  return moved;
 }
 
 int64_t TFileStream::Seek(int64_t offset, SeekOrigin origin) {

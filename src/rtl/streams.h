@@ -79,8 +79,9 @@ class TStringStream : public TMemoryStream {
   explicit TStringStream(const std::string& text);
 };
 
-// A stream over an open file, which it owns. A failed system call makes Read and Write return 0 and is
-// remembered: Failed() tells a caller that sees a stream error whether the file was its cause.
+// A stream over an open file, which it owns. A failed system call makes Read and Write return 0, and a write
+// that moved fewer bytes than asked has failed too; either is remembered: Failed() tells a caller that sees a
+// stream error whether the file was its cause.
 class TFileStream : public TStream {
  public:
   explicit TFileStream(platform::File file) : m_file(std::move(file)) {}

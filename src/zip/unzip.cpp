@@ -63,11 +63,26 @@ std::string AbsoluteDirectory(const std::string& directory) {
   return full;
 }
 
+// The levels of path, outermost first, that do not exist yet.
+std::vector<std::string> MissingDirectoryLevels(const std::string& path) {
+  std::vector<std::string> missing;
+  std::string full = platform::FullPathName(path);
+  if (full.empty() || full.back() != platform::kPathSeparator) full += platform::kPathSeparator;
+  for (size_t i = 1; i < full.size(); ++i) {
+    if (full[i] == platform::kPathSeparator && full[i - 1] != platform::kPathSeparator) {
+      const std::string prefix = full.substr(0, i);
+      if (!platform::DirectoryExists(prefix)) missing.push_back(prefix);
+    }
+  }
+  return missing;
+}
+
 }  // namespace
 
-void ApplyStagedAttributes(const TStagedFile& file, const std::string& path) {
-  if (file.SetPermissionBits) platform::SetPermissionBits(path, file.PermissionBits);
-  if (file.SetAttributes) platform::SetAttributes(path, file.Attributes);
+bool ApplyStagedAttributes(const TStagedFile& file, const std::string& path) {
+  const bool bitsSet = !file.SetPermissionBits || platform::SetPermissionBits(path, file.PermissionBits);
+  const bool attributesSet = !file.SetAttributes || platform::SetAttributes(path, file.Attributes);
+  return bitsSet && attributesSet;
 }
 
 // Elapsed run time without the time spent in the user's event handlers.
@@ -201,15 +216,8 @@ bool TUnZip::CreateDirTree(const std::string& path, std::vector<std::string>* cr
   if (platform::DirectoryExists(path)) return true;
   {
     platform::CriticalErrorBoxesSuppressed quiet;
-    std::string full = platform::FullPathName(path);
-    if (full.empty() || full.back() != platform::kPathSeparator) full += platform::kPathSeparator;
-    for (size_t i = 1; i < full.size(); ++i) {
-      if (full[i] == platform::kPathSeparator && full[i - 1] != platform::kPathSeparator) {
-        const std::string prefix = full.substr(0, i);
-        if (!platform::DirectoryExists(prefix) && platform::CreateDirectoryLevel(prefix) && created != nullptr) {
-          created->push_back(prefix);
-        }
-      }
+    for (const std::string& level : MissingDirectoryLevels(path)) {
+      if (platform::CreateDirectoryLevel(level) && created != nullptr) created->push_back(level);
     }
   }
   return platform::DirectoryExists(path);
@@ -498,7 +506,6 @@ bool TUnZip::OpenOutput() {
     return false;
   }
   const std::string directory = platform::DirectoryOf(m_targetName);
-  CreateMemberDirectories(directory);
   // A short name of its own, not the target's name plus a suffix: that may exceed the longest name the
   // file system allows when the target's own name is near it.
   TMemberExtraction& member = *m_current;
@@ -510,8 +517,14 @@ bool TUnZip::OpenOutput() {
     member.TempName = directory + tempName;
     if (!PathExists(member.TempName) && !m_members.HasFileName(tempName)) break;
   }
-  // Announced before it exists: a caller that records it can then never miss a file left by a run that died.
-  if (OnStage) OnStage(*this, StagedFile());
+  // Announced before it exists, with the directories it needs before they are made: a caller that records
+  // them can then never miss a file or a directory left by a run that died.
+  if (OnStage) {
+    TStagedFile announced = StagedFile();
+    for (const std::string& level : MissingDirectoryLevels(directory)) announced.CreatedDirectories.push_back(level);
+    OnStage(*this, announced);
+  }
+  CreateMemberDirectories(directory);
   // Created by the write-behind thread while decoding starts; the first write waits for it.
   m_writeBehind.Begin(member.TempName);
   member.Writing = true;

@@ -40,8 +40,8 @@ struct TStagedFile {
   bool SetAttributes = false;
   uint32_t Attributes = 0;
 };
-// Gives path the attributes a staged file carries.
-void ApplyStagedAttributes(const TStagedFile& file, const std::string& path);
+// Gives path the attributes a staged file carries; false when one of them could not be set.
+bool ApplyStagedAttributes(const TStagedFile& file, const std::string& path);
 
 class TUnZip : public TUnBase {
  public:

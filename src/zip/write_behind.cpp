@@ -144,8 +144,16 @@ void TWriteBehind::Create(std::unique_lock<std::mutex>& lock) {
   const std::string path = m_toCreate;
   m_working = true;
   lock.unlock();
-  platform::File file = platform::File::Create(path);
-  const int errorCode = file.IsOpen() ? 0 : platform::LastErrorCode();
+  // Nothing may leave this thread: an exception here would end the process. It goes to the caller instead.
+  platform::File file;
+  int errorCode = 0;
+  std::exception_ptr raised = nullptr;
+  try {
+    file = platform::File::Create(path);
+    if (!file.IsOpen()) errorCode = platform::LastErrorCode();
+  } catch (...) {
+    raised = std::current_exception();
+  }
   lock.lock();
   m_file = std::move(file);
   if (!m_file.IsOpen()) {
@@ -153,6 +161,7 @@ void TWriteBehind::Create(std::unique_lock<std::mutex>& lock) {
     m_outcome.NotCreated = true;
     m_outcome.ErrorCode = errorCode;
   }
+  if (raised) m_carried = raised;
   m_toCreate.clear();
   m_working = false;
 }

@@ -91,7 +91,7 @@ TEST_F(StartUpTest, SevenArgumentsIgnoreEverythingAfterTheFifth) {
   EXPECT_TRUE(ui.LinesStartingWith("title").empty());
 }
 
-TEST_F(StartUpTest, FirstTickDoesNothingAndTheLabelStillReadsPreparing) {
+TEST_F(StartUpTest, FirstTickStartsNoDownloadAndTheLabelStillReadsPreparing) {
   HeadlessUi ui;
   TfMain form(ui, Arguments(5));
   form.Timer1Timer();

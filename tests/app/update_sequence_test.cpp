@@ -2,8 +2,16 @@
 // sees at each stage, what lands on disk, and what a cancel or the close box does at each point.
 #include <gtest/gtest.h>
 
-#include <algorithm>
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
+#include <algorithm>
+#include <fstream>
+#include <functional>
+#include <thread>
+
+#include "app/install_journal.h"
 #include "app/install_transaction.h"
 #include "app/main_form.h"
 #include "app/run_log.h"
@@ -12,6 +20,7 @@
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/headless/headless_ui.h"
+#include "platform/threads.h"
 #include "support/file_holder.h"
 #include "support/http_peer.h"
 #include "support/loopback_server.h"
@@ -75,10 +84,11 @@ class UpdateSequenceTest : public testing::Test {
   }
 
   // Runs the program's message loop until the update ends. A server that falls silent fails the download
-  // after kSilence here, not after the program's half minute.
+  // after kSilence here, not after the program's half minute, and another updater is waited for as long.
   void Run(HeadlessUi& ui, const std::vector<std::string>& arguments) {
     m_form = std::make_unique<TfMain>(ui, arguments);
     m_form->IdHTTP().SetReadTimeout(kSilence);
+    m_form->SetExtractLockWait(kSilence);
     ui.RunMessageLoop();
   }
 
@@ -461,8 +471,8 @@ TEST_F(UpdateSequenceTest, RelativeDirectoriesAreTakenAgainstTheWorkingDirectory
   EXPECT_EQ(ReadFile(m_temp.Path() / "dl" / "u.zip"), Archive());
 }
 
-// The version installed before each update below: files with their own dates and modes, a directory and a
-// read-only file.
+// The version installed before each update below: files with their own dates and modes, a directory, a
+// read-only file and, on Linux, a dangling link.
 void InstallOldVersion(TempDir& temp) {
   temp.Write("app/VERSION", "1.0\n");
   temp.Write("app/lib/data.bin", std::string(5000, 'o'));
@@ -478,16 +488,20 @@ void InstallOldVersion(TempDir& temp) {
     std::filesystem::last_write_time(temp.Path() / "app" / name, past);
   }
   platform::SetAttributes((temp.Path() / "app" / "ro.txt").string(), platform::kAttrReadOnly);
+#ifndef _WIN32
+  // An entry the update replaces that is no file, and that a test through the link would miss.
+  std::filesystem::create_symlink("nowhere", temp.Path() / "app" / "lib" / "link");
+#endif
 }
 
-// The new version: replaces files, adds one in directories of its own, gives the tool a Unix mode, and has a
-// member of the name a staged file would otherwise take.
+// The new version: replaces files (and a link, on Linux), adds one in directories of its own, gives the tool a
+// Unix mode, and has a member of the name a staged file would otherwise take.
 std::vector<ziptest::Member> NewVersion() {
   ziptest::Member tool{"bin/tool", "new tool"};
   tool.VersionMadeBy = (3 << 8) | 20;
   tool.ExternalAttributes = 0100700u << 16;
   return {{"VERSION", "2.0\n"}, {"lib/data.bin", std::string(200000, 'n')}, {"lib/more.bin", "more, new"}, tool,
-          {"new/sub/x.txt", "x"}, {"~unzip0.tmp", "a member like any other"}};
+          {"new/sub/x.txt", "x"}, {"lib/link", "a file now"}, {"~unzip0.tmp", "a member like any other"}};
 }
 
 // Whatever fails in a later member, the installed version stays exactly as it was: contents, modes, dates.
@@ -527,8 +541,169 @@ TEST_F(UpdateSequenceTest, AFailingLaterMemberLeavesTheInstalledTreeAsItWas) {
     LoopbackServer server(Serve(ziptest::BuildZip(members)));
     HeadlessUi ui;
     Run(ui, Arguments(server.Port(), "never-started"));
+    // The run ends with its form, and lets go of the extract directory (on Windows: its lock file).
+    m_form.reset();
     EXPECT_EQ(Boxes(ui), std::vector<std::string>{ErrorBox(texts::kExtractFailed)});
     EXPECT_EQ(testsupport::TreeSnapshot(m_app), before);
+  }
+}
+
+// A journal that the next start cannot finish, or must not act upon, stays as it was found: that run touches
+// nothing installed or outside, installs nothing, and ends with the extraction error saying what it found.
+TEST_F(UpdateSequenceTest, AnEarlierJournalThatCannotBeActedOnStaysAndNothingIsInstalled) {
+  const auto journalOf = [](const std::vector<TJournalRecord>& records) {
+    std::string text = journal::kHeader;
+    for (const TJournalRecord& record : records) text += EncodeJournalRecord(record);
+    return text;
+  };
+  const std::string sep(1, platform::kPathSeparator);
+  const std::vector<TJournalRecord> swapped = {{journal::kBackup, "VERSION", "~update0.old"},
+                                               {journal::kPlaced, "~unzip0.tmp", "VERSION"}};
+  std::string damagedMiddle = journalOf({swapped[0], swapped[1], {journal::kCommitted, "", ""}});
+  damagedMiddle[damagedMiddle.find(" VERSION ") + 1] = 'W';
+  struct Case {
+    const char* what;
+    std::function<void(const std::string& app, const std::string& outside)> plant;
+    const char* cause;
+  };
+  const auto write = [](const std::string& text) {
+    return [text](const std::string& app, const std::string&) {
+      std::ofstream(app + "/~update.journal", std::ios::binary) << text;
+    };
+  };
+  const auto naming = [&](const std::string& path) { return write(journalOf({{journal::kStaged, path, "VERSION"}})); };
+  const Case cases[] = {
+      {"a swap whose roll back fails: a directory stands where the backup goes back",
+       [&](const std::string& app, const std::string&) {
+         std::filesystem::rename(app + "/VERSION", app + "/~update0.old");
+         std::filesystem::create_directories(app + "/VERSION/in");
+         std::ofstream(app + "/~update.journal", std::ios::binary) << journalOf(swapped);
+       },
+       "could not be rolled back"},
+      {"a path above the directory", naming(".." + sep + "outside.txt"), "outside the extract directory"},
+      {"an absolute path", [&](const std::string& app, const std::string& outside) {
+         write(journalOf({{journal::kStaged, outside, "VERSION"}}))(app, outside);
+       }, "outside the extract directory"},
+      {"a NUL in a name", naming(std::string("VERSION\0", 8) + sep + ".." + sep + ".." + sep + "outside.txt"),
+       "outside the extract directory"},
+      {"a damaged middle record", write(damagedMiddle), "record 1 (byte 26) fails its checksum"},
+      {"another format", write("S 11:/etc/passwd 7:VERSION\n"), "does not begin with"},
+      {"larger than any journal",
+       [](const std::string& app, const std::string&) {
+         std::ofstream(app + "/~update.journal", std::ios::binary) << journal::kHeader;
+         std::filesystem::resize_file(app + "/~update.journal", journal::kMaxBytes + 1);
+       },
+       "is larger than any journal"},
+#ifndef _WIN32
+      {"a link to a journal outside",
+       [&](const std::string& app, const std::string& outside) {
+         std::ofstream(outside + ".journal", std::ios::binary) << journalOf({{journal::kStaged, "VERSION", "x"}});
+         std::filesystem::create_symlink(outside + ".journal", app + "/~update.journal");
+       },
+       "is a link"},
+      {"a link to /dev/zero",
+       [](const std::string& app, const std::string&) {
+         std::filesystem::create_symlink("/dev/zero", app + "/~update.journal");
+       },
+       "is a link"},
+      {"a FIFO",
+       [](const std::string& app, const std::string&) {
+         ASSERT_EQ(mkfifo((app + "/~update.journal").c_str(), 0600), 0);
+       },
+       "is no regular file"},
+#endif
+  };
+  for (const Case& row : cases) {
+    SCOPED_TRACE(row.what);
+    TempDir temp;
+    m_app = (temp.Path() / "app").string();
+    m_download = (temp.Path() / "dl").string();
+    InstallOldVersion(temp);
+    const std::string outside = temp.Write("outside.txt", "not the updater's");
+    row.plant(m_app, outside);
+    const auto before = testsupport::TreeSnapshot(temp.Path());
+    LoopbackServer server(Serve(ziptest::BuildZip(NewVersion())));
+    HeadlessUi ui;
+    Run(ui, Arguments(server.Port(), "never-started"));
+    m_form.reset();
+    EXPECT_EQ(Boxes(ui), std::vector<std::string>{ErrorBox(texts::kExtractFailed)});
+    auto after = testsupport::TreeSnapshot(temp.Path());
+    after.erase("dl");
+    after.erase("dl/" + std::string(TRunLog::kFileName));
+    EXPECT_EQ(after, before);
+    const std::string log = ReadFile(m_download + sep + TRunLog::kFileName);
+    EXPECT_NE(log.find(row.cause), std::string::npos) << log;
+  }
+}
+
+#ifndef _WIN32
+// Anyone who can write the download directory (often a shared temporary one) or the extract directory may plant
+// a link under a name the updater is about to create: the updater replaces the link, never writes through it.
+TEST_F(UpdateSequenceTest, NothingIsWrittenThroughALinkPlantedUnderANameTheUpdaterCreates) {
+  const std::string archive = ziptest::BuildZip(NewVersion());
+  for (const char* name : {"dl/updater.log", "dl/u.zip.part", "app/~unzip0.tmp", "app/lib/~unzip1.tmp",
+                           "app/~update0.old", "app/lib/~update1.old"}) {
+    for (const bool dangling : {false, true}) {
+      SCOPED_TRACE(std::string(name) + (dangling ? ", dangling" : ", to a file"));
+      TempDir temp;
+      m_app = (temp.Path() / "app").string();
+      m_download = (temp.Path() / "dl").string();
+      InstallOldVersion(temp);
+      std::filesystem::create_directories(m_download);
+      const std::filesystem::path outside = temp.Path() / "outside.txt";
+      if (!dangling) temp.Write("outside.txt", "not the updater's");
+      std::filesystem::create_symlink(outside, temp.Path() / name);
+      LoopbackServer server(Serve(archive));
+      HeadlessUi ui;
+      Run(ui, Arguments(server.Port()));
+      EXPECT_EQ(Boxes(ui), std::vector<std::string>{InfoBox(texts::kUpgradeComplete)});
+      EXPECT_EQ(ReadFile(m_app + "/VERSION"), "2.0\n");
+      if (dangling) {
+        EXPECT_FALSE(std::filesystem::exists(outside));
+      } else {
+        EXPECT_EQ(ReadFile(outside), "not the updater's");
+      }
+    }
+  }
+}
+#endif
+
+// Another updater holds the extract directory: this one waits for it, with its window processing messages,
+// and goes on when it lets go in time; otherwise it fails without touching anything, its journal included.
+TEST_F(UpdateSequenceTest, ASecondUpdaterWaitsForTheFirstAndFailsWhenItTakesTooLong) {
+  for (const int holdMilliseconds : {300, 3 * kSilence}) {
+    SCOPED_TRACE(holdMilliseconds);
+    TempDir temp;
+    m_app = (temp.Path() / "app").string();
+    m_download = (temp.Path() / "dl").string();
+    InstallOldVersion(temp);
+    // The first updater's journal, mid-swap: a second one that read it would roll the first one back.
+    temp.Write("app/~update.journal", journal::kHeader);
+    platform::DirectoryLock first = platform::DirectoryLock::TryAcquire(m_app);
+    ASSERT_TRUE(first.IsHeld());
+    const auto before = testsupport::TreeSnapshot(m_app);
+    std::thread release([&] {
+      platform::SleepMilliseconds(holdMilliseconds);
+      if (holdMilliseconds < kSilence) {
+        first = platform::DirectoryLock();
+        std::filesystem::remove(temp.Path() / "app" / "~update.journal");
+      }
+    });
+    LoopbackServer server(Serve(ziptest::BuildZip(NewVersion())));
+    HeadlessUi ui;
+    Run(ui, Arguments(server.Port()));
+    release.join();
+    m_form.reset();
+    const std::string log = ReadFile(m_download + platform::kPathSeparator + TRunLog::kFileName);
+    EXPECT_NE(log.find("waiting for another updater installing into " + m_app), std::string::npos) << log;
+    if (holdMilliseconds < kSilence) {
+      EXPECT_EQ(Boxes(ui), std::vector<std::string>{InfoBox(texts::kUpgradeComplete)});
+      EXPECT_EQ(ReadFile(m_app + platform::kPathSeparator + "VERSION"), "2.0\n");
+    } else {
+      EXPECT_EQ(Boxes(ui), std::vector<std::string>{ErrorBox(texts::kExtractFailed)});
+      EXPECT_NE(log.find("another updater is installing into " + m_app + " and did not finish"), std::string::npos);
+      EXPECT_EQ(testsupport::TreeSnapshot(m_app), before);
+    }
   }
 }
 
@@ -547,7 +722,7 @@ TEST_F(UpdateSequenceTest, AFailureAtAnyStepLeavesTheOldOrTheNewTree) {
     if (n == 0) before = testsupport::TreeSnapshot(m_app);
     LoopbackServer server(Serve(archive));
     HeadlessUi ui;
-    platform::FailNthFileOperation(n);
+    platform::FailNthFileOperation(n, platform::FileFault::Fail, platform::FaultThreads::Caller);
     Run(ui, Arguments(server.Port()));
     const bool fired = platform::FileOperationFaultFired();
     platform::FailNthFileOperation(0);
@@ -583,6 +758,7 @@ TEST_F(UpdateSequenceTest, AFileHeldPastTheWaitRollsTheSwapBack) {
     ASSERT_TRUE(holder.WaitUntilHolding());
     Run(ui, Arguments(server.Port(), "never-started"));
   }
+  m_form.reset();
   EXPECT_EQ(Boxes(ui), std::vector<std::string>{ErrorBox(texts::kExtractFailed)});
   EXPECT_EQ(testsupport::TreeSnapshot(m_app), before);
 }

@@ -1,13 +1,13 @@
 #!/usr/bin/env python3
 """Fault injection against the real updater (console front end): a server that breaks off in every part of the
 response or stalls forever, a connection to a real range-serving server (lighttpd) that breaks mid-body, a
-download directory that runs out of space, a read-only target file. Each case must end with its documented
-message and leave the installed application as it was.
+download or extract directory on a small tmpfs that runs full, a read-only target file, kills at every stage.
+Each case must end with its documented message and leave the installed application as it was.
 
 Usage: fault_test.py path/to/updater
 """
+import contextlib
 import os
-import resource
 import shutil
 import signal
 import socket
@@ -112,11 +112,19 @@ class CuttingRelay:
 
 class FaultTest(update_test.UpdateTest):
     # The success and failure cases of the update test are not repeated here.
-    def run_limited(self, url, file_size_limit):
-        # The limit alone, as a shell's ulimit sets it: the program itself must keep SIGXFSZ from killing it.
-        def limit():
-            resource.setrlimit(resource.RLIMIT_FSIZE, (file_size_limit, file_size_limit))
-        return self.run_updater(url, preexec_fn=limit)
+    @contextlib.contextmanager
+    def small_file_system(self, path, size):
+        """A tmpfs of size bytes mounted at path (made empty) for the with-block: a real full disk, whose writes
+        move part of their bytes before they fail. Needs root."""
+        os.makedirs(path, exist_ok=True)
+        mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=%d" % size, "tmpfs", path],
+                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode == 0
+        if not mounted:
+            self.skipTest("cannot mount a tmpfs here (needs root)")
+        try:
+            yield
+        finally:
+            subprocess.run(["umount", "-l", path], check=True)
 
     def assert_no_debris(self):
         for root, dirs, files in os.walk(self.work):
@@ -191,33 +199,33 @@ class FaultTest(update_test.UpdateTest):
 
     def test_full_file_system_while_saving_keeps_the_previous_download(self):
         archive = self.standard_archive()
-        os.makedirs(self.download)
-        previous = os.path.join(self.download, "update.zip")
-        with open(previous, "wb") as f:
-            f.write(b"previous download")
-        with Server(archive) as server:
-            err = self.run_limited(server.url(), 100000)
-        self.assertIn(SAVE_FAILED, err)
-        with open(previous, "rb") as f:
-            self.assertEqual(f.read(), b"previous download")
+        with self.small_file_system(self.download, 130 * 1024):
+            previous = os.path.join(self.download, "update.zip")
+            with open(previous, "wb") as f:
+                f.write(b"previous download")
+            with Server(archive) as server:
+                err = self.run_updater(server.url())
+            self.assertIn(SAVE_FAILED, err)
+            with open(previous, "rb") as f:
+                self.assertEqual(f.read(), b"previous download")
+            self.assert_no_debris()
         self.assertEqual(os.listdir(self.app), [])
-        self.assert_no_debris()
         self.assertFalse(self.started())
 
     def test_full_file_system_while_extracting_leaves_old_files_whole(self):
         old = b"old version\n" * 10
-        with open(os.path.join(self.app, "lib-data.bin"), "wb") as f:
-            f.write(old)
         # Compresses well: the saved archive is small, the member large.
         archive = self.make_archive({"lib-data.bin": b"new data " * 200000, "start.sh": update_test.MARKER_SCRIPT})
-        size = os.path.getsize(archive)
-        with Server(archive) as server:
-            # Room for the saved archive, not for the big member.
-            err = self.run_limited(server.url(), size + 1000)
-        self.assertIn(EXTRACT_FAILED, err)
-        self.assert_no_debris()
-        with open(os.path.join(self.app, "lib-data.bin"), "rb") as f:
-            self.assertEqual(f.read(), old)
+        with self.small_file_system(self.app, 512 * 1024):
+            with open(os.path.join(self.app, "lib-data.bin"), "wb") as f:
+                f.write(old)
+            with Server(archive) as server:
+                err = self.run_updater(server.url())
+            self.assertIn(EXTRACT_FAILED, err)
+            self.assert_no_debris()
+            with open(os.path.join(self.app, "lib-data.bin"), "rb") as f:
+                self.assertEqual(f.read(), old)
+            self.assertEqual(os.listdir(self.app), ["lib-data.bin"])
         self.assertFalse(self.started())
 
     def test_read_only_target_is_not_replaced_and_fails_the_update(self):
@@ -244,41 +252,71 @@ class FaultTest(update_test.UpdateTest):
         return found
 
     def test_kill_during_an_update_leaves_the_old_or_the_new_tree_after_the_next_start(self):
-        count = 80
-        new = self.make_archive({"part/%03d.bin" % i: os.urandom(150000) for i in range(count)})
+        # Many small members: the swap (two renames a member) lasts long enough to be killed inside.
+        count = 1500
+        new = self.make_archive({"part/%04d.bin" % i: os.urandom(200) for i in range(count)})
         journal = os.path.join(self.app, "~update.journal")
-        outcomes = set()
-        for delay in (0.0, 0.02, 0.05, 0.1, 0.2, 0.4, 0.8):
-            with self.subTest(delay=delay):
+
+        def journal_text():
+            try:
+                with open(journal, "rb") as f:
+                    return f.read()
+            except OSError:
+                return b""
+
+        # (when to kill, how long after): during the staging some time after the journal appears; inside the
+        # swap as soon as its records are in the journal; never (the update completes).
+        kills = [("staging", 0.0), ("staging", 0.05), ("swap", 0.0), ("swap", 0.002), ("swap", 0.01), (None, 0)]
+        outcomes = {}
+        for when, delay in kills:
+            with self.subTest(when=when, delay=delay):
                 shutil.rmtree(self.app)
                 os.makedirs(os.path.join(self.app, "part"))
                 for i in range(0, count, 2):
-                    with open(os.path.join(self.app, "part", "%03d.bin" % i), "wb") as f:
+                    with open(os.path.join(self.app, "part", "%04d.bin" % i), "wb") as f:
                         f.write(b"old %d\n" % i)
-                    os.utime(os.path.join(self.app, "part", "%03d.bin" % i), (1e9, 1e9))
+                    os.utime(os.path.join(self.app, "part", "%04d.bin" % i), (1e9, 1e9))
                 old = self.tree()
                 with Server(new) as server:
                     args = [update_test.UPDATER, server.url(), self.app, "update.zip", "none.sh", self.download]
                     process = subprocess.Popen(args, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                                stderr=subprocess.DEVNULL, env=update_test.updater_environment())
-                    # The journal appears when the extraction begins; the kill comes that much later.
                     deadline = time.time() + 60
-                    while not os.path.exists(journal) and process.poll() is None and time.time() < deadline:
-                        time.sleep(0.002)
-                    time.sleep(delay)
-                    process.send_signal(signal.SIGKILL)
-                    process.wait()
+                    if when == "staging":
+                        while not os.path.exists(journal) and process.poll() is None and time.time() < deadline:
+                            time.sleep(0.002)
+                    elif when == "swap":
+                        while b"\nN " not in journal_text() and process.poll() is None and time.time() < deadline:
+                            pass
+                    if when is None:
+                        process.wait()
+                    else:
+                        time.sleep(delay)
+                        # The kill must land in a running update, in the part it was meant for.
+                        self.assertIsNone(process.poll())
+                        text = journal_text()
+                        if when == "swap":
+                            self.assertIn(b"\nN ", text)
+                        process.send_signal(signal.SIGKILL)
+                        process.wait()
                 err = self.run_updater("http://127.0.0.1:%d/update.zip" % unused_port(), run_program="none.sh")
                 self.assertIn(DOWNLOAD_FAILED, err)
+                self.assertFalse(os.path.exists(journal))
                 after = self.tree()
                 if after == old:
-                    outcomes.add("old")
+                    outcomes[(when, delay)] = "old"
                 else:
                     self.assert_installed(new)
-                    self.assertEqual(set(after), {os.path.join("part", "%03d.bin" % i) for i in range(count)})
-                    outcomes.add("new")
+                    self.assertEqual(set(after), {os.path.join("part", "%04d.bin" % i) for i in range(count)})
+                    outcomes[(when, delay)] = "new"
                 self.assert_no_debris()
-        print("outcomes after a kill:", sorted(outcomes), file=sys.stderr)
+        print("outcomes after a kill:", outcomes, file=sys.stderr)
+        # A kill before the swap's commit record undoes the update; the update left alone lands.
+        for when, delay in kills:
+            if when == "staging":
+                self.assertEqual(outcomes[(when, delay)], "old", (when, delay))
+        self.assertEqual(outcomes[(None, 0)], "new")
+        self.assertIn("old", [outcomes[kill] for kill in kills if kill[0] == "swap"])
 
     def test_every_run_logs_its_stages_and_the_cause_of_its_failure(self):
         good = self.standard_archive()

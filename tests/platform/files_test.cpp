@@ -53,7 +53,7 @@ class FilesTest : public testing::Test {
   std::filesystem::path m_root;
 };
 
-TEST_F(FilesTest, CreateTruncatesAnExistingFileAndReadsBackWhatWasWritten) {
+TEST_F(FilesTest, CreateReplacesAnExistingFileAndReadsBackWhatWasWritten) {
   const std::string path = Path("data.bin");
   WriteAll(path, "a longer first content");
   File file = File::Create(path);
@@ -213,6 +213,42 @@ TEST_F(FilesTest, ErrorOfAFailedCallSurvivesLaterSuccessfulCalls) {
   ASSERT_TRUE(again.IsOpen());
   EXPECT_TRUE(platform::DirectoryExists(m_root.string()));
   EXPECT_EQ(platform::LastErrorCode(), platform::kErrorFileNotFound);
+}
+
+// A symbolic link to a file; false where the system or the user's rights allow none (MinGW's std::filesystem
+// makes none on Windows).
+bool MakeSymbolicLink(const std::string& target, const std::string& link) {
+  std::error_code error;
+  std::filesystem::create_symlink(target, link, error);
+  return !error;
+}
+
+// What the updater creates in a directory that others may write is never created or read through a link.
+TEST_F(FilesTest, LinksUnderTheNameAreNeitherFollowedNorWrittenThrough) {
+  WriteAll(Path("outside.txt"), "not ours");
+  EXPECT_FALSE(File::CreateNew(Path("outside.txt")).IsOpen());
+  EXPECT_EQ(platform::LastErrorCode(), platform::kErrorAlreadyExists);
+  if (!MakeSymbolicLink(Path("outside.txt"), Path("link"))) GTEST_SKIP() << "no symbolic links here";
+  ASSERT_TRUE(MakeSymbolicLink(Path("nowhere.txt"), Path("dangling")));
+  EXPECT_EQ(platform::KindOfEntry(Path("link")), platform::EntryKind::Link);
+  EXPECT_EQ(platform::KindOfEntry(Path("dangling")), platform::EntryKind::Link);
+  EXPECT_EQ(platform::KindOfEntry(Path("outside.txt")), platform::EntryKind::File);
+  EXPECT_EQ(platform::KindOfEntry(Path("missing")), platform::EntryKind::None);
+  EXPECT_FALSE(File::OpenRegular(Path("link")).IsOpen());
+  EXPECT_TRUE(File::OpenRegular(Path("outside.txt")).IsOpen());
+  for (const char* name : {"link", "dangling"}) {
+    SCOPED_TRACE(name);
+    EXPECT_FALSE(File::CreateNew(Path(name)).IsOpen());
+    EXPECT_EQ(platform::LastErrorCode(), platform::kErrorAlreadyExists);
+  }
+  for (const char* name : {"link", "dangling"}) {
+    SCOPED_TRACE(name);
+    WriteAll(Path(name), "ours");
+    EXPECT_EQ(platform::KindOfEntry(Path(name)), platform::EntryKind::File);
+    EXPECT_EQ(ReadAll(Path(name)), "ours");
+  }
+  EXPECT_EQ(ReadAll(Path("outside.txt")), "not ours");
+  EXPECT_FALSE(std::filesystem::exists(Path("nowhere.txt")));
 }
 
 TEST_F(FilesTest, PathsOfTheSystem) {

@@ -11,8 +11,18 @@ std::map<std::string, std::string> TreeSnapshot(const std::filesystem::path& roo
   if (!std::filesystem::exists(root)) return tree;
   for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
     const std::string name = std::filesystem::relative(entry.path(), root).generic_string();
-    if (entry.is_directory()) {
+    // A link or a special file is taken as it is, never followed or read.
+    const std::filesystem::file_status status = entry.symlink_status();
+    if (std::filesystem::is_symlink(status)) {
+      tree[name] = "link to " + std::filesystem::read_symlink(entry.path()).string();
+      continue;
+    }
+    if (std::filesystem::is_directory(status)) {
       tree[name] = "directory";
+      continue;
+    }
+    if (!std::filesystem::is_regular_file(status)) {
+      tree[name] = "special";
       continue;
     }
     const auto mode = static_cast<unsigned>(entry.status().permissions());

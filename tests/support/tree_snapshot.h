@@ -1,6 +1,6 @@
 #pragma once
 // What a directory tree holds, for comparing one state of an installation with another: every directory by
-// name, every file with its bytes, permission bits and last-write time.
+// name, every file with its bytes, permission bits and last-write time, every link by what it names.
 #include <filesystem>
 #include <map>
 #include <string>

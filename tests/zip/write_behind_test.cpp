@@ -10,8 +10,8 @@ namespace {
 using testsupport::ReadFile;
 using testsupport::TempDir;
 
-// Pieces of many sizes, far more than the writer buffers, with the n-th write of the file failing (0: none), or
-// a file that cannot be created: what lands is a prefix of the input in order, and the outcome says how much,
+// Pieces of many sizes, far more than the writer buffers, with the n-th write of the file failing (0: none;
+// the seam's first operation is the creation), or a file that cannot be created: what lands is a prefix of the input in order, and the outcome says how much,
 // with its CRC and the error.
 TEST(WriteBehindTest, WritesInOrderAndStopsAtTheFirstFailure) {
   struct Row {
@@ -22,8 +22,8 @@ TEST(WriteBehindTest, WritesInOrderAndStopsAtTheFirstFailure) {
   std::string input;
   for (int i = 0; input.size() < 3'000'000; ++i) input += std::string(static_cast<size_t>(i * 7919 % 300'001), 'a' + i % 26);
   TWriteBehind writer;
-  for (const Row& row : {Row{"all written", "out", 0}, Row{"first write fails", "out", 1},
-                         Row{"a later write fails", "out", 4}, Row{"not created", "missing/out", 0}}) {
+  for (const Row& row : {Row{"all written", "out", 0}, Row{"first write fails", "out", 2},
+                         Row{"a later write fails", "out", 5}, Row{"not created", "missing/out", 0}}) {
     SCOPED_TRACE(row.Name);
     TempDir temp;
     const bool creatable = std::string(row.File) == "out";
@@ -53,30 +53,34 @@ TEST(WriteBehindTest, WritesInOrderAndStopsAtTheFirstFailure) {
   }
 }
 
-// What a write raises reaches the caller's thread; Abandon drops it. The piece is smaller than what the writer
-// gathers, so that the write happens within Finish or Abandon.
-TEST(WriteBehindTest, CarriesWhatAWriteRaisesToTheCaller) {
+// What the writer thread raises, creating the file or writing it, reaches the caller's thread; Abandon drops
+// what a write raises. The piece is smaller than what the writer gathers, so that the write happens within
+// Finish or Abandon; the creation comes before, and what it raises reaches the first Write.
+TEST(WriteBehindTest, CarriesWhatTheWriterRaisesToTheCaller) {
   TempDir temp;
   const std::string piece(1000, 'p');
   TWriteBehind writer;
-  for (const bool abandon : {false, true}) {
-    writer.Begin((temp.Path() / "out").string());
-    platform::FailNthFileOperation(1, true);
-    bool raised = false;
-    try {
-      writer.Write(reinterpret_cast<const uint8_t*>(piece.data()), static_cast<int64_t>(piece.size()));
-      if (abandon) {
-        writer.Abandon();
-      } else {
-        writer.Finish();
+  for (const int failing : {1, 2}) {
+    for (const bool abandon : {false, true}) {
+      SCOPED_TRACE(std::string(failing == 1 ? "creation" : "write") + (abandon ? ", abandoned" : ""));
+      writer.Begin((temp.Path() / "out").string());
+      platform::FailNthFileOperation(failing, platform::FileFault::Raise);
+      bool raised = false;
+      try {
+        writer.Write(reinterpret_cast<const uint8_t*>(piece.data()), static_cast<int64_t>(piece.size()));
+        if (abandon) {
+          writer.Abandon();
+        } else {
+          writer.Finish();
+        }
+      } catch (const platform::FileOperationAborted&) {
+        raised = true;
       }
-    } catch (const platform::FileOperationAborted&) {
-      raised = true;
+      platform::FailNthFileOperation(0);
+      EXPECT_EQ(raised, failing == 1 || !abandon);
+      EXPECT_TRUE(writer.Finish().Failed);
+      writer.File().Close();
     }
-    platform::FailNthFileOperation(0);
-    EXPECT_EQ(raised, !abandon);
-    EXPECT_TRUE(writer.Finish().Failed);
-    writer.File().Close();
   }
 }
 

@@ -1,6 +1,7 @@
 #include "platform/files.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/time.h>
@@ -77,6 +78,14 @@ bool FileExists(const std::string& path) {
   return !path.empty() && stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
 }
 
+EntryKind KindOfEntry(const std::string& path) {
+  struct stat info{};
+  if (path.empty() || lstat(path.c_str(), &info) != 0) return EntryKind::None;
+  if (S_ISREG(info.st_mode)) return EntryKind::File;
+  if (S_ISDIR(info.st_mode)) return EntryKind::Directory;
+  return S_ISLNK(info.st_mode) ? EntryKind::Link : EntryKind::Other;
+}
+
 bool CreateDirectoryLevel(const std::string& path) {
   if (mkdir(path.c_str(), 0777) == 0) return true;
   return Fail();
@@ -127,6 +136,7 @@ bool GetAttributes(const std::string& path, uint32_t& attributes) {
 }
 
 bool SetAttributes(const std::string& path, uint32_t attributes) {
+  if (detail::FileOperationFails()) return false;
   struct stat info{};
   if (stat(path.c_str(), &info) != 0) return Fail();
   mode_t mode = info.st_mode & 07777;
@@ -139,6 +149,7 @@ bool SetAttributes(const std::string& path, uint32_t attributes) {
 }
 
 bool SetPermissionBits(const std::string& path, uint32_t mode) {
+  if (detail::FileOperationFails()) return false;
   return chmod(path.c_str(), static_cast<mode_t>(mode & 0777)) == 0 || Fail();
 }
 
@@ -216,13 +227,37 @@ File File::Open(const std::string& path, FileAccess access, FileShare /*share: n
   return File(fd);
 }
 
-File File::Create(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+File File::OpenRegular(const std::string& path) {
+  // Without O_NONBLOCK the open of a pipe would wait for a writer; O_NOCTTY keeps a terminal from becoming ours.
+  const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
+    Fail();
+    if (errno == ELOOP) t_lastError = kErrorAccessDenied;
+    return File();
+  }
+  struct stat info{};
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    close(fd);
+    t_lastError = kErrorAccessDenied;
+    return File();
+  }
+  return File(fd);
+}
+
+File File::CreateNew(const std::string& path) {
+  if (detail::FileOperationFails()) return File();
+  const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (fd < 0) {
     Fail();
     return File();
   }
   return File(fd);
+}
+
+File File::Create(const std::string& path) {
+  // unlink removes a link itself; what it cannot remove (a directory) makes the exclusive create fail.
+  unlink(path.c_str());
+  return CreateNew(path);
 }
 
 bool File::IsOpen() const { return m_handle >= 0; }
@@ -285,6 +320,40 @@ bool File::Close() {
   const int fd = FdOf(m_handle);
   m_handle = -1;
   return close(fd) == 0 || Fail();
+}
+
+DirectoryLock::~DirectoryLock() { Release(); }
+
+DirectoryLock::DirectoryLock(DirectoryLock&& other) noexcept : m_handle(other.m_handle) { other.m_handle = -1; }
+
+DirectoryLock& DirectoryLock::operator=(DirectoryLock&& other) noexcept {
+  if (this != &other) {
+    Release();
+    m_handle = other.m_handle;
+    other.m_handle = -1;
+  }
+  return *this;
+}
+
+DirectoryLock DirectoryLock::TryAcquire(const std::string& directory) {
+  const int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) {
+    Fail();
+    return DirectoryLock();
+  }
+  // flock belongs to the open description: a second open, in this process or another, waits its turn.
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    t_lastError = errno == EWOULDBLOCK ? kErrorSharingViolation : WindowsCodeOf(errno);
+    close(fd);
+    return DirectoryLock();
+  }
+  return DirectoryLock(fd);
+}
+
+void DirectoryLock::Release() {
+  if (m_handle == -1) return;
+  close(FdOf(m_handle));
+  m_handle = -1;
 }
 
 }  // namespace platform

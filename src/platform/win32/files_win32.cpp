@@ -78,6 +78,15 @@ bool FileExists(const std::string& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
+EntryKind KindOfEntry(const std::string& path) {
+  // GetFileAttributes reports a reparse point itself, not what it leads to.
+  const DWORD attributes = path.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return EntryKind::None;
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return EntryKind::Link;
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return EntryKind::Directory;
+  return (attributes & FILE_ATTRIBUTE_DEVICE) != 0 ? EntryKind::Other : EntryKind::File;
+}
+
 bool CreateDirectoryLevel(const std::string& path) { return CreateDirectoryA(path.c_str(), nullptr) != 0 || Fail(); }
 
 bool DeleteFileAt(const std::string& path) {
@@ -129,11 +138,12 @@ bool GetAttributes(const std::string& path, uint32_t& attributes) {
 }
 
 bool SetAttributes(const std::string& path, uint32_t attributes) {
+  if (detail::FileOperationFails()) return false;
   return SetFileAttributesA(path.c_str(), attributes) != 0 || Fail();
 }
 
 // Windows keeps no Unix permission bits; the DOS attributes carry what it has.
-bool SetPermissionBits(const std::string& /*path*/, uint32_t /*mode*/) { return true; }
+bool SetPermissionBits(const std::string& /*path*/, uint32_t /*mode*/) { return !detail::FileOperationFails(); }
 
 std::string TempDirectory() {
   char buffer[MAX_PATH + 1];
@@ -211,14 +221,43 @@ File File::Open(const std::string& path, FileAccess access, FileShare share) {
   return File(reinterpret_cast<intptr_t>(handle));
 }
 
-File File::Create(const std::string& path) {
-  const HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+File File::OpenRegular(const std::string& path) {
+  // FILE_FLAG_OPEN_REPARSE_POINT opens a link itself, which is then refused below.
+  const HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     Fail();
     return File();
   }
+  BY_HANDLE_FILE_INFORMATION info;
+  if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileInformationByHandle(handle, &info) ||
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+    CloseHandle(handle);
+    t_lastError = kErrorAccessDenied;
+    return File();
+  }
   return File(reinterpret_cast<intptr_t>(handle));
+}
+
+File File::CreateNew(const std::string& path) {
+  if (detail::FileOperationFails()) return File();
+  // CREATE_NEW fails on any entry under the name; FILE_FLAG_OPEN_REPARSE_POINT keeps a link from counting as
+  // what it names.
+  const HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    Fail();
+    if (t_lastError == ERROR_FILE_EXISTS) t_lastError = kErrorAlreadyExists;
+    return File();
+  }
+  return File(reinterpret_cast<intptr_t>(handle));
+}
+
+File File::Create(const std::string& path) {
+  // DeleteFile removes a file link itself; what it cannot remove (a junction, a directory, a read-only file)
+  // makes the exclusive create fail.
+  DeleteFileA(path.c_str());
+  return CreateNew(path);
 }
 
 bool File::IsOpen() const { return m_handle != -1; }
@@ -297,6 +336,41 @@ bool File::Close() {
   const HANDLE handle = HandleOf(m_handle);
   m_handle = -1;
   return CloseHandle(handle) != 0 || Fail();
+}
+
+DirectoryLock::~DirectoryLock() { Release(); }
+
+DirectoryLock::DirectoryLock(DirectoryLock&& other) noexcept : m_handle(other.m_handle) { other.m_handle = -1; }
+
+DirectoryLock& DirectoryLock::operator=(DirectoryLock&& other) noexcept {
+  if (this != &other) {
+    Release();
+    m_handle = other.m_handle;
+    other.m_handle = -1;
+  }
+  return *this;
+}
+
+DirectoryLock DirectoryLock::TryAcquire(const std::string& directory) {
+  std::string path = directory;
+  if (!path.empty() && path.back() != kPathSeparator) path += kPathSeparator;
+  path += "~update.lock";
+  // Shared with nobody, so a second holder's open is a sharing violation; a planted link under the name is
+  // opened (and removed) as itself, never followed.
+  const HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                                    FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT,
+                                    nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    Fail();
+    return DirectoryLock();
+  }
+  return DirectoryLock(reinterpret_cast<intptr_t>(handle));
+}
+
+void DirectoryLock::Release() {
+  if (m_handle == -1) return;
+  CloseHandle(HandleOf(m_handle));
+  m_handle = -1;
 }
 
 }  // namespace platform
