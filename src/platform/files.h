@@ -174,9 +174,16 @@ class File {
 class DirectoryLock {
  public:
   DirectoryLock() = default;
-  ~DirectoryLock();
-  DirectoryLock(DirectoryLock&& other) noexcept;
-  DirectoryLock& operator=(DirectoryLock&& other) noexcept;
+  ~DirectoryLock() { Release(); }
+  DirectoryLock(DirectoryLock&& other) noexcept : m_handle(other.m_handle) { other.m_handle = -1; }
+  DirectoryLock& operator=(DirectoryLock&& other) noexcept {
+    if (this != &other) {
+      Release();
+      m_handle = other.m_handle;
+      other.m_handle = -1;
+    }
+    return *this;
+  }
   DirectoryLock(const DirectoryLock&) = delete;
   DirectoryLock& operator=(const DirectoryLock&) = delete;
 

@@ -322,19 +322,6 @@ bool File::Close() {
   return close(fd) == 0 || Fail();
 }
 
-DirectoryLock::~DirectoryLock() { Release(); }
-
-DirectoryLock::DirectoryLock(DirectoryLock&& other) noexcept : m_handle(other.m_handle) { other.m_handle = -1; }
-
-DirectoryLock& DirectoryLock::operator=(DirectoryLock&& other) noexcept {
-  if (this != &other) {
-    Release();
-    m_handle = other.m_handle;
-    other.m_handle = -1;
-  }
-  return *this;
-}
-
 DirectoryLock DirectoryLock::TryAcquire(const std::string& directory) {
   const int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) {

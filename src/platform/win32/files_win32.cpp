@@ -338,19 +338,6 @@ bool File::Close() {
   return CloseHandle(handle) != 0 || Fail();
 }
 
-DirectoryLock::~DirectoryLock() { Release(); }
-
-DirectoryLock::DirectoryLock(DirectoryLock&& other) noexcept : m_handle(other.m_handle) { other.m_handle = -1; }
-
-DirectoryLock& DirectoryLock::operator=(DirectoryLock&& other) noexcept {
-  if (this != &other) {
-    Release();
-    m_handle = other.m_handle;
-    other.m_handle = -1;
-  }
-  return *this;
-}
-
 DirectoryLock DirectoryLock::TryAcquire(const std::string& directory) {
   std::string path = directory;
   if (!path.empty() && path.back() != kPathSeparator) path += kPathSeparator;
