@@ -37,16 +37,18 @@ std::string Decode(const std::string& text) {
   }
 }
 
-// The SHA-512 digest of the stream from its start; false when a read fails.
-bool Digest(TStream& stream, const std::function<void()>& betweenPieces, unsigned char* digest) {
+// Reads the archive's next bytes; the count read, 0 at its end or on a failure.
+using TReadNext = std::function<int64_t(void* buffer, int64_t count)>;
+
+// The SHA-512 digest of size bytes read in order; false when a read fails.
+bool Digest(int64_t size, const TReadNext& read, const std::function<void()>& betweenPieces,
+            unsigned char* digest) {
   gcry_md_hd_t hash = nullptr;
   if (gcry_md_open(&hash, GCRY_MD_SHA512, 0) != 0) return false;
   std::vector<unsigned char> piece(static_cast<size_t>(kPieceSize));
-  stream.SetPosition(0);
-  const int64_t size = stream.Size();
   int64_t done = 0;
   while (done < size) {
-    const int64_t count = stream.Read(piece.data(), std::min(kPieceSize, size - done));
+    const int64_t count = read(piece.data(), std::min(kPieceSize, size - done));
     if (count <= 0) break;
     gcry_md_write(hash, piece.data(), static_cast<size_t>(count));
     done += count;
@@ -63,10 +65,9 @@ struct Expression {
   ~Expression() { gcry_sexp_release(value); }
 };
 
-}  // namespace
-
-bool VerifyArchiveSignature(const std::string& publicKey, TStream& archive, const std::string& signatureText,
-                            const std::function<void()>& betweenPieces) {
+// The signature check over the archive's size bytes, read in order from its start.
+bool Verify(const std::string& publicKey, int64_t size, const TReadNext& read, const std::string& signatureText,
+            const std::function<void()>& betweenPieces) {
   const std::string key = Decode(publicKey);
   const std::string signature = Decode(signatureText);
   if (key.size() != kKeySize || signature.size() != kSignatureSize) return false;
@@ -74,7 +75,7 @@ bool VerifyArchiveSignature(const std::string& publicKey, TStream& archive, cons
   // The library's S-expressions hold at most 64 KiB per value, so the signed message is the archive's
   // SHA-512 digest rather than the archive itself.
   unsigned char digest[kDigestSize];
-  if (!Digest(archive, betweenPieces, digest)) return false;
+  if (!Digest(size, read, betweenPieces, digest)) return false;
   Expression keyExpression;
   Expression signatureExpression;
   Expression dataExpression;
@@ -88,4 +89,22 @@ bool VerifyArchiveSignature(const std::string& publicKey, TStream& archive, cons
     return false;
   }
   return gcry_pk_verify(signatureExpression.value, dataExpression.value, keyExpression.value) == 0;
+}
+
+}  // namespace
+
+bool VerifyArchiveSignature(const std::string& publicKey, TStream& archive, const std::string& signatureText,
+                            const std::function<void()>& betweenPieces) {
+  archive.SetPosition(0);
+  return Verify(
+      publicKey, archive.Size(), [&archive](void* buffer, int64_t count) { return archive.Read(buffer, count); },
+      signatureText, betweenPieces);
+}
+
+bool VerifyArchiveSignature(const std::string& publicKey, TStream32& archive, const std::string& signatureText,
+                            const std::function<void()>& betweenPieces) {
+  if (archive.Seek(0, SeekOrigin::Beginning) != 0) return false;
+  return Verify(
+      publicKey, archive.Size(), [&archive](void* buffer, int64_t count) { return archive.Read(buffer, count); },
+      signatureText, betweenPieces);
 }

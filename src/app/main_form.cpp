@@ -282,11 +282,22 @@ void TfMain::VerifySignature(TStream& archive) {
   TMemoryStream signature;
   m_idHTTP.Get(m_values.UpdateUrl + ".sig", signature);
   if (m_cancelled) return;
-  const std::string text(reinterpret_cast<const char*>(signature.Memory()), static_cast<size_t>(signature.Size()));
-  if (!VerifyArchiveSignature(m_publicKey, archive, text, [this] { m_ui.ProcessMessages(); })) {
+  m_signature = signature.DataString();
+  if (!VerifyArchiveSignature(m_publicKey, archive, m_signature, [this] { m_ui.ProcessMessages(); })) {
     throw EUpdateStageFailed("the archive's signature does not verify");
   }
   Log("signature verified");
+}
+
+void TfMain::HoldVerifiedArchive() {
+  if (!m_unZip1.HoldArchive()) {
+    throw EUpdateStageFailed("the saved archive cannot be opened (error " +
+                             std::to_string(platform::LastErrorCode()) + ")");
+  }
+  if (!VerifyArchiveSignature(m_publicKey, m_unZip1.HeldArchive(), m_signature, [this] { m_ui.ProcessMessages(); })) {
+    throw EUpdateStageFailed("the saved archive's signature does not verify: it was replaced after its download");
+  }
+  Log("signature verified again over the archive held for extraction");
 }
 
 TfMain::Stage TfMain::ExtractArchive() {
@@ -311,6 +322,7 @@ TfMain::Stage TfMain::ExtractArchive() {
     m_unZip1.FileSpec().push_back("*.*");
     m_unZip1.SetExtractDir(m_values.ExtractPath);
     m_unZip1.SetArchiveFile(JoinPath(m_values.DownloadPath, m_values.ArchiveName, /*slash=*/false));
+    if (!m_publicKey.empty()) HoldVerifiedArchive();
     // A cut download still holds whole members at its front: only an archive read through its whole
     // central directory is the update that was published, and one that lists nothing updates nothing.
     m_unZip1.RequireCentralDirectory = true;

@@ -141,6 +141,8 @@ class TUnBase {
                    const std::string& volumeName);
 
   bool IsSpannedType() const { return m_arcType == TArcType::atZipDS || m_arcType == TArcType::atZipMV; }
+  // Recognises the archive from an open stream of ArchiveFile: sets ArcType and what the listing needs.
+  void Recognise(TStream32& stream);
 
   std::string m_archiveFile;
   TArcType m_arcType = TArcType::atNA;
@@ -172,7 +174,6 @@ class TUnBase {
   std::string m_volumeName;
 
  private:
-  void Recognise(TStream32& stream);
   bool Selected(const std::string& storedName);
   // Reads what follows a record's fixed part at namePosition: its name (at most 255 bytes kept, deciphered
   // for an enciphered record), which becomes StoredName, and its extra field, which is returned.

@@ -225,15 +225,25 @@ bool TUnZip::CreateDirTree(const std::string& path, std::vector<std::string>* cr
 
 void TUnZip::CreateMemberDirectories(const std::string& directory) { CreateDirTree(directory, &m_current->Directories); }
 
+bool TUnZip::HoldArchive() {
+  if (m_archiveFile.empty()) return false;
+  m_archive = std::make_unique<TFileStream32>(m_archiveFile, TFileStream32::Mode::OpenReadDenyWrite);
+  if (!m_archive->IsOpen()) {
+    m_archive.reset();
+    return false;
+  }
+  Recognise(*m_archive);
+  return true;
+}
+
 int TUnZip::Extract() {
   m_listedCount = 0;
   if (m_archiveFile.empty()) {
     ReportError(std::string(), std::string(), zipmsg::kFileNotFound, m_archiveFile);
     return 0;
   }
-  m_archive = std::make_unique<TFileStream32>(m_archiveFile, TFileStream32::Mode::OpenReadDenyWrite);
-  if (!m_archive->IsOpen()) {
-    m_archive.reset();
+  // Recognised again from the handle it reads, the archive is described by the bytes that are extracted.
+  if (!m_archive && !HoldArchive()) {
     ReportError(std::string(), std::string(), zipmsg::kErrorOpeningFile, m_archiveFile);
     return 0;
   }

@@ -66,6 +66,12 @@ class TUnZip : public TUnBase {
 
   // Extracts the selected members; returns the number written. Never raises.
   int Extract();
+  // Opens ArchiveFile for the next Extract, others denied writing, and recognises it anew from that handle:
+  // a caller can check the very bytes that will be extracted (a signature) through HeldArchive(), and a file
+  // put under the name from now on is never read. False, holding nothing, when it cannot be opened. The next
+  // Extract reads the held archive and ends the hold.
+  bool HoldArchive();
+  TStream32& HeldArchive() { return *m_archive; }
 
   bool ConfirmOverwrites = false;
   bool CreateStoredDirs = false;
@@ -187,7 +193,7 @@ class TUnZip : public TUnBase {
   std::vector<std::string> m_passwords;
   int m_zipCmntBufSize = 32767;
 
-  // Run state.
+  // Run state. The archive is open during Extract, and from HoldArchive on.
   std::unique_ptr<TFileStream32> m_archive;
   std::unique_ptr<TStopwatch> m_stopwatch;
   // Creates and writes every member's file beside the decoding.

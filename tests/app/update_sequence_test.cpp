@@ -85,8 +85,8 @@ class UpdateSequenceTest : public testing::Test {
 
   // Runs the program's message loop until the update ends. A server that falls silent fails the download
   // after kSilence here, not after the program's half minute, and another updater is waited for as long.
-  void Run(HeadlessUi& ui, const std::vector<std::string>& arguments) {
-    m_form = std::make_unique<TfMain>(ui, arguments);
+  void Run(HeadlessUi& ui, const std::vector<std::string>& arguments, const std::string& publicKey = {}) {
+    m_form = std::make_unique<TfMain>(ui, arguments, publicKey);
     m_form->IdHTTP().SetReadTimeout(kSilence);
     m_form->SetExtractLockWait(kSilence);
     ui.RunMessageLoop();
@@ -188,6 +188,36 @@ TEST_F(UpdateSequenceTest, ArchiveStaysInTheDownloadDirectoryAndItsNamesakeInThe
   EXPECT_EQ(Boxes(ui), std::vector<std::string>{InfoBox(texts::kUpgradeComplete)});
   EXPECT_TRUE(platform::FileExists(m_download + platform::kPathSeparator + "u.zip"));
   EXPECT_FALSE(platform::FileExists(m_app + platform::kPathSeparator + "u.zip"));
+}
+
+// Someone who can write the download directory puts another archive under the partial file's name while the
+// signature is fetched, after the download's bytes arrived and before they are checked and take the archive's
+// name: a signed build never installs it.
+TEST_F(UpdateSequenceTest, ASignedArchiveReplacedAfterItsDownloadIsNeverInstalled) {
+  // The public key of tests/e2e/signing_test_key.pem, and the signature of Archive() made with it.
+  const std::string key = "AvIV+R7FQ6mbnAZGgEZmRsmdCocl1V0hia+HvsWW+sk=";
+  const std::string signature = "HbYwOzo7iq4RvLAZOUVh0KvJyQwWuXhb6gGuDkzN93gle8urdnbcSIqbwYvuP7+/KRpsGlzxgjOdQJsD4UMeAQ==";
+  const std::string part = m_download + platform::kPathSeparator + "u.zip.part";
+  bool replaced = false;
+  LoopbackServer server([&](LoopbackConnection& connection) {
+    const std::string head = connection.ReadUntil("\r\n\r\n");
+    std::string body = Archive();
+    if (head.find(".sig ") != std::string::npos) {
+      m_temp.Write("planted.zip", ziptest::BuildZip({{"VERSION", "6.6\n"}}));
+      std::error_code error;
+      std::filesystem::rename(m_temp.Path() / "planted.zip", part, error);
+      replaced = !error;
+      body = signature;
+    }
+    connection.Send("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
+    connection.Close();
+  });
+  HeadlessUi ui;
+  Run(ui, Arguments(server.Port()), key);
+  // A system that refuses to replace a file the updater holds open leaves nothing planted: the update lands.
+  EXPECT_EQ(Boxes(ui), std::vector<std::string>{replaced ? ErrorBox(texts::kExtractFailed)
+                                                         : InfoBox(texts::kUpgradeComplete)});
+  EXPECT_NE(ReadFile(m_app + platform::kPathSeparator + "VERSION"), "6.6\n");
 }
 
 TEST_F(UpdateSequenceTest, CancelDuringTheDownloadSavesAndStartsNothing) {
