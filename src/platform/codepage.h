@@ -30,5 +30,8 @@ std::string GbkToUtf8(const std::string& gbk);
 std::string SystemToUtf8(const std::string& text);
 // Archive member names from the OEM code page to the system code page (identity on Linux).
 std::string OemToSystem(const std::string& text);
+// A UTF-8 name to the system code page (identity on Linux). False when the name is not UTF-8 or the code page
+// cannot hold one of its characters: text then shows those as '?', to name it in a message, never to write.
+bool Utf8ToSystem(const std::string& utf8, std::string& text);
 
 }  // namespace platform

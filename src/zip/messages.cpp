@@ -17,6 +17,7 @@ std::string MessageText(int id) {
     case zipmsg::kInvalidPassword: return "Invalid password";
     case zipmsg::kDirectoryDoesNotExistCreate: return "Directory does not exist... Create?";
     case zipmsg::kUnsafeMemberName: return "Member path leaves the extract directory";
+    case zipmsg::kMemberNameNotInCodePage: return "Member name not in the system code page";
     case zipmsg::kIncompleteCentralDirectory: return "Central directory missing or incomplete";
     default: return std::string();
   }

@@ -25,6 +25,8 @@ inline constexpr int kUnsafeMemberName = 26900;
 // Not in the original table: under strict reading, an archive without an end record or whose central
 // directory cannot be read whole.
 inline constexpr int kIncompleteCentralDirectory = 26901;
+// Not in the original table: a member whose name the system code page cannot hold.
+inline constexpr int kMemberNameNotInCodePage = 26902;
 }  // namespace zipmsg
 
 // The text of a message id; empty for an unknown id.

@@ -27,6 +27,36 @@ constexpr int64_t kSmallestArchive = 20;
 constexpr uint16_t kFlagEncrypted = 0x0001;
 constexpr uint16_t kFlagDataDescriptor = 0x0008;
 constexpr int kEncryptionHeaderSize = 12;
+constexpr uint16_t kFlagUtf8Name = 0x0800;
+// The host system of a central record's version made by (its high byte) that stands for Unix.
+constexpr int kHostUnix = 3;
+
+// Well-formed UTF-8 (no overlong forms, surrogates or values past U+10FFFF) with at least one byte beyond
+// ASCII: in a name from a Unix host, an encoding no legacy code page's names are likely to fall into.
+bool IsUtf8BeyondAscii(const std::string& text) {
+  bool beyondAscii = false;
+  for (size_t i = 0; i < text.size();) {
+    const auto byte = [&text](size_t at) { return static_cast<uint8_t>(text[at]); };
+    const uint8_t lead = byte(i);
+    if (lead < 0x80) {
+      ++i;
+      continue;
+    }
+    beyondAscii = true;
+    const size_t length = lead < 0xC2 ? 0 : lead <= 0xDF ? 2 : lead <= 0xEF ? 3 : lead <= 0xF4 ? 4 : 0;
+    if (length == 0 || i + length > text.size()) return false;
+    for (size_t k = 1; k < length; ++k) {
+      if ((byte(i + k) & 0xC0) != 0x80) return false;
+    }
+    const uint8_t second = byte(i + 1);
+    if ((lead == 0xE0 && second < 0xA0) || (lead == 0xED && second > 0x9F) || (lead == 0xF0 && second < 0x90) ||
+        (lead == 0xF4 && second > 0x8F)) {
+      return false;
+    }
+    i += length;
+  }
+  return beyondAscii;
+}
 
 // Reads a record's fixed part, whole or not at all.
 template <size_t Size>
@@ -305,16 +335,16 @@ int64_t TUnBase::FindFirstLocalHeader(TStream32& stream, std::vector<uint8_t>& b
 }
 
 std::vector<uint8_t> TUnBase::ReadNameAndExtra(TStream32& stream, int64_t namePosition,
-                                              const ziprec::TLocalHeader& fields, bool enciphered) {
+                                              const ziprec::TLocalHeader& fields, bool enciphered, int host) {
   std::string name(std::min<size_t>(fields.NameLength, ziprec::kMaxNameLength), '\0');
   const int64_t gotName = stream.ReadAt(namePosition, name.data(), static_cast<int64_t>(name.size()));
   name.resize(static_cast<size_t>(std::max<int64_t>(gotName, 0)));
   if (enciphered) ziprec::DecipherName(reinterpret_cast<uint8_t*>(name.data()), static_cast<int64_t>(name.size()));
-  m_storedName = MakeStoredName(name);
   // The extra field follows the whole stored name, even when only its first 255 bytes are kept.
   std::vector<uint8_t> extra(fields.ExtraLength);
   const int64_t gotExtra = stream.ReadAt(namePosition + fields.NameLength, extra.data(), fields.ExtraLength);
   extra.resize(static_cast<size_t>(std::max<int64_t>(gotExtra, 0)));
+  m_storedName = MakeStoredName(name, fields.Flags, host, extra);
   return extra;
 }
 
@@ -325,12 +355,22 @@ void TUnBase::AddToTotals(const ziprec::TLocalHeader& fields) {
   if ((fields.Flags & kFlagEncrypted) != 0) m_totalCompressed -= kEncryptionHeaderSize;
 }
 
-std::string TUnBase::MakeStoredName(const std::string& raw) const {
+std::string TUnBase::MakeStoredName(const std::string& raw, uint16_t flags, int host,
+                                    const std::vector<uint8_t>& extra) {
+  const std::string unicodePath = ziprec::UnicodePath(extra.data(), static_cast<int64_t>(extra.size()), raw);
   // The system reads a path up to its first zero byte: a name that went on past one would be checked,
   // matched and numbered as one path and written as another (and the search for a free temporary name
   // beside it would never end, every candidate being the existing directory in front of the zero).
-  std::string name = raw.substr(0, raw.find('\0'));
-  if (TranslateOemChar) name = platform::OemToSystem(name);
+  const std::string& meant = unicodePath.empty() ? raw : unicodePath;
+  std::string name = meant.substr(0, meant.find('\0'));
+  m_storedNameHeld = true;
+  // A Unix host writes names in its locale's encoding, UTF-8 nowadays, without saying so.
+  if ((flags & kFlagUtf8Name) != 0 || !unicodePath.empty() || (host == kHostUnix && IsUtf8BeyondAscii(name))) {
+    const std::string utf8 = name;
+    m_storedNameHeld = platform::Utf8ToSystem(utf8, name);
+  } else if (TranslateOemChar) {
+    name = platform::OemToSystem(name);
+  }
   std::replace(name.begin(), name.end(), platform::kForeignSeparator, platform::kPathSeparator);
   return name;
 }
@@ -432,7 +472,7 @@ std::string TUnBase::WalkCentralDirectory(TStream32& stream, bool strict) {
       ziprec::TCentralRecord record = ziprec::ParseCentralRecord(bytes);
       const int64_t namePosition = position + ziprec::kCentralRecordSize;
       const std::vector<uint8_t> extra =
-          ReadNameAndExtra(stream, namePosition, record, form == SignatureForm::Enciphered);
+          ReadNameAndExtra(stream, namePosition, record, form == SignatureForm::Enciphered, record.VersionMadeBy >> 8);
       ziprec::ApplyCentralExtra(record, extra.data(), static_cast<int64_t>(extra.size()));
       position = namePosition + record.NameLength + record.ExtraLength + record.CommentLength;
       if (strict && position > directoryEnd) return fault("runs past the end record");
@@ -514,7 +554,8 @@ std::string TUnBase::Disagreement(TStream32& stream, int64_t localPosition, cons
   const SignatureForm form = ReadLocalRecord(stream, localPosition, bytes);
   ziprec::TLocalHeader local = ziprec::ParseLocalHeader(bytes);
   const int64_t namePosition = localPosition + ziprec::kLocalHeaderSize;
-  const std::vector<uint8_t> extra = ReadNameAndExtra(stream, namePosition, local, form == SignatureForm::Enciphered);
+  const std::vector<uint8_t> extra =
+      ReadNameAndExtra(stream, namePosition, local, form == SignatureForm::Enciphered, central.VersionMadeBy >> 8);
   ziprec::ApplyLocalExtra(local, extra.data(), static_cast<int64_t>(extra.size()));
   if (local.NameLength != central.NameLength || m_storedName != centralName) return "name";
   if (local.Method != central.Method) return "method";
@@ -559,7 +600,7 @@ int TUnBase::ListLocalMembers(TStream32& stream) {
     ziprec::TLocalHeader header = ziprec::ParseLocalHeader(bytes);
     const int64_t namePosition = position + ziprec::kLocalHeaderSize;
     const std::vector<uint8_t> extra =
-        ReadNameAndExtra(stream, namePosition, header, form == SignatureForm::Enciphered);
+        ReadNameAndExtra(stream, namePosition, header, form == SignatureForm::Enciphered, /*host=*/-1);
     ziprec::ApplyLocalExtra(header, extra.data(), static_cast<int64_t>(extra.size()));
     m_members.AddFileName(m_storedName);
     if (!m_storedName.empty() && Selected(m_storedName)) {
@@ -582,14 +623,15 @@ TUnBase::TMemberHeader TUnBase::ReadLocalHeader(TStream32& stream, int index) {
   const SignatureForm form = ReadLocalRecord(stream, location.LocalHeaderPosition, bytes);
   member.Local = ziprec::ParseLocalHeader(bytes);
   const int64_t namePosition = location.LocalHeaderPosition + ziprec::kLocalHeaderSize;
-  const std::vector<uint8_t> extra =
-      ReadNameAndExtra(stream, namePosition, member.Local, form == SignatureForm::Enciphered);
+  const ziprec::TCentralRecord* central = m_members.Central(index);
+  const std::vector<uint8_t> extra = ReadNameAndExtra(stream, namePosition, member.Local,
+                                                      form == SignatureForm::Enciphered,
+                                                      central != nullptr ? central->VersionMadeBy >> 8 : -1);
   ziprec::ApplyLocalExtra(member.Local, extra.data(), static_cast<int64_t>(extra.size()));
   stream.Seek(namePosition + member.Local.NameLength + member.Local.ExtraLength, SeekOrigin::Beginning);
 
   member.ExternalAttributes = location.ExternalAttributes;
   member.Crc = member.Local.Crc;
-  const ziprec::TCentralRecord* central = m_members.Central(index);
   if (central != nullptr) {
     // The central record is authoritative for what the local header may leave out: a member streamed
     // with a data descriptor has zero sizes (and CRC) in its local header.

@@ -132,9 +132,11 @@ class TUnBase {
   // the member's first data byte. Sets StoredName.
   TMemberHeader ReadLocalHeader(TStream32& stream, int index);
 
-  // Name bytes as the extractor uses them: up to the first zero byte, from the OEM code page when
-  // TranslateOemChar, foreign separators made native.
-  std::string MakeStoredName(const std::string& raw) const;
+  // Name bytes as the archive means them, up to the first zero byte, foreign separators made native: UTF-8
+  // when the header flags it, when the extra field's Unicode path gives it, or when a Unix host (host -1:
+  // unknown) wrote valid UTF-8 beyond ASCII; otherwise from the OEM code page when TranslateOemChar. A UTF-8
+  // name is then in the system code page; when that cannot hold it, StoredNameHeld turns false.
+  std::string MakeStoredName(const std::string& raw, uint16_t flags, int host, const std::vector<uint8_t>& extra);
 
   // Non-fatal error: fires OnError (code 25443 "User canceled" while Cancel is set).
   void ReportError(const std::string& fileName, const std::string& extendedMsg, int code,
@@ -171,14 +173,17 @@ class TUnBase {
   std::vector<std::string> m_excludeSpec;
   bool m_cancel = false;
   std::string m_storedName;
+  // False when the system code page cannot hold StoredName's characters: it shows them as '?' and must fail.
+  bool m_storedNameHeld = true;
   std::string m_volumeName;
 
  private:
   bool Selected(const std::string& storedName);
   // Reads what follows a record's fixed part at namePosition: its name (at most 255 bytes kept, deciphered
-  // for an enciphered record), which becomes StoredName, and its extra field, which is returned.
+  // for an enciphered record), which becomes StoredName, and its extra field, which is returned. host is the
+  // central record's host system, -1 when there is none.
   std::vector<uint8_t> ReadNameAndExtra(TStream32& stream, int64_t namePosition, const ziprec::TLocalHeader& fields,
-                                        bool enciphered);
+                                        bool enciphered, int host);
   // Counts a listed member into the archive's newest date and its compressed and uncompressed totals.
   void AddToTotals(const ziprec::TLocalHeader& fields);
   // The first local header at or after the position, within 32768 bytes; -1 when none.

@@ -339,6 +339,12 @@ void TUnZip::ExtractMember(int index) {
   m_member.Method = m_header.Method;
   m_member.CompressedSize = m_header.CompressedSize;
   m_member.UncompressedSize = m_header.UncompressedSize;
+  // A name the system cannot spell is refused rather than written under a look-alike or a '?'.
+  if (!m_storedNameHeld) {
+    ReportError(m_storedName, std::string(), zipmsg::kMemberNameNotInCodePage, m_volumeName);
+    AdvanceArchiveProgress(m_member.UncompressedSize);
+    return;
+  }
   m_targetName = BuildTarget(m_storedName);
 
   uint32_t attributes = m_header.ExternalAttributes;

@@ -1,5 +1,6 @@
 #include "zip/zip_records.h"
 
+#include "zip/crc32.h"
 #include "zip/zip_cipher.h"
 
 namespace ziprec {
@@ -40,6 +41,7 @@ void ForEachBlock(const uint8_t* extra, int64_t length, Handler handle) {
 
 constexpr uint16_t kZip64Tag = 0x0001;
 constexpr uint16_t kHighWordsTag = 0x0064;
+constexpr uint16_t kUnicodePathTag = 0x7075;
 
 // The fields a local header and a central record share; p is at the version needed.
 TLocalHeader ParseSharedFields(const uint8_t* p) {
@@ -153,6 +155,17 @@ void ApplyLocalExtra(TLocalHeader& header, const uint8_t* extra, int64_t length)
 
 void ApplyCentralExtra(TCentralRecord& record, const uint8_t* extra, int64_t length) {
   ApplyExtra(record, &record.LocalHeaderOffset, extra, length);
+}
+
+std::string UnicodePath(const uint8_t* extra, int64_t length, const std::string& headerName) {
+  std::string path;
+  const uint32_t crc = Crc32(0, reinterpret_cast<const uint8_t*>(headerName.data()), headerName.size());
+  ForEachBlock(extra, length, [&path, crc](uint16_t tag, const uint8_t* data, int64_t size) {
+    if (tag == kUnicodePathTag && size > 5 && data[0] == 1 && Get32(data + 1) == crc) {
+      path.assign(reinterpret_cast<const char*>(data + 5), static_cast<size_t>(size - 5));
+    }
+  });
+  return path;
 }
 
 void DecipherRecordBody(uint8_t* record, int bodyLength) {

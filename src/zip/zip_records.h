@@ -99,6 +99,10 @@ TEnding64 ParseEnding64(const uint8_t* p);
 // next 2 become the high word, the top 2 are dropped. A block running past the field ends the parsing.
 void ApplyLocalExtra(TLocalHeader& header, const uint8_t* extra, int64_t length);
 void ApplyCentralExtra(TCentralRecord& record, const uint8_t* extra, int64_t length);
+// The UTF-8 name of the extra field's Info-ZIP Unicode path block (0x7075): version 1, then the CRC-32 of the
+// header's name, then the name. Empty when there is no such block, or when its CRC is not that of
+// headerName (the name was changed by a program that did not know the block).
+std::string UnicodePath(const uint8_t* extra, int64_t length, const std::string& headerName);
 
 // Deciphers a record in place from the byte after its signature, with a fresh header key: 26 bytes of a
 // local header, 42 of a central record, 18 of an end record (22 of the 26-byte variant).

@@ -12,6 +12,7 @@
 #include <csignal>
 #endif
 
+#include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/headless/headless_ui.h"
 #include "legacy_zip_member.h"
@@ -135,6 +136,67 @@ TEST(UnZipDriverTest, NamesEndAtTheirFirstZeroByte) {
   const auto files = ziptest::FilesBelow(temp.Path() / "out");
   const std::map<std::string, std::string> expected = {{"dir/a.txt", "first"}, {"b.txt", "second"}};
   EXPECT_EQ(files, expected);
+}
+
+// A member name as its archive means it: UTF-8 when flagged, given by a Unicode path field whose CRC is the
+// header name's, or written by a Unix host as valid UTF-8; otherwise from the OEM code page. A UTF-8 name is
+// written in the system code page: GBK in the Windows run whose code page is 936 ("zip_cp936"); a Windows
+// code page without Chinese (1252) cannot hold it and the member fails. Linux keeps UTF-8 as it is.
+TEST(UnZipDriverTest, MemberNamesAsTheArchiveMeansThem) {
+  const std::string utf8Name = "\xE8\xAF\xB4\xE6\x98\x8E.txt";  // 说明.txt
+  const std::string gbkName = "\xCB\xB5\xC3\xF7.txt";
+  const auto unicodePath = [](const std::string& crcOf, const std::string& name) {
+    const uint32_t crc = ziptest::Crc32(crcOf);
+    std::string field = "\x75\x70" + std::string{static_cast<char>(5 + name.size()), '\0'} + '\x01';
+    for (int shift = 0; shift < 32; shift += 8) field += static_cast<char>((crc >> shift) & 0xFF);
+    return field + name;
+  };
+  struct Row {
+    const char* What;
+    std::string Name;
+    uint16_t Flags;
+    uint16_t VersionMadeBy;
+    std::string Extra;
+    bool MeantAsUtf8;  // otherwise the name is read from the OEM code page, as the system does
+  };
+  const Row rows[] = {
+      {"flagged UTF-8", utf8Name, 0x0800, 20, "", true},
+      {"Unicode path, CRC of the name", "__.txt", 0, 20, unicodePath("__.txt", utf8Name), true},
+      {"Unicode path, CRC of another name", "plain.txt", 0, 20, unicodePath("other.txt", utf8Name), false},
+      {"Unix host, valid UTF-8", utf8Name, 0, 0x0314, "", true},
+      {"Unix host, not UTF-8", "f\x81r.txt", 0, 0x0314, "", false},
+      {"DOS host", utf8Name, 0, 20, "", false},
+  };
+  const char* codePage = std::getenv("UPDATER_TEST_CODE_PAGE");
+  const bool windows = platform::kPathSeparator == '\\';
+  const bool gbk = codePage != nullptr && std::string(codePage) == "936";
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.What);
+    TempDir temp;
+    Member m = Stored(row.Name, "content");
+    m.Flags = row.Flags;
+    m.VersionMadeBy = row.VersionMadeBy;
+    m.LocalExtra = row.Extra;
+    m.CentralExtra = row.Extra;
+    const std::string archive = temp.Write("names.zip", BuildZip({m}));
+    TUnZip unzip;
+    unzip.RequireCentralDirectory = true;
+    const std::string out = (temp.Path() / "out").string();
+    const ziptest::RunResult run = ziptest::ExtractAll(unzip, archive, out);
+    if (row.MeantAsUtf8 && windows && !gbk) {
+      EXPECT_EQ(run.Count, 0);
+      ASSERT_EQ(run.Errors.size(), 1u);
+      EXPECT_EQ(run.Errors[0].Code, zipmsg::kMemberNameNotInCodePage);
+      EXPECT_EQ(run.Errors[0].FileName, "??.txt");
+      EXPECT_FALSE(fs::exists(temp.Path() / "out"));
+      continue;
+    }
+    const std::string expected = !row.MeantAsUtf8 ? platform::OemToSystem(row.Name) : windows ? gbkName : utf8Name;
+    EXPECT_EQ(run.Count, 1);
+    EXPECT_TRUE(run.Errors.empty());
+    EXPECT_TRUE(platform::FileExists(out + platform::kPathSeparator + expected)) << expected;
+    EXPECT_EQ(ziptest::FilesBelow(temp.Path() / "out").size(), 1u);
+  }
 }
 
 // A member of a fixture archive (its compressed bytes, method, variant bits and CRC), stored as target.txt

@@ -47,4 +47,9 @@ std::string SystemToUtf8(const std::string& text) { return text; }
 
 std::string OemToSystem(const std::string& text) { return text; }
 
+bool Utf8ToSystem(const std::string& utf8, std::string& text) {
+  text = utf8;
+  return true;
+}
+
 }  // namespace platform
