@@ -282,9 +282,8 @@ TEST(TlsTunnelTest, EachProxyAnswerGivesItsOutcomeAndTheConnectRequests) {
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     std::vector<std::string> answers = row.answers;
-    if (std::string(row.name).find("closes") != std::string::npos) {
-      answers[0].insert(answers[0].find("\r\n") + 2, "Connection: close\r\n");
-    }
+    const bool proxyCloses = std::string(row.name).find("closes") != std::string::npos;
+    if (proxyCloses) answers[0].insert(answers[0].find("\r\n") + 2, "Connection: close\r\n");
     LoopbackServer proxy(ScriptedProxy(answers));
     TIdSSLIOHandlerSocket ssl;
     TIdHTTP http;
@@ -298,8 +297,9 @@ TEST(TlsTunnelTest, EachProxyAnswerGivesItsOutcomeAndTheConnectRequests) {
     if (row.inProcess) http.HTTPOptions |= hoInProcessAuth;
     EXPECT_EQ(TunnelOutcome(http, "https://updates.example:8443/u.zip"), row.outcome);
     http.CloseConnection();
+    // The second connection's script may still be ending when the client is done: wait for it.
     std::string received = proxy.Received(0);
-    if (proxy.FinishedConnections() > 1) received += proxy.Received(1);
+    if (proxyCloses) received += proxy.Received(1);
     const std::vector<std::string> heads = testsupport::RequestHeads(received);
     ASSERT_EQ(heads.size(), row.authorized.size());
     for (size_t i = 0; i < heads.size(); ++i) {
