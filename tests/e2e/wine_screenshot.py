@@ -261,7 +261,7 @@ def run_complete_update(session, updater, run_dir):
         if f.read() != z.read("data/payload.bin"):
             raise Failure("the extracted member differs from the archive's")
     # The started copy refuses to run without arguments, in a box with the same caption.
-    wait_for_window(session, BOX_CAPTION, 20, ignore=[box])
+    wait_for_window(session, BOX_CAPTION, 40, ignore=[box])
     log("whole update: saved, extracted, completion confirmed, program started")
 
 
