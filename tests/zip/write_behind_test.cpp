@@ -27,8 +27,8 @@ TEST(WriteBehindTest, WritesInOrderAndStopsAtTheFirstFailure) {
     SCOPED_TRACE(row.Name);
     TempDir temp;
     const bool creatable = std::string(row.File) == "out";
-    writer.Begin((temp.Path() / row.File).string());
     platform::FailNthFileOperation(row.FailingWrite);
+    writer.Begin((temp.Path() / row.File).string());
     bool taken = true;
     for (size_t at = 0, size = 1; at < input.size() && taken; at += size, size = size * 3 % 700'001 + 1) {
       size = std::min(size, input.size() - at);
@@ -63,8 +63,9 @@ TEST(WriteBehindTest, CarriesWhatTheWriterRaisesToTheCaller) {
   for (const int failing : {1, 2}) {
     for (const bool abandon : {false, true}) {
       SCOPED_TRACE(std::string(failing == 1 ? "creation" : "write") + (abandon ? ", abandoned" : ""));
-      writer.Begin((temp.Path() / "out").string());
+      // Armed before Begin: the writer thread may create the file before Begin returns.
       platform::FailNthFileOperation(failing, platform::FileFault::Raise);
+      writer.Begin((temp.Path() / "out").string());
       bool raised = false;
       try {
         writer.Write(reinterpret_cast<const uint8_t*>(piece.data()), static_cast<int64_t>(piece.size()));
