@@ -9,9 +9,14 @@
 #define UPDATER_PUBLIC_KEY ""
 #endif
 
+// The window timer's interval in the end-to-end tests' builds; the shipped program keeps the window's own.
+#ifndef UPDATER_TICK_MILLISECONDS
+#define UPDATER_TICK_MILLISECONDS 0
+#endif
+
 int main(int argc, char** argv) {
   platform::RegisterMainThread();
   platform::FailWritesPastFileSizeLimit();
   const auto ui = platform::CreateDefaultUi();
-  return RunUpdater(*ui, ProgramArguments(argc, argv), UPDATER_PUBLIC_KEY);
+  return RunUpdater(*ui, ProgramArguments(argc, argv), UPDATER_PUBLIC_KEY, UPDATER_TICK_MILLISECONDS);
 }

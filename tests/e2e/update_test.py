@@ -240,7 +240,7 @@ class UpdateTest(unittest.TestCase):
     def test_interrupt_during_a_slow_download_ends_the_update(self):
         archive = self.standard_archive()
         with Server(archive, "--rate", "50000") as server:
-            err = self.run_updater(server.url(), interrupt_after=3.0)
+            err = self.run_updater(server.url(), interrupt_after=1.0)
         self.assertNotIn(COMPLETE, err)
         self.assertFalse(os.path.exists(os.path.join(self.download, "update.zip")))
         self.assertFalse(os.path.exists(os.path.join(self.app, "VERSION")))
