@@ -148,6 +148,9 @@ void TInstallTransaction::Stage(const TStagedFile& file) {
   if (!file.Passed) {
     for (const std::string& directory : file.CreatedDirectories) Write({kDirectory, directory, std::string()});
     Write({kStaged, file.TempName, file.TargetName});
+    // On the disk before the file and its directories exist (the extractor makes them when this returns):
+    // after a power cut, whatever of the run is left is named by the journal, and the next start removes it.
+    Flush();
     ++m_stagedCount;
     return;
   }

@@ -1,10 +1,10 @@
 #pragma once
 // An update lands whole or not at all. The extractor stages every member beside its target (TUnZip::OnStage);
 // only once all of them passed does Commit swap them in: each existing target is renamed to a backup, then
-// the new file takes its name. Every step is written to a journal in the extract directory before it is
-// taken (the files staged as they are made, the swap's renames all before the first of them), and forced to
-// the disk, with the staged files' contents, before any installed file is touched, so that whatever stops the
-// run, the journal tells how far it came:
+// the new file takes its name. Every step is written to a journal in the extract directory, and forced to the
+// disk, before it is taken: each staged file, and the directories it needs, before they are made; the swap's
+// renames all before the first of them, once the staged files' contents are on the disk too. So whatever
+// stops the run, a kill or a power cut, the journal tells how far it came:
 //   - a failure in the run (extraction or swap) rolls back at once: backups return, staged and new files
 //     and the directories the run made go;
 //   - a run that died leaves its journal, and Recover at the next start rolls it back, unless the journal

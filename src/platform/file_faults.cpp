@@ -1,5 +1,7 @@
 #include <atomic>
 #include <cstdlib>
+#include <map>
+#include <mutex>
 #include <thread>
 
 #include "platform/files.h"
@@ -14,6 +16,10 @@ std::atomic<bool> g_callerOnly{false};
 std::atomic<std::thread::id> g_caller{};
 std::atomic<bool> g_fired{false};
 
+// The files open for writing while a power cut is armed, each with the size that is on the disk.
+std::mutex g_durableMutex;
+std::map<intptr_t, int64_t> g_durableSizes;
+
 }  // namespace
 
 void FailNthFileOperation(int n, FileFault fault, FaultThreads threads) {
@@ -21,6 +27,10 @@ void FailNthFileOperation(int n, FileFault fault, FaultThreads threads) {
   g_callerOnly = threads == FaultThreads::Caller;
   g_caller = std::this_thread::get_id();
   g_fired = false;
+  {
+    const std::lock_guard<std::mutex> lock(g_durableMutex);
+    g_durableSizes.clear();
+  }
   g_remaining = n;
 }
 
@@ -38,9 +48,27 @@ bool FileOperationFails() {
     case FileFault::Raise: throw FileOperationAborted{};
     // No destructor, no buffer flushed: what the process leaves is what a kill would leave.
     case FileFault::Exit: std::_Exit(kFileFaultExitCode);
+    case FileFault::PowerCut: {
+      // Held to the end, so that no other thread's flush or close changes the list meanwhile.
+      g_durableMutex.lock();
+      for (const auto& [handle, size] : g_durableSizes) CutOpenFile(handle, size);
+      std::_Exit(kFileFaultExitCode);
+    }
   }
   SetLastErrorCode(kErrorAccessDenied);
   return true;
+}
+
+bool PowerCutArmed() { return g_fault.load() == FileFault::PowerCut && g_remaining.load() > 0; }
+
+void NoteDurableSize(intptr_t handle, int64_t size) {
+  const std::lock_guard<std::mutex> lock(g_durableMutex);
+  g_durableSizes[handle] = size;
+}
+
+void ForgetDurableSize(intptr_t handle) {
+  const std::lock_guard<std::mutex> lock(g_durableMutex);
+  g_durableSizes.erase(handle);
 }
 
 }  // namespace detail

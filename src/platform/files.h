@@ -74,11 +74,14 @@ bool FreeDiskSpace(const std::string& directory, uint64_t& bytes);
 // File::CreateNew), rename (ReplaceFile), removal (DeleteFileAt), write (File::Write), flush (File::Flush) or
 // change of attributes (SetAttributes, SetPermissionBits) fails with kErrorAccessDenied, raises
 // FileOperationAborted (Raise), or ends the process at once with kFileFaultExitCode, as a kill would (Exit);
-// n = 0 ends it. With FaultThreads::Caller only the operations of the thread that called count, so that the
+// n = 0 ends it. PowerCut ends it as Exit does, after taking from every file opened for writing since the
+// call, and still open, what was written to it after its last Flush, as the system's cache loses it when the
+// power fails (a file closed meanwhile keeps what it holds: a model of the one file that lives through a run,
+// the journal). With FaultThreads::Caller only the operations of the thread that called count, so that the
 // n-th is the same step in every run whatever other threads do; with All, every thread's count.
 // FileOperationFaultFired tells whether the chosen operation came.
 struct FileOperationAborted {};
-enum class FileFault { Fail, Raise, Exit };
+enum class FileFault { Fail, Raise, Exit, PowerCut };
 enum class FaultThreads { All, Caller };
 inline constexpr int kFileFaultExitCode = 86;
 void FailNthFileOperation(int n, FileFault fault = FileFault::Fail, FaultThreads threads = FaultThreads::All);
@@ -86,6 +89,13 @@ bool FileOperationFaultFired();
 namespace detail {
 // Called first by each counted operation; true when it is to fail.
 bool FileOperationFails();
+// For PowerCut, while it is armed: the file layer tells which open handles were written to and how much of
+// each is on the disk (at its opening for writing, and after each Flush), and forgets a handle as it closes.
+bool PowerCutArmed();
+void NoteDurableSize(intptr_t handle, int64_t size);
+void ForgetDurableSize(intptr_t handle);
+// Cuts an open file to size: what each system does for the power cut.
+void CutOpenFile(intptr_t handle, int64_t size);
 }  // namespace detail
 
 // DOS attributes. On Linux: directory, and read-only when no write bit is set; setting read-only clears the

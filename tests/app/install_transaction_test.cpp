@@ -1,5 +1,5 @@
-// A run that dies anywhere in the staging or the swap leaves its journal; the next start then gives the old
-// tree or the new one, never a mix of the two.
+// A run that dies anywhere in the staging or the swap, killed or by a power cut, leaves its journal; the next
+// start then gives the old tree or the new one, never a mix of the two, and no file or directory of the run.
 #include <gtest/gtest.h>
 
 #ifndef _WIN32
@@ -43,11 +43,11 @@ struct Installation {
   }
 
   // Stages the archive and swaps it in, in a child process that the n-th file operation of its own thread
-  // ends as a kill would (0: none). True when the child died there.
-  bool UpdateKilledAt(int n) const {
+  // ends as a kill or a power cut would (0: none). True when the child died there.
+  bool UpdateKilledAt(int n, platform::FileFault fault = platform::FileFault::Exit) const {
     const pid_t child = fork();
     if (child == 0) {
-      platform::FailNthFileOperation(n, platform::FileFault::Exit, platform::FaultThreads::Caller);
+      platform::FailNthFileOperation(n, fault, platform::FaultThreads::Caller);
       TInstallTransaction transaction(app);
       TUnZip unzip;
       unzip.FileSpec().push_back("*.*");
@@ -66,7 +66,7 @@ struct Installation {
   }
 };
 
-TEST(InstallTransactionTest, AProcessKilledAtAnyFileOperationLeavesTheOldOrTheNewTreeAfterRecovery) {
+TEST(InstallTransactionTest, AProcessKilledOrCutOffAtAnyFileOperationLeavesTheOldOrTheNewTreeAfterRecovery) {
   std::map<std::string, std::string> before;
   std::map<std::string, std::string> after;
   {
@@ -76,33 +76,35 @@ TEST(InstallTransactionTest, AProcessKilledAtAnyFileOperationLeavesTheOldOrTheNe
     after = TreeSnapshot(complete.app);
     ASSERT_EQ(testsupport::ReadFile(complete.app + "/bin/tool"), "new tool");
   }
-  int sawOld = 0;
-  int sawNew = 0;
-  for (int n = 1;; ++n) {
-    SCOPED_TRACE(n);
-    Installation run;
-    const bool killed = run.UpdateKilledAt(n);
-    if (!killed) break;
-    // A kill in the middle of writing a record leaves it cut: it was never acted upon, and is ignored.
-    const std::string journal = run.app + "/~update.journal";
-    if (std::filesystem::exists(journal) && std::filesystem::file_size(journal) >= std::strlen(journal::kHeader)) {
-      std::ofstream(journal, std::ios::binary | std::ios::app) << "B VERSI";
+  for (const platform::FileFault fault : {platform::FileFault::Exit, platform::FileFault::PowerCut}) {
+    int sawOld = 0;
+    int sawNew = 0;
+    for (int n = 1;; ++n) {
+      SCOPED_TRACE(std::to_string(n) + (fault == platform::FileFault::PowerCut ? " (power cut)" : " (kill)"));
+      Installation run;
+      const bool killed = run.UpdateKilledAt(n, fault);
+      if (!killed) break;
+      // A kill in the middle of writing a record leaves it cut: it was never acted upon, and is ignored.
+      const std::string journal = run.app + "/~update.journal";
+      if (std::filesystem::exists(journal) && std::filesystem::file_size(journal) >= std::strlen(journal::kHeader)) {
+        std::ofstream(journal, std::ios::binary | std::ios::app) << "B VERSI";
+      }
+      const TInstallTransaction::RecoveryOutcome recovery = TInstallTransaction::Recover(run.app);
+      EXPECT_NE(recovery.What, TInstallTransaction::Recovery::Unfinished) << recovery.Cause;
+      EXPECT_NE(recovery.What, TInstallTransaction::Recovery::Refused) << recovery.Cause;
+      const auto tree = TreeSnapshot(run.app);
+      if (recovery.What == TInstallTransaction::Recovery::Completed) {
+        EXPECT_EQ(tree, after);
+      } else {
+        EXPECT_EQ(tree, before);
+      }
+      sawOld += tree == before;
+      sawNew += tree == after;
     }
-    const TInstallTransaction::RecoveryOutcome recovery = TInstallTransaction::Recover(run.app);
-    EXPECT_NE(recovery.What, TInstallTransaction::Recovery::Unfinished) << recovery.Cause;
-    EXPECT_NE(recovery.What, TInstallTransaction::Recovery::Refused) << recovery.Cause;
-    const auto tree = TreeSnapshot(run.app);
-    if (recovery.What == TInstallTransaction::Recovery::Completed) {
-      EXPECT_EQ(tree, after);
-    } else {
-      EXPECT_EQ(tree, before);
-    }
-    sawOld += tree == before;
-    sawNew += tree == after;
+    // Kills and power cuts before the commit record undo the run, those after it finish it.
+    EXPECT_GT(sawOld, 0);
+    EXPECT_GT(sawNew, 0);
   }
-  // Kills before the commit record undo the run, kills after it finish it.
-  EXPECT_GT(sawOld, 0);
-  EXPECT_GT(sawNew, 0);
 }
 
 }  // namespace

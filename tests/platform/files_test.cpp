@@ -4,10 +4,19 @@
 
 #include <sys/stat.h>
 
+#ifdef _WIN32
+#include <windows.h>
+// <windows.h> names these as macros; here they are the platform layer's function and a test's variable.
+#undef ReplaceFile
+#undef far
+#endif
+
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <random>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -215,40 +224,133 @@ TEST_F(FilesTest, ErrorOfAFailedCallSurvivesLaterSuccessfulCalls) {
   EXPECT_EQ(platform::LastErrorCode(), platform::kErrorFileNotFound);
 }
 
-// A symbolic link to a file; false where the system or the user's rights allow none (MinGW's std::filesystem
-// makes none on Windows).
+// A symbolic link to a file; false where the system or the user's rights allow none.
 bool MakeSymbolicLink(const std::string& target, const std::string& link) {
+#ifdef _WIN32
+  // MinGW's std::filesystem makes none, and the call is looked up at run time: the build targets systems
+  // older than it. Without an administrator's rights only developer mode allows one
+  // (SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE, unknown to older systems, which then refuse the call).
+  using CreateSymbolicLinkFunction = BOOLEAN(WINAPI*)(LPCWSTR, LPCWSTR, DWORD);
+  const auto create = reinterpret_cast<CreateSymbolicLinkFunction>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "CreateSymbolicLinkW")));
+  const std::wstring to = std::filesystem::path(target).wstring();
+  const std::wstring name = std::filesystem::path(link).wstring();
+  if (create == nullptr ||
+      (create(name.c_str(), to.c_str(), 0x2) == 0 && create(name.c_str(), to.c_str(), 0) == 0)) {
+    return false;
+  }
+  // Wine's call reports success and makes nothing.
+  const DWORD attributes = GetFileAttributesW(name.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+#else
   std::error_code error;
   std::filesystem::create_symlink(target, link, error);
   return !error;
+#endif
 }
+
+#ifdef _WIN32
+// A junction at link to the directory target, as any user may make one in a directory they can write: the
+// reparse point Windows follows for every open that does not ask for the point itself. False where the file
+// system has no reparse points (Wine's answers ERROR_NOT_SUPPORTED).
+bool MakeJunction(const std::string& target, const std::string& link) {
+  const std::wstring name = std::filesystem::path(link).wstring();
+  const std::wstring print = std::filesystem::path(target).wstring();
+  const std::wstring substitute = L"\\??\\" + print;
+  if (!CreateDirectoryW(name.c_str(), nullptr)) return false;
+  // The mount-point reparse buffer: tag, data length, reserved, then the names' offsets and lengths in bytes
+  // and the two names, each ending in a zero.
+  std::vector<WORD> data(8 + substitute.size() + 1 + print.size() + 1);
+  const WORD substituteBytes = static_cast<WORD>(substitute.size() * sizeof(wchar_t));
+  const WORD printBytes = static_cast<WORD>(print.size() * sizeof(wchar_t));
+  const DWORD tag = 0xA0000003;  // IO_REPARSE_TAG_MOUNT_POINT
+  std::memcpy(data.data(), &tag, sizeof tag);
+  data[2] = static_cast<WORD>(8 + substituteBytes + sizeof(wchar_t) + printBytes + sizeof(wchar_t));
+  data[4] = 0;
+  data[5] = substituteBytes;
+  data[6] = static_cast<WORD>(substituteBytes + sizeof(wchar_t));
+  data[7] = printBytes;
+  std::memcpy(&data[8], substitute.c_str(), substituteBytes + sizeof(wchar_t));
+  std::memcpy(&data[8 + substitute.size() + 1], print.c_str(), printBytes + sizeof(wchar_t));
+  const HANDLE handle = CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  DWORD returned = 0;
+  const BOOL made = DeviceIoControl(handle, 0x900A4 /* FSCTL_SET_REPARSE_POINT */, data.data(),
+                                    static_cast<DWORD>(8 + data[2]), nullptr, 0, &returned, nullptr);
+  CloseHandle(handle);
+  return made != 0;
+}
+#endif
 
 // What the updater creates in a directory that others may write is never created or read through a link.
 TEST_F(FilesTest, LinksUnderTheNameAreNeitherFollowedNorWrittenThrough) {
   WriteAll(Path("outside.txt"), "not ours");
   EXPECT_FALSE(File::CreateNew(Path("outside.txt")).IsOpen());
   EXPECT_EQ(platform::LastErrorCode(), platform::kErrorAlreadyExists);
-  if (!MakeSymbolicLink(Path("outside.txt"), Path("link"))) GTEST_SKIP() << "no symbolic links here";
-  ASSERT_TRUE(MakeSymbolicLink(Path("nowhere.txt"), Path("dangling")));
-  EXPECT_EQ(platform::KindOfEntry(Path("link")), platform::EntryKind::Link);
-  EXPECT_EQ(platform::KindOfEntry(Path("dangling")), platform::EntryKind::Link);
-  EXPECT_EQ(platform::KindOfEntry(Path("outside.txt")), platform::EntryKind::File);
-  EXPECT_EQ(platform::KindOfEntry(Path("missing")), platform::EntryKind::None);
-  EXPECT_FALSE(File::OpenRegular(Path("link")).IsOpen());
   EXPECT_TRUE(File::OpenRegular(Path("outside.txt")).IsOpen());
-  for (const char* name : {"link", "dangling"}) {
-    SCOPED_TRACE(name);
-    EXPECT_FALSE(File::CreateNew(Path(name)).IsOpen());
-    EXPECT_EQ(platform::LastErrorCode(), platform::kErrorAlreadyExists);
+  // What someone may plant under a name the updater makes or reads, where this system lets a test make it.
+  struct Planted {
+    const char* Name;
+    bool Made;
+    // A link to a file is removed as itself, so Create takes the name back; a junction is no file to remove.
+    bool Removable;
+  };
+  std::vector<Planted> planted = {
+      {"link", MakeSymbolicLink(Path("outside.txt"), Path("link")), true},
+      {"dangling", MakeSymbolicLink(Path("nowhere.txt"), Path("dangling")), true},
+  };
+#ifdef _WIN32
+  ASSERT_TRUE(platform::CreateDirectoryLevel(Path("elsewhere")));
+  planted.push_back({"junction", MakeJunction(Path("elsewhere"), Path("junction")), false});
+#endif
+  bool anyMade = false;
+  for (const Planted& entry : planted) {
+    if (!entry.Made) continue;
+    anyMade = true;
+    SCOPED_TRACE(entry.Name);
+    const std::string path = Path(entry.Name);
+    EXPECT_EQ(platform::KindOfEntry(path), platform::EntryKind::Link);
+    EXPECT_FALSE(File::OpenRegular(path).IsOpen());
+    EXPECT_FALSE(File::CreateNew(path).IsOpen());
+    if (entry.Removable) {
+      EXPECT_EQ(platform::LastErrorCode(), platform::kErrorAlreadyExists);
+      WriteAll(path, "ours");
+      EXPECT_EQ(platform::KindOfEntry(path), platform::EntryKind::File);
+      EXPECT_EQ(ReadAll(path), "ours");
+    } else {
+      EXPECT_FALSE(File::Create(path).IsOpen());
+    }
   }
-  for (const char* name : {"link", "dangling"}) {
-    SCOPED_TRACE(name);
-    WriteAll(Path(name), "ours");
-    EXPECT_EQ(platform::KindOfEntry(Path(name)), platform::EntryKind::File);
-    EXPECT_EQ(ReadAll(Path(name)), "ours");
+  // On Windows the lock is a file in the directory: one planted under its name is taken as itself, and goes
+  // with the lock.
+  if (MakeSymbolicLink(Path("outside.txt"), Path("~update.lock"))) {
+    anyMade = true;
+    EXPECT_TRUE(platform::DirectoryLock::TryAcquire(m_root.string()).IsHeld()) << platform::LastErrorCode();
+#ifdef _WIN32
+    EXPECT_EQ(platform::KindOfEntry(Path("~update.lock")), platform::EntryKind::None);
+#endif
   }
   EXPECT_EQ(ReadAll(Path("outside.txt")), "not ours");
   EXPECT_FALSE(std::filesystem::exists(Path("nowhere.txt")));
+#ifdef _WIN32
+  EXPECT_TRUE(std::filesystem::is_empty(Path("elsewhere")));
+#endif
+  if (!anyMade) GTEST_SKIP() << "this system lets the test plant no link";
+}
+
+// One updater per directory: a second lock is refused while the first is held, in this process or another.
+TEST_F(FilesTest, ADirectoryIsLockedByOneHolderAtATime) {
+  platform::DirectoryLock first = platform::DirectoryLock::TryAcquire(m_root.string());
+  ASSERT_TRUE(first.IsHeld()) << platform::LastErrorCode();
+  EXPECT_FALSE(platform::DirectoryLock::TryAcquire(m_root.string()).IsHeld());
+  EXPECT_EQ(platform::LastErrorCode(), platform::kErrorSharingViolation);
+  ASSERT_TRUE(platform::CreateDirectoryLevel(Path("other")));
+  EXPECT_TRUE(platform::DirectoryLock::TryAcquire(Path("other")).IsHeld()) << "each directory has its own";
+  platform::DirectoryLock moved = std::move(first);
+  EXPECT_FALSE(platform::DirectoryLock::TryAcquire(m_root.string()).IsHeld()) << "moved, still held";
+  moved = platform::DirectoryLock();
+  EXPECT_TRUE(platform::DirectoryLock::TryAcquire(m_root.string()).IsHeld()) << "released";
 }
 
 TEST_F(FilesTest, PathsOfTheSystem) {

@@ -224,6 +224,7 @@ File File::Open(const std::string& path, FileAccess access, FileShare /*share: n
     t_lastError = kErrorAccessDenied;
     return File();
   }
+  if (access == FileAccess::ReadWrite && detail::PowerCutArmed()) detail::NoteDurableSize(fd, info.st_size);
   return File(fd);
 }
 
@@ -251,6 +252,7 @@ File File::CreateNew(const std::string& path) {
     Fail();
     return File();
   }
+  if (detail::PowerCutArmed()) detail::NoteDurableSize(fd, 0);
   return File(fd);
 }
 
@@ -312,15 +314,24 @@ bool File::SetDosDateTime(uint32_t dosDateTime) {
 
 bool File::Flush() {
   if (detail::FileOperationFails()) return false;
-  return IsOpen() && (fsync(FdOf(m_handle)) == 0 || Fail());
+  if (!IsOpen() || (fsync(FdOf(m_handle)) != 0 && !Fail())) return false;
+  if (detail::PowerCutArmed()) detail::NoteDurableSize(m_handle, Size());
+  return true;
 }
 
 bool File::Close() {
   if (!IsOpen()) return true;
   const int fd = FdOf(m_handle);
+  if (detail::PowerCutArmed()) detail::ForgetDurableSize(m_handle);
   m_handle = -1;
   return close(fd) == 0 || Fail();
 }
+
+namespace detail {
+
+void CutOpenFile(intptr_t handle, int64_t size) { (void)ftruncate(FdOf(handle), static_cast<off_t>(size)); }
+
+}  // namespace detail
 
 DirectoryLock DirectoryLock::TryAcquire(const std::string& directory) {
   const int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

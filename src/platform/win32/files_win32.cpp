@@ -218,7 +218,9 @@ File File::Open(const std::string& path, FileAccess access, FileShare share) {
     Fail();
     return File();
   }
-  return File(reinterpret_cast<intptr_t>(handle));
+  File file(reinterpret_cast<intptr_t>(handle));
+  if (access == FileAccess::ReadWrite && detail::PowerCutArmed()) detail::NoteDurableSize(file.m_handle, file.Size());
+  return file;
 }
 
 File File::OpenRegular(const std::string& path) {
@@ -250,6 +252,7 @@ File File::CreateNew(const std::string& path) {
     if (t_lastError == ERROR_FILE_EXISTS) t_lastError = kErrorAlreadyExists;
     return File();
   }
+  if (detail::PowerCutArmed()) detail::NoteDurableSize(reinterpret_cast<intptr_t>(handle), 0);
   return File(reinterpret_cast<intptr_t>(handle));
 }
 
@@ -328,15 +331,28 @@ bool File::SetDosDateTime(uint32_t dosDateTime) {
 
 bool File::Flush() {
   if (detail::FileOperationFails()) return false;
-  return IsOpen() && (FlushFileBuffers(HandleOf(m_handle)) != 0 || Fail());
+  if (!IsOpen() || (FlushFileBuffers(HandleOf(m_handle)) == 0 && !Fail())) return false;
+  if (detail::PowerCutArmed()) detail::NoteDurableSize(m_handle, Size());
+  return true;
 }
 
 bool File::Close() {
   if (!IsOpen()) return true;
   const HANDLE handle = HandleOf(m_handle);
+  if (detail::PowerCutArmed()) detail::ForgetDurableSize(m_handle);
   m_handle = -1;
   return CloseHandle(handle) != 0 || Fail();
 }
+
+namespace detail {
+
+void CutOpenFile(intptr_t handle, int64_t size) {
+  LARGE_INTEGER position;
+  position.QuadPart = size;
+  if (SetFilePointerEx(HandleOf(handle), position, nullptr, FILE_BEGIN)) SetEndOfFile(HandleOf(handle));
+}
+
+}  // namespace detail
 
 DirectoryLock DirectoryLock::TryAcquire(const std::string& directory) {
   std::string path = directory;
