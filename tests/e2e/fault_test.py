@@ -19,6 +19,7 @@ import unittest
 import zipfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import concurrent_cases  # noqa: E402
 import update_test  # noqa: E402
 from update_test import child_process  # noqa: E402
 from update_test import COMPLETE, DOWNLOAD_FAILED, EXTRACT_FAILED, SAVE_FAILED, Server, unused_port  # noqa: E402
@@ -419,7 +420,6 @@ for name in [n for n in dir(update_test.UpdateTest) if n.startswith("test_")]:
         setattr(FaultTest, name, None)
 
 if __name__ == "__main__":
+    arguments = sys.argv[1:2]
     update_test.UPDATER = os.path.abspath(sys.argv.pop(1))
-    suite = unittest.defaultTestLoader.loadTestsFromTestCase(FaultTest)
-    result = unittest.TextTestRunner(verbosity=2).run(suite)
-    sys.exit(0 if result.wasSuccessful() else 1)
+    concurrent_cases.main(arguments)

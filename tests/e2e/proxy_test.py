@@ -29,6 +29,7 @@ TOOLS = os.path.join(HERE, "..", "..", "tools")
 sys.path.insert(0, TOOLS)
 import child_process  # noqa: E402
 import proxy_test_servers  # noqa: E402
+import concurrent_cases  # noqa: E402
 import tls_test_server  # noqa: E402
 import virtual_display  # noqa: E402
 from proxy_test_servers import PASSWORD, USER  # noqa: E402
@@ -283,6 +284,9 @@ if __name__ == "__main__":
         WINE = sys.argv.pop(1)
         UPDATER = os.path.abspath(sys.argv.pop(1))
         WORK = os.path.abspath(sys.argv.pop(1))
+        # One after another: the cases share the Wine prefix, its registry and the X display.
+        unittest.main(verbosity=2)
     else:
+        arguments = sys.argv[1:2]
         UPDATER = os.path.abspath(sys.argv.pop(1))
-    unittest.main(verbosity=2)
+        concurrent_cases.main(arguments)

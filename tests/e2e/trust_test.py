@@ -18,6 +18,7 @@ import zipfile
 HERE = os.path.dirname(os.path.abspath(__file__))
 TOOLS = os.path.join(HERE, "..", "..", "tools")
 sys.path.insert(0, TOOLS)
+import concurrent_cases  # noqa: E402
 import tls_test_server  # noqa: E402
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from update_test import saved_files, updater_environment  # noqa: E402
@@ -160,6 +161,7 @@ class TrustTest(unittest.TestCase):
 
 
 if __name__ == "__main__":
+    arguments = sys.argv[1:3]
     UPDATER = os.path.abspath(sys.argv.pop(1))
     SIGNED_UPDATER = os.path.abspath(sys.argv.pop(1))
-    unittest.main(verbosity=2)
+    concurrent_cases.main(arguments)

@@ -22,6 +22,7 @@ UPDATER = None
 TOOLS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools")
 sys.path.insert(0, TOOLS)
 import child_process  # noqa: E402
+import concurrent_cases  # noqa: E402
 
 DOWNLOAD_FAILED = "下载文件时发生错误，升级失败！"
 SAVE_FAILED = "保存文件时发生错误，升级失败！"
@@ -287,5 +288,6 @@ class UpdateTest(unittest.TestCase):
 
 
 if __name__ == "__main__":
+    arguments = sys.argv[1:2]
     UPDATER = os.path.abspath(sys.argv.pop(1))
-    unittest.main(verbosity=2)
+    concurrent_cases.main(arguments)
