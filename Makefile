@@ -62,7 +62,7 @@ bench:
 	cmake --build build-bench -j$(JOBS) --target updater download_bench extract_bench
 	cmake -S . -B build-bench-win-$(BENCH_WINDOWS) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-$(BENCH_WINDOWS).cmake \
 	      -DCMAKE_BUILD_TYPE=Release -DUPDATER_TESTS=OFF
-	cmake --build build-bench-win-$(BENCH_WINDOWS) -j$(JOBS) --target updater
+	cmake --build build-bench-win-$(BENCH_WINDOWS) -j$(JOBS) --target updater winsock_loop
 	python3 bench/run.py --build build-bench --wine-build build-bench-win-$(BENCH_WINDOWS) $(BENCH_ARGS)
 
 # Every fuzz target for SECONDS seconds each (default 60), one after another; prints executions, edges and

@@ -19,9 +19,13 @@ fast), the median over --runs runs, the peak resident set of each side (maximum 
              same archive with the connection cut at half (the updater resumes with a range); a 2 GiB stored
              archive, for the peak resident set (the body is never held in memory)
   wine       the Windows program under Wine (on Xvfb) with a 1 GiB stored archive: it completes, and how fast
+  wine_download  the Windows program's download of a 256 MiB stored archive (from the request to the archive
+             saved) against a bare Winsock recv loop with a 32 KiB buffer (bench/winsock_loop.c, cross-built
+             beside the program), both under the same Wine from the same server, back to back in each run
 
-Usage: bench/run.py [--build DIR] [--wine-build DIR] [--runs N] [--only download,extract,legacy,update,wine]
-                    [--download-mb N] [--extract-mb N] [--update-mb N] [--big-update-mb N] [--wine-update-mb N]
+Usage: bench/run.py [--build DIR] [--wine-build DIR] [--runs N]
+                    [--only download,extract,legacy,update,wine,wine_download] [--download-mb N] [--extract-mb N]
+                    [--update-mb N] [--big-update-mb N] [--wine-update-mb N] [--wine-download-mb N]
                     [--legacy-mb N] [--keep]
 Everything is generated into a temporary directory that is removed at the end (unless --keep).
 """
@@ -498,6 +502,14 @@ def bench_update(args, work):
     os.remove(archive)
 
 
+def wine_environment(work):
+    """Xvfb and a Wine prefix of the run's own; (Xvfb process, environment)."""
+    xvfb, display = virtual_display.start_xvfb("1024x768x24")
+    env = dict(os.environ, DISPLAY=display, WINEPREFIX=os.path.join(work, "wineprefix"), WINEDEBUG="-all")
+    subprocess.run(["wineboot", "-i"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return xvfb, env
+
+
 def bench_wine(args, work):
     program = os.path.join(args.wine_build, "updater.exe")
     missing = [tool for tool in ("wine", "Xvfb", "xdotool") if shutil.which(tool) is None]
@@ -509,12 +521,10 @@ def bench_wine(args, work):
     print(f"making a stored archive of {args.wine_update_mb} MiB ...", file=sys.stderr)
     size = stored_archive(archive, args.wine_update_mb)
     server = BenchServer(work, archive)
-    xvfb, display = virtual_display.start_xvfb("1024x768x24")
-    env = dict(os.environ, DISPLAY=display, WINEPREFIX=os.path.join(work, "wineprefix"), WINEDEBUG="-all")
+    xvfb, env = wine_environment(work)
     extract, download = os.path.join(work, "app"), os.path.join(work, "downloads")
     ours = Sample()
     try:
-        subprocess.run(["wineboot", "-i"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         for _ in range(args.runs):
             fresh(extract)
             fresh(download)
@@ -553,17 +563,76 @@ def bench_wine(args, work):
         os.remove(archive)
 
 
+def bench_wine_download(args, work):
+    """The Windows program's download against a bare Winsock recv loop (bench/winsock_loop.c, 32 KiB buffer),
+    both under the same Wine from the same server, back to back in each run."""
+    program = os.path.join(args.wine_build, "updater.exe")
+    loop = os.path.join(args.wine_build, "bench", "winsock_loop.exe")
+    name = f"Windows download {args.wine_download_mb} MiB"
+    missing = [tool for tool in ("wine", "Xvfb", "xdotool") if shutil.which(tool) is None]
+    missing += [path for path in (program, loop) if not os.path.exists(path)]
+    if missing:
+        row(name, 0, None, "(none)", None, f"skipped: {', '.join(missing)} missing")
+        return
+    archive = os.path.join(work, "wine-download.zip")
+    size = stored_archive(archive, args.wine_download_mb)
+    server = BenchServer(work, archive)
+    xvfb, env = wine_environment(work)
+    extract, download = os.path.join(work, "app"), os.path.join(work, "downloads")
+    saved = os.path.join(download, "update.zip")
+    ours, bare = Sample(), Sample()
+    try:
+        for _ in range(args.runs):
+            fresh(download)
+            target = os.path.join(download, "bare.bin")
+            out = subprocess.run(["wine", loop, str(server.port), "/file", target], env=env, check=True,
+                                 stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True).stdout
+            values = fields(out)
+            if int(values["bytes"]) != size or os.path.getsize(target) != size:
+                raise RuntimeError(f"the Winsock loop got {values['bytes']} bytes of {size}")
+            bare.add(float(values["seconds"]), 0, 0)
+            fresh(extract)
+            fresh(download)
+            server.restart()
+            process = subprocess.Popen(["wine", program, server.url("/file"), extract, "update.zip", "none", download],
+                                       env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            # The archive is renamed from its partial name once the last byte is in: the end of the download.
+            deadline = time.monotonic() + 600
+            while not os.path.exists(saved) and time.monotonic() < deadline and process.poll() is None:
+                time.sleep(0.005)
+            finished = time.monotonic()
+            if not os.path.exists(saved) or os.path.getsize(saved) != size:
+                process.kill()
+                raise RuntimeError("the Windows program saved no complete archive")
+            ours.add(finished - server.first_request_time(), 0, 0)
+            # The update goes on (extraction, completion box): it is ended, its run is not measured further.
+            process.kill()
+            process.wait()
+            subprocess.run(["wineserver", "-k"], env=env, stderr=subprocess.DEVNULL)
+        row(name, size / 1e6, ours, "bare Winsock loop", bare,
+            "updater.exe vs recv of 32 KiB into a file, same Wine and server; goal: ratio 0.50x or more")
+    finally:
+        subprocess.run(["wineserver", "-k"], env=env, stderr=subprocess.DEVNULL)
+        xvfb.kill()
+        xvfb.wait()
+        server.close()
+        fresh(extract)
+        fresh(download)
+        os.remove(archive)
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--build", default=os.path.join(ROOT, "build-bench"))
     parser.add_argument("--wine-build", default=os.path.join(ROOT, "build-bench-win"))
     parser.add_argument("--runs", type=int, default=5)
-    parser.add_argument("--only", default="download,extract,legacy,update,wine")
+    parser.add_argument("--only", default="download,extract,legacy,update,wine,wine_download")
     parser.add_argument("--download-mb", type=int, default=256)
     parser.add_argument("--extract-mb", type=int, default=200)
     parser.add_argument("--update-mb", type=int, default=64)
     parser.add_argument("--big-update-mb", type=int, default=2048)
     parser.add_argument("--wine-update-mb", type=int, default=1024)
+    parser.add_argument("--wine-download-mb", type=int, default=256)
     parser.add_argument("--legacy-mb", type=float, default=2)
     parser.add_argument("--keep", action="store_true")
     args = parser.parse_args()
@@ -573,7 +642,8 @@ def main():
     work = tempfile.mkdtemp(prefix="updater-bench-")
     try:
         for name, function in (("download", bench_download), ("extract", bench_extract), ("legacy", bench_legacy),
-                               ("update", bench_update), ("wine", bench_wine)):
+                               ("update", bench_update), ("wine", bench_wine),
+                               ("wine_download", bench_wine_download)):
             if name in selected:
                 print(f"running {name} ...", file=sys.stderr)
                 try:

@@ -374,6 +374,7 @@ void TfMain::SpeedButton1Click() {
 }
 
 void TfMain::IdHTTPWorkBegin(int workCountMax) {
+  m_lastWorkTurn = -1;
   m_pg.SetMax(workCountMax);
   m_pg.SetMin(0);
   m_pg.SetPosition(0);
@@ -381,6 +382,9 @@ void TfMain::IdHTTPWorkBegin(int workCountMax) {
 
 void TfMain::IdHTTPWork(int workCount) {
   m_pg.SetPosition(workCount);
+  const int64_t now = platform::MonotonicMilliseconds();
+  if (m_lastWorkTurn >= 0 && now - m_lastWorkTurn < kWorkTurnMilliseconds) return;
+  m_lastWorkTurn = now;
   m_ui.ProcessMessages();
 }
 

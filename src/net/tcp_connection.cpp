@@ -166,13 +166,14 @@ int TIdTCPConnection::ReceiveIntoBuffer(bool raiseIfDisconnected, int timeout, b
     const bool direct = m_intercept == nullptr;
     uint8_t* target = nullptr;
     if (m_ioHandler != nullptr) {
+      const int32_t size = std::max(m_recvBufferSize, kLeastReceiveSize);
       if (direct) {
-        target = m_inputBuffer.PrepareAppend(m_recvBufferSize);
+        target = m_inputBuffer.PrepareAppend(size);
       } else {
-        m_recvScratch.SetSize(m_recvBufferSize);
+        m_recvScratch.SetSize(size);
         target = m_recvScratch.Memory();
       }
-      n = m_ioHandler->ReceiveSome(target, m_recvBufferSize);
+      n = m_ioHandler->ReceiveSome(target, size);
     } else {
       n = 0;
       if (raiseIfDisconnected) throw EIdNotConnected();
@@ -303,9 +304,13 @@ void TIdTCPConnection::ReadToStream(TStream& stream, int32_t byteCount, bool rea
     remaining -= count;
   };
   try {
-    const int32_t buffered = static_cast<int32_t>(std::min<int64_t>(m_inputBuffer.DataSize(), remaining));
-    if (buffered > 0) moveBuffered(buffered);
     const int32_t piece = std::min(remaining, m_recvBufferSize);
+    // What an earlier receive brought in beyond its own read goes out in pieces too: a receive may take far
+    // more than a piece, and the work reports keep their size.
+    for (int32_t buffered = static_cast<int32_t>(std::min<int64_t>(m_inputBuffer.DataSize(), remaining));
+         buffered > 0; buffered -= std::min(buffered, piece)) {
+      moveBuffered(std::min(buffered, piece));
+    }
     while (remaining > 0 && IsConnected()) {
       const int32_t count = std::min(remaining, piece);
       try {

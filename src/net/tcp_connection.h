@@ -25,6 +25,11 @@ enum TIdMaxLineAction { maException, maSplit };
 
 inline constexpr int32_t IdMaxLineLengthDefault = 16384;
 inline constexpr int32_t IdDefaultBufferSize = 32768;
+// The least one receive asks the socket for, whatever RecvBufferSize says: a receive takes what has arrived
+// (up to this much) in one system call, and the input buffer hands it on in RecvBufferSize pieces. Asking for
+// 10240 bytes at a time made a fast download a string of system calls (and waits) for small pieces; under
+// Wine each of them costs a round trip to its server.
+inline constexpr int32_t kLeastReceiveSize = 65536;
 // The most ReadToStream sets aside in its stream before the bytes arrive.
 inline constexpr int32_t kReadToStreamPresizeLimit = 1024 * 1024;
 
@@ -54,7 +59,8 @@ class TIdTCPConnection : public TIdComponent {
   // Wait limit in ms of reads given the default timeout (-1); 0: no limit.
   int ReadTimeout() const { return m_readTimeout; }
   void SetReadTimeout(int value) { m_readTimeout = value; }
-  // Largest receive, and the piece size of stream reads.
+  // The piece size of stream reads (and of their work reports); a receive asks for this much, at least
+  // kLeastReceiveSize.
   int32_t RecvBufferSize() const { return m_recvBufferSize; }
   void SetRecvBufferSize(int32_t value) { m_recvBufferSize = value; }
   // Piece size of stream writes.

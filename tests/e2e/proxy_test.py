@@ -10,7 +10,9 @@ The Linux program reads the proxy variables and its console front end prints its
 runs under Wine on a virtual X display (Xvfb) in a Wine prefix of its own in WORK_DIR (made once, 20 to 60
 seconds), where its boxes are confirmed with a key press; it reads the same variables and, in rows of their
 own, the user's Internet settings in that prefix's registry. The test CA is trusted through SSL_CERT_FILE on
-Linux and through the prefix's registry (the user's root store) on Windows.
+Linux and through the prefix's registry (the user's root store) on Windows. The Windows program also installs
+archives with Chinese names (made by Python's zipfile and by 7-Zip) under the system code pages 936 and 1252:
+the GBK locale made by the build (UPDATER_CP936_LOCPATH) gives Wine code page 936.
 """
 import hashlib
 import os
@@ -41,6 +43,7 @@ WINE = None
 WORK = None
 
 DOWNLOAD_FAILED = "下载文件时发生错误，升级失败！"
+EXTRACT_FAILED = "解压缩时发生错误，升级失败！"
 COMPLETE = "升级完成！"
 BOX_CAPTION = "信息提示"
 INTERNET_SETTINGS = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings"
@@ -97,6 +100,33 @@ def root_store_blob(pem_file):
     with open(pem_file) as f:
         der = ssl.PEM_cert_to_DER_cert(f.read())
     return hashlib.sha1(der).hexdigest().upper(), struct.pack("<III", 32, 1, len(der)) + der
+
+
+# Chinese member names, as Python's zipfile and 7-Zip store them: UTF-8, flagged (general purpose bit 11).
+CHINESE_NAMES = ["说明书.txt", "数据/配置.ini"]
+
+
+def named_archives(work):
+    """{path: archive bytes} of the same members with CHINESE_NAMES, made by each tool."""
+    source = os.path.join(work, "names")
+    for name in CHINESE_NAMES:
+        os.makedirs(os.path.dirname(os.path.join(source, name)), exist_ok=True)
+        with open(os.path.join(source, name), "wb") as f:
+            f.write(name.encode() + b"\n")
+    made = {"/names-zipfile.zip": os.path.join(work, "names-zipfile.zip"),
+            "/names-7zz.zip": os.path.join(work, "names-7zz.zip")}
+    with zipfile.ZipFile(made["/names-zipfile.zip"], "w", zipfile.ZIP_DEFLATED) as archive:
+        for name in CHINESE_NAMES:
+            archive.write(os.path.join(source, name), name)
+    subprocess.run(["7zz", "a", "-tzip", "-mcu=on", "-bd", "-bso0", made["/names-7zz.zip"]] + CHINESE_NAMES,
+                   cwd=source, check=True)
+    archives = {}
+    for path, file in made.items():
+        with zipfile.ZipFile(file) as archive:
+            assert all(info.flag_bits & 0x800 for info in archive.infolist() if not info.is_dir()), path
+        with open(file, "rb") as f:
+            archives[path] = f.read()
+    return archives
 
 
 class WineSession:
@@ -169,7 +199,10 @@ class ProxyTest(unittest.TestCase):
             archive.writestr("lib/data.bin", os.urandom(200000))
         with open(archive_path, "rb") as f:
             archive = f.read()
-        cls.servers = cls.enterClassContext(tls_test_server.Servers(files={"/update.zip": archive}))
+        files = {"/update.zip": archive}
+        if WINE:
+            files.update(named_archives(cls.work))
+        cls.servers = cls.enterClassContext(tls_test_server.Servers(files=files))
         cls.servers.ports["closed"] = proxy_test_servers.unused_port()
         cls.proxies = cls.enterClassContext(proxy_test_servers.Proxies())
         cls.wine = None
@@ -245,6 +278,37 @@ class ProxyTest(unittest.TestCase):
         err = self.run_updater("http", "plain", {"http_proxy": proxy_url(self.proxies, "refused", None),
                                                  "no_proxy": "localhost,127.0.0.1"})
         self.check_outcome(INSTALLED, err)
+
+    def test_member_names_in_the_system_code_page(self):
+        """UTF-8 names land under their own names where the system code page (936) holds them; where it does
+        not (1252) the extraction fails and nothing is installed."""
+        if not self.wine:
+            self.skipTest("the system code page is the Windows program's")
+        gbk = {"LOCPATH": os.environ.get("UPDATER_CP936_LOCPATH"), "LC_ALL": "zh_CN.GBK"}
+        rows = [(code_page, path, variables, file_names)
+                for code_page, variables, file_names in ((936, gbk, "gbk"), (1252, {"LC_ALL": "C.UTF-8"}, "utf-8"))
+                for path in ("/names-zipfile.zip", "/names-7zz.zip")]
+        for code_page, path, variables, file_names in rows:
+            with self.subTest(code_page=code_page, archive=path):
+                if variables.get("LOCPATH", "") is None:
+                    self.skipTest("no GBK locale made (UPDATER_CP936_LOCPATH)")
+                self.fresh()
+                url = "http://127.0.0.1:%d%s" % (self.servers.ports["plain"], path)
+                self.assertEqual(self.wine.run([url, windows_path(self.app), "update.zip", " ",
+                                                windows_path(self.download)], variables), 0)
+                # Wine names the files on this side in the locale's character set.
+                top = self.app.encode()
+                installed = sorted(os.path.relpath(os.path.join(folder, name), top).decode(file_names)
+                                   for folder, _, names in os.walk(top) for name in names)
+                with open(os.path.join(self.download, "updater.log"), encoding="utf-8", errors="replace") as f:
+                    log = f.read()
+                if code_page == 936:
+                    self.assertEqual(installed, sorted(CHINESE_NAMES), log)
+                    self.assertIn("update complete", log)
+                else:
+                    self.assertEqual(installed, [], log)
+                    self.assertIn("failed: " + EXTRACT_FAILED, log)
+                    self.assertNotIn("update complete", log)
 
     def test_the_users_internet_settings(self):
         if not self.wine:

@@ -208,6 +208,9 @@ TEST_P(ReadToStreamTest, WorkReportsWithRecvBufferSize10240) {
   c.client.SetRecvBufferSize(10240);
   EXPECT_EQ(c.client.ReadLine(), "HEAD");
   const int32_t buffered = static_cast<int32_t>(c.client.InputBuffer().DataSize());
+  if (GetParam() == testsupport::ScriptedIOHandler::kWhole) {
+    EXPECT_EQ(buffered, 30000) << "one receive takes what has arrived";
+  }
   std::vector<int32_t> reports;
   c.client.OnWork = [&](TIdComponent*, TWorkMode mode, int32_t count) {
     EXPECT_EQ(mode, wmRead);
@@ -216,11 +219,13 @@ TEST_P(ReadToStreamTest, WorkReportsWithRecvBufferSize10240) {
   TMemoryStream stream;
   c.client.ReadToStream(stream, 30000);
   EXPECT_EQ(stream.Size(), 30000);
+  // The bytes buffered behind the line go out in pieces first, then the ones received for the read.
   std::vector<int32_t> expected;
   int32_t total = 0;
-  if (buffered > 0) expected.push_back(total = buffered);
-  while (total < 30000) expected.push_back(total = std::min(total + 10240, 30000));
-  EXPECT_EQ(reports, expected) << "first report: the " << buffered << " bytes buffered behind the line";
+  for (const int32_t end : {buffered, 30000}) {
+    while (total < end) expected.push_back(total = std::min(total + 10240, end));
+  }
+  EXPECT_EQ(reports, expected) << buffered << " bytes buffered behind the line";
 }
 
 // Past 2 GiB a body's running total stays at the largest 32-bit count instead of turning negative.

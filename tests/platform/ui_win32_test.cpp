@@ -141,6 +141,9 @@ TEST_F(Win32UiTest, TextsAndBarChangeThroughTheWideApi) {
   m_ui.SetProgress(0, 5000, 1234);
   EXPECT_EQ(SendMessageW(bar, PBM_GETRANGE, FALSE, 0), 5000);
   EXPECT_EQ(SendMessageW(bar, PBM_GETPOS, 0, 0), 1234);
+  // A position the bar would draw the same (a byte further) is not handed to it: it would repaint.
+  m_ui.SetProgress(0, 5000, 1235);
+  EXPECT_EQ(SendMessageW(bar, PBM_GETPOS, 0, 0), 1234);
   m_ui.SetProgress(0, 0, 0);
   EXPECT_EQ(SendMessageW(bar, PBM_GETPOS, 0, 0), 0);
   // A transfer of unannounced size has a maximum of 0: a position beyond it shows at the end.

@@ -7,6 +7,7 @@
 #undef CreateWindow
 #undef PeekMessage
 
+#include <algorithm>
 #include <vector>
 
 #include "platform/default_ui.h"
@@ -222,6 +223,7 @@ void Win32Ui::CreateWindow(const WindowLayout& layout, UiListener& listener) {
   SendMessageW(m_label, WM_SETFONT, reinterpret_cast<WPARAM>(m_font), FALSE);
   ResizeLabelToText();
   m_progressBar = ChildWindow(PROGRESS_CLASSW, std::wstring(), 0, layout.progressBar, kProgressBarId, m_window);
+  m_barWidth = layout.progressBar.width;
   SetProgress(layout.progressMin, layout.progressMax, layout.progressPosition);
 }
 
@@ -269,8 +271,25 @@ void Win32Ui::ResizeLabelToText() {
 
 void Win32Ui::SetProgress(int minimum, int maximum, int position) {
   if (m_progressBar == nullptr) return;
-  SendMessageW(m_progressBar, PBM_SETRANGE32, static_cast<WPARAM>(minimum), static_cast<LPARAM>(maximum));
-  SendMessageW(m_progressBar, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+  // The control repaints itself at once for every new position, and the download hands it one per received
+  // piece: thousands a second, where a repaint costs more than the piece (under Wine it goes out to the X
+  // server). It is told a range only when that changes, and a position only when the bar would draw it
+  // differently, at most once per pixel column of its width.
+  const bool newRange = minimum != m_barMinimum || maximum != m_barMaximum;
+  if (newRange) {
+    SendMessageW(m_progressBar, PBM_SETRANGE32, static_cast<WPARAM>(minimum), static_cast<LPARAM>(maximum));
+    m_barMinimum = minimum;
+    m_barMaximum = maximum;
+  }
+  int64_t column = 0;
+  if (maximum > minimum) {
+    const int64_t shown = std::clamp<int64_t>(position, minimum, maximum) - minimum;
+    column = shown * m_barWidth / (int64_t{maximum} - minimum);
+  }
+  if (newRange || column != m_barColumn) {
+    SendMessageW(m_progressBar, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+    m_barColumn = column;
+  }
 }
 
 void Win32Ui::SetTimer(int intervalMilliseconds) {

@@ -10,6 +10,7 @@
 //
 // The application title has no window of its own: the task bar shows the main window's caption (the window is
 // an unowned application window), and the logic always sets the title to the caption it has just set.
+#include <cstdint>
 #include <string>
 
 #include "platform/deferred_exception.h"
@@ -71,6 +72,11 @@ class Win32Ui : public Ui {
   uint32_t m_buttonTextColor = 0;
   bool m_terminateRequested = false;
   bool m_timerRunning = false;
+  // What the progress bar was last told: its range, and the pixel column of its width its position fills to.
+  int m_barMinimum = 0;
+  int m_barMaximum = -1;
+  int64_t m_barColumn = -1;
+  int m_barWidth = 0;
   std::string m_applicationTitle;
   DeferredException m_listenerException;  // thrown inside a window procedure, raised by the pump
 };
