@@ -192,7 +192,7 @@ class FaultTest(update_test.UpdateTest):
         archive = self.standard_archive()
         with Server(archive, "--stall") as server:
             started = time.time()
-            err = self.run_updater(server.url(), interrupt_after=1.0)
+            err = self.run_updater(server.url(), interrupt_after=0.5)
         self.assertLess(time.time() - started, 20)
         self.assertNotIn(COMPLETE, err)
         self.assertFalse(os.path.exists(os.path.join(self.download, "update.zip")))

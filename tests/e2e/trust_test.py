@@ -8,7 +8,6 @@ The second program has the public key of signing_test_key.pem (beside this file)
 """
 import os
 import shutil
-import signal
 import subprocess
 import sys
 import tempfile
@@ -21,7 +20,7 @@ sys.path.insert(0, TOOLS)
 import concurrent_cases  # noqa: E402
 import tls_test_server  # noqa: E402
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from update_test import saved_files, updater_environment  # noqa: E402
+from update_test import interrupt_while_downloading, saved_files, updater_environment  # noqa: E402
 
 UPDATER = None
 SIGNED_UPDATER = None
@@ -71,10 +70,7 @@ class TrustTest(unittest.TestCase):
                                    stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                                    env=environment)
         if interrupt_after is not None:
-            try:
-                process.wait(timeout=interrupt_after)
-            except subprocess.TimeoutExpired:
-                process.send_signal(signal.SIGINT)
+            interrupt_while_downloading(process, self.download, interrupt_after)
         out, err = process.communicate(timeout=120)
         self.assertEqual(process.returncode, 0)
         return err.decode("utf-8", "replace")
@@ -123,7 +119,7 @@ class TrustTest(unittest.TestCase):
     def test_cancel_during_a_tls_download_ends_the_update(self):
         with tls_test_server.Servers() as servers:
             err = self.run_updater("https://localhost:%d/slow" % servers.ports["good"], servers.ca_file,
-                                   interrupt_after=1.5)
+                                   interrupt_after=0.5)
         self.assertNotIn(COMPLETE, err)
         self.assertEqual(saved_files(self.download), [])
 
