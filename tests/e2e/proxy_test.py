@@ -148,6 +148,9 @@ class WineSession:
                 self.close()
                 raise
             open(ready, "w").close()
+        # Windows left to themselves: without a window manager on the display, Wine waits two seconds for each
+        # managed window to be withdrawn as it closes, the box and the main window of every run.
+        self.reg("add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed", "/d", "N")
 
     def wineserver(self):
         server = os.path.join(os.path.dirname(os.path.realpath(WINE)), "wineserver")
