@@ -15,17 +15,18 @@
 #include "zip/messages.h"
 #include "zip/target_name.h"
 #include "zip/write_behind.h"
+#include "zip/zip_records.h"
 
 namespace {
 
-constexpr uint16_t kFlagEncrypted = 0x0001;
-constexpr uint16_t kFlagDataDescriptor = 0x0008;
-constexpr int64_t kEncryptionHeaderSize = 12;
+using ziprec::kEncryptionHeaderSize;
+using ziprec::kFlagDataDescriptor;
+using ziprec::kFlagEncrypted;
+using ziprec::kHostUnix;
 // Member data move in chunks of this size: one write and one progress report each.
 constexpr int64_t kChunkSize = 32768;
 // The caption of a confirmation dialog.
 constexpr char kConfirmCaption[] = "Confirm";
-constexpr uint16_t kUnixHost = 3;
 constexpr uint32_t kUnixTypeMask = 0170000;
 constexpr uint32_t kUnixRegularFile = 0100000;
 // Name start of the temporary file a member is written to before it replaces its target.
@@ -591,14 +592,14 @@ void TUnZip::FinishMember(bool directoryMember, bool opened) {
         // file writable by everyone.
         const uint32_t unixMode = attributes >> 16;
         const uint32_t unixType = unixMode & kUnixTypeMask;
-        if ((m_header.VersionMadeBy >> 8) == kUnixHost && unixMode != 0 &&
+        if ((m_header.VersionMadeBy >> 8) == kHostUnix && unixMode != 0 &&
             (unixType == 0 || unixType == kUnixRegularFile)) {
           file.SetPermissionBits = true;
           file.PermissionBits = unixMode & 0777;
         }
         const uint32_t dosBits =
             attributes & (platform::kAttrReadOnly | platform::kAttrHidden | platform::kAttrSystem | platform::kAttrArchive);
-        if ((m_header.VersionMadeBy >> 8) != kUnixHost || (dosBits & platform::kAttrReadOnly) != 0) {
+        if ((m_header.VersionMadeBy >> 8) != kHostUnix || (dosBits & platform::kAttrReadOnly) != 0) {
           file.SetAttributes = true;
           file.Attributes = dosBits == 0 ? platform::kAttrNormal : dosBits;
         }

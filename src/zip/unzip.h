@@ -210,7 +210,7 @@ class TUnZip : public TUnBase {
   bool m_passwordFailed = false;
   std::string m_password;
   TZipCipher m_memberCipher;
-  uint8_t m_encryptionHeader[12] = {};
+  uint8_t m_encryptionHeader[ziprec::kEncryptionHeaderSize] = {};
   int64_t m_inputRemaining = 0;
   int64_t m_archiveRemaining = 0;
   int64_t m_archiveTotal = 0;
