@@ -136,9 +136,16 @@ enum class FileShare { None, Read, DenyWrite, ReadWrite };
 class File {
  public:
   File() = default;
-  ~File();
-  File(File&& other) noexcept;
-  File& operator=(File&& other) noexcept;
+  ~File() { Close(); }
+  File(File&& other) noexcept : m_handle(other.m_handle) { other.m_handle = -1; }
+  File& operator=(File&& other) noexcept {
+    if (this != &other) {
+      Close();
+      m_handle = other.m_handle;
+      other.m_handle = -1;
+    }
+    return *this;
+  }
   File(const File&) = delete;
   File& operator=(const File&) = delete;
 

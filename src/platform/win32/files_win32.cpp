@@ -197,19 +197,6 @@ CriticalErrorBoxesSuppressed::CriticalErrorBoxesSuppressed() : m_previousMode(Se
 
 CriticalErrorBoxesSuppressed::~CriticalErrorBoxesSuppressed() { SetErrorMode(m_previousMode); }
 
-File::~File() { Close(); }
-
-File::File(File&& other) noexcept : m_handle(other.m_handle) { other.m_handle = -1; }
-
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    Close();
-    m_handle = other.m_handle;
-    other.m_handle = -1;
-  }
-  return *this;
-}
-
 File File::Open(const std::string& path, FileAccess access, FileShare share) {
   const DWORD desired = access == FileAccess::Read ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE;
   const HANDLE handle =
