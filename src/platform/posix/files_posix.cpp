@@ -314,11 +314,13 @@ bool File::Close() {
   return close(fd) == 0 || Fail();
 }
 
+#ifdef UPDATER_FILE_FAULTS
 namespace detail {
 
 void CutOpenFile(intptr_t handle, int64_t size) { (void)ftruncate(FdOf(handle), static_cast<off_t>(size)); }
 
 }  // namespace detail
+#endif
 
 DirectoryLock DirectoryLock::TryAcquire(const std::string& directory) {
   const int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

@@ -331,6 +331,7 @@ bool File::Close() {
   return CloseHandle(handle) != 0 || Fail();
 }
 
+#ifdef UPDATER_FILE_FAULTS
 namespace detail {
 
 void CutOpenFile(intptr_t handle, int64_t size) {
@@ -340,6 +341,7 @@ void CutOpenFile(intptr_t handle, int64_t size) {
 }
 
 }  // namespace detail
+#endif
 
 DirectoryLock DirectoryLock::TryAcquire(const std::string& directory) {
   std::string path = directory;
