@@ -8,7 +8,6 @@ The second program has the public key of signing_test_key.pem (beside this file)
 """
 import os
 import shutil
-import signal
 import subprocess
 import sys
 import tempfile
@@ -20,14 +19,11 @@ TOOLS = os.path.join(HERE, "..", "..", "tools")
 sys.path.insert(0, TOOLS)
 import tls_test_server  # noqa: E402
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from update_test import saved_files, updater_environment  # noqa: E402
+from harness import COMPLETE, DOWNLOAD_FAILED, run_updater, saved_files, updater_environment  # noqa: E402
 
 UPDATER = None
 SIGNED_UPDATER = None
 TEST_KEY = os.path.join(HERE, "signing_test_key.pem")
-
-DOWNLOAD_FAILED = "下载文件时发生错误，升级失败！"
-COMPLETE = "升级完成！"
 
 
 def flip_bit(data, index):
@@ -66,17 +62,10 @@ class TrustTest(unittest.TestCase):
         environment.pop("SSL_CERT_FILE", None)
         if ca_file:
             environment["SSL_CERT_FILE"] = ca_file
-        process = subprocess.Popen([program or UPDATER, url, self.app, "update.zip", " ", self.download],
-                                   stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                                   env=environment)
-        if interrupt_after is not None:
-            try:
-                process.wait(timeout=interrupt_after)
-            except subprocess.TimeoutExpired:
-                process.send_signal(signal.SIGINT)
-        out, err = process.communicate(timeout=120)
-        self.assertEqual(process.returncode, 0)
-        return err.decode("utf-8", "replace")
+        code, err = run_updater([program or UPDATER, url, self.app, "update.zip", " ", self.download], environment,
+                                interrupt_after=interrupt_after)
+        self.assertEqual(code, 0)
+        return err
 
     def assert_installed(self, err):
         self.assertIn(COMPLETE, err)
