@@ -204,8 +204,6 @@ void TUnZip::SetScratchDir(const std::string& value) {
   m_scratchDir = directory;
 }
 
-void TUnZip::SetZipCmntBufSize(int value) { m_zipCmntBufSize = std::clamp(value, 2000, 32767); }
-
 bool TUnZip::CreateDirTree(const std::string& path, std::vector<std::string>* created) {
   if (platform::DirectoryExists(path)) return true;
   {
