@@ -56,13 +56,6 @@ bool ParseContentRange(std::string_view text, int64_t& first, int64_t& last, int
   return TakeNumber(text, total) && text.empty();
 }
 
-// The directory above a path without its trailing separator; empty at the top.
-std::string ParentOf(const std::string& path) {
-  std::string parent = platform::DirectoryOf(path);
-  if (!parent.empty()) parent.pop_back();
-  return parent;
-}
-
 }  // namespace
 
 TArchiveDownload::TArchiveDownload(TIdHTTP& http, std::string directory, std::string archivePath)
@@ -76,15 +69,9 @@ TArchiveDownload::~TArchiveDownload() {
   const bool created = m_body.has_value();
   m_body.reset();
   if (created) platform::DeleteFileAt(m_partPath);
-  for (const std::string& directory : m_madeDirectories) platform::RemoveEmptyDirectory(directory);
 }
 
 bool TArchiveDownload::Open() {
-  std::string level = Trim(m_directory);
-  while (!level.empty() && level.back() == platform::kPathSeparator) level.pop_back();
-  for (; !level.empty() && !platform::DirectoryExists(level); level = ParentOf(level)) {
-    m_madeDirectories.push_back(level);
-  }
   if (!CreateDirChain(m_directory)) return false;
   platform::File file = platform::File::Create(m_partPath);
   if (!file.IsOpen()) return false;

@@ -2,8 +2,7 @@
 // The update archive on its way in. The body is written straight into "<ArchiveName>.part" in the download
 // directory, so the memory the update needs does not grow with the archive (a 32-bit process could not hold a
 // large one), and the file takes the archive's name only once it is whole and checked: a download that fails
-// or is cancelled leaves a previous archive as it was, and removes its partial file and the directories made
-// for it.
+// or is cancelled leaves a previous archive as it was, and removes its partial file.
 //
 // A body that breaks off or falls silent after some bytes is asked for again, at most kMaxResumes times, from
 // where it stopped: "Range: bytes=N-" with "If-Range" carrying the validator of the response the bytes came
@@ -15,7 +14,6 @@
 #include <functional>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "http/http_client.h"
 #include "rtl/streams.h"
@@ -26,7 +24,8 @@ class TArchiveDownload {
 
   // archivePath: the archive's final name; the directory is the download directory (made by Open).
   TArchiveDownload(TIdHTTP& http, std::string directory, std::string archivePath);
-  // Unless committed: removes the partial file and the directory levels Open made (those left empty).
+  // Unless committed: removes the partial file. (The download directory was made before by the run's log, which
+  // is kept there: a failed download leaves the directory with the log in it.)
   ~TArchiveDownload();
   TArchiveDownload(const TArchiveDownload&) = delete;
   TArchiveDownload& operator=(const TArchiveDownload&) = delete;
@@ -54,13 +53,11 @@ class TArchiveDownload {
   void TakeResponse();
   // Continues the file with a 206, or raises when it is not the rest of the body the file holds.
   void TakePart(const TIdHTTPResponse& response);
-  void Abandon();
 
   TIdHTTP& m_http;
   std::string m_directory;
   std::string m_archivePath;
   std::string m_partPath;
-  std::vector<std::string> m_madeDirectories;  // deepest last
   std::optional<TFileStream> m_body;
   bool m_committed = false;
   int64_t m_requestStart = 0;   // the file's length when the current request went out

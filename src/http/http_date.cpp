@@ -4,6 +4,7 @@
 
 #include "http/text_search.h"
 #include "platform/clock.h"
+#include "rtl/calendar.h"
 #include "rtl/sysutils.h"
 
 namespace {
@@ -11,30 +12,6 @@ namespace {
 const char* const kWeekdays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
 const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-
-// Days from 1970-01-01 to the civil date (proleptic Gregorian), after H. Hinnant's days_from_civil.
-int64_t DaysFromCivil(int64_t year, int month, int day) {
-  year -= month <= 2 ? 1 : 0;
-  const int64_t era = (year >= 0 ? year : year - 399) / 400;
-  const int64_t yearOfEra = year - era * 400;
-  const int64_t dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-  const int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-  return era * 146097 + dayOfEra - 719468;
-}
-
-void CivilFromDays(int64_t days, int& year, int& month, int& day) {
-  days += 719468;
-  const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-  const int64_t dayOfEra = days - era * 146097;
-  const int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-  const int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-  const int64_t monthIndex = (5 * dayOfYear + 2) / 153;
-  day = static_cast<int>(dayOfYear - (153 * monthIndex + 2) / 5 + 1);
-  month = static_cast<int>(monthIndex < 10 ? monthIndex + 3 : monthIndex - 9);
-  year = static_cast<int>(yearOfEra + era * 400 + (month <= 2 ? 1 : 0));
-}
-
-constexpr int64_t kDaysFrom1899To1970 = 25569;
 
 bool IsLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
 
@@ -144,7 +121,10 @@ void DecodeDateTime(double dateTime, int& year, int& month, int& day, int& hour,
     secondsOfDay += 86400;
     --days;
   }
-  CivilFromDays(days - kDaysFrom1899To1970, year, month, day);
+  const TCivilDate date = CivilFromDays(days - kDaysFrom1899To1970);
+  year = static_cast<int>(date.Year);
+  month = date.Month;
+  day = date.Day;
   hour = static_cast<int>(secondsOfDay / 3600);
   minute = static_cast<int>(secondsOfDay / 60 % 60);
   second = static_cast<int>(secondsOfDay % 60);

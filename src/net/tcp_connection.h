@@ -75,7 +75,6 @@ class TIdTCPConnection : public TIdComponent {
   bool ReadLnSplit() const { return m_readLnSplit; }
   bool ReadLnTimedOut() const { return m_readLnTimedOut; }
   bool ClosedGracefully() const { return m_closedGracefully; }
-  TIdRFCReply& Greeting() { return m_greeting; }
   TIdRFCReply& LastCmdResult() { return m_lastCmdResult; }
 
   // --- Connection state
@@ -192,6 +191,5 @@ class TIdTCPConnection : public TIdComponent {
   bool m_closedGracefully = false;
   bool m_readLnSplit = false;
   bool m_readLnTimedOut = false;
-  TIdRFCReply m_greeting;
   TIdRFCReply m_lastCmdResult;
 };

@@ -80,6 +80,10 @@ bool FreeDiskSpace(const std::string& directory, uint64_t& bytes);
 // the journal). With FaultThreads::Caller only the operations of the thread that called count, so that the
 // n-th is the same step in every run whatever other threads do; with All, every thread's count.
 // FileOperationFaultFired tells whether the chosen operation came.
+//
+// The seam is compiled in only for builds with tests (UPDATER_FILE_FAULTS, set by UPDATER_TESTS): in the
+// shipped program each counted operation's check is an inline false, and the call disappears.
+#ifdef UPDATER_FILE_FAULTS
 struct FileOperationAborted {};
 enum class FileFault { Fail, Raise, Exit, PowerCut };
 enum class FaultThreads { All, Caller };
@@ -97,6 +101,14 @@ void ForgetDurableSize(intptr_t handle);
 // Cuts an open file to size: what each system does for the power cut.
 void CutOpenFile(intptr_t handle, int64_t size);
 }  // namespace detail
+#else
+namespace detail {
+inline bool FileOperationFails() { return false; }
+inline bool PowerCutArmed() { return false; }
+inline void NoteDurableSize(intptr_t /*handle*/, int64_t /*size*/) {}
+inline void ForgetDurableSize(intptr_t /*handle*/) {}
+}  // namespace detail
+#endif
 
 // DOS attributes. On Linux: directory, and read-only when no write bit is set; setting read-only clears the
 // write bits, clearing it restores the owner's write bit.
@@ -136,9 +148,16 @@ enum class FileShare { None, Read, DenyWrite, ReadWrite };
 class File {
  public:
   File() = default;
-  ~File();
-  File(File&& other) noexcept;
-  File& operator=(File&& other) noexcept;
+  ~File() { Close(); }
+  File(File&& other) noexcept : m_handle(other.m_handle) { other.m_handle = -1; }
+  File& operator=(File&& other) noexcept {
+    if (this != &other) {
+      Close();
+      m_handle = other.m_handle;
+      other.m_handle = -1;
+    }
+    return *this;
+  }
   File(const File&) = delete;
   File& operator=(const File&) = delete;
 

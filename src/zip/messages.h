@@ -19,13 +19,13 @@ inline constexpr int kUnsupportedCompressionMethod = 25326;
 inline constexpr int kUserCanceled = 25443;
 inline constexpr int kInvalidPassword = 26517;
 inline constexpr int kDirectoryDoesNotExistCreate = 26899;
-// Not in the original table: a member whose target would lie outside the extract directory, or that would
-// open a device or a stream instead of a file.
+// Ids beyond the documented table, this extractor's own.
+// A member whose target would lie outside the extract directory, or that would open a device or a stream
+// instead of a file.
 inline constexpr int kUnsafeMemberName = 26900;
-// Not in the original table: under strict reading, an archive without an end record or whose central
-// directory cannot be read whole.
+// Under strict reading, an archive without an end record or whose central directory cannot be read whole.
 inline constexpr int kIncompleteCentralDirectory = 26901;
-// Not in the original table: a member whose name the system code page cannot hold.
+// A member whose name the system code page cannot hold.
 inline constexpr int kMemberNameNotInCodePage = 26902;
 }  // namespace zipmsg
 

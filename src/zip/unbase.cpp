@@ -12,6 +12,11 @@
 
 namespace {
 
+using ziprec::kEncryptionHeaderSize;
+using ziprec::kFlagDataDescriptor;
+using ziprec::kFlagEncrypted;
+using ziprec::kFlagUtf8Name;
+using ziprec::kHostUnix;
 using ziprec::SignatureForm;
 
 // The blocks in which a local header is searched for when the directory does not lead to it.
@@ -24,12 +29,6 @@ constexpr int64_t kRecognitionPrefix = 32767;
 constexpr int64_t kZipStubSizes[] = {7612, 25661};
 // The cut-off below which a file cannot be an archive.
 constexpr int64_t kSmallestArchive = 20;
-constexpr uint16_t kFlagEncrypted = 0x0001;
-constexpr uint16_t kFlagDataDescriptor = 0x0008;
-constexpr int kEncryptionHeaderSize = 12;
-constexpr uint16_t kFlagUtf8Name = 0x0800;
-// The host system of a central record's version made by (its high byte) that stands for Unix.
-constexpr int kHostUnix = 3;
 
 // Well-formed UTF-8 (no overlong forms, surrogates or values past U+10FFFF) with at least one byte beyond
 // ASCII: in a name from a Unix host, an encoding no legacy code page's names are likely to fall into.

@@ -8,6 +8,7 @@
 #include "platform/clock.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
+#include "rtl/calendar.h"
 #include "rtl/sysutils.h"
 #include "zip/decoders/decoders.h"
 #include "zip/decoders/decompress_stream.h"
@@ -15,17 +16,18 @@
 #include "zip/messages.h"
 #include "zip/target_name.h"
 #include "zip/write_behind.h"
+#include "zip/zip_records.h"
 
 namespace {
 
-constexpr uint16_t kFlagEncrypted = 0x0001;
-constexpr uint16_t kFlagDataDescriptor = 0x0008;
-constexpr int64_t kEncryptionHeaderSize = 12;
+using ziprec::kEncryptionHeaderSize;
+using ziprec::kFlagDataDescriptor;
+using ziprec::kFlagEncrypted;
+using ziprec::kHostUnix;
 // Member data move in chunks of this size: one write and one progress report each.
 constexpr int64_t kChunkSize = 32768;
 // The caption of a confirmation dialog.
 constexpr char kConfirmCaption[] = "Confirm";
-constexpr uint16_t kUnixHost = 3;
 constexpr uint32_t kUnixTypeMask = 0170000;
 constexpr uint32_t kUnixRegularFile = 0100000;
 // Name start of the temporary file a member is written to before it replaces its target.
@@ -34,18 +36,10 @@ constexpr const char* kTempPrefix = "~unzip";
 // Local time, as days since 1899-12-30, to a DOS date-time (time in the low half).
 uint32_t DosDateTimeOf(double days) {
   const int64_t seconds = static_cast<int64_t>(std::floor(days * 86400.0 + 0.5));
-  int64_t z = seconds / 86400 - 25569 + 719468;  // days since 0000-03-01
   const int64_t secondOfDay = seconds % 86400;
-  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const int64_t dayOfEra = z - era * 146097;
-  const int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-  const int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-  const int64_t mp = (5 * dayOfYear + 2) / 153;
-  const int64_t day = dayOfYear - (153 * mp + 2) / 5 + 1;
-  const int64_t month = mp < 10 ? mp + 3 : mp - 9;
-  const int64_t year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
-  if (year < 1980) return (1u << 21) | (1u << 16);
-  const uint32_t date = static_cast<uint32_t>(((year - 1980) << 9) | (month << 5) | day);
+  const TCivilDate civil = CivilFromDays(seconds / 86400 - kDaysFrom1899To1970);
+  if (civil.Year < 1980) return (1u << 21) | (1u << 16);
+  const uint32_t date = static_cast<uint32_t>(((civil.Year - 1980) << 9) | (civil.Month << 5) | civil.Day);
   const uint32_t time = static_cast<uint32_t>(((secondOfDay / 3600) << 11) | (((secondOfDay / 60) % 60) << 5) |
                                               ((secondOfDay % 60) / 2));
   return (date << 16) | time;
@@ -209,8 +203,6 @@ void TUnZip::SetScratchDir(const std::string& value) {
   if (directory.empty() || !platform::DirectoryExists(directory)) directory = platform::TempDirectory();
   m_scratchDir = directory;
 }
-
-void TUnZip::SetZipCmntBufSize(int value) { m_zipCmntBufSize = std::clamp(value, 2000, 32767); }
 
 bool TUnZip::CreateDirTree(const std::string& path, std::vector<std::string>* created) {
   if (platform::DirectoryExists(path)) return true;
@@ -591,14 +583,14 @@ void TUnZip::FinishMember(bool directoryMember, bool opened) {
         // file writable by everyone.
         const uint32_t unixMode = attributes >> 16;
         const uint32_t unixType = unixMode & kUnixTypeMask;
-        if ((m_header.VersionMadeBy >> 8) == kUnixHost && unixMode != 0 &&
+        if ((m_header.VersionMadeBy >> 8) == kHostUnix && unixMode != 0 &&
             (unixType == 0 || unixType == kUnixRegularFile)) {
           file.SetPermissionBits = true;
           file.PermissionBits = unixMode & 0777;
         }
         const uint32_t dosBits =
             attributes & (platform::kAttrReadOnly | platform::kAttrHidden | platform::kAttrSystem | platform::kAttrArchive);
-        if ((m_header.VersionMadeBy >> 8) != kUnixHost || (dosBits & platform::kAttrReadOnly) != 0) {
+        if ((m_header.VersionMadeBy >> 8) != kHostUnix || (dosBits & platform::kAttrReadOnly) != 0) {
           file.SetAttributes = true;
           file.Attributes = dosBits == 0 ? platform::kAttrNormal : dosBits;
         }

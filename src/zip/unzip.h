@@ -95,9 +95,6 @@ class TUnZip : public TUnBase {
   void SetScratchDir(const std::string& value);
   std::vector<std::string>& Passwords() { return m_passwords; }
   void SetPasswords(const std::vector<std::string>& lines) { m_passwords = lines; }
-  int ZipCmntBufSize() const { return m_zipCmntBufSize; }
-  // Clamped to 2000..32767.
-  void SetZipCmntBufSize(int value);
 
   TNotifyEvent OnActivate;
   TNotifyEvent OnDeactivate;
@@ -191,7 +188,6 @@ class TUnZip : public TUnBase {
   std::string m_extractDir;
   std::string m_scratchDir;
   std::vector<std::string> m_passwords;
-  int m_zipCmntBufSize = 32767;
 
   // Run state. The archive is open during Extract, and from HoldArchive on.
   std::unique_ptr<TFileStream32> m_archive;
@@ -210,7 +206,7 @@ class TUnZip : public TUnBase {
   bool m_passwordFailed = false;
   std::string m_password;
   TZipCipher m_memberCipher;
-  uint8_t m_encryptionHeader[12] = {};
+  uint8_t m_encryptionHeader[ziprec::kEncryptionHeaderSize] = {};
   int64_t m_inputRemaining = 0;
   int64_t m_archiveRemaining = 0;
   int64_t m_archiveTotal = 0;

@@ -16,6 +16,15 @@ inline constexpr int kEnding64Size = 56;
 // Names are read into a 256-byte buffer: at most this many bytes of a name are kept.
 inline constexpr int kMaxNameLength = 255;
 
+// The general purpose flags of a local header and a central record that the extractor acts on.
+inline constexpr uint16_t kFlagEncrypted = 0x0001;       // the data are enciphered, behind an encryption header
+inline constexpr uint16_t kFlagDataDescriptor = 0x0008;  // CRC and sizes follow the data
+inline constexpr uint16_t kFlagUtf8Name = 0x0800;        // the name (and comment) are UTF-8
+// The header in front of an enciphered member's data: counted in its compressed size.
+inline constexpr int kEncryptionHeaderSize = 12;
+// The host system of a central record's version made by (its high byte) that stands for Unix.
+inline constexpr int kHostUnix = 3;
+
 enum class SignatureForm { None, Plain, Enciphered };
 
 // The forms of the table: second byte 'K' or 'M' plain, 'L' or 'N' enciphered (for the end record 0x5B and

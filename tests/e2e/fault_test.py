@@ -15,14 +15,13 @@ import subprocess
 import sys
 import threading
 import time
-import unittest
 import zipfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import concurrent_cases  # noqa: E402
 import update_test  # noqa: E402
-from update_test import child_process  # noqa: E402
-from update_test import COMPLETE, DOWNLOAD_FAILED, EXTRACT_FAILED, SAVE_FAILED, Server, unused_port  # noqa: E402
+from harness import COMPLETE, DOWNLOAD_FAILED, EXTRACT_FAILED, MARKER_SCRIPT, SAVE_FAILED  # noqa: E402
+from harness import Server, child_process, unused_port, updater_environment  # noqa: E402
 
 
 class Lighttpd:
@@ -216,7 +215,7 @@ class FaultTest(update_test.UpdateTest):
     def test_full_file_system_while_extracting_leaves_old_files_whole(self):
         old = b"old version\n" * 10
         # Compresses well: the saved archive is small, the member large.
-        archive = self.make_archive({"lib-data.bin": b"new data " * 200000, "start.sh": update_test.MARKER_SCRIPT})
+        archive = self.make_archive({"lib-data.bin": b"new data " * 200000, "start.sh": MARKER_SCRIPT})
         with self.small_file_system(self.app, 512 * 1024):
             with open(os.path.join(self.app, "lib-data.bin"), "wb") as f:
                 f.write(old)
@@ -281,7 +280,7 @@ class FaultTest(update_test.UpdateTest):
                 with Server(new) as server:
                     args = [update_test.UPDATER, server.url(), self.app, "update.zip", "none.sh", self.download]
                     process = subprocess.Popen(args, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                               stderr=subprocess.DEVNULL, env=update_test.updater_environment())
+                                               stderr=subprocess.DEVNULL, env=updater_environment())
                     deadline = time.time() + 60
                     if when == "staging":
                         while not os.path.exists(journal) and process.poll() is None and time.time() < deadline:
@@ -321,14 +320,14 @@ class FaultTest(update_test.UpdateTest):
 
     def test_every_run_logs_its_stages_and_the_cause_of_its_failure(self):
         good = self.standard_archive()
-        damaged = bytearray(open(self.make_archive({"start.sh": update_test.MARKER_SCRIPT, "lib/data.bin": b"d" * 5000},
+        damaged = bytearray(open(self.make_archive({"start.sh": MARKER_SCRIPT, "lib/data.bin": b"d" * 5000},
                                                    name="damaged.zip"), "rb").read())
         data = damaged.find(b"lib/data.bin") + len("lib/data.bin") + 10
         damaged[data] ^= 0x55
         with open(os.path.join(self.work, "damaged.zip"), "wb") as f:
             f.write(damaged)
         # A comment longer than the 32 KiB an end-record search once looked through.
-        commented = self.make_archive({"start.sh": update_test.MARKER_SCRIPT, "VERSION": b"2.0\n"},
+        commented = self.make_archive({"start.sh": MARKER_SCRIPT, "VERSION": b"2.0\n"},
                                       name="commented.zip")
         with zipfile.ZipFile(commented, "a") as archive:
             archive.comment = b"c" * 40000

@@ -15,7 +15,7 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from update_test import MARKER_SCRIPT, Server, child_process  # noqa: E402
+from harness import MARKER_SCRIPT, Server, child_process  # noqa: E402
 
 UPDATER = None
 ARTIFACTS = None

@@ -36,16 +36,13 @@ import tls_test_server  # noqa: E402
 import virtual_display  # noqa: E402
 from proxy_test_servers import PASSWORD, USER  # noqa: E402
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from update_test import saved_files, updater_environment  # noqa: E402
+from harness import BOX_CAPTION, COMPLETE, DOWNLOAD_FAILED, EXTRACT_FAILED  # noqa: E402
+from harness import run_updater, saved_files, updater_environment  # noqa: E402
 
 UPDATER = None
 WINE = None
 WORK = None
 
-DOWNLOAD_FAILED = "下载文件时发生错误，升级失败！"
-EXTRACT_FAILED = "解压缩时发生错误，升级失败！"
-COMPLETE = "升级完成！"
-BOX_CAPTION = "信息提示"
 INTERNET_SETTINGS = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings"
 
 INSTALLED, FAILED = "installed", "failed"
@@ -230,11 +227,9 @@ class ProxyTest(unittest.TestCase):
             self.assertEqual(code, 0)
             return None
         environment = updater_environment(SSL_CERT_FILE=self.servers.ca_file, **variables)
-        process = subprocess.run([UPDATER, url, self.app, "update.zip", " ", self.download],
-                                 stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                                 env=environment, timeout=120)
-        self.assertEqual(process.returncode, 0)
-        return process.stderr.decode("utf-8", "replace")
+        code, err = run_updater([UPDATER, url, self.app, "update.zip", " ", self.download], environment)
+        self.assertEqual(code, 0)
+        return err
 
     def check_outcome(self, outcome, err):
         if outcome == INSTALLED:

@@ -20,14 +20,11 @@ sys.path.insert(0, TOOLS)
 import concurrent_cases  # noqa: E402
 import tls_test_server  # noqa: E402
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from update_test import interrupt_while_downloading, saved_files, updater_environment  # noqa: E402
+from harness import COMPLETE, DOWNLOAD_FAILED, run_updater, saved_files, updater_environment  # noqa: E402
 
 UPDATER = None
 SIGNED_UPDATER = None
 TEST_KEY = os.path.join(HERE, "signing_test_key.pem")
-
-DOWNLOAD_FAILED = "下载文件时发生错误，升级失败！"
-COMPLETE = "升级完成！"
 
 
 def flip_bit(data, index):
@@ -66,14 +63,10 @@ class TrustTest(unittest.TestCase):
         environment.pop("SSL_CERT_FILE", None)
         if ca_file:
             environment["SSL_CERT_FILE"] = ca_file
-        process = subprocess.Popen([program or UPDATER, url, self.app, "update.zip", " ", self.download],
-                                   stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                                   env=environment)
-        if interrupt_after is not None:
-            interrupt_while_downloading(process, self.download, interrupt_after)
-        out, err = process.communicate(timeout=120)
-        self.assertEqual(process.returncode, 0)
-        return err.decode("utf-8", "replace")
+        code, err = run_updater([program or UPDATER, url, self.app, "update.zip", " ", self.download], environment,
+                                interrupt_after=interrupt_after)
+        self.assertEqual(code, 0)
+        return err
 
     def assert_installed(self, err):
         self.assertIn(COMPLETE, err)

@@ -9,8 +9,6 @@ import os
 import pty
 import re
 import shutil
-import signal
-import socket
 import subprocess
 import sys
 import tempfile
@@ -19,94 +17,10 @@ import unittest
 import zipfile
 
 UPDATER = None
-TOOLS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools")
-sys.path.insert(0, TOOLS)
-import child_process  # noqa: E402
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import concurrent_cases  # noqa: E402
-
-DOWNLOAD_FAILED = "下载文件时发生错误，升级失败！"
-SAVE_FAILED = "保存文件时发生错误，升级失败！"
-EXTRACT_FAILED = "解压缩时发生错误，升级失败！"
-COMPLETE = "升级完成！"
-
-PROXY_VARIABLES = ("http_proxy", "https_proxy", "all_proxy", "no_proxy")
-
-
-def updater_environment(**overrides):
-    """The environment the updater runs in here: the console front end, and none of the developer's proxy
-    variables, which would send the loopback traffic through their proxy."""
-    environment = dict(os.environ, DISPLAY="")
-    for name in PROXY_VARIABLES:
-        environment.pop(name, None)
-        environment.pop(name.upper(), None)
-    environment.update(overrides)
-    return environment
-
-
-MARKER_SCRIPT = """#!/bin/sh
-echo started > "$(dirname "$0")/started.txt"
-"""
-
-
-def interrupt_while_downloading(process, download, after):
-    """Sends the updater SIGINT `after` seconds into its download, which its log says has begun: a signal sent
-    by the clock could come before the program has started listening for it, on a loaded machine."""
-    log = os.path.join(download, "updater.log")
-    deadline = time.time() + 60
-    while process.poll() is None and time.time() < deadline:
-        if os.path.exists(log):
-            with open(log, encoding="utf-8", errors="replace") as f:
-                if "download begun" in f.read():
-                    break
-        time.sleep(0.05)
-    time.sleep(after)
-    if process.poll() is None:
-        process.send_signal(signal.SIGINT)
-
-
-def saved_files(directory):
-    """What a run left in its download directory besides its logs, which every run leaves there."""
-    if not os.path.isdir(directory):
-        return []
-    return sorted(name for name in os.listdir(directory) if not name.startswith("updater.log"))
-
-
-class Server:
-    """tools/update_server.py serving one file, for the length of a with-block."""
-
-    def __init__(self, path, *options):
-        self.path = path
-        self.options = list(options)
-
-    def __enter__(self):
-        port_file = self.path + ".port"
-        self.process = child_process.start(
-            [sys.executable, os.path.join(TOOLS, "update_server.py"), self.path, "--port-file", port_file]
-            + self.options, stdout=subprocess.DEVNULL)
-        deadline = time.time() + 10
-        while not os.path.exists(port_file):
-            if time.time() > deadline:
-                child_process.stop(self.process)
-                raise RuntimeError("update server did not start")
-            time.sleep(0.05)
-        with open(port_file) as f:
-            self.port = int(f.read())
-        os.remove(port_file)
-        return self
-
-    def url(self, name="update.zip"):
-        return "http://127.0.0.1:%d/%s" % (self.port, name)
-
-    def __exit__(self, *exc):
-        child_process.stop(self.process)
-
-
-def unused_port():
-    s = socket.socket()
-    s.bind(("127.0.0.1", 0))
-    port = s.getsockname()[1]
-    s.close()
-    return port
+from harness import COMPLETE, DOWNLOAD_FAILED, EXTRACT_FAILED, MARKER_SCRIPT, SAVE_FAILED  # noqa: E402
+from harness import Server, run_updater, saved_files, unused_port, updater_environment  # noqa: E402
 
 
 class UpdateTest(unittest.TestCase):
@@ -147,14 +61,10 @@ class UpdateTest(unittest.TestCase):
     def run_updater(self, url, run_program="start.sh", interrupt_after=None, extra=(), app=None, download=None,
                     cwd=None, preexec_fn=None, variables=None):
         args = [UPDATER, url, app or self.app, "update.zip", run_program, download or self.download] + list(extra)
-        process = subprocess.Popen(args, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                                   stderr=subprocess.PIPE, env=updater_environment(**(variables or {})), cwd=cwd,
-                                   preexec_fn=preexec_fn)
-        if interrupt_after is not None:
-            interrupt_while_downloading(process, download or self.download, interrupt_after)
-        out, err = process.communicate(timeout=120)
-        self.assertEqual(process.returncode, 0, err.decode("utf-8", "replace"))
-        return err.decode("utf-8", "replace")
+        code, err = run_updater(args, updater_environment(**(variables or {})), interrupt_after=interrupt_after,
+                                cwd=cwd, preexec_fn=preexec_fn)
+        self.assertEqual(code, 0, err)
+        return err
 
     def started(self):
         """Whether the program was started, asked once the updater has ended: its log names every program it

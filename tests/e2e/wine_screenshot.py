@@ -30,8 +30,8 @@ sys.path.insert(0, TOOLS)
 import child_process  # noqa: E402
 import virtual_display  # noqa: E402
 
-CAPTION = "软件自动更新"
-BOX_CAPTION = "信息提示"
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from harness import BOX_CAPTION, CAPTION  # noqa: E402
 CLIENT_WIDTH, CLIENT_HEIGHT = 291, 78
 BACKGROUND = (236, 233, 216)
 # Client points where only the background shows: away from the bevel along the edges, the status line

@@ -6,18 +6,13 @@
 #include <ctime>
 
 #include "platform/threads.h"
+#include "rtl/calendar.h"
 
 namespace {
 
 // Days from 1899-12-30 to the given civil date (proleptic Gregorian).
 double DaysSince1899(int year, int month, int day) {
-  year -= month <= 2 ? 1 : 0;
-  const int era = (year >= 0 ? year : year - 399) / 400;
-  const int yearOfEra = year - era * 400;
-  const int dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-  const int dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-  const int daysSince1970 = era * 146097 + dayOfEra - 719468;
-  return daysSince1970 + 25569.0;
+  return static_cast<double>(DaysFromCivil(year, month, day) + kDaysFrom1899To1970);
 }
 
 double CLibraryNowLocal() {

@@ -198,19 +198,6 @@ CriticalErrorBoxesSuppressed::CriticalErrorBoxesSuppressed() = default;
 
 CriticalErrorBoxesSuppressed::~CriticalErrorBoxesSuppressed() = default;
 
-File::~File() { Close(); }
-
-File::File(File&& other) noexcept : m_handle(other.m_handle) { other.m_handle = -1; }
-
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    Close();
-    m_handle = other.m_handle;
-    other.m_handle = -1;
-  }
-  return *this;
-}
-
 File File::Open(const std::string& path, FileAccess access, FileShare /*share: no mandatory locks here*/) {
   const int flags = (access == FileAccess::Read ? O_RDONLY : O_RDWR) | O_CLOEXEC;
   const int fd = open(path.c_str(), flags);
@@ -327,11 +314,13 @@ bool File::Close() {
   return close(fd) == 0 || Fail();
 }
 
+#ifdef UPDATER_FILE_FAULTS
 namespace detail {
 
 void CutOpenFile(intptr_t handle, int64_t size) { (void)ftruncate(FdOf(handle), static_cast<off_t>(size)); }
 
 }  // namespace detail
+#endif
 
 DirectoryLock DirectoryLock::TryAcquire(const std::string& directory) {
   const int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

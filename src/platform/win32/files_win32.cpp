@@ -197,19 +197,6 @@ CriticalErrorBoxesSuppressed::CriticalErrorBoxesSuppressed() : m_previousMode(Se
 
 CriticalErrorBoxesSuppressed::~CriticalErrorBoxesSuppressed() { SetErrorMode(m_previousMode); }
 
-File::~File() { Close(); }
-
-File::File(File&& other) noexcept : m_handle(other.m_handle) { other.m_handle = -1; }
-
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    Close();
-    m_handle = other.m_handle;
-    other.m_handle = -1;
-  }
-  return *this;
-}
-
 File File::Open(const std::string& path, FileAccess access, FileShare share) {
   const DWORD desired = access == FileAccess::Read ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE;
   const HANDLE handle =
@@ -344,6 +331,7 @@ bool File::Close() {
   return CloseHandle(handle) != 0 || Fail();
 }
 
+#ifdef UPDATER_FILE_FAULTS
 namespace detail {
 
 void CutOpenFile(intptr_t handle, int64_t size) {
@@ -353,6 +341,7 @@ void CutOpenFile(intptr_t handle, int64_t size) {
 }
 
 }  // namespace detail
+#endif
 
 DirectoryLock DirectoryLock::TryAcquire(const std::string& directory) {
   std::string path = directory;

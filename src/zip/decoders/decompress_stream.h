@@ -23,7 +23,6 @@ class TDecompressStream {
   // Fills the buffer: returns count, fewer only when the Deflate data end inside the call, or a negative
   // zlib status (Z_BUF_ERROR, -5, when the input ran out before the end of the data).
   int64_t Read(uint8_t* buffer, int64_t count);
-  bool EndOfStream() const { return m_endOfStream; }
 
   // The input buffer's size: zlib takes at most an unsigned int of input at a time, and this many bytes
   // are enough to keep it busy for a whole 32 KiB output chunk.

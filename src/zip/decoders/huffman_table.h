@@ -71,7 +71,6 @@ class THuffmanTable {
   }
 
   int LookupBits() const { return m_lookupBits; }
-  int OperationBase() const { return m_operationBase; }
   bool Empty() const { return m_entries.empty(); }
   const THuffmanEntry& operator[](uint32_t index) const { return m_entries[index]; }
 
