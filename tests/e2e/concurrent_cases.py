@@ -22,7 +22,7 @@ def case_names(suite):
             yield test.id().split(".", 1)[1]
 
 
-def main(script_arguments, workers=3):
+def main(script_arguments, workers=2):
     if len(sys.argv) > 1:
         unittest.main(module="__main__", verbosity=2)
         return

@@ -286,8 +286,10 @@ class FaultTest(update_test.UpdateTest):
                         while not os.path.exists(journal) and process.poll() is None and time.time() < deadline:
                             time.sleep(0.002)
                     elif when == "swap":
+                        # A millisecond's sleep between looks: a spinning poll would take a core from the update
+                        # and from the tests beside this one.
                         while b"\nN " not in journal_text() and process.poll() is None and time.time() < deadline:
-                            pass
+                            time.sleep(0.001)
                     if when is None:
                         process.wait()
                     else:
