@@ -71,11 +71,6 @@ class TfMain : public platform::UiListener {
   void Log(const std::string& event);
   // Fetches the archive's signature and fails the stage unless it verifies under the public key.
   void VerifySignature(TStream& archive);
-  // Whoever can write DownloadPath could have put other bytes under the archive's name since its download
-  // was checked (the move to the name is by name): the extractor holds the archive open from here to the
-  // end of its extraction, and the signature is checked again over that very handle. Fails the stage unless
-  // it verifies.
-  void HoldVerifiedArchive();
 
   platform::Ui& m_ui;
   std::vector<std::string> m_arguments;
