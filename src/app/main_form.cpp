@@ -2,6 +2,7 @@
 
 #include "app/archive_download.h"
 #include "app/archive_install.h"
+#include "app/elevated_install.h"
 #include "app/archive_signature.h"
 #include "app/main_form_layout.h"
 #include "app/message_boxes.h"
@@ -166,7 +167,13 @@ void TfMain::Timer1Timer() {
     return;
   }
   m_ui.SetLabelText(platform::GbkToUtf8(texts::kExtracting));
-  if (ExtractArchive() == Stage::Failed) return;
+  // Decided only now, with the archive saved and checked: most installs are the user's to write, and they
+  // never see a consent prompt.
+  if (NeedsAdministratorRights(m_values.ExtractPath)) {
+    if (InstallElevated() == Stage::Failed) return;
+  } else if (ExtractArchive() == Stage::Failed) {
+    return;
+  }
 
   if (!m_cancelled) {
     Log("update complete");
@@ -282,6 +289,51 @@ TfMain::Stage TfMain::ExtractArchive() {
   if (cause.empty()) return Stage::Done;
   Fail(texts::kExtractFailed, cause);
   return Stage::Failed;
+}
+
+TfMain::Stage TfMain::InstallElevated() {
+  Log("the extract directory needs administrator rights: the install is handed to an elevated copy");
+  const std::string archive = JoinPath(m_values.DownloadPath, m_values.ArchiveName, /*slash=*/false);
+  const std::string reportPath = JoinPath(m_values.DownloadPath, kElevatedReportName, /*slash=*/false);
+  // A report left by an earlier run would be taken for this one's; the copy creates its own exclusively.
+  platform::DeleteFileAt(reportPath);
+  // The copy takes the lock itself, with the recovery that belongs to it.
+  m_extractLock = platform::DirectoryLock();
+  const platform::ElevatedRun run =
+      platform::RunElevated(platform::OwnExecutablePath(),
+                            ElevatedInstallItems(archive, m_values.ExtractPath, reportPath, m_signature),
+                            [this] { m_ui.ProcessMessages(); });
+  std::string cause;
+  if (platform::File report = platform::File::OpenRegular(reportPath); report.IsOpen()) {
+    std::string text;
+    char buffer[4096];
+    for (int64_t count; (count = report.Read(buffer, sizeof buffer)) > 0 && text.size() < TRunLog::kMaxLogBytes;) {
+      text.append(buffer, static_cast<size_t>(count));
+    }
+    report.Close();
+    for (size_t start = 0; start < text.size();) {
+      size_t end = text.find('\n', start);
+      if (end == std::string::npos) end = text.size();
+      const std::string line = text.substr(start, end - start);
+      Log("elevated copy: " + line);
+      if (line.compare(0, sizeof kElevatedFailedPrefix - 1, kElevatedFailedPrefix) == 0) {
+        cause = line.substr(sizeof kElevatedFailedPrefix - 1);
+      }
+      start = end + 1;
+    }
+  }
+  platform::DeleteFileAt(reportPath);
+  if (!run.Granted) {
+    Fail(texts::kExtractFailed, "administrator rights were not granted");
+    return Stage::Failed;
+  }
+  if (run.ExitCode != kElevatedInstalled) {
+    Fail(texts::kExtractFailed,
+         cause.empty() ? Format("the elevated copy ended with code %d and no cause", run.ExitCode) : cause);
+    return Stage::Failed;
+  }
+  Log("installed by the elevated copy");
+  return Stage::Done;
 }
 
 void TfMain::SpeedButton1Click() {

@@ -66,6 +66,9 @@ class TfMain : public platform::UiListener {
   Stage TakeOverExtractPath();
   Stage DownloadAndSave();
   Stage ExtractArchive();
+  // The install by a copy of the updater with administrator rights (elevated_install.h), waited for with the
+  // window alive; its report goes into this run's log.
+  Stage InstallElevated();
   // The failure box with its fixed text, the cause in the log and, where the front end has room, under the box.
   void Fail(const char* text, const std::string& cause);
   void Log(const std::string& event);
