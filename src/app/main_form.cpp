@@ -171,6 +171,12 @@ void TfMain::Timer1Timer() {
   // never see a consent prompt.
   if (NeedsAdministratorRights(m_values.ExtractPath)) {
     if (InstallElevated() == Stage::Failed) return;
+  } else if (!m_extractLock.IsHeld()) {
+    // The directory refused the lock for want of rights, and now lets this user write: nothing is installed
+    // without the lock.
+    Fail(texts::kExtractFailed, "the extract directory " + platform::SystemToUtf8(m_values.ExtractPath) +
+                                    " cannot be locked (error " + std::to_string(platform::kErrorAccessDenied) + ")");
+    return;
   } else if (ExtractArchive() == Stage::Failed) {
     return;
   }
@@ -206,6 +212,12 @@ TfMain::Stage TfMain::TakeOverExtractPath() {
   for (bool logged = false;; logged = true) {
     m_extractLock = platform::DirectoryLock::TryAcquire(m_values.ExtractPath);
     if (m_extractLock.IsHeld()) break;
+    if (platform::LastErrorCode() == platform::kErrorAccessDenied && NeedsAdministratorRights(m_values.ExtractPath)) {
+      // An install for all users on Windows, where the lock is a file in the directory: the copy with
+      // administrator rights takes the lock, and recovers, when the install is handed to it.
+      Log("the extract directory " + where + " is not this user's to lock: the install will need administrator rights");
+      return Stage::Done;
+    }
     if (platform::LastErrorCode() != platform::kErrorSharingViolation) {
       Fail(texts::kExtractFailed, "the extract directory " + where + " cannot be locked (error " +
                                       std::to_string(platform::LastErrorCode()) + ")");

@@ -394,16 +394,27 @@ class AdministratorRightsTest(unittest.TestCase):
 
     def test_root_owned_install_is_handed_over_and_the_program_runs_as_the_user(self):
         archive = self.archive()
-        with Server(archive) as server:
-            err = self.run_as_user(server.url(), self.first_on_path(self.stand_in))
-        self.assertIn(COMPLETE, err)
-        self.assertTrue(self.stand_in_called(self.stand_in))
-        self.assert_installed(archive)
-        self.assertEqual(os.stat(os.path.join(self.app, "VERSION")).st_uid, 0)
-        self.assertEqual(self.started_by(), self.user)
-        self.assertEqual(saved_files(self.download), ["started-by", "update.zip"])
-        with open(os.path.join(self.download, "updater.log"), encoding="utf-8") as f:
-            self.assertIn("elevated copy: installed", f.read())
+        # 0711: the user cannot even open the directory to lock it; the elevated copy takes the lock.
+        for mode in (0o755, 0o711):
+            with self.subTest(mode=oct(mode)):
+                shutil.rmtree(self.app)
+                os.makedirs(self.app)
+                with open(os.path.join(self.app, "VERSION"), "wb") as f:
+                    f.write(b"1.0\n")
+                os.chmod(self.app, mode)
+                for name in (self.calls, self.marker):
+                    if os.path.exists(name):
+                        os.remove(name)
+                with Server(archive) as server:
+                    err = self.run_as_user(server.url(), self.first_on_path(self.stand_in))
+                self.assertIn(COMPLETE, err)
+                self.assertTrue(self.stand_in_called(self.stand_in))
+                self.assert_installed(archive)
+                self.assertEqual(os.stat(os.path.join(self.app, "VERSION")).st_uid, 0)
+                self.assertEqual(self.started_by(), self.user)
+                self.assertEqual(saved_files(self.download), ["started-by", "update.zip"])
+                with open(os.path.join(self.download, "updater.log"), encoding="utf-8") as f:
+                    self.assertIn("elevated copy: installed", f.read())
 
     def test_declined_prompt_leaves_the_tree_unchanged(self):
         archive = self.archive()
