@@ -85,6 +85,11 @@ std::string InstallArchive(TUnZip& unzip, const std::string& archivePath, const 
       log(transaction.RollBack() ? "rolled back: nothing installed was changed" : "roll back left for the next start");
     } else if (!transaction.Commit(whileWaiting)) {
       cause = "a staged file could not be swapped in (error " + std::to_string(platform::LastErrorCode()) + ")";
+      // The user can close what holds the file only when told what it is, where the system can tell.
+      if (transaction.FailedError() == platform::kErrorSharingViolation) {
+        const std::string holders = platform::ProcessesUsingFile(transaction.FailedTarget());
+        if (!holders.empty()) cause = platform::SystemToUtf8(transaction.FailedTarget()) + " is in use by " + holders;
+      }
       log("swap failed and rolled back: nothing installed was changed");
     } else {
       log(Format("swapped in %d files", staged));
