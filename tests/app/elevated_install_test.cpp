@@ -47,6 +47,21 @@ TEST(ElevatedInstallTest, AFailureIsReportedWithItsCauseAndChangesNothing) {
             std::string(kElevatedFailedPrefix) + "the download is no ZIP archive\n");
 }
 
+// The archive lies in a directory the user can write: a signed build's copy checks the signature itself.
+TEST(ElevatedInstallTest, ASignedBuildInstallsOnlyWhatItsOwnCheckVerifies) {
+  // The public key of tests/e2e/signing_test_key.pem, and the signature of the archive below made with it.
+  const std::string key = "AvIV+R7FQ6mbnAZGgEZmRsmdCocl1V0hia+HvsWW+sk=";
+  const std::string signature = "HbYwOzo7iq4RvLAZOUVh0KvJyQwWuXhb6gGuDkzN93gle8urdnbcSIqbwYvuP7+/KRpsGlzxgjOdQJsD4UMeAQ==";
+  for (const std::string& given : {std::string(), std::string(88, 'A'), signature}) {
+    SCOPED_TRACE(given);
+    ElevatedInstall run;
+    run.temp.Write("dl/u.zip", ziptest::BuildZip({{"VERSION", "2.0\n"}, {"lib/data.bin", std::string(200000, 'd')}}));
+    const int code = RunElevatedInstall(ElevatedInstallItems(run.archive, run.app, run.report, given), key);
+    EXPECT_EQ(code, given == signature ? kElevatedInstalled : kElevatedInstallFailed);
+    EXPECT_EQ(ReadFile(run.temp.Path() / "app" / "VERSION"), given == signature ? "2.0\n" : "1.0\n");
+  }
+}
+
 TEST(ElevatedInstallTest, ItemsGivenByHandThatNameNoArchiveDirectoryOrNewReportAreRefused) {
   ElevatedInstall run;
   run.temp.Write("dl/old-report", "planted");
