@@ -202,6 +202,8 @@ bool TInstallTransaction::Commit(const std::function<void()>& whileWaiting) {
         !platform::ReplaceFile(file.TempName, file.TargetName, whileWaiting) ||
         // A file without its mode (a program that no longer runs) or attributes is not the new version.
         !ApplyStagedAttributes(file, file.TargetName)) {
+      m_failedTarget = file.TargetName;
+      m_failedError = platform::LastErrorCode();
       m_ok = false;
       break;
     }

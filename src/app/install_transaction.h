@@ -36,6 +36,10 @@ class TInstallTransaction {
   // Swaps every passed file in, then removes the backups and the journal. On any failure everything is rolled
   // back and false returned. whileWaiting runs while a target is still in use (see platform::ReplaceFile).
   bool Commit(const std::function<void()>& whileWaiting);
+  // After a Commit that failed in its swap: the installed file whose rename failed, and the error number it
+  // failed with; empty and 0 when the failure was elsewhere.
+  const std::string& FailedTarget() const { return m_failedTarget; }
+  int FailedError() const { return m_failedError; }
   // Undoes the run: backups return, staged and placed files and the directories made go. False when a step
   // failed; the journal then stays for Recover to try again. whileWaiting as for Commit.
   bool RollBack(const std::function<void()>& whileWaiting = {});
@@ -70,4 +74,6 @@ class TInstallTransaction {
   size_t m_stagedCount = 0;
   int m_nextBackupNumber = 0;
   std::vector<TStagedFile> m_passed;
+  std::string m_failedTarget;
+  int m_failedError = 0;
 };

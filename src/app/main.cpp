@@ -1,4 +1,5 @@
 #include "app/command_line.h"
+#include "app/elevated_install.h"
 #include "app/program.h"
 #include "platform/default_ui.h"
 #include "platform/process.h"
@@ -17,6 +18,9 @@
 int main(int argc, char** argv) {
   platform::RegisterMainThread();
   platform::FailWritesPastFileSizeLimit();
+  const std::vector<std::string> arguments = ProgramArguments(argc, argv);
+  // The install-only copy started with administrator rights opens no window of its own.
+  if (IsElevatedInstallForm(arguments)) return RunElevatedInstall(arguments, UPDATER_PUBLIC_KEY);
   const auto ui = platform::CreateDefaultUi();
-  return RunUpdater(*ui, ProgramArguments(argc, argv), UPDATER_PUBLIC_KEY, UPDATER_TICK_MILLISECONDS);
+  return RunUpdater(*ui, arguments, UPDATER_PUBLIC_KEY, UPDATER_TICK_MILLISECONDS);
 }

@@ -1,8 +1,9 @@
 #include "app/main_form.h"
 
 #include "app/archive_download.h"
+#include "app/archive_install.h"
+#include "app/elevated_install.h"
 #include "app/archive_signature.h"
-#include "app/install_transaction.h"
 #include "app/main_form_layout.h"
 #include "app/message_boxes.h"
 #include "app/path_helpers.h"
@@ -19,7 +20,6 @@
 #include "platform/process.h"
 #include "platform/threads.h"
 #include "rtl/sysutils.h"
-#include "zip/messages.h"
 
 namespace {
 
@@ -51,11 +51,6 @@ std::string RouteText(const TProxyRoute& route) {
   const char* kind = route.SocksVersion == svNoSocks ? "HTTP proxy" : "SOCKS proxy";
   return Format("%s %s%s", kind, RedactedUrl(Format("%s:%d", route.Host.c_str(), route.Port)).c_str(),
                 route.Username.empty() ? "" : " with credentials");
-}
-
-bool IsZipArchive(TArcType type) {
-  return type == TArcType::atZip || type == TArcType::atZipExe || type == TArcType::atJar ||
-         type == TArcType::atJarExe;
 }
 
 }  // namespace
@@ -172,7 +167,19 @@ void TfMain::Timer1Timer() {
     return;
   }
   m_ui.SetLabelText(platform::GbkToUtf8(texts::kExtracting));
-  if (ExtractArchive() == Stage::Failed) return;
+  // Decided only now, with the archive saved and checked: most installs are the user's to write, and they
+  // never see a consent prompt.
+  if (NeedsAdministratorRights(m_values.ExtractPath)) {
+    if (InstallElevated() == Stage::Failed) return;
+  } else if (!m_extractLock.IsHeld()) {
+    // The directory refused the lock for want of rights, and now lets this user write: nothing is installed
+    // without the lock.
+    Fail(texts::kExtractFailed, "the extract directory " + platform::SystemToUtf8(m_values.ExtractPath) +
+                                    " cannot be locked (error " + std::to_string(platform::kErrorAccessDenied) + ")");
+    return;
+  } else if (ExtractArchive() == Stage::Failed) {
+    return;
+  }
 
   if (!m_cancelled) {
     Log("update complete");
@@ -205,6 +212,12 @@ TfMain::Stage TfMain::TakeOverExtractPath() {
   for (bool logged = false;; logged = true) {
     m_extractLock = platform::DirectoryLock::TryAcquire(m_values.ExtractPath);
     if (m_extractLock.IsHeld()) break;
+    if (platform::LastErrorCode() == platform::kErrorAccessDenied && NeedsAdministratorRights(m_values.ExtractPath)) {
+      // An install for all users on Windows, where the lock is a file in the directory: the copy with
+      // administrator rights takes the lock, and recovers, when the install is handed to it.
+      Log("the extract directory " + where + " is not this user's to lock: the install will need administrator rights");
+      return Stage::Done;
+    }
     if (platform::LastErrorCode() != platform::kErrorSharingViolation) {
       Fail(texts::kExtractFailed, "the extract directory " + where + " cannot be locked (error " +
                                       std::to_string(platform::LastErrorCode()) + ")");
@@ -223,20 +236,11 @@ TfMain::Stage TfMain::TakeOverExtractPath() {
     m_ui.ProcessMessages();
     platform::SleepMilliseconds(kLockRetryMilliseconds);
   }
-  // An earlier update that died half-way is finished or undone before anything else, whatever this run
-  // then manages: the installation never stays a mix of two versions.
-  const TInstallTransaction::RecoveryOutcome recovery =
-      TInstallTransaction::Recover(m_values.ExtractPath, [this] { m_ui.ProcessMessages(); });
-  switch (recovery.What) {
-    case TInstallTransaction::Recovery::Nothing: break;
-    case TInstallTransaction::Recovery::Completed: Log("recovered: an interrupted update was completed"); break;
-    case TInstallTransaction::Recovery::RolledBack: Log("recovered: an interrupted update was rolled back"); break;
-    case TInstallTransaction::Recovery::Unfinished:
-    case TInstallTransaction::Recovery::Refused:
-      // Installing over a tree that an earlier run left half-swapped would lose the only record of how to
-      // repair it: this run installs nothing.
-      Fail(texts::kExtractFailed, platform::SystemToUtf8(recovery.Cause));
-      return Stage::Failed;
+  const std::string cause = RecoverInterruptedInstall(
+      m_values.ExtractPath, {[this](const std::string& event) { Log(event); }, [this] { m_ui.ProcessMessages(); }});
+  if (!cause.empty()) {
+    Fail(texts::kExtractFailed, cause);
+    return Stage::Failed;
   }
   return Stage::Done;
 }
@@ -289,81 +293,58 @@ void TfMain::VerifySignature(TStream& archive) {
   Log("signature verified");
 }
 
-void TfMain::HoldVerifiedArchive() {
-  if (!m_unZip1.HoldArchive()) {
-    throw EUpdateStageFailed("the saved archive cannot be opened (error " +
-                             std::to_string(platform::LastErrorCode()) + ")");
-  }
-  if (!VerifyArchiveSignature(m_publicKey, m_unZip1.HeldArchive(), m_signature, [this] { m_ui.ProcessMessages(); })) {
-    throw EUpdateStageFailed("the saved archive's signature does not verify: it was replaced after its download");
-  }
-  Log("signature verified again over the archive held for extraction");
+TfMain::Stage TfMain::ExtractArchive() {
+  const std::string cause =
+      InstallArchive(m_unZip1, JoinPath(m_values.DownloadPath, m_values.ArchiveName, /*slash=*/false),
+                     m_values.ExtractPath, m_publicKey, m_signature,
+                     {[this](const std::string& event) { Log(event); }, [this] { m_ui.ProcessMessages(); }});
+  if (cause.empty()) return Stage::Done;
+  Fail(texts::kExtractFailed, cause);
+  return Stage::Failed;
 }
 
-TfMain::Stage TfMain::ExtractArchive() {
-  // The extractor reports its failures through its error event and never raises; an update whose
-  // extraction reported any error, or whose download is no archive at all, must not announce success.
-  std::string firstError;
-  bool errorReported = false;
-  m_unZip1.OnError = [&](TUnBase&, const std::string& file, const std::string& extended, const std::string&,
-                         int id) {
-    std::string text = (file.empty() ? std::string("archive") : "member " + platform::SystemToUtf8(file)) + ": " +
-                       MessageText(id) + " (" + std::to_string(id) + ")";
-    if (!extended.empty()) text += ", " + platform::SystemToUtf8(extended);
-    Log(text);
-    if (!errorReported) firstError = text;
-    errorReported = true;
-  };
-  Log("extraction begun");
+TfMain::Stage TfMain::InstallElevated() {
+  Log("the extract directory needs administrator rights: the install is handed to an elevated copy");
+  const std::string archive = JoinPath(m_values.DownloadPath, m_values.ArchiveName, /*slash=*/false);
+  const std::string reportPath = JoinPath(m_values.DownloadPath, kElevatedReportName, /*slash=*/false);
+  // A report left by an earlier run would be taken for this one's; the copy creates its own exclusively.
+  platform::DeleteFileAt(reportPath);
+  // The copy takes the lock itself, with the recovery that belongs to it.
+  m_extractLock = platform::DirectoryLock();
+  const platform::ElevatedRun run =
+      platform::RunElevated(platform::OwnExecutablePath(),
+                            ElevatedInstallItems(archive, m_values.ExtractPath, reportPath, m_signature),
+                            [this] { m_ui.ProcessMessages(); });
   std::string cause;
-  try {
-    m_unZip1.OverwriteMode = TOverwriteMode::omOverwrite;
-    m_unZip1.SetScratchDir(m_values.ExtractPath);
-    m_unZip1.FileSpec().push_back("*.*");
-    m_unZip1.SetExtractDir(m_values.ExtractPath);
-    m_unZip1.SetArchiveFile(JoinPath(m_values.DownloadPath, m_values.ArchiveName, /*slash=*/false));
-    if (!m_publicKey.empty()) HoldVerifiedArchive();
-    // A cut download still holds whole members at its front: only an archive read through its whole
-    // central directory is the update that was published, and one that lists nothing updates nothing.
-    m_unZip1.RequireCentralDirectory = true;
-    // The members are staged, and swapped in only when every one of them passed: a failure anywhere leaves
-    // the installed version as it was.
-    TInstallTransaction transaction(m_values.ExtractPath);
-    int staged = 0;
-    m_unZip1.OnStage = [&](TUnBase&, const TStagedFile& file) {
-      transaction.Stage(file);
-      if (!file.Passed) return;
-      ++staged;
-      Log("member staged: " + platform::SystemToUtf8(file.TargetName));
-    };
-    if (transaction.Ok()) m_unZip1.Extract();
-    m_unZip1.OnStage = nullptr;
-    if (!transaction.Ok()) {
-      cause = "the install journal cannot be written in " + platform::SystemToUtf8(m_values.ExtractPath);
-    } else if (errorReported) {
-      cause = firstError;
-    } else if (!IsZipArchive(m_unZip1.ArcType())) {
-      cause = "the download is no ZIP archive";
-    } else if (m_unZip1.ListedCount() == 0) {
-      cause = "the archive lists no member";
+  if (platform::File report = platform::File::OpenRegular(reportPath); report.IsOpen()) {
+    std::string text;
+    char buffer[4096];
+    for (int64_t count; (count = report.Read(buffer, sizeof buffer)) > 0 && text.size() < TRunLog::kMaxLogBytes;) {
+      text.append(buffer, static_cast<size_t>(count));
     }
-    if (!cause.empty()) {
-      Log(transaction.RollBack() ? "rolled back: nothing installed was changed" : "roll back left for the next start");
-      throw EUpdateStageFailed(cause);
+    report.Close();
+    for (size_t start = 0; start < text.size();) {
+      size_t end = text.find('\n', start);
+      if (end == std::string::npos) end = text.size();
+      const std::string line = text.substr(start, end - start);
+      Log("elevated copy: " + line);
+      if (line.compare(0, sizeof kElevatedFailedPrefix - 1, kElevatedFailedPrefix) == 0) {
+        cause = line.substr(sizeof kElevatedFailedPrefix - 1);
+      }
+      start = end + 1;
     }
-    if (!transaction.Commit([this] { m_ui.ProcessMessages(); })) {
-      cause = "a staged file could not be swapped in (error " + std::to_string(platform::LastErrorCode()) + ")";
-      Log("swap failed and rolled back: nothing installed was changed");
-      throw EUpdateStageFailed(cause);
-    }
-    Log(Format("swapped in %d files", staged));
-  } catch (...) {
-    m_unZip1.OnError = nullptr;
-    m_unZip1.OnStage = nullptr;
-    Fail(texts::kExtractFailed, cause.empty() ? CauseOf(std::current_exception()) : cause);
+  }
+  platform::DeleteFileAt(reportPath);
+  if (!run.Granted) {
+    Fail(texts::kExtractFailed, "administrator rights were not granted");
     return Stage::Failed;
   }
-  m_unZip1.OnError = nullptr;
+  if (run.ExitCode != kElevatedInstalled) {
+    Fail(texts::kExtractFailed,
+         cause.empty() ? Format("the elevated copy ended with code %d and no cause", run.ExitCode) : cause);
+    return Stage::Failed;
+  }
+  Log("installed by the elevated copy");
   return Stage::Done;
 }
 

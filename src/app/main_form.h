@@ -66,16 +66,14 @@ class TfMain : public platform::UiListener {
   Stage TakeOverExtractPath();
   Stage DownloadAndSave();
   Stage ExtractArchive();
+  // The install by a copy of the updater with administrator rights (elevated_install.h), waited for with the
+  // window alive; its report goes into this run's log.
+  Stage InstallElevated();
   // The failure box with its fixed text, the cause in the log and, where the front end has room, under the box.
   void Fail(const char* text, const std::string& cause);
   void Log(const std::string& event);
   // Fetches the archive's signature and fails the stage unless it verifies under the public key.
   void VerifySignature(TStream& archive);
-  // Whoever can write DownloadPath could have put other bytes under the archive's name since its download
-  // was checked (the move to the name is by name): the extractor holds the archive open from here to the
-  // end of its extraction, and the signature is checked again over that very handle. Fails the stage unless
-  // it verifies.
-  void HoldVerifiedArchive();
 
   platform::Ui& m_ui;
   std::vector<std::string> m_arguments;

@@ -63,6 +63,12 @@ bool RemoveEmptyDirectory(const std::string& path);
 bool ReplaceFile(const std::string& from, const std::string& to, const std::function<void()>& whileWaiting = {});
 inline constexpr int kReplaceFileWaitMilliseconds = 10000;
 
+// Who holds the file open, for the cause of a file that stayed in use: on Windows the processes the Restart
+// Manager lists for it, as "MyApp.exe (pid 4242)", several joined by ", " (UTF-8). Empty where the system
+// cannot tell: a Windows without the Restart Manager or an answer it cannot give, and always on Linux, whose
+// renames never wait for a holder.
+std::string ProcessesUsingFile(const std::string& path);
+
 // Forces the directory's entries (files created, renamed or removed in it) onto the disk. Windows needs no
 // such step: its renames here are written through (ReplaceFile), so this does nothing there.
 bool FlushDirectory(const std::string& path);

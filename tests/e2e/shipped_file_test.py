@@ -18,7 +18,7 @@ MACHINES = {"i686": (0x14C, 0x10B, "x86"), "x86_64": (0x8664, 0x20B, "amd64")}
 GUI_SUBSYSTEM = 2
 # Every DLL the program may import at load time: parts of every Windows since XP.
 SYSTEM_DLLS = {"advapi32.dll", "comctl32.dll", "crypt32.dll", "gdi32.dll", "kernel32.dll", "msvcrt.dll",
-               "secur32.dll", "user32.dll"}
+               "secur32.dll", "shell32.dll", "user32.dll"}
 RT_VERSION, RT_MANIFEST = 16, 24
 FIXED_FILE_INFO_SIGNATURE = struct.pack("<I", 0xFEEF04BD)
 

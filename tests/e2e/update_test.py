@@ -212,6 +212,155 @@ class UpdateTest(unittest.TestCase):
         self.assertFalse(self.started())
 
 
+# A stand-in for pkexec: made setuid root by the test, it runs the program it is given as root, as the real one
+# does once the user has consented, and notes each call.
+PKEXEC_STAND_IN = r"""
+#include <stdio.h>
+#include <unistd.h>
+int main(int argc, char** argv) {
+  FILE* calls = fopen(CALLS, "a");
+  if (calls) { fputs("called\n", calls); fclose(calls); }
+  if (argc < 2 || setgid(0) != 0 || setuid(0) != 0) return 127;
+  execv(argv[1], argv + 1);
+  return 127;
+}
+"""
+
+# The refusal of a user who dismisses the prompt: pkexec's own exit status.
+PKEXEC_DECLINES = "#!/bin/sh\necho called >> \"$(dirname \"$0\")/calls\"\nexit 126\n"
+
+
+@unittest.skipUnless(hasattr(os, "geteuid") and os.geteuid() == 0 and shutil.which("setpriv") and shutil.which("cc"),
+                     "needs root, setpriv and a C compiler")
+class AdministratorRightsTest(unittest.TestCase):
+    """The updater run by an unprivileged user (nobody) against an extract directory that only root may write:
+    the install is handed to a copy of itself through pkexec, and the program is started with the user's id."""
+
+    tearDown = UpdateTest.tearDown
+    make_archive = UpdateTest.make_archive
+    assert_installed = UpdateTest.assert_installed
+
+    def setUp(self):
+        UpdateTest.setUp(self)
+        os.chmod(self.work, 0o755)
+        self.user = 65534
+        # The unprivileged user reaches its own copy of the program, and owns the download directory.
+        self.program = os.path.join(self.work, "updater")
+        shutil.copy(UPDATER, self.program)
+        os.chmod(self.program, 0o755)
+        os.makedirs(self.download)
+        for directory in (os.path.join(self.work, "dl"), os.path.join(self.work, "dl", "a"), self.download):
+            os.chown(directory, self.user, self.user)
+        self.marker = os.path.join(self.download, "started-by")
+        self.stand_in = os.path.join(self.work, "grants")
+        self.calls = os.path.join(self.stand_in, "calls")
+        os.makedirs(self.stand_in)
+        os.chmod(self.stand_in, 0o755)
+        source = os.path.join(self.work, "pkexec.c")
+        with open(source, "w") as f:
+            f.write(PKEXEC_STAND_IN)
+        subprocess.run(["cc", "-DCALLS=\"%s\"" % self.calls, "-o", os.path.join(self.stand_in, "pkexec"), source],
+                       check=True)
+        os.chmod(os.path.join(self.stand_in, "pkexec"), 0o4755)
+        self.declines = os.path.join(self.work, "declines")
+        os.makedirs(self.declines)
+        os.chmod(self.declines, 0o755)
+        with open(os.path.join(self.declines, "pkexec"), "w") as f:
+            f.write(PKEXEC_DECLINES)
+        os.chmod(os.path.join(self.declines, "pkexec"), 0o777)
+        os.chmod(self.declines, 0o777)
+        with open(os.path.join(self.app, "VERSION"), "wb") as f:
+            f.write(b"1.0\n")
+
+    def archive(self):
+        return self.make_archive({
+            "VERSION": b"2.0\n",
+            "lib/data.bin": os.urandom(100000),
+            "start.sh": "#!/bin/sh\nid -u > %s\n" % self.marker,
+        })
+
+    def run_as_user(self, url, path):
+        """Runs the updater as the unprivileged user with the given PATH, where it looks for pkexec."""
+        args = [shutil.which("setpriv"), "--reuid=%d" % self.user, "--regid=%d" % self.user, "--clear-groups",
+                self.program, url, self.app, "update.zip", "start.sh", self.download]
+        process = subprocess.run(args, stdin=subprocess.DEVNULL, capture_output=True, cwd=self.download,
+                                 env=updater_environment(PATH=path, TMPDIR=self.download), timeout=120)
+        self.assertEqual(process.returncode, 0, process.stderr.decode("utf-8", "replace"))
+        return process.stderr.decode("utf-8", "replace")
+
+    def started_by(self):
+        for _ in range(50):
+            if os.path.exists(self.marker) and os.path.getsize(self.marker) > 0:
+                with open(self.marker) as f:
+                    return int(f.read())
+            time.sleep(0.1)
+        return None
+
+    def stand_in_called(self, directory):
+        return os.path.exists(os.path.join(directory, "calls"))
+
+    def first_on_path(self, directory):
+        return directory + os.pathsep + os.environ.get("PATH", "/usr/bin:/bin")
+
+    def test_root_owned_install_is_handed_over_and_the_program_runs_as_the_user(self):
+        archive = self.archive()
+        # 0711: the user cannot even open the directory to lock it; the elevated copy takes the lock.
+        for mode in (0o755, 0o711):
+            with self.subTest(mode=oct(mode)):
+                shutil.rmtree(self.app)
+                os.makedirs(self.app)
+                with open(os.path.join(self.app, "VERSION"), "wb") as f:
+                    f.write(b"1.0\n")
+                os.chmod(self.app, mode)
+                for name in (self.calls, self.marker):
+                    if os.path.exists(name):
+                        os.remove(name)
+                with Server(archive) as server:
+                    err = self.run_as_user(server.url(), self.first_on_path(self.stand_in))
+                self.assertIn(COMPLETE, err)
+                self.assertTrue(self.stand_in_called(self.stand_in))
+                self.assert_installed(archive)
+                self.assertEqual(os.stat(os.path.join(self.app, "VERSION")).st_uid, 0)
+                self.assertEqual(self.started_by(), self.user)
+                self.assertEqual(saved_files(self.download), ["started-by", "update.zip"])
+                with open(os.path.join(self.download, "updater.log"), encoding="utf-8") as f:
+                    self.assertIn("elevated copy: installed", f.read())
+
+    def test_declined_prompt_leaves_the_tree_unchanged(self):
+        archive = self.archive()
+        with Server(archive) as server:
+            err = self.run_as_user(server.url(), self.first_on_path(self.declines))
+        self.assertIn(EXTRACT_FAILED, err)
+        self.assertIn("administrator rights were not granted", err)
+        self.assertNotIn(COMPLETE, err)
+        self.assertTrue(self.stand_in_called(self.declines))
+        self.assertEqual(sorted(os.listdir(self.app)), ["VERSION"])
+        with open(os.path.join(self.app, "VERSION"), "rb") as f:
+            self.assertEqual(f.read(), b"1.0\n")
+        self.assertIsNone(self.started_by())
+
+    def test_missing_pkexec_is_a_refusal(self):
+        empty = os.path.join(self.work, "empty")
+        os.makedirs(empty)
+        archive = self.archive()
+        with Server(archive) as server:
+            err = self.run_as_user(server.url(), empty)
+        self.assertIn(EXTRACT_FAILED, err)
+        self.assertIn("administrator rights were not granted", err)
+        self.assertEqual(sorted(os.listdir(self.app)), ["VERSION"])
+
+    def test_writable_install_never_asks(self):
+        os.chown(self.app, self.user, self.user)
+        os.chown(os.path.join(self.app, "VERSION"), self.user, self.user)
+        archive = self.archive()
+        with Server(archive) as server:
+            err = self.run_as_user(server.url(), self.first_on_path(self.stand_in))
+        self.assertIn(COMPLETE, err)
+        self.assertFalse(self.stand_in_called(self.stand_in))
+        self.assert_installed(archive)
+        self.assertEqual(self.started_by(), self.user)
+
+
 if __name__ == "__main__":
     arguments = sys.argv[1:2]
     UPDATER = os.path.abspath(sys.argv.pop(1))

@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+#include "support/file_holder.h"
+
 namespace {
 
 using platform::File;
@@ -409,6 +411,17 @@ TEST_F(FilesTest, SharingModesRefuseConflictingOpens) {
   File reader = File::Open(path, FileAccess::Read, FileShare::ReadWrite);
   ASSERT_TRUE(reader.IsOpen());
   EXPECT_TRUE(File::Open(path, FileAccess::ReadWrite, FileShare::ReadWrite).IsOpen());
+}
+
+// The Restart Manager is asked who holds a file. Wine's cannot tell: the answer is then no name at all, never
+// a wrong one; a Windows that can tell names the holder, a copy of this program.
+TEST_F(FilesTest, HoldersOfAFileAreNamedOnlyWhereTheSystemCanTell) {
+  const std::string path = Path("held.txt");
+  WriteAll(path, "x");
+  testsupport::FileHolder holder(testsupport::OwnProgramPath(), path, 20000, Path("ready"));
+  ASSERT_TRUE(holder.WaitUntilHolding());
+  const std::string holders = platform::ProcessesUsingFile(path);
+  if (!holders.empty()) EXPECT_EQ(holders.find("platform_tests.exe (pid "), 0u) << holders;
 }
 #endif
 

@@ -77,7 +77,9 @@ const bool g_startedAsChild = [] {
   }
   // Renamed when complete, so that the waiting test never reads half a file.
   std::rename((marker + ".part").c_str(), marker.c_str());
-  std::_Exit(0);
+  // Ends with the exit code the test asks for, when it asks for one.
+  const char* code = std::getenv("UPDATER_PLATFORM_TEST_EXIT_CODE");
+  std::_Exit(code != nullptr ? std::atoi(code) : 0);
 }();
 
 class ProcessTest : public testing::Test {
@@ -152,6 +154,30 @@ TEST_F(ProcessTest, ProgramGetsItsArguments) {
   EXPECT_NE(commandLine.find("first"), std::string::npos) << commandLine;
   EXPECT_NE(commandLine.find("second"), std::string::npos) << commandLine;
 }
+
+#ifdef _WIN32
+// Wine shows no consent prompt: the runas verb starts the program at once, as an administrator's consent would.
+// On Linux the end-to-end tests run the hand-over through a stand-in pkexec.
+TEST_F(ProcessTest, ElevatedProgramGetsItsItemsAndIsWaitedForWithItsExitCode) {
+  const std::string path = CopyOfThisProgram("with blanks\\child.exe");
+  SetEnvironmentVariableA("UPDATER_PLATFORM_TEST_EXIT_CODE", "7");
+  int turns = 0;
+  const platform::ElevatedRun run =
+      platform::RunElevated(path, {"C:\\an item\\with blanks", "second"}, [&turns] { ++turns; });
+  SetEnvironmentVariableA("UPDATER_PLATFORM_TEST_EXIT_CODE", nullptr);
+  EXPECT_TRUE(run.Granted);
+  EXPECT_EQ(run.ExitCode, 7);
+  EXPECT_GT(turns, 0);
+  const std::string marker = WaitForMarker();
+  ASSERT_FALSE(marker.empty()) << "nothing started";
+  EXPECT_NE(marker.find("\"C:\\an item\\with blanks\" \"second\""), std::string::npos) << marker;
+  EXPECT_EQ(platform::OwnExecutablePath(), OwnProgramPath());
+}
+
+TEST_F(ProcessTest, ElevatedProgramThatCannotStartIsNotGranted) {
+  EXPECT_FALSE(platform::RunElevated((m_root / "missing.exe").string(), {}, {}).Granted);
+}
+#endif
 
 TEST(RawCommandLineTest, IsTheUnsplitLineOnlyWhereTheSystemHasOne) {
 #ifdef _WIN32
