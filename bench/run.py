@@ -30,6 +30,7 @@ Usage: bench/run.py [--build DIR] [--wine-build DIR] [--runs N]
 Everything is generated into a temporary directory that is removed at the end (unless --keep).
 """
 import argparse
+import contextlib
 import multiprocessing
 import os
 import random
@@ -510,6 +511,28 @@ def wine_environment(work):
     return xvfb, env
 
 
+@contextlib.contextmanager
+def wine_bench(work, name, megabytes):
+    """A stored archive of megabytes MiB served from 127.0.0.1, and Xvfb with a Wine prefix of the run's own,
+    for the with-block; yields (archive size, server, environment, extract directory, download directory)."""
+    archive = os.path.join(work, name)
+    print(f"making a stored archive of {megabytes} MiB ...", file=sys.stderr)
+    size = stored_archive(archive, megabytes)
+    server = BenchServer(work, archive)
+    xvfb, env = wine_environment(work)
+    extract, download = os.path.join(work, "app"), os.path.join(work, "downloads")
+    try:
+        yield size, server, env, extract, download
+    finally:
+        subprocess.run(["wineserver", "-k"], env=env, stderr=subprocess.DEVNULL)
+        xvfb.kill()
+        xvfb.wait()
+        server.close()
+        fresh(extract)
+        fresh(download)
+        os.remove(archive)
+
+
 def bench_wine(args, work):
     program = os.path.join(args.wine_build, "updater.exe")
     missing = [tool for tool in ("wine", "Xvfb", "xdotool") if shutil.which(tool) is None]
@@ -517,14 +540,8 @@ def bench_wine(args, work):
         row(f"Windows update {args.wine_update_mb} MiB", 0, None, "(none)", None,
             f"skipped: {program if missing == [] else ', '.join(missing)} missing")
         return
-    archive = os.path.join(work, "wine-update.zip")
-    print(f"making a stored archive of {args.wine_update_mb} MiB ...", file=sys.stderr)
-    size = stored_archive(archive, args.wine_update_mb)
-    server = BenchServer(work, archive)
-    xvfb, env = wine_environment(work)
-    extract, download = os.path.join(work, "app"), os.path.join(work, "downloads")
     ours = Sample()
-    try:
+    with wine_bench(work, "wine-update.zip", args.wine_update_mb) as (size, server, env, extract, download):
         for _ in range(args.runs):
             fresh(extract)
             fresh(download)
@@ -553,14 +570,6 @@ def bench_wine(args, work):
         ours.rss = []
         row(f"Windows update {args.wine_update_mb} MiB", size / 1e6, ours, "(none)", None,
             "updater.exe under Wine: completes; from the request to the completion box")
-    finally:
-        subprocess.run(["wineserver", "-k"], env=env, stderr=subprocess.DEVNULL)
-        xvfb.kill()
-        xvfb.wait()
-        server.close()
-        fresh(extract)
-        fresh(download)
-        os.remove(archive)
 
 
 def bench_wine_download(args, work):
@@ -574,14 +583,9 @@ def bench_wine_download(args, work):
     if missing:
         row(name, 0, None, "(none)", None, f"skipped: {', '.join(missing)} missing")
         return
-    archive = os.path.join(work, "wine-download.zip")
-    size = stored_archive(archive, args.wine_download_mb)
-    server = BenchServer(work, archive)
-    xvfb, env = wine_environment(work)
-    extract, download = os.path.join(work, "app"), os.path.join(work, "downloads")
-    saved = os.path.join(download, "update.zip")
     ours, bare = Sample(), Sample()
-    try:
+    with wine_bench(work, "wine-download.zip", args.wine_download_mb) as (size, server, env, extract, download):
+        saved = os.path.join(download, "update.zip")
         for _ in range(args.runs):
             fresh(download)
             target = os.path.join(download, "bare.bin")
@@ -611,14 +615,6 @@ def bench_wine_download(args, work):
             subprocess.run(["wineserver", "-k"], env=env, stderr=subprocess.DEVNULL)
         row(name, size / 1e6, ours, "bare Winsock loop", bare,
             "updater.exe vs recv of 32 KiB into a file, same Wine and server; goal: ratio 0.50x or more")
-    finally:
-        subprocess.run(["wineserver", "-k"], env=env, stderr=subprocess.DEVNULL)
-        xvfb.kill()
-        xvfb.wait()
-        server.close()
-        fresh(extract)
-        fresh(download)
-        os.remove(archive)
 
 
 def main():
