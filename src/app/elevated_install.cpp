@@ -1,6 +1,7 @@
 #include "app/elevated_install.h"
 
 #include <cstdio>
+#include <set>
 
 #include "app/archive_install.h"
 #include "app/main_form.h"
@@ -64,6 +65,48 @@ std::string NameOf(const std::string& path) {
   return last == std::string::npos ? path : path.substr(last + 1);
 }
 
+// Whether this process may not create a file in directory exclusively, rename it and remove it, for want of
+// access.
+bool ProbeRefused(const std::string& directory) {
+  const std::string probe = JoinPath(directory, kProbeName, /*slash=*/false);
+  const std::string moved = JoinPath(directory, kProbeMovedName, /*slash=*/false);
+  // The names are this program's own, and the lock keeps other updaters out: a leftover of a killed run is
+  // removed first (File::Create).
+  platform::File file = platform::File::Create(probe);
+  if (!file.IsOpen()) return platform::LastErrorCode() == platform::kErrorAccessDenied;
+  file.Close();
+  platform::DeleteFileAt(moved);
+  bool denied = false;
+  if (!platform::ReplaceFile(probe, moved)) {
+    denied = platform::LastErrorCode() == platform::kErrorAccessDenied;
+    platform::DeleteFileAt(probe);
+    return denied;
+  }
+  if (!platform::DeleteFileAt(moved)) denied = platform::LastErrorCode() == platform::kErrorAccessDenied;
+  return denied;
+}
+
+// The directories an install of archive writes to: for each member, the deepest directory on the way to its
+// target that exists already (the missing ones are made inside it). The extractor itself names the targets,
+// so that the probe looks where the install will write; nothing is extracted.
+std::set<std::string> DirectoriesWrittenBy(const std::string& archive, const std::string& extractPath) {
+  std::set<std::string> directories;
+  TUnZip lister;
+  lister.FileSpec().push_back("*.*");
+  lister.SetExtractDir(extractPath);
+  lister.SetArchiveFile(archive);
+  lister.OnBegin = [&](TUnBase&, const std::string& target, int, bool& extract) {
+    extract = false;
+    std::string directory = platform::DirectoryOf(target);
+    while (directory.size() > 1 && !platform::DirectoryExists(directory)) {
+      directory = platform::DirectoryOf(directory.substr(0, directory.size() - 1));
+    }
+    if (!directory.empty()) directories.insert(directory);
+  };
+  lister.Extract();
+  return directories;
+}
+
 }  // namespace
 
 std::vector<std::string> ElevatedInstallItems(const std::string& archive, const std::string& extractPath,
@@ -122,22 +165,12 @@ int RunElevatedInstall(const std::vector<std::string>& items, const std::string&
   return kElevatedInstalled;
 }
 
-bool NeedsAdministratorRights(const std::string& extractPath) {
+bool NeedsAdministratorRights(const std::string& extractPath, const std::string& archive) {
   if (platform::ProcessIsElevated()) return false;
-  const std::string probe = JoinPath(extractPath, kProbeName, /*slash=*/false);
-  const std::string moved = JoinPath(extractPath, kProbeMovedName, /*slash=*/false);
-  // The names are this program's own, and the lock keeps other updaters out: a leftover of a killed run is
-  // removed first (File::Create).
-  platform::File file = platform::File::Create(probe);
-  if (!file.IsOpen()) return platform::LastErrorCode() == platform::kErrorAccessDenied;
-  file.Close();
-  platform::DeleteFileAt(moved);
-  bool denied = false;
-  if (!platform::ReplaceFile(probe, moved)) {
-    denied = platform::LastErrorCode() == platform::kErrorAccessDenied;
-    platform::DeleteFileAt(probe);
-    return denied;
+  if (ProbeRefused(extractPath)) return true;
+  if (archive.empty()) return false;
+  for (const std::string& directory : DirectoriesWrittenBy(archive, extractPath)) {
+    if (ProbeRefused(directory)) return true;
   }
-  if (!platform::DeleteFileAt(moved)) denied = platform::LastErrorCode() == platform::kErrorAccessDenied;
-  return denied;
+  return false;
 }

@@ -34,5 +34,6 @@ bool IsElevatedInstallForm(const std::vector<std::string>& items);
 int RunElevatedInstall(const std::vector<std::string>& items, const std::string& publicKey);
 
 // Whether installing into extractPath needs rights this process lacks: it is not elevated already, and a
-// probe file cannot be created exclusively there, renamed and removed for want of access.
-bool NeedsAdministratorRights(const std::string& extractPath);
+// probe file cannot be created exclusively, renamed and removed for want of access in extractPath or, given
+// the archive, in a directory that the archive's members are written to.
+bool NeedsAdministratorRights(const std::string& extractPath, const std::string& archive = {});

@@ -254,11 +254,13 @@ TInstallTransaction::RecoveryOutcome TInstallTransaction::Recover(const std::str
     }
   }
   const bool committed = IsCommitted(reading.Records);
-  if (!(committed ? RemoveBackups(reading.Records) : RollBackRecords(reading.Records, whileWaiting))) {
+  // The journal goes last, and only its removal ends the recovery: one left behind would be taken for an
+  // interruption again, by a run that may not be able to repeat it.
+  if (!(committed ? RemoveBackups(reading.Records) : RollBackRecords(reading.Records, whileWaiting)) ||
+      !platform::DeleteFileAt(path)) {
     return {Recovery::Unfinished, "the interrupted update of the install journal " + path + " could not be " +
                                       (committed ? "completed" : "rolled back") + " (error " +
                                       std::to_string(platform::LastErrorCode()) + "); it stays for the next start"};
   }
-  platform::DeleteFileAt(path);
   return {committed ? Recovery::Completed : Recovery::RolledBack, std::string()};
 }

@@ -169,7 +169,8 @@ void TfMain::Timer1Timer() {
   m_ui.SetLabelText(platform::GbkToUtf8(texts::kExtracting));
   // Decided only now, with the archive saved and checked: most installs are the user's to write, and they
   // never see a consent prompt.
-  if (NeedsAdministratorRights(m_values.ExtractPath)) {
+  if (NeedsAdministratorRights(m_values.ExtractPath,
+                               JoinPath(m_values.DownloadPath, m_values.ArchiveName, /*slash=*/false))) {
     if (InstallElevated() == Stage::Failed) return;
   } else if (!m_extractLock.IsHeld()) {
     // The directory refused the lock for want of rights, and now lets this user write: nothing is installed
@@ -239,6 +240,12 @@ TfMain::Stage TfMain::TakeOverExtractPath() {
   const std::string cause = RecoverInterruptedInstall(
       m_values.ExtractPath, {[this](const std::string& event) { Log(event); }, [this] { m_ui.ProcessMessages(); }});
   if (!cause.empty()) {
+    // An elevated copy that was killed left its journal where this user cannot write: the next copy repairs
+    // it first, under the same lock, before it installs. Failing here would leave it broken for good.
+    if (NeedsAdministratorRights(m_values.ExtractPath)) {
+      Log("the interrupted update in " + where + " is left to the elevated copy: " + cause);
+      return Stage::Done;
+    }
     Fail(texts::kExtractFailed, cause);
     return Stage::Failed;
   }

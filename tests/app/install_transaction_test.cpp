@@ -107,5 +107,18 @@ TEST(InstallTransactionTest, AProcessKilledOrCutOffAtAnyFileOperationLeavesTheOl
   }
 }
 
+TEST(InstallTransactionTest, ARecoveryEndsOnlyWithItsJournalRemoved) {
+  // A run killed right after writing its journal's header staged nothing: removing the journal is all there
+  // is to undo, and a recovery that cannot remove it has not ended.
+  Installation run;
+  std::ofstream(run.app + "/~update.journal", std::ios::binary) << journal::kHeader;
+  platform::FailNthFileOperation(1);
+  const TInstallTransaction::RecoveryOutcome refused = TInstallTransaction::Recover(run.app);
+  platform::FailNthFileOperation(0);
+  EXPECT_EQ(refused.What, TInstallTransaction::Recovery::Unfinished);
+  EXPECT_EQ(TInstallTransaction::Recover(run.app).What, TInstallTransaction::Recovery::RolledBack);
+  EXPECT_FALSE(std::filesystem::exists(run.app + "/~update.journal"));
+}
+
 }  // namespace
 #endif

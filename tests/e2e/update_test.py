@@ -215,12 +215,30 @@ class UpdateTest(unittest.TestCase):
 # A stand-in for pkexec: made setuid root by the test, it runs the program it is given as root, as the real one
 # does once the user has consented, and notes each call.
 PKEXEC_STAND_IN = r"""
+#include <signal.h>
 #include <stdio.h>
+#include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 int main(int argc, char** argv) {
   FILE* calls = fopen(CALLS, "a");
   if (calls) { fputs("called\n", calls); fclose(calls); }
   if (argc < 2 || setgid(0) != 0 || setuid(0) != 0) return 127;
+#ifdef KILL_AT
+  /* Kills the copy as soon as the file KILL_AT appears in its extract directory (its fourth item). */
+  if (argc < 5) return 127;
+  char watched[4096];
+  snprintf(watched, sizeof watched, "%s/%s", argv[4], KILL_AT);
+  pid_t child = fork();
+  if (child == 0) { execv(argv[1], argv + 1); _exit(127); }
+  struct timespec pause = {0, 1000000};
+  int status = 0;
+  while (waitpid(child, &status, WNOHANG) == 0) {
+    if (access(watched, F_OK) == 0) { kill(child, SIGKILL); waitpid(child, &status, 0); return 137; }
+    nanosleep(&pause, 0);
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+#endif
   execv(argv[1], argv + 1);
   return 127;
 }
@@ -252,16 +270,8 @@ class AdministratorRightsTest(unittest.TestCase):
         for directory in (os.path.join(self.work, "dl"), os.path.join(self.work, "dl", "a"), self.download):
             os.chown(directory, self.user, self.user)
         self.marker = os.path.join(self.download, "started-by")
-        self.stand_in = os.path.join(self.work, "grants")
+        self.stand_in = self.build_stand_in("grants")
         self.calls = os.path.join(self.stand_in, "calls")
-        os.makedirs(self.stand_in)
-        os.chmod(self.stand_in, 0o755)
-        source = os.path.join(self.work, "pkexec.c")
-        with open(source, "w") as f:
-            f.write(PKEXEC_STAND_IN)
-        subprocess.run(["cc", "-DCALLS=\"%s\"" % self.calls, "-o", os.path.join(self.stand_in, "pkexec"), source],
-                       check=True)
-        os.chmod(os.path.join(self.stand_in, "pkexec"), 0o4755)
         self.declines = os.path.join(self.work, "declines")
         os.makedirs(self.declines)
         os.chmod(self.declines, 0o755)
@@ -271,6 +281,20 @@ class AdministratorRightsTest(unittest.TestCase):
         os.chmod(self.declines, 0o777)
         with open(os.path.join(self.app, "VERSION"), "wb") as f:
             f.write(b"1.0\n")
+
+    def build_stand_in(self, name, *defines):
+        """A directory holding a setuid-root pkexec stand-in that runs its items as root."""
+        directory = os.path.join(self.work, name)
+        os.makedirs(directory)
+        os.chmod(directory, 0o755)
+        source = os.path.join(self.work, name + ".c")
+        with open(source, "w") as f:
+            f.write(PKEXEC_STAND_IN)
+        calls = os.path.join(directory, "calls")
+        subprocess.run(["cc", "-DCALLS=\"%s\"" % calls, *defines, "-o", os.path.join(directory, "pkexec"), source],
+                       check=True)
+        os.chmod(os.path.join(directory, "pkexec"), 0o4755)
+        return directory
 
     def archive(self):
         return self.make_archive({
@@ -325,6 +349,27 @@ class AdministratorRightsTest(unittest.TestCase):
                 self.assertEqual(saved_files(self.download), ["started-by", "update.zip"])
                 with open(os.path.join(self.download, "updater.log"), encoding="utf-8") as f:
                     self.assertIn("elevated copy: installed", f.read())
+
+    def test_a_killed_elevated_copy_is_repaired_by_the_next_one(self):
+        # The copy dies as its staging reaches the directory "many". The next run, still the user's, cannot
+        # write where that journal lies: it leaves the repair to its own elevated copy, which rolls the
+        # killed run back and then installs.
+        kills = self.build_stand_in("kills", "-DKILL_AT=\"many\"")
+        members = {"many/f%03d" % i: os.urandom(3000) for i in range(300)}
+        members["VERSION"] = b"2.0\n"
+        archive = self.make_archive(members)
+        with Server(archive) as server:
+            err = self.run_as_user(server.url(), self.first_on_path(kills))
+            self.assertIn(EXTRACT_FAILED, err)
+            self.assertIn("~update.journal", os.listdir(self.app))
+            with open(os.path.join(self.app, "VERSION"), "rb") as f:
+                self.assertEqual(f.read(), b"1.0\n")
+            err = self.run_as_user(server.url(), self.first_on_path(self.stand_in))
+        self.assertIn(COMPLETE, err)
+        with open(os.path.join(self.download, "updater.log"), encoding="utf-8") as f:
+            self.assertIn("is left to the elevated copy", f.read())
+        self.assert_installed(archive)
+        self.assertEqual(sorted(os.listdir(self.app)), ["VERSION", "many"])
 
     def test_declined_prompt_leaves_the_tree_unchanged(self):
         archive = self.archive()
