@@ -1,7 +1,10 @@
 #include "app/command_line.h"
 #include "app/elevated_install.h"
 #include "app/program.h"
+#include <cstdlib>
+
 #include "platform/default_ui.h"
+#include "platform/files.h"
 #include "platform/process.h"
 #include "platform/threads.h"
 
@@ -21,6 +24,11 @@ int main(int argc, char** argv) {
   const std::vector<std::string> arguments = ProgramArguments(argc, argv);
   // The install-only copy started with administrator rights opens no window of its own.
   if (IsElevatedInstallForm(arguments)) return RunElevatedInstall(arguments, UPDATER_PUBLIC_KEY);
+#ifdef UPDATER_FILE_FAULTS
+  // The test builds play a user who may not write the named directory (an install for all users), so that
+  // the hand-over to an elevated copy runs where the tests hold every right; the copy itself writes.
+  if (const char* denied = std::getenv("UPDATER_TEST_DENY_WRITES_UNDER")) platform::DenyWritesUnder(denied);
+#endif
   const auto ui = platform::CreateDefaultUi();
   return RunUpdater(*ui, arguments, UPDATER_PUBLIC_KEY, UPDATER_TICK_MILLISECONDS);
 }

@@ -20,6 +20,9 @@ std::atomic<bool> g_fired{false};
 std::mutex g_durableMutex;
 std::map<intptr_t, int64_t> g_durableSizes;
 
+// Set once at the start, before any other thread runs.
+std::string g_deniedDirectory;
+
 }  // namespace
 
 void FailNthFileOperation(int n, FileFault fault, FaultThreads threads) {
@@ -35,6 +38,11 @@ void FailNthFileOperation(int n, FileFault fault, FaultThreads threads) {
 }
 
 bool FileOperationFaultFired() { return g_fired; }
+
+void DenyWritesUnder(const std::string& directory) {
+  g_deniedDirectory = directory;
+  while (g_deniedDirectory.size() > 1 && g_deniedDirectory.back() == kPathSeparator) g_deniedDirectory.pop_back();
+}
 
 namespace detail {
 
@@ -58,6 +66,15 @@ bool FileOperationFails() {
   SetLastErrorCode(kErrorAccessDenied);
   return true;
 }
+
+bool WriteDenied(const std::string& path) {
+  if (g_deniedDirectory.empty() || path.compare(0, g_deniedDirectory.size(), g_deniedDirectory) != 0) return false;
+  if (path.size() > g_deniedDirectory.size() && path[g_deniedDirectory.size()] != kPathSeparator) return false;
+  SetLastErrorCode(kErrorAccessDenied);
+  return true;
+}
+
+bool WritesDeniedSomewhere() { return !g_deniedDirectory.empty(); }
 
 bool PowerCutArmed() { return g_fault.load() == FileFault::PowerCut && g_remaining.load() > 0; }
 

@@ -96,9 +96,19 @@ enum class FaultThreads { All, Caller };
 inline constexpr int kFileFaultExitCode = 86;
 void FailNthFileOperation(int n, FileFault fault = FileFault::Fail, FaultThreads threads = FaultThreads::All);
 bool FileOperationFaultFired();
+// Makes this process a user without the right to write in directory and below, as a normal user is in an
+// application installed for all users: making, renaming or removing a file or directory there (and, on
+// Windows, taking its lock, a file in it) fails with kErrorAccessDenied, and the process does not count as
+// elevated. An empty directory ends it. The updater's test builds set it from the environment, so that the
+// hand-over to an elevated copy can be run on machines where the tests hold every right.
+void DenyWritesUnder(const std::string& directory);
 namespace detail {
 // Called first by each counted operation; true when it is to fail.
 bool FileOperationFails();
+// Called first by each operation that changes what directory holds; true when path lies where writes are
+// denied (kErrorAccessDenied is then set).
+bool WriteDenied(const std::string& path);
+bool WritesDeniedSomewhere();
 // For PowerCut, while it is armed: the file layer tells which open handles were written to and how much of
 // each is on the disk (at its opening for writing, and after each Flush), and forgets a handle as it closes.
 bool PowerCutArmed();
@@ -110,6 +120,8 @@ void CutOpenFile(intptr_t handle, int64_t size);
 #else
 namespace detail {
 inline bool FileOperationFails() { return false; }
+inline bool WriteDenied(const std::string& /*path*/) { return false; }
+inline bool WritesDeniedSomewhere() { return false; }
 inline bool PowerCutArmed() { return false; }
 inline void NoteDurableSize(intptr_t /*handle*/, int64_t /*size*/) {}
 inline void ForgetDurableSize(intptr_t /*handle*/) {}

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
+#include "platform/files.h"
 #include "support/zip_builder.h"
 
 namespace {
@@ -83,6 +86,45 @@ TEST(ElevatedInstallTest, ItemsGivenByHandThatNameNoArchiveDirectoryOrNewReportA
   for (const auto& items : rows) {
     EXPECT_EQ(RunElevatedInstall(items, {}), kElevatedInstallRefused) << items.size() << " " << items[1];
     EXPECT_EQ(FilesBelow(run.temp.Path()), before);
+  }
+}
+
+TEST(ElevatedInstallTest, OnlyADirectoryThatRefusesTheProbeNeedsAdministratorRights) {
+  // The process plays a user without administrator rights: writes are denied under "denied" only.
+  struct Case {
+    const char* name;
+    bool plantLinks;
+    const char* denied;
+    bool needs;
+  };
+  const Case cases[] = {
+      {"a directory this user may write", false, "elsewhere", false},
+      {"a directory this user may not write", false, "app", true},
+      {"a directory the archive writes to that this user may not write", false, "app/lib", true},
+      {"a directory the archive does not write to", false, "app/other", false},
+#ifndef _WIN32
+      // Links planted under the probe's names are removed, never written through.
+      {"links planted under the probe's names", true, "elsewhere", false},
+#endif
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ElevatedInstall run;
+    run.temp.Write("victim", "untouched");
+    std::filesystem::create_directories(run.temp.Path() / "app" / "lib");
+    std::filesystem::create_directories(run.temp.Path() / "app" / "other");
+    if (c.plantLinks) {
+      for (const char* name : {"~update.probe", "~update.probe.moved"}) {
+        std::filesystem::create_symlink(run.temp.Path() / "victim", run.temp.Path() / "app" / name);
+      }
+    }
+    platform::DenyWritesUnder((run.temp.Path() / c.denied).string());
+    const bool needs = NeedsAdministratorRights(run.app, run.archive);
+    platform::DenyWritesUnder({});
+    EXPECT_EQ(needs, c.needs);
+    EXPECT_EQ(FilesBelow(run.app), (std::map<std::string, std::string>{
+                                       {"VERSION", "1.0\n"}, {"u.zip", "the copy an earlier version left"}}));
+    EXPECT_EQ(ReadFile((run.temp.Path() / "victim").string()), "untouched");
   }
 }
 

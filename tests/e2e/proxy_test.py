@@ -308,6 +308,25 @@ class ProxyTest(unittest.TestCase):
                     self.assertIn("failed: " + EXTRACT_FAILED, log)
                     self.assertNotIn("update complete", log)
 
+    def test_an_install_the_user_may_not_write_is_handed_to_an_elevated_copy(self):
+        """Wine has no consent prompt: the test build plays a user who may not write the extract directory, and
+        the copy that the runas verb starts installs; the window reports and starts the program itself."""
+        if not self.wine:
+            self.skipTest("the runas verb is the Windows program's")
+        self.fresh()
+        with open(os.path.join(self.app, "VERSION"), "wb") as f:
+            f.write(b"1.0\n")
+        url = "http://127.0.0.1:%d/update.zip" % self.servers.ports["plain"]
+        self.assertEqual(self.wine.run([url, windows_path(self.app), "update.zip", "VERSION",
+                                        windows_path(self.download)],
+                                       {"UPDATER_TEST_DENY_WRITES_UNDER": windows_path(self.app)}), 0)
+        with open(os.path.join(self.download, "updater.log"), encoding="utf-8", errors="replace") as f:
+            log = f.read()
+        for event in ("is not this user's to lock", "the install is handed to an elevated copy",
+                      "elevated copy: installed", "update complete", "starting "):
+            self.assertIn(event, log)
+        self.check_outcome(INSTALLED, None)
+
     def test_the_users_internet_settings(self):
         if not self.wine:
             self.skipTest("the Internet settings are the Windows program's")

@@ -87,21 +87,25 @@ EntryKind KindOfEntry(const std::string& path) {
 }
 
 bool CreateDirectoryLevel(const std::string& path) {
+  if (detail::WriteDenied(path)) return false;
   if (mkdir(path.c_str(), 0777) == 0) return true;
   return Fail();
 }
 
 bool DeleteFileAt(const std::string& path) {
-  if (detail::FileOperationFails()) return false;
+  if (detail::FileOperationFails() || detail::WriteDenied(path)) return false;
   return unlink(path.c_str()) == 0 || Fail();
 }
 
-bool RemoveEmptyDirectory(const std::string& path) { return rmdir(path.c_str()) == 0 || Fail(); }
+bool RemoveEmptyDirectory(const std::string& path) {
+  if (detail::WriteDenied(path)) return false;
+  return rmdir(path.c_str()) == 0 || Fail();
+}
 
 bool ReplaceFile(const std::string& from, const std::string& to, const std::function<void()>& /*whileWaiting*/) {
   // rename() replaces a file whatever its own permission bits (only the directory's count); a read-only
   // target is refused here, as Windows refuses it, so that both systems decide the same.
-  if (detail::FileOperationFails()) return false;
+  if (detail::FileOperationFails() || detail::WriteDenied(from) || detail::WriteDenied(to)) return false;
   struct stat info{};
   if (stat(to.c_str(), &info) == 0 && IsReadOnlyMode(info.st_mode)) {
     t_lastError = kErrorAccessDenied;
@@ -199,6 +203,7 @@ CriticalErrorBoxesSuppressed::CriticalErrorBoxesSuppressed() = default;
 CriticalErrorBoxesSuppressed::~CriticalErrorBoxesSuppressed() = default;
 
 File File::Open(const std::string& path, FileAccess access, FileShare /*share: no mandatory locks here*/) {
+  if (access == FileAccess::ReadWrite && detail::WriteDenied(path)) return File();
   const int flags = (access == FileAccess::Read ? O_RDONLY : O_RDWR) | O_CLOEXEC;
   const int fd = open(path.c_str(), flags);
   if (fd < 0) {
@@ -233,7 +238,7 @@ File File::OpenRegular(const std::string& path) {
 }
 
 File File::CreateNew(const std::string& path) {
-  if (detail::FileOperationFails()) return File();
+  if (detail::FileOperationFails() || detail::WriteDenied(path)) return File();
   const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (fd < 0) {
     Fail();

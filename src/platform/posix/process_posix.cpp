@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "platform/files.h"
 #include "platform/threads.h"
 
 extern char** environ;
@@ -78,7 +79,7 @@ std::string OwnExecutablePath() {
   return buffer;
 }
 
-bool ProcessIsElevated() { return geteuid() == 0; }
+bool ProcessIsElevated() { return geteuid() == 0 && !detail::WritesDeniedSomewhere(); }
 
 ElevatedRun RunElevated(const std::string& program, const std::vector<std::string>& items,
                         const std::function<void()>& whileWaiting) {

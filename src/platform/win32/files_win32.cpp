@@ -87,17 +87,23 @@ EntryKind KindOfEntry(const std::string& path) {
   return (attributes & FILE_ATTRIBUTE_DEVICE) != 0 ? EntryKind::Other : EntryKind::File;
 }
 
-bool CreateDirectoryLevel(const std::string& path) { return CreateDirectoryA(path.c_str(), nullptr) != 0 || Fail(); }
+bool CreateDirectoryLevel(const std::string& path) {
+  if (detail::WriteDenied(path)) return false;
+  return CreateDirectoryA(path.c_str(), nullptr) != 0 || Fail();
+}
 
 bool DeleteFileAt(const std::string& path) {
-  if (detail::FileOperationFails()) return false;
+  if (detail::FileOperationFails() || detail::WriteDenied(path)) return false;
   return DeleteFileA(path.c_str()) != 0 || Fail();
 }
 
-bool RemoveEmptyDirectory(const std::string& path) { return RemoveDirectoryA(path.c_str()) != 0 || Fail(); }
+bool RemoveEmptyDirectory(const std::string& path) {
+  if (detail::WriteDenied(path)) return false;
+  return RemoveDirectoryA(path.c_str()) != 0 || Fail();
+}
 
 bool ReplaceFile(const std::string& from, const std::string& to, const std::function<void()>& whileWaiting) {
-  if (detail::FileOperationFails()) return false;
+  if (detail::FileOperationFails() || detail::WriteDenied(from) || detail::WriteDenied(to)) return false;
   const DWORD start = GetTickCount();
   for (;;) {
     // Windows refuses to replace a read-only file, but not every implementation of its calls does (Wine
@@ -198,6 +204,7 @@ CriticalErrorBoxesSuppressed::CriticalErrorBoxesSuppressed() : m_previousMode(Se
 CriticalErrorBoxesSuppressed::~CriticalErrorBoxesSuppressed() { SetErrorMode(m_previousMode); }
 
 File File::Open(const std::string& path, FileAccess access, FileShare share) {
+  if (access == FileAccess::ReadWrite && detail::WriteDenied(path)) return File();
   const DWORD desired = access == FileAccess::Read ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE;
   const HANDLE handle =
       CreateFileA(path.c_str(), desired, ShareModeOf(share), nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -229,7 +236,7 @@ File File::OpenRegular(const std::string& path) {
 }
 
 File File::CreateNew(const std::string& path) {
-  if (detail::FileOperationFails()) return File();
+  if (detail::FileOperationFails() || detail::WriteDenied(path)) return File();
   // CREATE_NEW fails on any entry under the name; FILE_FLAG_OPEN_REPARSE_POINT keeps a link from counting as
   // what it names.
   const HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
@@ -347,6 +354,7 @@ DirectoryLock DirectoryLock::TryAcquire(const std::string& directory) {
   std::string path = directory;
   if (!path.empty() && path.back() != kPathSeparator) path += kPathSeparator;
   path += "~update.lock";
+  if (detail::WriteDenied(path)) return DirectoryLock();
   // Shared with nobody, so a second holder's open is a sharing violation; a planted link under the name is
   // opened (and removed) as itself, never followed.
   const HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,

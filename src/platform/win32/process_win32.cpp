@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include "platform/files.h"
 #include "platform/threads.h"
 
 namespace platform {
@@ -34,6 +35,7 @@ std::string OwnExecutablePath() {
 }
 
 bool ProcessIsElevated() {
+  if (detail::WritesDeniedSomewhere()) return false;
   HANDLE token = nullptr;
   if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
   TOKEN_ELEVATION elevation{};
