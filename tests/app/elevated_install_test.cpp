@@ -118,7 +118,7 @@ TEST(ElevatedInstallTest, OnlyADirectoryThatRefusesTheProbeNeedsAdministratorRig
         std::filesystem::create_symlink(run.temp.Path() / "victim", run.temp.Path() / "app" / name);
       }
     }
-    platform::DenyWritesUnder((run.temp.Path() / c.denied).string());
+    platform::DenyWritesUnder((run.temp.Path() / c.denied).make_preferred().string());
     const bool needs = NeedsAdministratorRights(run.app, run.archive);
     platform::DenyWritesUnder({});
     EXPECT_EQ(needs, c.needs);
