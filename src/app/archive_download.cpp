@@ -10,26 +10,6 @@ namespace {
 
 constexpr const char* kPartSuffix = ".part";
 
-// The failures after which the rest of the body may still be had from a new connection: the connection ended,
-// broke or fell silent. A refused status, a broken framing or a wrong answer to a range is the server's word.
-bool IsBreak(const std::exception_ptr& failure) {
-  try {
-    std::rethrow_exception(failure);
-  } catch (const EIdConnClosedGracefully&) {
-    return true;
-  } catch (const EIdReadTimeout&) {
-    return true;
-  } catch (const EIdSocketError&) {
-    return true;
-  } catch (const EIdNotConnected&) {
-    return true;
-  } catch (const EIdClosedSocket&) {
-    return true;
-  } catch (...) {
-    return false;
-  }
-}
-
 // Reads a decimal number without sign or blanks from the front of text; false when none is there.
 bool TakeNumber(std::string_view& text, int64_t& value) {
   constexpr size_t kMaxDigits = 18;  // below 2^63
@@ -85,9 +65,13 @@ void TArchiveDownload::Fetch(const std::string& url, const std::function<bool()>
   const TWorkBeginEvent begin = m_http.OnWorkBegin;
   const TWorkEvent work = m_http.OnWork;
   const TWorkEndEvent end = m_http.OnWorkEnd;
+  const auto head = m_http.OnResponseHead;
+  m_http.OnResponseHead = [this, head](TIdCustomHTTP* sender) {
+    TakeResponse();
+    if (head) head(sender);
+  };
   m_http.OnWorkBegin = [this, begin, work](TIdComponent* sender, TWorkMode mode, int32_t max) {
     if (mode != wmRead) return begin ? begin(sender, mode, max) : void();
-    TakeResponse();
     if (begin) begin(sender, mode, max > 0 ? ClampWorkCount(m_requestStart + max) : max);
     if (work && m_requestStart > 0) work(sender, mode, ClampWorkCount(m_requestStart));
   };
@@ -104,14 +88,16 @@ void TArchiveDownload::Fetch(const std::string& url, const std::function<bool()>
     TWorkBeginEvent begin;
     TWorkEvent work;
     TWorkEndEvent end;
+    decltype(TIdHTTP::OnResponseHead) head;
     ~Restore() {
       http.OnWorkBegin = begin;
       http.OnWork = work;
       http.OnWorkEnd = end;
+      http.OnResponseHead = head;
       http.Request().ContentRangeStart = 0;
       http.Request().CustomHeaders.SetValue("If-Range", "");
     }
-  } restore{m_http, begin, work, end};
+  } restore{m_http, begin, work, end, head};
 
   for (int resumes = 0;; ++resumes) {
     std::exception_ptr failure;
@@ -127,8 +113,8 @@ void TArchiveDownload::Fetch(const std::string& url, const std::function<bool()>
     }
     // Nothing held yet is no break of a body: the server was never reached, or refused. A part of another
     // version leaves the archive to be had whole.
-    const bool resumable =
-        !FileFailed() && (m_partRefused || (m_body->Position() > 0 && (failure == nullptr || IsBreak(failure))));
+    const bool resumable = !FileFailed() && (m_partRefused || (m_body->Position() > 0 &&
+                                                               (failure == nullptr || IsConnectionBreak(failure))));
     if (!resumable || resumes == kMaxResumes) {
       if (failure != nullptr) std::rethrow_exception(failure);
       throw EIdException(Format("The body ended at %lld of %lld bytes", static_cast<long long>(m_body->Position()),
@@ -148,10 +134,8 @@ bool TArchiveDownload::Request(const std::string& url) {
   TIdHTTPRequest& request = m_http.Request();
   request.ContentRangeStart = m_resuming ? m_requestStart : 0;
   request.CustomHeaders.SetValue("If-Range", m_resuming ? m_validator : "");
-  m_responseTaken = false;
   m_partRefused = false;
   m_http.Get(url, *m_body);
-  TakeResponse();  // a body read without work events (an empty one)
   const int64_t end = m_body->Position();
   if (m_expectedEnd >= 0 && end > m_expectedEnd) {
     throw EIdException(Format("The body ran past its %lld bytes", static_cast<long long>(m_expectedEnd)));
@@ -162,9 +146,8 @@ bool TArchiveDownload::Request(const std::string& url) {
 void TArchiveDownload::TakeResponse() {
   const TIdHTTPResponse& response = m_http.Response();
   const int code = response.StatusCode();
-  // The pages of refused statuses and redirects are read through the same events; they are not the body.
-  if (m_responseTaken || code / 100 != 2) return;
-  m_responseTaken = true;
+  // The heads of refused statuses and redirects come here too; their pages are not the body.
+  if (code / 100 != 2) return;
   if (m_resuming && code != 200) {
     if (code != 206) {
       throw EIdException(Format("A request for the bytes from %lld was answered by \"%s\"",

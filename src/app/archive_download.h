@@ -48,7 +48,7 @@ class TArchiveDownload {
  private:
   // One request from the current end of the file; true when the body is whole.
   bool Request(const std::string& url);
-  // Checks, once per request before its body is written, that the response continues the file (a resumed
+  // Checks, at each response head before its body is written, that a success continues the file (a resumed
   // request), or takes it as a new start (a first request, or a 200): its validator and expected end.
   void TakeResponse();
   // Continues the file with a 206, or raises when it is not the rest of the body the file holds.
@@ -62,7 +62,6 @@ class TArchiveDownload {
   bool m_committed = false;
   int64_t m_requestStart = 0;   // the file's length when the current request went out
   bool m_resuming = false;      // the current request asks for a range
-  bool m_responseTaken = false;
   bool m_partRefused = false;   // the current request was answered by a part that does not continue the file
   int64_t m_expectedEnd = -1;   // the body's length, when the response framing announced it
   std::string m_validatorName;  // the header m_validator came from: "ETag" or "Last-Modified"

@@ -4,7 +4,6 @@
 #include "app/install_transaction.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
-#include "rtl/exception.h"
 #include "rtl/sysutils.h"
 #include "zip/messages.h"
 
@@ -13,6 +12,21 @@ namespace {
 bool IsZipArchive(TArcType type) {
   return type == TArcType::atZip || type == TArcType::atZipExe || type == TArcType::atJar ||
          type == TArcType::atJarExe;
+}
+
+// Whoever can write the download directory could have put other bytes under the archive's name since its
+// download was checked (the move to the name is by name): the extractor holds the archive open from here to the
+// end of its extraction, and the signature is checked again over that very handle. Returns the cause when the
+// archive cannot be held or does not verify, empty when it does.
+std::string HoldVerifiedArchive(TUnZip& unzip, const std::string& publicKey, const std::string& signatureText,
+                                const std::function<void()>& whileWaiting) {
+  if (!unzip.HoldArchive()) {
+    return "the saved archive cannot be opened (error " + std::to_string(platform::LastErrorCode()) + ")";
+  }
+  if (!VerifyArchiveSignature(publicKey, unzip.HeldArchive(), signatureText, whileWaiting)) {
+    return "the saved archive's signature does not verify: it was replaced after its download";
+  }
+  return "";
 }
 
 }  // namespace
@@ -36,6 +50,14 @@ std::string InstallArchive(TUnZip& unzip, const std::string& archivePath, const 
     if (!errorReported) firstError = text;
     errorReported = true;
   };
+  // The handlers refer to this call's locals: they are dropped however the call ends.
+  struct HandlersReset {
+    TUnZip& unzip;
+    ~HandlersReset() {
+      unzip.OnError = nullptr;
+      unzip.OnStage = nullptr;
+    }
+  } handlersReset{unzip};
   log("extraction begun");
   std::string cause;
   try {
@@ -45,16 +67,8 @@ std::string InstallArchive(TUnZip& unzip, const std::string& archivePath, const 
     unzip.SetExtractDir(extractPath);
     unzip.SetArchiveFile(archivePath);
     if (!publicKey.empty()) {
-      // Whoever can write the download directory could have put other bytes under the archive's name since
-      // its download was checked (the move to the name is by name): the extractor holds the archive open
-      // from here to the end of its extraction, and the signature is checked again over that very handle.
-      if (!unzip.HoldArchive()) {
-        throw Exception("the saved archive cannot be opened (error " + std::to_string(platform::LastErrorCode()) +
-                        ")");
-      }
-      if (!VerifyArchiveSignature(publicKey, unzip.HeldArchive(), signatureText, whileWaiting)) {
-        throw Exception("the saved archive's signature does not verify: it was replaced after its download");
-      }
+      cause = HoldVerifiedArchive(unzip, publicKey, signatureText, whileWaiting);
+      if (!cause.empty()) return cause;
       log("signature verified again over the archive held for extraction");
     }
     // A cut download still holds whole members at its front: only an archive read through its whole
@@ -99,8 +113,6 @@ std::string InstallArchive(TUnZip& unzip, const std::string& archivePath, const 
   } catch (...) {
     if (cause.empty()) cause = "an unknown failure";
   }
-  unzip.OnError = nullptr;
-  unzip.OnStage = nullptr;
   return cause;
 }
 

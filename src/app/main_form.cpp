@@ -23,12 +23,6 @@
 
 namespace {
 
-// Raised inside a guarded stage when the update must not go on although nothing below raised.
-class EUpdateStageFailed : public Exception {
- public:
-  using Exception::Exception;
-};
-
 // How often the first tick tries again for the lock of the extract directory.
 constexpr int kLockRetryMilliseconds = 100;
 
@@ -264,6 +258,8 @@ TfMain::Stage TfMain::DownloadAndSave() {
                                  std::to_string(platform::LastErrorCode()) + ")");
     return Stage::Failed;
   }
+  // What failed the download, from below (the connection, the server, the file) or from the signature check.
+  std::optional<std::string> cause;
   try {
     Log("proxy: " + RouteText(UseSystemProxy(m_idHTTP, m_idSSLIOHandlerSocket1, m_values.UpdateUrl,
                                              kSilenceLimitMilliseconds)));
@@ -271,11 +267,14 @@ TfMain::Stage TfMain::DownloadAndSave() {
     const TIdHTTPResponse& response = m_idHTTP.Response();
     Log(Format("response: %s, %lld bytes announced, %lld received", response.StatusLine.c_str(),
                static_cast<long long>(response.ContentLength), static_cast<long long>(download.Body().Size())));
-    if (!m_publicKey.empty() && !m_cancelled) VerifySignature(download.Body());
+    if (!m_publicKey.empty() && !m_cancelled) cause = VerifySignature(download.Body());
   } catch (...) {
     // Also after a cancel: a GET that the closed connection made fail (inside a chunked body or the status
     // line) is a failed download, reported as such while the terminate request is already pending.
-    Fail(download.FileFailed() ? texts::kSaveFailed : texts::kDownloadFailed, CauseOf(std::current_exception()));
+    cause = CauseOf(std::current_exception());
+  }
+  if (cause) {
+    Fail(download.FileFailed() ? texts::kSaveFailed : texts::kDownloadFailed, *cause);
     return Stage::Failed;
   }
   if (m_cancelled) return Stage::Done;
@@ -289,15 +288,16 @@ TfMain::Stage TfMain::DownloadAndSave() {
   return Stage::Done;
 }
 
-void TfMain::VerifySignature(TStream& archive) {
+std::optional<std::string> TfMain::VerifySignature(TStream& archive) {
   TMemoryStream signature;
   m_idHTTP.Get(m_values.UpdateUrl + ".sig", signature);
-  if (m_cancelled) return;
+  if (m_cancelled) return std::nullopt;
   m_signature = signature.DataString();
   if (!VerifyArchiveSignature(m_publicKey, archive, m_signature, [this] { m_ui.ProcessMessages(); })) {
-    throw EUpdateStageFailed("the archive's signature does not verify");
+    return "the archive's signature does not verify";
   }
   Log("signature verified");
+  return std::nullopt;
 }
 
 TfMain::Stage TfMain::ExtractArchive() {

@@ -5,6 +5,7 @@
 // button and the progress handlers. Everything runs on the user-interface thread; the waits of the download
 // and of the extraction process messages, so the handlers run nested inside the update.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -72,8 +73,9 @@ class TfMain : public platform::UiListener {
   // The failure box with its fixed text, the cause in the log and, where the front end has room, under the box.
   void Fail(const char* text, const std::string& cause);
   void Log(const std::string& event);
-  // Fetches the archive's signature and fails the stage unless it verifies under the public key.
-  void VerifySignature(TStream& archive);
+  // Fetches the archive's signature (what the fetch raises passes on) and checks it under the public key: the
+  // cause that fails the stage when it does not verify, none when it does or a cancel stopped the fetch.
+  std::optional<std::string> VerifySignature(TStream& archive);
 
   platform::Ui& m_ui;
   std::vector<std::string> m_arguments;

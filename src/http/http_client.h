@@ -5,6 +5,10 @@
 // success, redirect, authentication retry and failure. A status it does not accept fails with
 // EIdHTTPProtocolException carrying the status line, the code and the error page. Work events come from the
 // connection: one begin/end pair per body read (per chunk for chunked bodies).
+//
+// One declaration, three files by concern: http_client.cpp (the request loop, its target, redirects, cookies
+// and authorization offers), http_body.cpp (the header block's limits and the body framing), http_route.cpp
+// (direct, proxy or CONNECT tunnel, the TLS switch, the proxy's challenge).
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -164,6 +168,10 @@ class TIdCustomHTTP : public TIdTCPClient {
   int ConnectTimeout = 0;
   int RedirectCount = 0;
 
+  // Called once for each final response head from the server (interim responses skipped; a proxy's answer to
+  // CONNECT is none), when its status line and headers are in Response() and before the response is judged or
+  // its body read. What it raises fails the request, and the connection is closed.
+  std::function<void(TIdCustomHTTP* Sender)> OnResponseHead;
   std::function<void(TIdCustomHTTP* Sender, std::string& dest, int NumRedirect, bool& Handled,
                      TIdHTTPMethod& VMethod)> OnRedirect;
   std::function<void(TIdCustomHTTP* Sender, const TIdAuthenticationClass*& AuthenticationClass,

@@ -6,6 +6,9 @@
 
 class TIdAntiFreezeBase {
  public:
+  // The wait slice, in ms, until SetIdleTimeOut gives another.
+  static constexpr int kDefaultIdleTimeOut = 250;
+
   TIdAntiFreezeBase();
   virtual ~TIdAntiFreezeBase();
   TIdAntiFreezeBase(const TIdAntiFreezeBase&) = delete;
@@ -36,7 +39,7 @@ class TIdAntiFreezeBase {
  private:
   bool m_active = true;
   bool m_applicationHasPriority = true;
-  int m_idleTimeOut = 250;
+  int m_idleTimeOut = kDefaultIdleTimeOut;
   bool m_onlyWhenIdle = true;
 };
 

@@ -2,6 +2,7 @@
 // The exception classes of the connection layer. Every network failure is an EIdException (or a class
 // derived from it) carrying its fixed message text; EIdSocketError also carries the Windows Sockets code.
 #include <cstdint>
+#include <exception>
 #include <string>
 
 #include "rtl/exception.h"
@@ -191,3 +192,8 @@ class EIdInvalidPortRange : public EIdSocketHandleError {
       : EIdSocketHandleError("Invalid Port Range (" + std::to_string(lowest) + " - " + std::to_string(highest) +
                              ")") {}
 };
+
+// Whether a failure is a break of the connection: it ended (EIdConnClosedGracefully, EIdNotConnected,
+// EIdClosedSocket), broke (EIdSocketError) or fell silent (EIdReadTimeout). What was under way may be had from a
+// new connection; any other failure (a refused status, a broken framing, TLS) is the peer's word, or this side's.
+bool IsConnectionBreak(const std::exception_ptr& failure);

@@ -21,6 +21,8 @@ inline constexpr int Id_IPPROTO_TCP = platform::kProtocolTcp;
 inline constexpr int Id_IPPROTO_UDP = platform::kProtocolUdp;
 // WaitSockets timeout meaning "no limit".
 inline constexpr int IdTimeoutInfinite = -2;
+// A read's timeout meaning "the connection's ReadTimeout".
+inline constexpr int IdTimeoutDefault = -1;
 // Largest socket list WaitSockets takes (the Windows set size).
 inline constexpr size_t IdMaxSocketSetSize = 64;
 

@@ -101,6 +101,10 @@ void TIdTCPConnection::ResetReadState() {
 }
 
 void TIdTCPConnection::DetectPeerClose(bool raiseIfDisconnected, bool ignoreBuffered) {
+  if (NoticePeerClose(ignoreBuffered) && raiseIfDisconnected) throw EIdConnClosedGracefully();
+}
+
+bool TIdTCPConnection::NoticePeerClose(bool ignoreBuffered) {
   bool disconnected = false;
   if (m_ioHandler != nullptr) {
     if (m_closedGracefully) {
@@ -114,12 +118,12 @@ void TIdTCPConnection::DetectPeerClose(bool raiseIfDisconnected, bool ignoreBuff
       disconnected = !m_ioHandler->IsOpen();
     }
   }
-  if (disconnected && raiseIfDisconnected && (m_inputBuffer.DataSize() == 0 || ignoreBuffered)) {
-    throw EIdConnClosedGracefully();
-  }
+  return disconnected && (m_inputBuffer.DataSize() == 0 || ignoreBuffered);
 }
 
-void TIdTCPConnection::PollPeerClose(bool raise) { ReceiveIntoBuffer(raise, 1, /*raiseOnTimeout=*/false); }
+void TIdTCPConnection::PollPeerClose(bool raise) {
+  ReceiveIntoBuffer(raise, kPeerClosePollTimeout, /*raiseOnTimeout=*/false);
+}
 
 bool TIdTCPConnection::IsConnected() {
   DetectPeerClose(/*raiseIfDisconnected=*/false, /*ignoreBuffered=*/false);
@@ -149,7 +153,7 @@ void TIdTCPConnection::DropSocket() {
 
 int TIdTCPConnection::ReceiveIntoBuffer(bool raiseIfDisconnected, int timeout, bool raiseOnTimeout) {
   OperationGuard guard(*this);
-  if (timeout == -1) timeout = m_readTimeout == 0 ? IdTimeoutInfinite : m_readTimeout;
+  if (timeout == IdTimeoutDefault) timeout = m_readTimeout == 0 ? IdTimeoutInfinite : m_readTimeout;
   DetectPeerClose(raiseIfDisconnected, /*ignoreBuffered=*/false);
   if (!IsConnected()) {
     if (raiseIfDisconnected) throw EIdNotConnected();
@@ -235,7 +239,8 @@ std::string TIdTCPConnection::ReadLine(const std::string& terminator, int timeou
     }
     if (found == 0) {
       DetectPeerClose(/*raiseIfDisconnected=*/true, /*ignoreBuffered=*/true);
-      if (ReceiveIntoBuffer(/*raiseIfDisconnected=*/true, timeout, /*raiseOnTimeout=*/timeout == -1) == -1) {
+      const bool raiseOnTimeout = timeout == IdTimeoutDefault;
+      if (ReceiveIntoBuffer(/*raiseIfDisconnected=*/true, timeout, raiseOnTimeout) == -1) {
         m_readLnTimedOut = true;
         return std::string();
       }
@@ -256,11 +261,17 @@ std::string TIdTCPConnection::ReadNonEmptyLine(int maxAttempts) {
   return std::string();
 }
 
-void TIdTCPConnection::FillInputBuffer(int32_t count) {
+bool TIdTCPConnection::FillInputBuffer(int32_t count, bool untilClose) {
   while (m_inputBuffer.DataSize() < count) {
-    ReceiveIntoBuffer(/*raiseIfDisconnected=*/true, -1, /*raiseOnTimeout=*/true);
-    DetectPeerClose(/*raiseIfDisconnected=*/true, /*ignoreBuffered=*/true);
+    ReceiveIntoBuffer(/*raiseIfDisconnected=*/!untilClose, IdTimeoutDefault, /*raiseOnTimeout=*/true);
+    // A handler dropped under the wait (a UI handler closed the connection) is no end of the peer's data.
+    if (untilClose && m_ioHandler == nullptr) throw EIdNotConnected();
+    if (NoticePeerClose(/*ignoreBuffered=*/true)) {
+      if (!untilClose) throw EIdConnClosedGracefully();
+      return false;
+    }
   }
+  return true;
 }
 
 void TIdTCPConnection::ReadExact(void* buffer, int32_t count) {
@@ -311,22 +322,25 @@ void TIdTCPConnection::ReadToStream(TStream& stream, int32_t byteCount, bool rea
          buffered > 0; buffered -= std::min(buffered, piece)) {
       moveBuffered(std::min(buffered, piece));
     }
+    // What arrived before a failure or the close is kept, without being reported as work.
+    const auto keepArrived = [&] {
+      const int32_t left = static_cast<int32_t>(std::min<int64_t>(m_inputBuffer.DataSize(), remaining));
+      stream.WriteBuffer(m_inputBuffer.Memory(), left);
+      m_inputBuffer.Clear();
+      remaining -= left;
+    };
     while (remaining > 0 && IsConnected()) {
       const int32_t count = std::min(remaining, piece);
+      bool filled = false;
       try {
-        FillInputBuffer(count);
+        filled = FillInputBuffer(count, readUntilClose);
       } catch (...) {
-        // Keep what arrived before the failure, without reporting it as work.
-        const int32_t left = static_cast<int32_t>(std::min<int64_t>(m_inputBuffer.DataSize(), remaining));
-        stream.WriteBuffer(m_inputBuffer.Memory(), left);
-        m_inputBuffer.Clear();
-        remaining -= left;
-        if (!readUntilClose) throw;
-        try {
-          throw;
-        } catch (const EIdConnClosedGracefully&) {
-          continue;  // the end of a read until close
-        }
+        keepArrived();
+        throw;
+      }
+      if (!filled) {
+        keepArrived();
+        break;  // the end of a read until close
       }
       moveBuffered(count);
     }
@@ -338,7 +352,7 @@ void TIdTCPConnection::ReadToStream(TStream& stream, int32_t byteCount, bool rea
 }
 
 std::string TIdTCPConnection::TakeAvailable() {
-  if (IsConnected()) ReceiveIntoBuffer(/*raiseIfDisconnected=*/false, -1, /*raiseOnTimeout=*/true);
+  if (IsConnected()) ReceiveIntoBuffer(/*raiseIfDisconnected=*/false, IdTimeoutDefault, /*raiseOnTimeout=*/true);
   return m_inputBuffer.TakeBytes(static_cast<int>(m_inputBuffer.DataSize()));
 }
 

@@ -30,6 +30,8 @@ inline constexpr int32_t IdDefaultBufferSize = 32768;
 // 10240 bytes at a time made a fast download a string of system calls (and waits) for small pieces; under
 // Wine each of them costs a round trip to its server.
 inline constexpr int32_t kLeastReceiveSize = 65536;
+// The wait, in ms, with which PollPeerClose takes in what is already waiting in the socket.
+inline constexpr int kPeerClosePollTimeout = 1;
 // The most ReadToStream sets aside in its stream before the bytes arrive.
 inline constexpr int32_t kReadToStreamPresizeLimit = 1024 * 1024;
 
@@ -56,7 +58,7 @@ class TIdTCPConnection : public TIdComponent {
   void SetMaxLineLength(int32_t value) { m_maxLineLength = value; }
   TIdMaxLineAction MaxLineAction() const { return m_maxLineAction; }
   void SetMaxLineAction(TIdMaxLineAction value) { m_maxLineAction = value; }
-  // Wait limit in ms of reads given the default timeout (-1); 0: no limit.
+  // Wait limit in ms of reads given the default timeout (IdTimeoutDefault); 0: no limit.
   int ReadTimeout() const { return m_readTimeout; }
   void SetReadTimeout(int value) { m_readTimeout = value; }
   // The piece size of stream reads (and of their work reports); a receive asks for this much, at least
@@ -85,7 +87,7 @@ class TIdTCPConnection : public TIdComponent {
   // OnDisconnected). With raiseIfDisconnected, fails with EIdConnClosedGracefully when disconnected and the
   // input buffer is empty or ignoreBuffered is set.
   virtual void DetectPeerClose(bool raiseIfDisconnected, bool ignoreBuffered);
-  // Takes in a close (or data) already waiting in the socket: one wait of 1 ms.
+  // Takes in a close (or data) already waiting in the socket: one wait of kPeerClosePollTimeout.
   virtual void PollPeerClose(bool raise = true);
   virtual bool IsConnected();
   // When connected: hsDisconnecting, socket closed; a self-created handler released; when it was connected:
@@ -95,15 +97,18 @@ class TIdTCPConnection : public TIdComponent {
   virtual void DropSocket();
 
   // --- Reading
-  // The only place bytes enter the input buffer. timeout: -1 = ReadTimeout (0 there = no limit), -2 = no
-  // limit. Returns the count received (> 0), 0 after a close, or -1 on a timeout when raiseOnTimeout is false.
-  // Failures: EIdConnClosedGracefully, EIdNotConnected, EIdReadTimeout, EIdSocketError.
-  virtual int ReceiveIntoBuffer(bool raiseIfDisconnected = true, int timeout = -1, bool raiseOnTimeout = true);
+  // The only place bytes enter the input buffer. timeout: IdTimeoutDefault = ReadTimeout (0 there = no
+  // limit), IdTimeoutInfinite = no limit. Returns the count received (> 0), 0 after a close, or -1 on a
+  // timeout when raiseOnTimeout is false. Failures: EIdConnClosedGracefully, EIdNotConnected, EIdReadTimeout,
+  // EIdSocketError.
+  virtual int ReceiveIntoBuffer(bool raiseIfDisconnected = true, int timeout = IdTimeoutDefault,
+                                bool raiseOnTimeout = true);
   // A line without its terminator (default LF; with LF a CR before it is dropped too). maxLength -1 =
   // MaxLineLength. A longer line fails with EIdReadLnMaxLineLengthExceeded (maException; the bytes stay
   // buffered) or yields maxLength bytes with ReadLnSplit set (maSplit). A timeout given explicitly returns
   // an empty line with ReadLnTimedOut set; the default timeout fails with EIdReadTimeout.
-  virtual std::string ReadLine(const std::string& terminator = "\n", int timeout = -1, int32_t maxLength = -1);
+  virtual std::string ReadLine(const std::string& terminator = "\n", int timeout = IdTimeoutDefault,
+                               int32_t maxLength = -1);
   // Up to maxAttempts ReadLine calls; the first line that is not empty once trimmed, else empty.
   std::string ReadNonEmptyLine(int maxAttempts = 2147483647);
   // Exactly count bytes into the buffer; EIdConnClosedGracefully when the peer closes first.
@@ -167,8 +172,13 @@ class TIdTCPConnection : public TIdComponent {
 
  private:
   void ReleaseOwnHandler();
-  // Receives until the input buffer holds count bytes (the part of ReadExact before the copy).
-  void FillInputBuffer(int32_t count);
+  // What DetectPeerClose raises for, without raising: true when disconnected and the input buffer is empty or
+  // ignoreBuffered is set (the close noticed as DetectPeerClose does).
+  bool NoticePeerClose(bool ignoreBuffered);
+  // Receives until the input buffer holds count bytes (the part of ReadExact before the copy). A connection
+  // that ends first is the end of a read until close (untilClose): false; for any other read it fails with
+  // EIdConnClosedGracefully.
+  bool FillInputBuffer(int32_t count, bool untilClose = false);
   void SendDirect(const uint8_t* data, int32_t count);
 
   bool m_asciiFilter = false;

@@ -72,6 +72,12 @@ void TMemoryStream::Reserve(int64_t capacity) {
   m_capacity = grown;
 }
 
+void TMemoryStream::DropFront(int64_t count) {
+  std::memmove(m_data, m_data + count, static_cast<size_t>(m_size - count));
+  m_size -= count;
+  m_position = std::max<int64_t>(0, m_position - count);
+}
+
 void TMemoryStream::Clear() {
   std::free(m_data);
   m_data = nullptr;

@@ -63,6 +63,23 @@ class TMemoryStream : public TStream {
     return std::string(reinterpret_cast<const char*>(m_data), static_cast<size_t>(m_size));
   }
 
+ protected:
+  // The few operations a buffer built on the stream needs (the connection's, which also gives up bytes at its
+  // front): the stored count; room for count more bytes after them, and taking count bytes written there as
+  // stored; removing the first count bytes (the position moves back with the rest); holding nothing while
+  // keeping the memory for the next bytes.
+  int64_t StoredSize() const { return m_size; }
+  uint8_t* Room(int64_t count) {
+    Reserve(m_size + count);
+    return m_data + m_size;
+  }
+  void Extend(int64_t count) { m_size += count; }
+  void DropFront(int64_t count);
+  void Empty() {
+    m_size = 0;
+    m_position = 0;
+  }
+
  private:
   void Reserve(int64_t capacity);
 

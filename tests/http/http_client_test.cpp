@@ -248,6 +248,8 @@ TEST_P(TIdHTTPBodyTest, FramingsGiveTheBodyAndOneWorkPairPerRead) {
     // Where receives of one byte differ: the bytes that the read meeting the close received are kept but not
     // reported as work; with whole receives they came with the header block and were reported from the buffer.
     std::string workInBytes = "";
+    // The final response's head as OnResponseHead saw it: its code and the work reported before it.
+    std::string heads = "";
   } rows[] = {
       {"Content-Length", "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello", false, "hello", "begin 5|5|end"},
       {"chunked, one chunk of 0x1a",
@@ -271,15 +273,26 @@ TEST_P(TIdHTTPBodyTest, FramingsGiveTheBodyAndOneWorkPairPerRead) {
        "HTTP/1.1 102 Processing\r\n\r\nHTTP/1.1 103 Early Hints\r\nLink: </a.css>\r\n\r\nHTTP/1.1 200 OK\r\n"
        "Content-Length: 2\r\n\r\nok",
        false, "ok", "begin 2|2|end"},
+      {"one head hook after 100 Continue, before two chunks",
+       "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
+       "2\r\nok\r\n2\r\nok\r\n0\r\n\r\n",
+       false, "okok", "begin 2|2|end|begin 2|2|end", "", "200 before []"},
   };
   for (const auto& row : rows) {
     ScriptedClient c({{row.reply, row.closeAfter}}, GetParam());
     WorkLog work(c.http);
+    std::string heads;
+    c.http.OnResponseHead = [&](TIdCustomHTTP* sender) {
+      heads += IntToStr(sender->Response().StatusCode()) + " before [" + work.Text() + "]";
+    };
     TMemoryStream body;
     EXPECT_EQ(Outcome([&] { c.http.Get(kScriptedServer + "/u.zip", body); }), "ok") << row.framing;
     EXPECT_EQ(body.DataString(), row.body) << row.framing;
     const std::string& expected = GetParam() == 1 && !row.workInBytes.empty() ? row.workInBytes : row.work;
     EXPECT_EQ(work.Text(), expected) << row.framing;
+    if (!row.heads.empty()) {
+      EXPECT_EQ(heads, row.heads) << row.framing;
+    }
   }
 }
 
