@@ -131,8 +131,7 @@ void TIdCustomHTTP::PerformRequest(TIdHTTPMethod method, const std::string& url,
     for (bool done = false; !done;) {
       ++RedirectCount;
       PrepareTarget();
-      RouteAndConnect();
-      ReadResponseHead(/*fromOrigin=*/true);
+      ExchangeHead();
       if (OnResponseHead) OnResponseHead(this);
 
       switch (m_protocol.DecideNext()) {
@@ -227,6 +226,45 @@ void TIdCustomHTTP::PrepareTarget() {
 }
 
 
+namespace {
+
+// Whether a failure on a kept connection is the server's close of it: the end of its bytes, or a reset. A
+// silence is no close, and a connection this side closed (a cancel) fails otherwise.
+bool IsPeerClose(const std::exception_ptr& failure) {
+  try {
+    std::rethrow_exception(failure);
+  } catch (const EIdConnClosedGracefully&) {
+    return true;
+  } catch (const EIdSocketError&) {
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+}  // namespace
+
+void TIdCustomHTTP::ExchangeHead() {
+  TIdHTTPRequest& request = m_protocol.Request;
+  TIdHTTPResponse& response = m_protocol.Response;
+  for (;;) {
+    const bool kept = RouteAndConnect();
+    response.StatusLine.clear();
+    try {
+      SendRequest();
+      ReadResponseHead(/*fromOrigin=*/true);
+      return;
+    } catch (...) {
+      // A server may close a kept connection just as the next request goes out (its idle limit, or a close
+      // after its last answer that crossed the request): that is no answer at all, and a GET or HEAD goes
+      // once more, on a connection of its own. On a new connection the same failure is the server's answer.
+      const bool repeatable = request.RequestMethod == hmGet || request.RequestMethod == hmHead;
+      if (!kept || !repeatable || !response.StatusLine.empty() || !IsPeerClose(std::current_exception())) throw;
+    }
+    CloseConnection();
+  }
+}
+
 void TIdCustomHTTP::SendRequest() {
   TIdHTTPRequest& request = m_protocol.Request;
   request.WriteToLines();
@@ -234,6 +272,9 @@ void TIdCustomHTTP::SendRequest() {
   if (request.RouteKind != RouteTlsProxy) ProxyParams.SetHeaders(request.HeaderLines);
   AttachCookies();
   WriteRequestHead(request);
+  if ((request.RequestMethod == hmPost || request.RequestMethod == hmPut) && request.SourceBody != nullptr) {
+    WriteFromStream(*request.SourceBody, /*fromStart=*/true, 0, /*withLengthPrefix=*/false);
+  }
 }
 
 void TIdCustomHTTP::WriteRequestHead(TIdHTTPRequest& request) {

@@ -196,7 +196,10 @@ class TIdCustomHTTP : public TIdTCPClient {
   // from the origin's (fromOrigin), never from a proxy's answer to CONNECT.
   void ReadResponseHead(bool fromOrigin);
   void PrepareTarget();
-  void RouteAndConnect();
+  // Sends the request and reads the head of its answer, on a connection of the right route.
+  void ExchangeHead();
+  // Chooses the route and connects for it; true when an open connection was kept for this request.
+  bool RouteAndConnect();
   // Connects to the proxy and asks it for a tunnel to authority ("host:port"), answering its challenge
   // when that can be done, then runs TLS with the origin through it.
   void OpenTunnel(const std::string& authority);
@@ -204,6 +207,7 @@ class TIdCustomHTTP : public TIdTCPClient {
   // Switches a TLS handler to encrypting or to pass-through, closing an open connection of the other mode;
   // EIdIOHandlerPropInvalid when encrypting is asked of any other handler, or of none.
   void SwitchTls(bool encrypt);
+  // The request's head, and its body for a POST or PUT.
   void SendRequest();
   void WriteRequestHead(TIdHTTPRequest& request);
   void AbsorbCookies();

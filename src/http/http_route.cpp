@@ -40,7 +40,7 @@ void TIdCustomHTTP::SwitchTls(bool encrypt) {
   handler->SetPassThrough(!encrypt);
 }
 
-void TIdCustomHTTP::RouteAndConnect() {
+bool TIdCustomHTTP::RouteAndConnect() {
   TIdHTTPRequest& request = m_protocol.Request;
   request.RouteKind = ChooseRoute();
   if (request.RouteKind == RouteProxy) request.Target = m_url.ComposeForProxy();
@@ -54,18 +54,14 @@ void TIdCustomHTTP::RouteAndConnect() {
   // the proxy or the server. Anything else would send the request to the wrong peer.
   const std::string tunnel = request.RouteKind == RouteTlsProxy ? m_url.HostPart + ":" + m_url.PortPart : "";
   if (IsConnected() && m_tunnel != tunnel) CloseConnection();
-  if (!IsConnected()) {
-    m_tunnel.clear();
-    if (tunnel.empty()) {
-      OpenConnection(ConnectTimeout);
-    } else {
-      OpenTunnel(tunnel);
-    }
+  if (IsConnected()) return true;
+  m_tunnel.clear();
+  if (tunnel.empty()) {
+    OpenConnection(ConnectTimeout);
+  } else {
+    OpenTunnel(tunnel);
   }
-  SendRequest();
-  if ((request.RequestMethod == hmPost || request.RequestMethod == hmPut) && request.SourceBody != nullptr) {
-    WriteFromStream(*request.SourceBody, /*fromStart=*/true, 0, /*withLengthPrefix=*/false);
-  }
+  return false;
 }
 
 void TIdCustomHTTP::OpenTunnel(const std::string& authority) {

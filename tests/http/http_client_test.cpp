@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -640,6 +641,28 @@ TEST(TIdHTTPSilenceTest, AResponseThatTricklesInIsReadWhole) {
     EXPECT_EQ(body.DataString(), "hello world!") << row.framing;
     http.CloseConnection();
   }
+}
+
+// A server may close a kept connection just as the next request goes out: that gave no answer, and the GET
+// goes once more on a new connection. (A new connection closed without an answer stays a failure: the
+// hostile rows.)
+TEST(TIdHTTPKeepAliveTest, AGetOnAKeptConnectionThatTheServerClosedGoesOnceMoreOnANewOne) {
+  std::atomic<int> connections{0};
+  LoopbackServer server([&](LoopbackConnection& connection) {
+    ++connections;
+    connection.ReadUntil("\r\n\r\n");
+    connection.Send("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello");
+    connection.ReadUntil("\r\n\r\n");
+    connection.Close();
+  });
+  TIdHTTP http;
+  ConfigureAsUpdater(http);
+  TMemoryStream first;
+  TMemoryStream second;
+  EXPECT_EQ(Outcome([&] { http.Get(Url(server, "/u.zip"), first); }), "ok");
+  EXPECT_EQ(Outcome([&] { http.Get(Url(server, "/u.zip.sig"), second); }), "ok");
+  EXPECT_EQ(second.DataString(), "hello");
+  EXPECT_EQ(connections, 2);
 }
 
 // --- Hostile responses
