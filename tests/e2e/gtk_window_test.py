@@ -16,6 +16,7 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from harness import MARKER_SCRIPT, Server, child_process  # noqa: E402
+import virtual_display  # noqa: E402  (on the path harness sets)
 
 UPDATER = None
 ARTIFACTS = None
@@ -30,23 +31,11 @@ def tools_missing():
 
 
 class Display:
-    """An Xvfb server on a free display number, for the length of a with-block."""
+    """An Xvfb server on a display number it picks itself, for the length of a with-block."""
 
     def __enter__(self):
-        for number in range(90, 140):
-            if os.path.exists("/tmp/.X%d-lock" % number):
-                continue
-            self.name = ":%d" % number
-            self.process = child_process.start(["Xvfb", self.name, "-screen", "0", "800x600x24", "-nolisten",
-                                                "tcp"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            for _ in range(50):
-                if os.path.exists("/tmp/.X11-unix/X%d" % number):
-                    return self
-                if self.process.poll() is not None:
-                    break
-                time.sleep(0.1)
-            child_process.stop(self.process)
-        raise RuntimeError("no X server could be started")
+        self.process, self.name = virtual_display.start_xvfb("800x600x24")
+        return self
 
     def env(self):
         return dict(os.environ, DISPLAY=self.name)
