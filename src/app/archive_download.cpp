@@ -1,60 +1,14 @@
 #include "app/archive_download.h"
 
-#include <string_view>
-
 #include "app/path_helpers.h"
+#include "http/content_range.h"
+#include "net/connection_break.h"
 #include "platform/files.h"
 #include "rtl/sysutils.h"
 
 namespace {
 
 constexpr const char* kPartSuffix = ".part";
-
-// The failures after which the rest of the body may still be had from a new connection: the connection ended,
-// broke or fell silent. A refused status, a broken framing or a wrong answer to a range is the server's word.
-bool IsBreak(const std::exception_ptr& failure) {
-  try {
-    std::rethrow_exception(failure);
-  } catch (const EIdConnClosedGracefully&) {
-    return true;
-  } catch (const EIdReadTimeout&) {
-    return true;
-  } catch (const EIdSocketError&) {
-    return true;
-  } catch (const EIdNotConnected&) {
-    return true;
-  } catch (const EIdClosedSocket&) {
-    return true;
-  } catch (...) {
-    return false;
-  }
-}
-
-// Reads a decimal number without sign or blanks from the front of text; false when none is there.
-bool TakeNumber(std::string_view& text, int64_t& value) {
-  constexpr size_t kMaxDigits = 18;  // below 2^63
-  size_t digits = 0;
-  value = 0;
-  while (digits < text.size() && digits < kMaxDigits && text[digits] >= '0' && text[digits] <= '9') {
-    value = value * 10 + (text[digits] - '0');
-    ++digits;
-  }
-  text.remove_prefix(digits);
-  return digits > 0;
-}
-
-// "bytes N-M/T", the part's first and last byte and the whole body's length; false for any other form (an
-// unknown length "*", a list of ranges, a sign).
-bool ParseContentRange(std::string_view text, int64_t& first, int64_t& last, int64_t& total) {
-  constexpr std::string_view kUnit = "bytes ";
-  if (text.substr(0, kUnit.size()) != kUnit) return false;
-  text.remove_prefix(kUnit.size());
-  if (!TakeNumber(text, first) || text.empty() || text.front() != '-') return false;
-  text.remove_prefix(1);
-  if (!TakeNumber(text, last) || text.empty() || text.front() != '/') return false;
-  text.remove_prefix(1);
-  return TakeNumber(text, total) && text.empty();
-}
 
 }  // namespace
 
@@ -128,7 +82,7 @@ void TArchiveDownload::Fetch(const std::string& url, const std::function<bool()>
     // Nothing held yet is no break of a body: the server was never reached, or refused. A part of another
     // version leaves the archive to be had whole.
     const bool resumable =
-        !FileFailed() && (m_partRefused || (m_body->Position() > 0 && (failure == nullptr || IsBreak(failure))));
+        !FileFailed() && (m_partRefused || (m_body->Position() > 0 && (failure == nullptr || IsConnectionBreak(failure))));
     if (!resumable || resumes == kMaxResumes) {
       if (failure != nullptr) std::rethrow_exception(failure);
       throw EIdException(Format("The body ended at %lld of %lld bytes", static_cast<long long>(m_body->Position()),

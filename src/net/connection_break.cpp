@@ -1,0 +1,21 @@
+#include "net/connection_break.h"
+
+#include "net/exceptions.h"
+
+bool IsConnectionBreak(const std::exception_ptr& failure) {
+  try {
+    std::rethrow_exception(failure);
+  } catch (const EIdConnClosedGracefully&) {
+    return true;
+  } catch (const EIdReadTimeout&) {
+    return true;
+  } catch (const EIdSocketError&) {
+    return true;
+  } catch (const EIdNotConnected&) {
+    return true;
+  } catch (const EIdClosedSocket&) {
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
