@@ -45,13 +45,15 @@ TReusePlan PlanReuse(std::vector<TDirectoryEntry> fresh, const std::vector<TDire
   for (const TDirectoryEntry& entry : fresh) {
     const TDirectoryEntry* source = MatchingOldMember(entry, old);
     const int64_t data = entry.DataOffset;
+    // Data that run into the held tail are reused up to it.
+    const int64_t length = std::min(entry.CompressedSize, end - data);
     if (source == nullptr || data < cursor || data < entry.HeaderOffset || source->DataOffset < 0 ||
-        entry.CompressedSize < kMinReusedBytes || entry.CompressedSize > end - data || !sound(*source)) {
+        length < kMinReusedBytes || !sound(*source)) {
       continue;
     }
     Append(plan, cursor, data - cursor, -1);
-    Append(plan, data, entry.CompressedSize, source->DataOffset);
-    cursor = data + entry.CompressedSize;
+    Append(plan, data, length, source->DataOffset);
+    cursor = data + length;
   }
   Append(plan, cursor, end - cursor, -1);
   return plan;

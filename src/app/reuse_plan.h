@@ -39,6 +39,7 @@ using TSoundMember = std::function<bool(const TDirectoryEntry& oldEntry)>;
 const TDirectoryEntry* MatchingOldMember(const TDirectoryEntry& fresh, const std::vector<TDirectoryEntry>& old);
 
 // The plan for the bytes [0, end) of the new archive (end: where the held tail begins). Members whose data
-// offset (either side) is unknown, or whose data leave [0, end) or overlap an earlier member, are fetched.
+// offset (either side) is unknown, or whose data overlap an earlier member, are fetched; data that run past
+// end are reused up to it.
 TReusePlan PlanReuse(std::vector<TDirectoryEntry> fresh, const std::vector<TDirectoryEntry>& old, int64_t end,
                      const TSoundMember& sound);

@@ -30,9 +30,10 @@ struct TZipDirectory {
 bool ReadZipDirectory(const std::string& held, int64_t heldFrom, int64_t totalLength, TZipDirectory& directory,
                       int64_t& neededFrom);
 
-// The bytes from the end that hold the largest end records with the longest comment: a suffix of this length
-// finds the end record of any archive, and its directory too when that is small.
-inline constexpr int64_t kDirectoryProbeBytes = 256 * 1024;
+// The bytes from the end that hold the largest end records (the ZIP64 end record and its locator in front of
+// the end record) with the longest comment: a suffix of this length finds the end record of any archive, and
+// its directory too unless that is large (a few hundred members fit in what a short comment leaves).
+inline constexpr int64_t kDirectoryProbeBytes = 65535 + 22 + 20 + 56;
 
 // The fixed part of a local header (ziprec::kLocalHeaderSize bytes) of the member whose header is at
 // headerOffset: where its data begin; -1 when the bytes are no plain local header.

@@ -87,6 +87,7 @@ struct PlanCase {
   int fetchedSegments;
   bool worthwhile;
   std::set<std::string> unsound{};  // old members whose data fail their check
+  int64_t held = 0;                 // bytes before the directory that came with the tail
 };
 
 std::vector<PlanCase> Cases() {
@@ -123,6 +124,7 @@ std::vector<PlanCase> Cases() {
        6, true},
       {"DamagedOldMember", ziptest::BuildZip(base), ziptest::BuildZip(base), without(all, {"dir/m4"}), 5, true,
        {"dir/m4"}},
+      {"TailInsideTheLastMember", ziptest::BuildZip(base), ziptest::BuildZip(Redated(base)), all, 6, true, {}, 100},
   };
 }
 
@@ -134,7 +136,8 @@ TEST_P(PlanReuseTest, ReusesTheUnchangedAndAssemblesTheNewArchive) {
   const PlanCase& row = GetParam();
   const TZipDirectory old = DirectoryOf(row.old);
   const TZipDirectory fresh = DirectoryOf(row.fresh);
-  const TReusePlan plan = PlanReuse(fresh.Entries, old.Entries, fresh.Start,
+  const int64_t end = fresh.Start - row.held;
+  const TReusePlan plan = PlanReuse(fresh.Entries, old.Entries, end,
                                     [&](const TDirectoryEntry& entry) { return row.unsound.count(entry.Name) == 0; });
 
   std::set<std::string> reused;
@@ -150,12 +153,12 @@ TEST_P(PlanReuseTest, ReusesTheUnchangedAndAssemblesTheNewArchive) {
       if (!segment.Fetched() && entry.DataOffset == segment.Offset) reused.insert(entry.Name);
     }
   }
-  assembled += row.fresh.substr(static_cast<size_t>(fresh.Start));
+  assembled += row.fresh.substr(static_cast<size_t>(end));
   EXPECT_EQ(assembled, row.fresh);
   EXPECT_EQ(reused, row.reused);
   EXPECT_EQ(plan.ReusedMembers, static_cast<int>(row.reused.size()));
   EXPECT_EQ(fetchedSegments, row.fetchedSegments);
-  EXPECT_EQ(plan.ReusedBytes + plan.FetchedBytes, fresh.Start);
+  EXPECT_EQ(plan.ReusedBytes + plan.FetchedBytes, end);
   EXPECT_EQ(plan.Worthwhile(static_cast<int64_t>(row.fresh.size())), row.worthwhile);
 }
 
