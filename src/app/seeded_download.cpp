@@ -88,32 +88,24 @@ TSeededDownload::TSeededDownload(TIdHTTP& http, std::string oldArchivePath, TStr
     : m_http(http), m_oldArchivePath(std::move(oldArchivePath)), m_body(body), m_log(std::move(log)) {}
 
 bool TSeededDownload::Fetch(const std::string& url, const std::function<bool()>& stopped) {
-  if (!platform::FileExists(m_oldArchivePath)) return false;
   m_stopped = stopped;
+  if (!platform::FileExists(m_oldArchivePath)) return false;
   platform::File file = platform::File::OpenRegular(m_oldArchivePath);
-  TZipDirectory old;
   if (!file.IsOpen()) return false;
   m_old = std::make_unique<TFileStream>(std::move(file));
   TFetchWork work(m_http);
   try {
-    if (!ReadDirectoryOf(*m_old, old)) throw ERangesRefused("the previous download is no readable archive");
     ReadTail(url);
     TRangeFetch fetch(m_http, url, m_validator, m_total);
-    TZipDirectory fresh = ReadNewDirectory(fetch);
-    PrepareCandidates(fresh, old, fetch);
-    const TReusePlan plan = PlanReuse(fresh.Entries, old.Entries, m_tailStart,
-                                      [](const TDirectoryEntry& entry) { return entry.DataOffset >= 0; });
-    if (!plan.Worthwhile(m_total)) {
-      throw ERangesRefused(Format("%s of %s would be fetched", Megabytes(plan.FetchedBytes).c_str(),
-                                  Megabytes(m_total).c_str()));
-    }
+    int members = 0;
+    const TReusePlan plan = MakePlan(fetch, members);
     work.Begin(plan.FetchedBytes);
     Assemble(plan, fetch, [&](int64_t fetched) { work.Work(fetched); });
     if (stopped()) return true;
     work.End();
     m_log(Format("reused %d of %d members, %s, from the previous download; fetched %s in %d requests",
-                 plan.ReusedMembers, static_cast<int>(fresh.Entries.size()), Megabytes(plan.ReusedBytes).c_str(),
-                 Megabytes(m_received).c_str(), fetch.Requests() + 1));
+                 plan.ReusedMembers, members, Megabytes(plan.ReusedBytes).c_str(), Megabytes(m_received).c_str(),
+                 fetch.Requests() + 1));
     return true;
   } catch (const Exception& error) {
     if (stopped()) return true;
@@ -125,6 +117,21 @@ bool TSeededDownload::Fetch(const std::string& url, const std::function<bool()>&
   m_body.SetSize(0);
   m_body.SetPosition(0);
   return false;
+}
+
+TReusePlan TSeededDownload::MakePlan(TRangeFetch& fetch, int& members) {
+  TZipDirectory old;
+  if (!ReadDirectoryOf(*m_old, old)) throw ERangesRefused("the previous download is no readable archive");
+  TZipDirectory fresh = ReadNewDirectory(fetch);
+  PrepareCandidates(fresh, old, fetch);
+  TReusePlan plan = PlanReuse(fresh.Entries, old.Entries, m_tailStart,
+                              [](const TDirectoryEntry& entry) { return entry.DataOffset >= 0; });
+  if (!plan.Worthwhile(m_total)) {
+    throw ERangesRefused(Format("%s of %s would be fetched", Megabytes(plan.FetchedBytes).c_str(),
+                                Megabytes(m_total).c_str()));
+  }
+  members = static_cast<int>(fresh.Entries.size());
+  return plan;
 }
 
 void TSeededDownload::ReadTail(const std::string& url) {

@@ -33,6 +33,8 @@ class TSeededDownload {
   // The steps; each raises ERangesRefused (or another failure) when fetching in part is to be given up.
   void ReadTail(const std::string& url);
   TZipDirectory ReadNewDirectory(TRangeFetch& fetch);
+  // The plan, once it is worth following; members: the new archive's count.
+  TReusePlan MakePlan(TRangeFetch& fetch, int& members);
   // The new members whose data the old archive may give, with their data offsets (old and new) filled in.
   void PrepareCandidates(TZipDirectory& fresh, TZipDirectory& old, TRangeFetch& fetch);
   // Writes the tail, copies the reused data and fetches the rest; progress sees the bytes fetched so far.
