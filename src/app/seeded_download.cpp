@@ -32,10 +32,11 @@ class TTailStream : public TMemoryStream {
   const TIdHTTPResponse& m_response;
 };
 
+// What the stream holds there; shorter when it cannot be read (which a directory read then refuses).
 std::string ReadAt(TStream& stream, int64_t offset, int64_t count) {
   std::string bytes(static_cast<size_t>(count), '\0');
   stream.SetPosition(offset);
-  if (stream.Read(bytes.data(), count) != count) throw EStreamError("the previous archive cannot be read");
+  bytes.resize(static_cast<size_t>(std::max<int64_t>(0, stream.Read(bytes.data(), count))));
   return bytes;
 }
 
@@ -93,6 +94,8 @@ bool TSeededDownload::Fetch(const std::string& url, const std::function<bool()>&
   platform::File file = platform::File::OpenRegular(m_oldArchivePath);
   if (!file.IsOpen()) return false;
   m_old = std::make_unique<TFileStream>(std::move(file));
+  // An old file that is no readable archive is no seed: the download goes on as if it were not there.
+  if (!ReadDirectoryOf(*m_old, m_oldDirectory)) return false;
   TFetchWork work(m_http);
   try {
     ReadTail(url);
@@ -120,11 +123,9 @@ bool TSeededDownload::Fetch(const std::string& url, const std::function<bool()>&
 }
 
 TReusePlan TSeededDownload::MakePlan(TRangeFetch& fetch, int& members) {
-  TZipDirectory old;
-  if (!ReadDirectoryOf(*m_old, old)) throw ERangesRefused("the previous download is no readable archive");
   TZipDirectory fresh = ReadNewDirectory(fetch);
-  PrepareCandidates(fresh, old, fetch);
-  TReusePlan plan = PlanReuse(fresh.Entries, old.Entries, m_tailStart,
+  PrepareCandidates(fresh, m_oldDirectory, fetch);
+  TReusePlan plan = PlanReuse(fresh.Entries, m_oldDirectory.Entries, m_tailStart,
                               [](const TDirectoryEntry& entry) { return entry.DataOffset >= 0; });
   if (!plan.Worthwhile(m_total)) {
     throw ERangesRefused(Format("%s of %s would be fetched", Megabytes(plan.FetchedBytes).c_str(),
@@ -192,10 +193,8 @@ void TSeededDownload::PrepareCandidates(TZipDirectory& fresh, TZipDirectory& old
   const std::set<std::string> sound = SoundMembers(m_oldArchivePath, names, m_oldArchivePath + ".check");
   for (TDirectoryEntry& entry : old.Entries) {
     if (sound.count(entry.Name) == 0 || entry.HeaderOffset < 0 || entry.HeaderOffset > m_old->Size()) continue;
-    std::string header(ziprec::kLocalHeaderSize, '\0');
-    m_old->SetPosition(entry.HeaderOffset);
-    header.resize(static_cast<size_t>(std::max<int64_t>(0, m_old->Read(header.data(), ziprec::kLocalHeaderSize))));
-    entry.DataOffset = LocalDataOffset(header, entry.HeaderOffset);
+    entry.DataOffset =
+        LocalDataOffset(ReadAt(*m_old, entry.HeaderOffset, ziprec::kLocalHeaderSize), entry.HeaderOffset);
   }
   // The new local headers' fixed parts, which tell where each member's data begin.
   std::map<int64_t, std::string> headers;

@@ -26,7 +26,8 @@ class TSeededDownload {
   TSeededDownload(TIdHTTP& http, std::string oldArchivePath, TStream& body, TLog log);
 
   // True when body holds the new archive whole, or when stopped() held after a request; false (the body
-  // empty, and the reason logged) when the archive is to be downloaded whole.
+  // empty) when the archive is to be downloaded whole: at once, without a request, when there is no old
+  // archive or it cannot be read as one, else with the reason logged.
   bool Fetch(const std::string& url, const std::function<bool()>& stopped);
 
  private:
@@ -48,6 +49,7 @@ class TSeededDownload {
   TLog m_log;
   std::function<bool()> m_stopped;
   std::unique_ptr<TFileStream> m_old;
+  TZipDirectory m_oldDirectory;
   std::string m_tail;  // the new archive's last bytes, from m_tailStart to the end
   int64_t m_tailStart = 0;
   int64_t m_total = 0;
