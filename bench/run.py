@@ -18,13 +18,18 @@ fast), the median over --runs runs, the peak resident set of each side (maximum 
   update     the real program (console front end) against curl followed by unzip, on a 64 MB archive; the
              same archive with the connection cut at half (the updater resumes with a range); a 2 GiB stored
              archive, for the peak resident set (the body is never held in memory)
+  seeded     an update of a 100 MB archive of 300 members whose next version changes 5 of them (and dates every
+             member anew), served by lighttpd at 20 MB/s (a real link): the updater, which fetches in part with
+             the previous archive as the seed, against curl + unzip of the whole archive; with the bytes on the
+             wire of each (lighttpd's access log)
   wine       the Windows program under Wine (on Xvfb) with a 1 GiB stored archive: it completes, and how fast
   wine_download  the Windows program's download of a 256 MiB stored archive (from the request to the archive
              saved) against a bare Winsock recv loop with a 32 KiB buffer (bench/winsock_loop.c, cross-built
              beside the program), both under the same Wine from the same server, back to back in each run
 
 Usage: bench/run.py [--build DIR] [--wine-build DIR] [--runs N]
-                    [--only download,extract,legacy,update,wine,wine_download] [--download-mb N] [--extract-mb N]
+                    [--only download,extract,legacy,update,seeded,wine,wine_download] [--download-mb N]
+                    [--extract-mb N] [--seeded-mb N]
                     [--update-mb N] [--big-update-mb N] [--wine-update-mb N] [--wine-download-mb N]
                     [--legacy-mb N] [--keep]
 Everything is generated into a temporary directory that is removed at the end (unless --keep).
@@ -503,6 +508,101 @@ def bench_update(args, work):
     os.remove(archive)
 
 
+def seeded_archive(path, megabytes, changed, date_time):
+    """300 members of random data (incompressible, so that sizes stay real), deflated at level 1; the members in
+    changed differ from one version to the next."""
+    import zipfile
+    size = int(megabytes * 1e6 / 300)
+    rng = random.Random(5)
+    with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED, compresslevel=1) as archive:
+        for index in range(300):
+            data = rng.randbytes(size)
+            info = zipfile.ZipInfo(f"dir{index % 10}/member{index:03d}.bin", date_time=date_time)
+            info.compress_type = zipfile.ZIP_DEFLATED
+            archive.writestr(info, os.urandom(size) if index in changed else data)
+    with zipfile.ZipFile(path) as archive:
+        return sum(info.compress_size for index, info in enumerate(archive.infolist()) if index in changed)
+
+
+@contextlib.contextmanager
+def rate_limited_lighttpd(work, root, kilobytes_per_second):
+    """lighttpd serving root at that rate per connection, logging the bytes it sends for each request."""
+    config, log = os.path.join(work, "lighttpd.conf"), os.path.join(work, "lighttpd-access.log")
+    port = socket.create_server(("127.0.0.1", 0))
+    number = port.getsockname()[1]
+    port.close()
+    with open(config, "w") as f:
+        f.write(f'server.modules += ("mod_accesslog")\nserver.document-root = "{root}"\n'
+                f'server.bind = "127.0.0.1"\nserver.port = {number}\nserver.errorlog = "{config}.err"\n'
+                f'accesslog.filename = "{log}"\naccesslog.format = "%O"\n'
+                f'connection.kbytes-per-second = {kilobytes_per_second}\n'
+                'mimetype.assign = (".zip" => "application/zip")\n')
+    process = subprocess.Popen([shutil.which("lighttpd") or "/usr/sbin/lighttpd", "-D", "-f", config])
+    try:
+        for _ in range(200):
+            with contextlib.suppress(OSError):
+                socket.create_connection(("127.0.0.1", number), timeout=1).close()
+                break
+            time.sleep(0.05)
+        yield f"http://127.0.0.1:{number}/update.zip", log
+    finally:
+        process.kill()
+        process.wait()
+
+
+def wire_bytes(log):
+    """The bytes lighttpd sent since the log was last emptied (it writes the lines it holds once a second)."""
+    time.sleep(2.5)
+    with open(log) as f:
+        total = sum(int(line) for line in f if line.strip().isdigit())
+    open(log, "w").close()
+    return total
+
+
+def download_begun(download):
+    """When the updater's log says its download began (wall clock)."""
+    import datetime
+    with open(os.path.join(download, "updater.log"), encoding="utf-8") as f:
+        for line in f:
+            if "download begun" in line:
+                return datetime.datetime.strptime(line[:23], "%Y-%m-%d %H:%M:%S.%f").timestamp()
+    raise RuntimeError("the updater's log has no download")
+
+
+def bench_seeded(args, work):
+    root = os.path.join(work, "www")
+    os.makedirs(root, exist_ok=True)
+    old, new = os.path.join(work, "previous.zip"), os.path.join(root, "update.zip")
+    seeded_archive(old, args.seeded_mb, set(), (2024, 5, 6, 7, 8, 10))
+    changed = seeded_archive(new, args.seeded_mb, {10, 80, 150, 220, 290}, (2025, 1, 2, 3, 4, 6))
+    megabytes = os.path.getsize(new) / 1e6
+    program = os.path.join(args.build, "updater")
+    env = {k: v for k, v in os.environ.items() if k != "DISPLAY"}
+    extract, download = os.path.join(work, "app"), os.path.join(work, "downloads")
+    ours, peer = Sample(), Sample()
+    ours_bytes, peer_bytes = [], []
+    with rate_limited_lighttpd(work, root, 19531) as (url, log):
+        for _ in range(args.runs):
+            fresh(extract)
+            fresh(download)
+            shutil.copy(old, os.path.join(download, "update.zip"))
+            wire_bytes(log)
+            _, rss, cpu, _ = timed([program, url, extract, "update.zip", "none", download], env=env)
+            ours.add(time.time() - download_begun(download), rss, cpu)
+            ours_bytes.append(wire_bytes(log))
+            fresh(extract)
+            fresh(download)
+            peer.add(*timed(["sh", "-c", 'curl -s -o "$1/update.zip" "$2" && unzip -o -qq "$1/update.zip" -d "$3"',
+                             "sh", download, url, extract])[:3])
+            peer_bytes.append(wire_bytes(log))
+    fresh(extract)
+    fresh(download)
+    row(f"update in part {megabytes:.0f} MB, 5 of 300 changed", megabytes, ours, "curl + unzip", peer,
+        f"20 MB/s; on the wire: ours {statistics.median(ours_bytes) / 1e6:.2f} MB, the peer's "
+        f"{statistics.median(peer_bytes) / 1e6:.1f} MB; changed members {changed / 1e6:.2f} MB compressed; "
+        "ours from the download on")
+
+
 def wine_environment(work):
     """Xvfb and a Wine prefix of the run's own; (Xvfb process, environment)."""
     xvfb, display = virtual_display.start_xvfb("1024x768x24")
@@ -622,11 +722,12 @@ def main():
     parser.add_argument("--build", default=os.path.join(ROOT, "build-bench"))
     parser.add_argument("--wine-build", default=os.path.join(ROOT, "build-bench-win"))
     parser.add_argument("--runs", type=int, default=5)
-    parser.add_argument("--only", default="download,extract,legacy,update,wine,wine_download")
+    parser.add_argument("--only", default="download,extract,legacy,update,seeded,wine,wine_download")
     parser.add_argument("--download-mb", type=int, default=256)
     parser.add_argument("--extract-mb", type=int, default=200)
     parser.add_argument("--update-mb", type=int, default=64)
     parser.add_argument("--big-update-mb", type=int, default=2048)
+    parser.add_argument("--seeded-mb", type=float, default=100)
     parser.add_argument("--wine-update-mb", type=int, default=1024)
     parser.add_argument("--wine-download-mb", type=int, default=256)
     parser.add_argument("--legacy-mb", type=float, default=2)
@@ -638,7 +739,7 @@ def main():
     work = tempfile.mkdtemp(prefix="updater-bench-")
     try:
         for name, function in (("download", bench_download), ("extract", bench_extract), ("legacy", bench_legacy),
-                               ("update", bench_update), ("wine", bench_wine),
+                               ("update", bench_update), ("seeded", bench_seeded), ("wine", bench_wine),
                                ("wine_download", bench_wine_download)):
             if name in selected:
                 print(f"running {name} ...", file=sys.stderr)

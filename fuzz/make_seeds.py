@@ -121,6 +121,17 @@ def main():
     for body in bodies:
         add("http_response", b"\xff\x07" + body)
         add("http_response", b"\x03\x01" + body)
+    def part(first, last, total=b"100"):
+        return (b"--SEP\r\nContent-Type: application/zip\r\nContent-Range: bytes %d-%d/" % (first, last) + total +
+                b"\r\n\r\n" + b"x" * (last - first + 1) + b"\r\n")
+    for parts in (part(0, 9) + part(50, 59) + part(90, 99) + b"--SEP--\r\n", part(90, 99) + part(0, 9) + b"--SEP--",
+                  part(0, 9, b"101") + b"--SEP--\r\n", part(0, 9)[:40]):
+        add("byte_ranges", b"\xff" + b"HTTP/1.1 206 Partial Content\r\nContent-Type: multipart/byteranges; "
+            b"boundary=SEP\r\nContent-Length: %d\r\n\r\n" % len(parts) + parts)
+        add("byte_ranges", b"\x02" + b"HTTP/1.1 206 Partial Content\r\nContent-Type: multipart/byteranges; "
+            b"boundary=\"SEP\"\r\n\r\n" + parts)
+    add("byte_ranges", b"\xff" + b"HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 50-59/100\r\n"
+        b"Content-Length: 10\r\n\r\n" + b"y" * 10)
     for name, mask in ((b"README.TXT", b"*.txt"), (b"data", b"*."), (b"dir/sub/x.c", b"d*/*?.?"),
                        (b"aaaaaaaaaaaaaaaaaaab", b"*a*a*a*a*a*a*b"), (b"x", b"?*?")):
         add("mask", name + b"\0" + mask)

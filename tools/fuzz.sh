@@ -29,7 +29,7 @@ python3 fuzz/make_seeds.py "$seeds"
 max_len() {
   case "$1" in
     inflate*|unshrink|unreduce|explode|zip_*) echo 65536 ;;
-    http_response) echo 16384 ;;
+    http_response|byte_ranges) echo 16384 ;;
     *) echo 4096 ;;
   esac
 }

@@ -11,7 +11,7 @@ windows=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 libz-mingw-w64-dev libgcrypt-mi
 if [ "${1:-test}" = test ]; then
   packages+=("${windows[@]}" 7zip libarchive-tools imagemagick fonts-wqy-zenhei locales tinyproxy microsocks lighttpd)
 elif [ "${1:-test}" = bench ]; then
-  packages+=("${windows[@]}" wget 7zip libarchive-tools time)
+  packages+=("${windows[@]}" wget 7zip libarchive-tools time lighttpd)
 elif [ "${1:-test}" = fuzz ]; then
   packages+=(clang)
 fi

@@ -10,7 +10,7 @@ const std::vector<TFuzzEntry>& FuzzEntries() {
       {"merge_path", FuzzMergePath},  {"http_date", FuzzHttpDate},      {"header_list", FuzzHeaderList},
       {"cookies", FuzzCookies},       {"command_line", FuzzCommandLine}, {"http_response", FuzzHttpResponse},
       {"zip_archive", FuzzZipArchive}, {"zip_member", FuzzZipMember},   {"mask", FuzzMask},
-      {"install_journal", FuzzInstallJournal},
+      {"install_journal", FuzzInstallJournal}, {"byte_ranges", FuzzByteRanges},
   };
   return entries;
 }

@@ -65,6 +65,8 @@ void FuzzCommandLine(const uint8_t* data, size_t size);
 
 // A whole GET against a server that answers with the input (http_response_entry.cpp).
 void FuzzHttpResponse(const uint8_t* data, size_t size);
+// A request for byte ranges whose answer is the input, read by the byte ranges reader (byte_ranges_entry.cpp).
+void FuzzByteRanges(const uint8_t* data, size_t size);
 
 // The extractor (zip_entries.cpp).
 void FuzzZipArchive(const uint8_t* data, size_t size);

@@ -10,6 +10,7 @@
 #include "app/printable_line.h"
 #include "app/program_command.h"
 #include "app/run_log.h"
+#include "app/seeded_download.h"
 #include "app/system_proxy.h"
 #include "app/user_texts.h"
 #include "app/version.h"
@@ -263,11 +264,24 @@ TfMain::Stage TfMain::DownloadAndSave() {
   try {
     Log("proxy: " + RouteText(UseSystemProxy(m_idHTTP, m_idSSLIOHandlerSocket1, m_values.UpdateUrl,
                                              kSilenceLimitMilliseconds)));
-    download.Fetch(m_values.UpdateUrl, [this] { return m_cancelled; });
+    // The previous archive, while it is still there, gives what the new one shares with it.
+    TSeededDownload seeded(m_idHTTP, JoinPath(m_values.DownloadPath, m_values.ArchiveName, /*slash=*/false),
+                           download.Body(), [this](const std::string& event) { Log(event); });
+    const bool assembled = seeded.Fetch(m_values.UpdateUrl, [this] { return m_cancelled; });
+    if (!assembled) download.Fetch(m_values.UpdateUrl, [this] { return m_cancelled; });
     const TIdHTTPResponse& response = m_idHTTP.Response();
     Log(Format("response: %s, %lld bytes announced, %lld received", response.StatusLine.c_str(),
                static_cast<long long>(response.ContentLength), static_cast<long long>(download.Body().Size())));
     if (!m_publicKey.empty() && !m_cancelled) cause = VerifySignature(download.Body());
+    if (cause && assembled && !m_cancelled) {
+      // An old member can give other compressed bytes under the same CRC and sizes (another compressor): an
+      // archive assembled in part that does not verify is downloaded whole once, before anything fails.
+      Log("the archive assembled in part does not verify: downloading it whole");
+      download.Body().SetSize(0);
+      download.Body().SetPosition(0);
+      download.Fetch(m_values.UpdateUrl, [this] { return m_cancelled; });
+      cause = m_cancelled ? std::nullopt : VerifySignature(download.Body());
+    }
   } catch (...) {
     // Also after a cancel: a GET that the closed connection made fail (inside a chunked body or the status
     // line) is a failed download, reported as such while the terminate request is already pending.

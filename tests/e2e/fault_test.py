@@ -8,6 +8,8 @@ Usage: fault_test.py path/to/updater
 """
 import contextlib
 import os
+import random
+import re
 import shutil
 import signal
 import socket
@@ -22,6 +24,14 @@ import concurrent_cases  # noqa: E402
 import update_test  # noqa: E402
 from harness import COMPLETE, DOWNLOAD_FAILED, EXTRACT_FAILED, MARKER_SCRIPT, SAVE_FAILED  # noqa: E402
 from harness import Server, child_process, unused_port, updater_environment  # noqa: E402
+
+# The suffix of the new archive the updater asks for first; the members in it come with it.
+SEEDED_TAIL = 65535 + 22 + 20 + 56
+# The archives fetched in part: 60 members of 100 kB, 6 MB (a real update may have 40 MB of 300 members: the
+# shape is the same, and each case runs in about a second instead of four, most of it the install).
+SEEDED_MEMBERS = 60
+SEEDED_MEMBER_SIZE = 100000
+SEEDED_CHANGES = {3, 30, 57}
 
 
 class Lighttpd:
@@ -110,6 +120,80 @@ class CuttingRelay:
         self.listener.close()
 
 
+class RangeRelay:
+    """Passes connections through to a server, request by request on kept connections, and keeps every request
+    head. before_request(index) runs before the index-th request goes on; with drop_ranges the requests go on
+    without Range and If-Range, as to a server that ignores ranges; with cut, the first connection that has
+    passed that many response bytes is closed there."""
+
+    def __init__(self, port, before_request=lambda index: None, drop_ranges=False, cut=None):
+        self.target, self.before_request, self.drop_ranges, self.cut = port, before_request, drop_ranges, cut
+        self.heads = []
+        self.lock = threading.Lock()
+        self.listener = socket.create_server(("127.0.0.1", 0))
+        self.port = self.listener.getsockname()[1]
+        threading.Thread(target=self.serve, daemon=True).start()
+
+    def serve(self):
+        while True:
+            try:
+                client, _ = self.listener.accept()
+            except OSError:
+                return
+            server = socket.create_connection(("127.0.0.1", self.target))
+            for end in (client, server):
+                end.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+            threading.Thread(target=self.requests, args=(client, server), daemon=True).start()
+            threading.Thread(target=self.responses, args=(client, server), daemon=True).start()
+
+    def requests(self, client, server):
+        pending = b""
+        try:
+            while True:
+                while b"\r\n\r\n" not in pending:
+                    data = client.recv(65536)
+                    if not data:
+                        return server.shutdown(socket.SHUT_WR)
+                    pending += data
+                head, pending = pending.split(b"\r\n\r\n", 1)
+                with self.lock:
+                    self.heads.append(head.decode("latin-1"))
+                    index = len(self.heads) - 1
+                self.before_request(index)
+                if self.drop_ranges:
+                    head = b"\r\n".join(line for line in head.split(b"\r\n")
+                                         if not line.lower().startswith((b"range:", b"if-range:")))
+                server.sendall(head + b"\r\n\r\n")
+        except OSError:
+            pass
+
+    def responses(self, client, server):
+        sent = 0
+        try:
+            while True:
+                data = server.recv(65536)
+                if not data:
+                    break
+                with self.lock:
+                    cut, self.cut = (self.cut, None) if self.cut is not None and sent + len(data) >= self.cut else (None, self.cut)
+                if cut is not None:
+                    client.sendall(data[:cut - sent])
+                    break
+                client.sendall(data)
+                sent += len(data)
+        except OSError:
+            pass
+        for end in (client, server):
+            try:
+                end.shutdown(socket.SHUT_RDWR)
+            except OSError:
+                pass
+            end.close()
+
+    def close(self):
+        self.listener.close()
+
+
 class FaultTest(update_test.UpdateTest):
     # The success and failure cases of the update test are not repeated here.
     @contextlib.contextmanager
@@ -172,6 +256,9 @@ class FaultTest(update_test.UpdateTest):
         with Lighttpd(root, self.work) as server:
             for what, cut, on_cut, drop_if_range, version, requests in cases:
                 with self.subTest(what):
+                    # Without a previous download, whose archive would be the seed of one fetched in part.
+                    if os.path.exists(os.path.join(self.download, "update.zip")):
+                        os.remove(os.path.join(self.download, "update.zip"))
                     relay = CuttingRelay(server.port, cut, on_cut, drop_if_range)
                     err = self.run_updater("http://127.0.0.1:%d/update.zip" % relay.port, run_program="none.sh")
                     relay.close()
@@ -185,6 +272,87 @@ class FaultTest(update_test.UpdateTest):
                     if requests > 1:
                         self.assertIn("\r\nRange: bytes=", relay.heads[1])
                         self.assertIn("\r\nIf-Range: ", relay.heads[1])
+                    self.assert_no_debris()
+
+    def seeded_archives(self):
+        """A published archive and its next version, in which three members changed and every
+        member has a new date, as a build gives it. Of mostly incompressible data, so that the sizes are real."""
+        def build(path, changed, date_time):
+            random_data = random.Random(7)
+            with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED, compresslevel=1) as archive:
+                for index in range(SEEDED_MEMBERS):
+                    data = random_data.randbytes(SEEDED_MEMBER_SIZE)
+                    if index in changed:
+                        data = os.urandom(SEEDED_MEMBER_SIZE)
+                    info = zipfile.ZipInfo("part%d/m%03d.bin" % (index % 5, index), date_time=date_time)
+                    info.compress_type = zipfile.ZIP_DEFLATED
+                    archive.writestr(info, data)
+        old = os.path.join(self.work, "old.zip")
+        new = os.path.join(self.work, "new.zip")
+        build(old, set(), (2024, 5, 6, 7, 8, 10))
+        build(new, SEEDED_CHANGES, (2025, 1, 2, 3, 4, 6))
+        return old, new
+
+    def test_an_update_is_fetched_in_part_from_the_previous_download(self):
+        root = os.path.join(self.work, "www")
+        os.makedirs(root)
+        old, new = self.seeded_archives()
+        # The unchanged members whose data begin before the new archive's tail (a short stretch is fetched).
+        with zipfile.ZipFile(new) as archive:
+            tail = os.path.getsize(new) - SEEDED_TAIL
+            reusable = sum(1 for index, info in enumerate(archive.infolist())
+                           if index not in SEEDED_CHANGES and
+                           tail - (info.header_offset + 30 + len(info.filename) + len(info.extra)) >= 128)
+        saved = os.path.join(self.download, "update.zip")
+
+        def damage(path):
+            # Inside the data of member 20, which the old archive then cannot give.
+            with zipfile.ZipFile(path) as archive:
+                offset = archive.infolist()[20].header_offset + 200
+            with open(path, "r+b") as f:
+                f.seek(offset)
+                f.write(b"\0" * 16)
+
+        def change_after_the_tail(index):
+            if index == 1:
+                shutil.copy(old, os.path.join(root, "update.zip"))
+                os.utime(os.path.join(root, "update.zip"), (3e9, 3e9))
+
+        cases = [
+            # what, relay options, the old archive made so, reused members (None: downloaded whole),
+            # the archive served in the end, connections
+            ("three members changed", {}, lambda path: None, reusable, new, 1),
+            ("a server that ignores ranges", {"drop_ranges": True}, lambda path: None, None, new, 2),
+            ("the archive changes after its tail", {"before_request": change_after_the_tail}, lambda path: None,
+             None, old, 2),
+            ("a connection cut during a range", {"cut": 120000}, lambda path: None, reusable, new, 2),
+            ("an old archive damaged on disk", {}, damage, reusable - 1, new, 1),
+        ]
+        with Lighttpd(root, self.work) as server:
+            for what, options, prepare, reused, served, connections in cases:
+                with self.subTest(what):
+                    shutil.copy(new, os.path.join(root, "update.zip"))
+                    os.makedirs(self.download, exist_ok=True)
+                    shutil.copy(old, saved)
+                    prepare(saved)
+                    open(os.path.join(self.download, "updater.log"), "w").close()
+                    relay = RangeRelay(server.port, **options)
+                    err = self.run_updater("http://127.0.0.1:%d/update.zip" % relay.port, run_program="none.sh")
+                    relay.close()
+                    self.assertIn(COMPLETE, err)
+                    with open(saved, "rb") as f, open(served, "rb") as g:
+                        self.assertEqual(f.read(), g.read())
+                    self.assert_installed(served)
+                    with open(os.path.join(self.download, "updater.log"), encoding="utf-8") as f:
+                        log = f.read()
+                    self.assertEqual(log.count("connected to"), connections, log)
+                    if reused is None:
+                        self.assertIn("downloading the whole archive", log)
+                    else:
+                        line = re.search(r"reused (\d+) of 60 members, .* fetched ([\d.]+) MB in \d+ requests", log)
+                        self.assertIsNotNone(line, log)
+                        self.assertEqual(int(line.group(1)), reused)
+                        self.assertLess(float(line.group(2)) * 1e6, os.path.getsize(new) / 10)
                     self.assert_no_debris()
 
     def test_interrupt_ends_a_download_from_a_stalled_server(self):

@@ -38,6 +38,7 @@ from proxy_test_servers import PASSWORD, USER  # noqa: E402
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from harness import BOX_CAPTION, COMPLETE, DOWNLOAD_FAILED, EXTRACT_FAILED  # noqa: E402
 from harness import run_updater, saved_files, updater_environment  # noqa: E402
+from fault_test import Lighttpd  # noqa: E402
 
 UPDATER = None
 WINE = None
@@ -326,6 +327,34 @@ class ProxyTest(unittest.TestCase):
                       "elevated copy: installed", "update complete", "starting "):
             self.assertIn(event, log)
         self.check_outcome(INSTALLED, None)
+
+    def test_an_update_fetched_in_part_from_the_previous_download(self):
+        # The Linux program's cases are in fault_test.py; here the Windows program's files and ranges.
+        if not self.wine:
+            self.skipTest("Windows program only")
+        self.fresh()
+        root = os.path.join(self.case, "www")
+        os.makedirs(root)
+        os.makedirs(self.download)
+        members = {"part/m%02d.bin" % index: os.urandom(100000) for index in range(20)}
+        for name, version in ((os.path.join(self.download, "update.zip"), b"1.0\n"),
+                              (os.path.join(root, "update.zip"), b"2.0\n")):
+            with zipfile.ZipFile(name, "w", zipfile.ZIP_DEFLATED) as archive:
+                archive.writestr("VERSION", version)
+                for member, data in members.items():
+                    archive.writestr(member, data if member != "part/m07.bin" or version == b"1.0\n" else b"new")
+        with Lighttpd(root, self.case) as server:
+            code = self.wine.run(["http://127.0.0.1:%d/update.zip" % server.port, windows_path(self.app),
+                                  "update.zip", " ", windows_path(self.download)], {})
+        self.assertEqual(code, 0)
+        with open(os.path.join(self.download, "updater.log"), encoding="utf-8", errors="replace") as f:
+            log = f.read()
+        self.assertIn("reused 19 of 21 members", log)
+        self.check_outcome(INSTALLED, None)
+        with open(os.path.join(self.download, "update.zip"), "rb") as f, open(os.path.join(root, "update.zip"), "rb") as g:
+            self.assertEqual(f.read(), g.read())
+        with open(os.path.join(self.app, "part", "m07.bin"), "rb") as f:
+            self.assertEqual(f.read(), b"new")
 
     def test_the_users_internet_settings(self):
         if not self.wine:

@@ -8,11 +8,13 @@ The second program has the public key of signing_test_key.pem (beside this file)
 """
 import os
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
 import unittest
 import zipfile
+import zlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 TOOLS = os.path.join(HERE, "..", "..", "tools")
@@ -21,6 +23,7 @@ import concurrent_cases  # noqa: E402
 import tls_test_server  # noqa: E402
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from harness import COMPLETE, DOWNLOAD_FAILED, run_updater, saved_files, updater_environment  # noqa: E402
+from fault_test import Lighttpd  # noqa: E402
 
 UPDATER = None
 SIGNED_UPDATER = None
@@ -31,6 +34,30 @@ def flip_bit(data, index):
     data = bytearray(data)
     data[index] ^= 0x01
     return bytes(data)
+
+
+def archive_with_stored_blocks(path, content, empty_first):
+    """An archive whose member data.bin is deflated as stored blocks, an empty one first or last: the same
+    content, CRC and sizes under other compressed bytes, as another compressor may give them."""
+    chunks = [content[at:at + 65535] for at in range(0, len(content), 65535)]
+    chunks = [b""] + chunks if empty_first else chunks + [b""]
+    deflated = b"".join(bytes([index == len(chunks) - 1]) + struct.pack("<HH", len(chunk), len(chunk) ^ 0xFFFF) + chunk
+                        for index, chunk in enumerate(chunks))
+    with zipfile.ZipFile(path, "w", zipfile.ZIP_STORED) as archive:
+        archive.writestr("VERSION", b"2.0\n")
+        archive.writestr("data.bin", deflated)
+    with open(path, "r+b") as f:
+        data = f.read()
+        # The stored member becomes a deflated one: method, CRC and size of the content, in both records.
+        local = data.find(b"PK\x03\x04data.bin"[:4], data.find(b"data.bin") - 30)
+        central = data.rfind(b"PK\x01\x02", 0, data.rfind(b"data.bin"))
+        for method, crc, size in ((local + 8, local + 14, local + 22), (central + 10, central + 16, central + 24)):
+            f.seek(method)
+            f.write(struct.pack("<H", 8))
+            f.seek(crc)
+            f.write(struct.pack("<I", zlib.crc32(content)))
+            f.seek(size)
+            f.write(struct.pack("<I", len(content)))
 
 
 class TrustTest(unittest.TestCase):
@@ -141,6 +168,28 @@ class TrustTest(unittest.TestCase):
                 else:
                     self.assert_failed_download(err)
                     self.assertNotIn("signature verified", log)
+
+    def test_an_archive_assembled_in_part_that_does_not_verify_is_downloaded_whole(self):
+        root = os.path.join(self.case, "www")
+        os.makedirs(root)
+        os.makedirs(self.download)
+        content = os.urandom(400000)
+        archive_with_stored_blocks(os.path.join(root, "update.zip"), content, empty_first=True)
+        archive_with_stored_blocks(os.path.join(self.download, "update.zip"), content, empty_first=False)
+        subprocess.run([sys.executable, os.path.join(TOOLS, "sign_update.py"), "sign", TEST_KEY,
+                        os.path.join(root, "update.zip")], check=True)
+        with Lighttpd(root, self.case) as server:
+            err = self.run_updater("http://127.0.0.1:%d/update.zip" % server.port, None, program=SIGNED_UPDATER)
+        self.assert_installed(err)
+        with open(os.path.join(self.app, "data.bin"), "rb") as f:
+            self.assertEqual(f.read(), content)
+        with open(os.path.join(self.download, "update.zip"), "rb") as f, open(os.path.join(root, "update.zip"), "rb") as g:
+            self.assertEqual(f.read(), g.read())
+        with open(os.path.join(self.download, "updater.log"), encoding="utf-8") as f:
+            log = f.read()
+        self.assertIn("reused 1 of 2 members", log)
+        self.assertIn("the archive assembled in part does not verify: downloading it whole", log)
+        self.assertIn("signature verified", log)
 
     def test_build_without_a_key_ignores_signatures(self):
         bad = self.signature[:10] + bytes([self.signature[10] ^ 0x02]) + self.signature[11:]

@@ -1,0 +1,11 @@
+#pragma once
+// Which members of an archive on disk are sound: their data decode and pass their CRC. The members are
+// extracted, by the extractor itself, into a work directory and removed again at once, so that the check
+// costs one extraction and leaves nothing behind.
+#include <set>
+#include <string>
+
+// The stored names (as the archive holds them) among names whose members are sound. workDirectory is made
+// for the check and removed after it.
+std::set<std::string> SoundMembers(const std::string& archivePath, const std::set<std::string>& names,
+                                   const std::string& workDirectory);
