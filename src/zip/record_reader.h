@@ -61,6 +61,7 @@ struct TRecordAt {
   // The first byte behind the record: behind its name and extra field, and a central record's comment.
   int64_t End = 0;
 
+  // The fixed part was read whole and carries its kind's signature.
   bool Whole() const;
 };
 
