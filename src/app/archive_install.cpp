@@ -7,6 +7,7 @@
 #include "rtl/exception.h"
 #include "rtl/sysutils.h"
 #include "zip/messages.h"
+#include "zip/unzip.h"
 
 namespace {
 
