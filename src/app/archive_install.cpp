@@ -6,6 +6,7 @@
 #include "platform/files.h"
 #include "rtl/sysutils.h"
 #include "zip/messages.h"
+#include "zip/unzip.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <functional>
 #include <string>
 
-#include "zip/unzip.h"
+class TUnZip;
 
 struct TArchiveInstallEvents {
   // One event for the run's log (UTF-8).

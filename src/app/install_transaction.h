@@ -18,7 +18,7 @@
 
 #include "app/install_journal.h"
 #include "platform/files.h"
-#include "zip/unzip.h"
+#include "zip/staged_file.h"
 
 class TInstallTransaction {
  public:

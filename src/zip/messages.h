@@ -1,5 +1,6 @@
 #pragma once
-// The extractor's message ids and their texts, and the exception its fatal errors raise.
+// The extractor's message ids and their texts, and a fatal error as an exception for code that raises one
+// (the driver itself hands a member's fatal fault back as a status and shows it in a message box).
 #include <string>
 
 #include "rtl/exception.h"

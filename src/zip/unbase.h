@@ -14,6 +14,12 @@
 #include "zip/stream32.h"
 #include "zip/zip_records.h"
 
+struct TMemberHeader;
+struct TNameRules;
+class TStrictReading;
+template <class Fields>
+struct TRecordAt;
+
 // Where a listed member's local header is.
 struct TMemberLocation {
   uint32_t ExternalAttributes = 0;
@@ -109,34 +115,12 @@ class TUnBase {
   // or not at all, otherwise by the local header walk when HeaderState is exactly {htLocal} and from the
   // central directory else. Returns the count, which ListedCount then gives.
   int ListMembers(TStream32& stream);
-  // Fill the member list from the archive stream; return the count. A central record whose local header
-  // is not found, or whose member (local header to the end of its compressed data) shares bytes with the
-  // member of an earlier record of the directory, is reported as "Bad offset to local header" and left out.
-  int ListCentralMembers(TStream32& stream);
+  // Fill the member list by walking the local headers from the start offset; return the count.
   int ListLocalMembers(TStream32& stream);
 
-  // The member being read back: its local header values, merged with the central record's flags, method
-  // and sizes when the list came from the central directory.
-  struct TMemberHeader {
-    ziprec::TLocalHeader Local;           // as read from the local header
-    uint16_t Flags = 0;
-    uint16_t Method = 0;
-    int64_t CompressedSize = 0;
-    int64_t UncompressedSize = 0;
-    uint32_t Crc = 0;                     // the local CRC, or the central one when the local is 0
-    uint32_t ExternalAttributes = 0;
-    uint16_t VersionMadeBy = 0;
-    bool FromCentral = false;
-  };
   // Seeks to the entry's local header, reads it with its name and extra field, and leaves the stream on
-  // the member's first data byte. Sets StoredName.
+  // the member's first data byte.
   TMemberHeader ReadLocalHeader(TStream32& stream, int index);
-
-  // Name bytes as the archive means them, up to the first zero byte, foreign separators made native: UTF-8
-  // when the header flags it, when the extra field's Unicode path gives it, or when a Unix host (host -1:
-  // unknown) wrote valid UTF-8 beyond ASCII; otherwise from the OEM code page when TranslateOemChar. A UTF-8
-  // name is then in the system code page; when that cannot hold it, StoredNameHeld turns false.
-  std::string MakeStoredName(const std::string& raw, uint16_t flags, int host, const std::vector<uint8_t>& extra);
 
   // Non-fatal error: fires OnError (code 25443 "User canceled" while Cancel is set).
   void ReportError(const std::string& fileName, const std::string& extendedMsg, int code,
@@ -172,22 +156,23 @@ class TUnBase {
   std::vector<std::string> m_fileSpec;
   std::vector<std::string> m_excludeSpec;
   bool m_cancel = false;
-  std::string m_storedName;
-  // False when the system code page cannot hold StoredName's characters: it shows them as '?' and must fail.
-  bool m_storedNameHeld = true;
   std::string m_volumeName;
 
  private:
+  struct TCentralWalk;
+  struct TLocalPlace;
+
   bool Selected(const std::string& storedName);
-  // Reads what follows a record's fixed part at namePosition: its name (at most 255 bytes kept, deciphered
-  // for an enciphered record), which becomes StoredName, and its extra field, which is returned. host is the
-  // central record's host system, -1 when there is none.
-  std::vector<uint8_t> ReadNameAndExtra(TStream32& stream, int64_t namePosition, const ziprec::TLocalHeader& fields,
-                                        bool enciphered, int host);
+  // How the names of this archive's records are read (the host comes from each record).
+  TNameRules NameRules(int host) const;
   // Counts a listed member into the archive's newest date and its compressed and uncompressed totals.
   void AddToTotals(const ziprec::TLocalHeader& fields);
   // The first local header at or after the position, within 32768 bytes; -1 when none.
   int64_t SearchLocalHeader(TStream32& stream, int64_t from);
+
+  // The steps of recognition (archive_recognition.cpp). The archive type from the file's first bytes, and where
+  // its ZIP data start; false when they are no archive this extractor reads.
+  bool RecogniseType(const std::vector<uint8_t>& head);
   // The steps of LocateCentralDirectory. The end record among the file's last 65535 + 26 bytes: the last
   // one whose comment reaches the end of the file, else the last end signature; -1 when there is none or
   // those bytes cannot be read.
@@ -201,17 +186,25 @@ class TUnBase {
   // Without a central directory: the first local header at the archive's front (-1 when none), read in
   // blocks of the buffer's size.
   int64_t FindFirstLocalHeader(TStream32& stream, std::vector<uint8_t>& buffer);
-  // The central directory walk. With strict set it reads exactly the records the end record counts, all
-  // before the end record, and returns the first fault that keeps it from reading them whole (empty when
-  // there is none); without it, it ends at the first record without a central signature.
-  std::string WalkCentralDirectory(TStream32& stream, bool strict);
-  // What a member's local header says differently from its central record, the CRC and sizes of a streamed
-  // member read from its data descriptor: "name", "method", "CRC" or "sizes"; empty when they agree.
-  // Overwrites StoredName with the local name.
-  std::string Disagreement(TStream32& stream, int64_t localPosition, const ziprec::TCentralRecord& central,
-                           const std::string& centralName);
-  // The records the end record counts (the ZIP64 end record's count when there is one).
-  uint64_t CountedRecords() const;
-  // What keeps strict reading from the directory before it is walked; empty when nothing does.
-  std::string EndRecordFault() const;
+
+  // The central directory walk (central_walk.cpp). Under a strict reading it reads exactly the records the end
+  // record counts and returns the first fault that keeps it from reading them whole (empty when there is
+  // none); without one, it ends at the first record without a central signature. A central record whose
+  // local header is not found, or whose member (local header to the end of its compressed data) shares bytes
+  // with the member of an earlier record of the directory, is reported as "Bad offset to local header" and
+  // left out.
+  std::string WalkCentralDirectory(TStream32& stream, const TStrictReading* strict);
+  // Its steps, one record each: read the next record; false when the walk (or, lenient, this disk's part of
+  // it) ends, a strict fault then in the walk.
+  bool WalkNextRecord(TStream32& stream, TCentralWalk& walk, const TStrictReading* strict);
+  // Where the record's member starts: its local header, found at its stated offset (corrected once, from the
+  // walk's first record, for data in front of the archive), or not found.
+  TLocalPlace LocateLocalHeader(TStream32& stream, TCentralWalk& walk, const ziprec::TCentralRecord& record);
+  // Claims the member's bytes for it; false when they meet those of a member claimed before.
+  bool ClaimMember(TCentralWalk& walk, const TLocalPlace& place, const ziprec::TCentralRecord& record);
+  // Lists the record's member when it is selected, or reports it when its local header is not its own.
+  void ListCentralRecord(const TRecordAt<ziprec::TCentralRecord>& record, const TLocalPlace& place, bool usable);
+  // The strict reading of this archive: the records its end record counts (the ZIP64 end record's count when
+  // there is one), before the records behind its directory.
+  TStrictReading StrictReading() const;
 };

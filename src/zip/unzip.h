@@ -15,33 +15,23 @@
 #include <string>
 #include <vector>
 
-#include "platform/ui.h"
-#include "zip/decoders/decode_context.h"
-#include "zip/decoders/decoders.h"
+#include "zip/staged_file.h"
 #include "zip/unbase.h"
-#include "zip/write_behind.h"
-#include "zip/zip_cipher.h"
+
+namespace platform {
+class Ui;
+}
+struct TDecodeContext;
+enum class TDecodeStatus;
+struct TMemberFault;
+struct TMemberInfo;
+struct TMemberRun;
+class TStopwatch;
+class TWriteBehind;
 
 enum class TOverwriteMode { omOverwrite = 0, omSkip = 1 };
 enum class TDateAttribute { daFileDate, daSysDate, daMaxFileDate };
 enum class TCpuType { cptAuto, cpt80286, cpt80386, cpt80486 };
-
-// A member's file in staging mode (TUnZip::OnStage): written to TempName beside TargetName, which it has not
-// replaced. Raised twice: just before the temporary file is created (Passed false), and once it is whole and
-// passed its check (Passed true), with the attributes a landing member would then get.
-struct TStagedFile {
-  std::string TempName;
-  std::string TargetName;
-  // The directories made for this file, outermost first.
-  std::vector<std::string> CreatedDirectories;
-  bool Passed = false;
-  bool SetPermissionBits = false;
-  uint32_t PermissionBits = 0;
-  bool SetAttributes = false;
-  uint32_t Attributes = 0;
-};
-// Gives path the attributes a staged file carries; false when one of them could not be set.
-bool ApplyStagedAttributes(const TStagedFile& file, const std::string& path);
 
 class TUnZip : public TUnBase {
  public:
@@ -122,67 +112,97 @@ class TUnZip : public TUnBase {
   TGetZipDiskEvent OnGetZipNextDisk;
   TGetZipDiskEvent OnGetZipLastDisk;
 
-  // Run state, readable by event handlers.
+  // Run state, readable by event handlers. The names are those of the member being extracted; empty between
+  // members.
   int ExtractedCount() const { return m_extractedCount; }
-  const std::string& StoredName() const { return m_storedName; }
-  const std::string& TargetName() const { return m_targetName; }
+  const std::string& StoredName() const;
+  const std::string& TargetName() const;
 
   // Creates every missing level of the path (critical-error boxes suppressed, failures ignored); true when
   // the path then exists as a directory. Each level it created is appended to created when given.
   static bool CreateDirTree(const std::string& path, std::vector<std::string>* created = nullptr);
 
  private:
-  class TStopwatch;
-  class TMemberExtraction;
-
+  // The run (unzip.cpp): its state reset and OnActivate; the archive's members listed, then extracted one by
+  // one; OnElapsedTime.
+  void BeginRun();
   void ArchivePass();
-  void ExtractMember(int index);
+  void ReportElapsedTime();
   std::string BuildTarget(const std::string& storedName);
-  bool OverwriteDecision(bool directory);
-  bool PasswordCheck();
-  bool TestPassword(const std::string& password);
-  bool OpenOutput();
-  void CloseOutput();
+
+  // One member, from its central record to its file (member_extraction.cpp). Each step takes the member's run.
+  // ExtractListed reads the listed member's local header into a run, extracts it, and settles it however it
+  // ended; ExtractMember refuses it, or makes its directory, or writes its file.
+  void ExtractListed(int index);
+  void ExtractMember(TMemberRun& run);
+  // A target that may be written: inside ExtractDir, and no device or stream. Reports the refusal, or
+  // resolves the target's "." and "..".
+  bool AcceptTarget(TMemberRun& run);
+  // OnRenameFile, OnBegin, OnFileExists and the overwrite settings: whether the file member is written, under
+  // which TargetName. A member to be written takes its place in ExtractedCount.
+  bool OverwriteDecision(TMemberRun& run, bool directory);
+  bool ConfirmOverwrite(TMemberRun& run);
+  void ExtractDirectory(TMemberRun& run);
+  void ExtractFile(TMemberRun& run);
+  // The password that deciphers the member's encryption header (member_password.cpp); false when none does.
+  bool PasswordCheck(TMemberRun& run);
+  bool TestPassword(TMemberRun& run, const std::string& password);
+
+  // The member's file (member_output.cpp). OpenOutput names the temporary file, makes its directories and
+  // hands it to the write-behind writer; false when the target cannot be written.
+  bool OpenOutput(TMemberRun& run);
+  // The member's output goes to the write-behind writer: WriteBlock copies it there, CommitBlock takes count
+  // bytes already put into the writer's room. Each returns the count taken.
+  int64_t WriteBlock(TMemberRun& run, const uint8_t* buffer, int64_t count);
+  int64_t CommitBlock(TMemberRun& run, int64_t count);
+  // Takes count bytes that are in the writer's room, in chunks with a progress report after each, up to a
+  // cancel; false when the writer took fewer.
+  bool CommitChunks(TMemberRun& run, int64_t count);
+  // How many of count output bytes the member may still take: never more than its declared size.
+  int64_t AllowedOutput(TMemberRun& run, int64_t count);
+  // Counts what the writer took, or handles its failure; returns the count taken.
+  int64_t CountTaken(TMemberRun& run, bool taken, int64_t allowed);
   // Waits for the member's output to be written, then takes its count and CRC. A failed write is handled
-  // as WriteBlock handles one, raising included, unless that has happened already.
-  void FinishWrites();
+  // as WriteBlock handles one, unless that has happened already.
+  void FinishWrites(TMemberRun& run);
   // A failure of the member's file: the member fails. A file that could not be created reports
-  // kErrorOpeningFile, a full disk raises kDiskFull, any other failed write reports kErrorWritingToFile.
-  void TakeWriteFailure(const TWriteBehind::Outcome& outcome);
-  void FinishMember(bool directoryMember, bool opened);
-  // The member's temporary file and target, as OnStage receives them.
-  TStagedFile StagedFile() const;
-  // Decodes the member with its method's decoder and turns the status that ended it into its message.
-  void Decode();
+  // kErrorOpeningFile, a full disk is the member's fault kDiskFull, any other failed write reports
+  // kErrorWritingToFile.
+  void TakeWriteFailure(TMemberRun& run, bool notCreated, int errorCode);
+  void CloseOutput(TMemberRun& run);
+  // The member's check; a file that passed replaces its target or is handed to OnStage; then OnEnd.
+  void FinishMember(TMemberRun& run, bool directoryMember, bool opened);
+  // The member's temporary file and target, as OnStage receives them; with the attributes it lands with.
+  TStagedFile StagedFile(const TMemberRun& run) const;
+  TStagedFile LandingFile(const TMemberRun& run) const;
+  // Landed: the file replaced its target, or was handed on staged, and is no longer the member's to remove.
+  // Otherwise its file, its directories and its place in the count go. Once per member.
+  void Settle(TMemberRun& run, bool landed);
+  // The directories a file member's target needs, remembered so that they can go again when the member
+  // is not written.
+  void CreateMemberDirectories(TMemberRun& run, const std::string& directory);
+
+  // Decoding (member_decode.cpp): the member's data through its method's decoder into its file. Returns the
+  // fault that ends the member with a message box, as its first cause left it: a full disk, or a decoder's
+  // fatal status.
+  TMemberFault Decode(TMemberRun& run);
+  // The one place where a fault becomes its message box; the member fails.
+  void ShowFault(TMemberRun& run, const TMemberFault& fault);
+  // A fatal fault: reported through OnError and, unless the run is cancelled, the member's fault.
+  void TakeFault(TMemberRun& run, const std::string& fileName, const std::string& extendedMsg, int code,
+                 const std::string& volumeName);
   struct TMethod;
   // The row of the method table for a compression method number; nullptr for a method not decoded here.
   static const TMethod* FindMethod(uint16_t number);
-  TDecodeStatus CopyStored(TDecodeContext& context);
-  TDecodeStatus InflateMember(TDecodeContext& context);
-  template <TDecoder decoder>
-  TDecodeStatus RunDecoder(TDecodeContext& context);
-
-  int64_t ReadBlock(uint8_t* buffer, int64_t count, bool decipher);
-  // The member's output goes to the write-behind writer: WriteBlock copies it there, CommitBlock takes count
-  // bytes already put into the writer's room. Each returns the count taken.
-  int64_t WriteBlock(const uint8_t* buffer, int64_t count);
-  int64_t CommitBlock(int64_t count);
-  // Takes count bytes that are in the writer's room, in chunks with a progress report after each, up to a
-  // cancel; false when the writer took fewer.
-  bool CommitChunks(int64_t count);
-  // How many of count output bytes the member may still take: never more than its declared size.
-  int64_t AllowedOutput(int64_t count);
-  // Counts what the writer took, or handles its failure; returns the count taken.
-  int64_t CountTaken(bool taken, int64_t allowed);
-  void ReportProgress(int byFile, int byArchive);
-  void ReportMemberProgress();
-  // Fatal error: fires OnError, then raises E_RAISE unless the run is cancelled.
-  void RaiseError(const std::string& fileName, const std::string& extendedMsg, int code,
-                  const std::string& volumeName);
+  TDecodeStatus CopyStored(TMemberRun& run, TDecodeContext& context);
+  TDecodeStatus InflateMember(TMemberRun& run, TDecodeContext& context);
+  template <TDecodeStatus (*decoder)(const TMemberInfo&, TDecodeContext&)>
+  TDecodeStatus RunDecoder(TMemberRun& run, TDecodeContext& context);
+  int64_t ReadBlock(TMemberRun& run, uint8_t* buffer, int64_t count, bool decipher);
+  // Progress reports stop at a member's fault, as its data do.
+  void ReportProgress(const TMemberRun& run, int byFile, int byArchive);
+  void ReportMemberProgress(const TMemberRun& run);
   void AdvanceArchiveProgress(int64_t bytes);
-  // The directories a file member's target needs, remembered so that they can go again when the member
-  // is not written.
-  void CreateMemberDirectories(const std::string& directory);
 
   platform::Ui* m_ui;
   std::string m_extractDir;
@@ -193,21 +213,16 @@ class TUnZip : public TUnBase {
   std::unique_ptr<TFileStream32> m_archive;
   std::unique_ptr<TStopwatch> m_stopwatch;
   // Creates and writes every member's file beside the decoding.
-  TWriteBehind m_writeBehind;
+  std::unique_ptr<TWriteBehind> m_writeBehind;
   int m_extractedCount = 0;
-  std::string m_targetName;
-  // The member being extracted; set while its TMemberExtraction lives.
-  TMemberExtraction* m_current = nullptr;
+  // The member being extracted, for the handlers that read its names.
+  const TMemberRun* m_current = nullptr;
   // The number the next temporary file's name is tried with.
   int m_nextTempNumber = 0;
-  TMemberHeader m_header;
-  TMemberInfo m_member;
-  bool m_encrypted = false;
+  // A password was asked for in vain: the run's further enciphered members fail without asking again.
   bool m_passwordFailed = false;
+  // The password that deciphered the last enciphered member, tried first on the next.
   std::string m_password;
-  TZipCipher m_memberCipher;
-  uint8_t m_encryptionHeader[ziprec::kEncryptionHeaderSize] = {};
-  int64_t m_inputRemaining = 0;
   int64_t m_archiveRemaining = 0;
   int64_t m_archiveTotal = 0;
 };

@@ -13,6 +13,7 @@
 #include "platform/files.h"
 #include "support/tree_snapshot.h"
 #include "support/zip_builder.h"
+#include "zip/unzip.h"
 
 namespace {
 

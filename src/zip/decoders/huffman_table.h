@@ -77,6 +77,12 @@ class THuffmanTable {
  private:
   THuffmanEntry SymbolEntry(int symbol, int bits, int plainCount, const uint16_t* base, const uint8_t* extra,
                             int extraCount) const;
+  // The steps of Build: a root table with a link to a sub-table under each root index that longer codes lie
+  // under, as wide as its longest code needs; then every entry whose low bits equal a code, filled with that
+  // code's symbol. reversed holds each symbol's code, bit-reversed.
+  void AllocateSubTables(const uint8_t* lengths, int count, const std::vector<uint32_t>& reversed);
+  void FillEntries(const uint8_t* lengths, int count, const std::vector<uint32_t>& reversed, int plainCount,
+                   const uint16_t* base, const uint8_t* extra, int extraCount);
 
   std::vector<THuffmanEntry> m_entries;  // the root table, then every sub-table
   int m_lookupBits = 0;
