@@ -266,7 +266,8 @@ TfMain::Stage TfMain::DownloadAndSave() {
                                              kSilenceLimitMilliseconds)));
     // The previous archive, while it is still there, gives what the new one shares with it.
     TSeededDownload seeded(m_idHTTP, JoinPath(m_values.DownloadPath, m_values.ArchiveName, /*slash=*/false),
-                           download.Body(), [this](const std::string& event) { Log(event); });
+                           download.Body(), [this](const std::string& event) { Log(event); },
+                           [this] { m_ui.ProcessMessages(); });
     const bool assembled = seeded.Fetch(m_values.UpdateUrl, [this] { return m_cancelled; });
     if (!assembled) download.Fetch(m_values.UpdateUrl, [this] { return m_cancelled; });
     const TIdHTTPResponse& response = m_idHTTP.Response();

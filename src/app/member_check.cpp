@@ -23,11 +23,18 @@ void RemoveStaged(const TStagedFile& file) {
 }  // namespace
 
 std::set<std::string> SoundMembers(const std::string& archivePath, const std::set<std::string>& names,
-                                   const std::string& workDirectory) {
+                                   const std::string& workDirectory, const std::function<void()>& whileChecking) {
   std::set<std::string> wanted;
   for (const std::string& name : names) wanted.insert(Comparable(name));
   std::set<std::string> sound;
-  if (!TUnZip::CreateDirTree(workDirectory)) return sound;
+  // The download directory may be shared: anything planted under the work directory's name (a link above
+  // all, which would send the check's files elsewhere) is removed, never followed; if it stays, nothing is
+  // checked, and nothing reused.
+  if (platform::KindOfEntry(workDirectory) != platform::EntryKind::Directory) {
+    platform::DeleteFileAt(workDirectory);
+    platform::CreateDirectoryLevel(workDirectory);
+  }
+  if (platform::KindOfEntry(workDirectory) != platform::EntryKind::Directory) return sound;
   TUnZip unzip;  // without a window: a damaged member must not show a message box
   unzip.SetScratchDir(workDirectory);
   unzip.SetExtractDir(workDirectory);
@@ -36,6 +43,7 @@ std::set<std::string> SoundMembers(const std::string& archivePath, const std::se
   unzip.OnBegin = [&](TUnBase&, const std::string&, int, bool& extract) {
     extract = wanted.count(Comparable(unzip.StoredName())) != 0;
   };
+  unzip.OnProgress = [&](TUnBase&, uint8_t, uint8_t) { whileChecking(); };
   unzip.OnStage = [&](TUnBase&, const TStagedFile& file) {
     if (!file.Passed) return;
     sound.insert(Comparable(unzip.StoredName()));

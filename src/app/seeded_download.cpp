@@ -85,8 +85,13 @@ class TFetchWork {
 
 }  // namespace
 
-TSeededDownload::TSeededDownload(TIdHTTP& http, std::string oldArchivePath, TStream& body, TLog log)
-    : m_http(http), m_oldArchivePath(std::move(oldArchivePath)), m_body(body), m_log(std::move(log)) {}
+TSeededDownload::TSeededDownload(TIdHTTP& http, std::string oldArchivePath, TStream& body, TLog log,
+                                 std::function<void()> whileChecking)
+    : m_http(http),
+      m_oldArchivePath(std::move(oldArchivePath)),
+      m_body(body),
+      m_log(std::move(log)),
+      m_whileChecking(std::move(whileChecking)) {}
 
 bool TSeededDownload::Fetch(const std::string& url, const std::function<bool()>& stopped) {
   m_stopped = stopped;
@@ -190,7 +195,9 @@ void TSeededDownload::PrepareCandidates(TZipDirectory& fresh, TZipDirectory& old
   }
   // Fetching more than about two thirds anyway is not worth the requests (TReusePlan::Worthwhile).
   if (candidateBytes * 3 < m_total) throw ERangesRefused("the previous download shares too little with the new one");
-  const std::set<std::string> sound = SoundMembers(m_oldArchivePath, names, m_oldArchivePath + ".check");
+  const std::set<std::string> sound =
+      SoundMembers(m_oldArchivePath, names, m_oldArchivePath + ".check", m_whileChecking);
+  if (m_stopped()) throw ERangesRefused("stopped");
   for (TDirectoryEntry& entry : old.Entries) {
     if (sound.count(entry.Name) == 0 || entry.HeaderOffset < 0 || entry.HeaderOffset > m_old->Size()) continue;
     entry.DataOffset =

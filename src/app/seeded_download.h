@@ -22,8 +22,10 @@ class TSeededDownload {
  public:
   using TLog = std::function<void(const std::string& event)>;
 
-  // oldArchivePath: the previous archive; body: the new archive's partial file, written at its offsets.
-  TSeededDownload(TIdHTTP& http, std::string oldArchivePath, TStream& body, TLog log);
+  // oldArchivePath: the previous archive; body: the new archive's partial file, written at its offsets;
+  // whileChecking: run during the check of the old members, which waits on no connection.
+  TSeededDownload(TIdHTTP& http, std::string oldArchivePath, TStream& body, TLog log,
+                  std::function<void()> whileChecking);
 
   // True when body holds the new archive whole, or when stopped() held after a request; false (the body
   // empty) when the archive is to be downloaded whole: at once, without a request, when there is no old
@@ -47,6 +49,7 @@ class TSeededDownload {
   std::string m_oldArchivePath;
   TStream& m_body;
   TLog m_log;
+  std::function<void()> m_whileChecking;
   std::function<bool()> m_stopped;
   std::unique_ptr<TFileStream> m_old;
   TZipDirectory m_oldDirectory;
