@@ -226,24 +226,6 @@ void TIdCustomHTTP::PrepareTarget() {
 }
 
 
-namespace {
-
-// Whether a failure on a kept connection is the server's close of it: the end of its bytes, or a reset. A
-// silence is no close, and a connection this side closed (a cancel) fails otherwise.
-bool IsPeerClose(const std::exception_ptr& failure) {
-  try {
-    std::rethrow_exception(failure);
-  } catch (const EIdConnClosedGracefully&) {
-    return true;
-  } catch (const EIdSocketError&) {
-    return true;
-  } catch (...) {
-    return false;
-  }
-}
-
-}  // namespace
-
 void TIdCustomHTTP::ExchangeHead() {
   TIdHTTPRequest& request = m_protocol.Request;
   TIdHTTPResponse& response = m_protocol.Response;

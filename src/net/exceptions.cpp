@@ -1,13 +1,22 @@
 #include "net/exceptions.h"
 
-bool IsConnectionBreak(const std::exception_ptr& failure) {
+bool IsPeerClose(const std::exception_ptr& failure) {
   try {
     std::rethrow_exception(failure);
   } catch (const EIdConnClosedGracefully&) {
     return true;
-  } catch (const EIdReadTimeout&) {
-    return true;
   } catch (const EIdSocketError&) {
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+bool IsConnectionBreak(const std::exception_ptr& failure) {
+  if (IsPeerClose(failure)) return true;
+  try {
+    std::rethrow_exception(failure);
+  } catch (const EIdReadTimeout&) {
     return true;
   } catch (const EIdNotConnected&) {
     return true;

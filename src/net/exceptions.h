@@ -197,3 +197,6 @@ class EIdInvalidPortRange : public EIdSocketHandleError {
 // EIdClosedSocket), broke (EIdSocketError) or fell silent (EIdReadTimeout). What was under way may be had from a
 // new connection; any other failure (a refused status, a broken framing, TLS) is the peer's word, or this side's.
 bool IsConnectionBreak(const std::exception_ptr& failure);
+// Whether a failure is the peer's end of the connection: the end of its bytes (EIdConnClosedGracefully) or
+// a reset (EIdSocketError). A silence is none, and neither is a connection this side closed (a cancel).
+bool IsPeerClose(const std::exception_ptr& failure);
