@@ -633,6 +633,15 @@ def wine_bench(work, name, megabytes):
         os.remove(archive)
 
 
+def start_windows_update(program, server, env, extract, download):
+    """Starts the Windows program's update from the served archive into empty directories."""
+    fresh(extract)
+    fresh(download)
+    server.restart()
+    return subprocess.Popen(["wine", program, server.url("/file"), extract, "update.zip", "none", download],
+                            env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
 def bench_wine(args, work):
     program = os.path.join(args.wine_build, "updater.exe")
     missing = [tool for tool in ("wine", "Xvfb", "xdotool") if shutil.which(tool) is None]
@@ -643,11 +652,7 @@ def bench_wine(args, work):
     ours = Sample()
     with wine_bench(work, "wine-update.zip", args.wine_update_mb) as (size, server, env, extract, download):
         for _ in range(args.runs):
-            fresh(extract)
-            fresh(download)
-            server.restart()
-            process = subprocess.Popen(["wine", program, server.url("/file"), extract, "update.zip", "none", download],
-                                       env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            process = start_windows_update(program, server, env, extract, download)
             # The completion box is the end of the update; a key confirms it, and the program exits.
             deadline = time.monotonic() + 600
             box = None
@@ -695,11 +700,7 @@ def bench_wine_download(args, work):
             if int(values["bytes"]) != size or os.path.getsize(target) != size:
                 raise RuntimeError(f"the Winsock loop got {values['bytes']} bytes of {size}")
             bare.add(float(values["seconds"]), 0, 0)
-            fresh(extract)
-            fresh(download)
-            server.restart()
-            process = subprocess.Popen(["wine", program, server.url("/file"), extract, "update.zip", "none", download],
-                                       env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            process = start_windows_update(program, server, env, extract, download)
             # The archive is renamed from its partial name once the last byte is in: the end of the download.
             deadline = time.monotonic() + 600
             while not os.path.exists(saved) and time.monotonic() < deadline and process.poll() is None:
