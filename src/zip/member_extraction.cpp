@@ -92,6 +92,8 @@ bool TUnZip::OverwriteDecision(TMemberRun& run, bool directory) {
   bool write = false;
   if (m_cancel || !extract) {
     write = false;
+  } else if (CheckOnly) {
+    write = true;  // no target is replaced: the overwrite settings do not apply
   } else if (!ConfirmOverwrites) {
     write = OverwriteMode == TOverwriteMode::omOverwrite;
   } else {
@@ -139,7 +141,7 @@ bool TUnZip::ConfirmOverwrite(TMemberRun& run) {
 }
 
 void TUnZip::ExtractDirectory(TMemberRun& run) {
-  if (CreateStoredDirs && !CreateDirTree(run.TargetName)) {
+  if (CreateStoredDirs && !CheckOnly && !CreateDirTree(run.TargetName)) {
     run.Failed = true;
   } else {
     run.RunningCrc = run.Header.Crc;

@@ -37,11 +37,19 @@ uint32_t DosDateTimeOf(double days) {
 }  // namespace
 
 void TUnZip::CreateMemberDirectories(TMemberRun& run, const std::string& directory) {
-  CreateDirTree(directory, &run.Directories);
+  if (!CheckOnly) CreateDirTree(directory, &run.Directories);
 }
 
 bool TUnZip::OpenOutput(TMemberRun& run) {
-  if (run.TargetName.empty()) return false;
+  if (run.TargetName.empty() || (!CheckOnly && !PlaceTempFile(run))) return false;
+  // Created by the write-behind thread while decoding starts; the first write waits for it. A check has no
+  // file (no TempName): the writer only takes the CRC, still beside the decoding.
+  m_writeBehind->Begin(run.TempName);
+  run.Writing = true;
+  return true;
+}
+
+bool TUnZip::PlaceTempFile(TMemberRun& run) {
   // A read-only target is not replaced, as a create over it would fail on Windows; a directory neither.
   uint32_t existing = 0;
   if (platform::DirectoryExists(run.TargetName) ||
@@ -67,9 +75,6 @@ bool TUnZip::OpenOutput(TMemberRun& run) {
     OnStage(*this, announced);
   }
   CreateMemberDirectories(run, directory);
-  // Created by the write-behind thread while decoding starts; the first write waits for it.
-  m_writeBehind->Begin(run.TempName);
-  run.Writing = true;
   return true;
 }
 
@@ -150,7 +155,7 @@ void TUnZip::CloseOutput(TMemberRun& run) {
   if (!run.Writing) return;
   m_writeBehind->Finish();
   run.Writing = false;
-  if (run.NotCreated) return;
+  if (run.NotCreated || CheckOnly) return;
   platform::File& file = m_writeBehind->File();
   uint32_t dateTime = run.Header.Local.DosDateTime;
   if (DateAttribute == TDateAttribute::daSysDate) dateTime = DosDateTimeOf(platform::NowLocal());
@@ -168,7 +173,7 @@ void TUnZip::FinishMember(TMemberRun& run, bool directoryMember, bool opened) {
   // Without a central directory a streamed member's sizes and CRC were never known: its data cannot be
   // told from a damaged empty member, so it is not taken as written.
   if (!directoryMember && !header.FromCentral && (header.Local.Flags & ziprec::kFlagDataDescriptor) != 0) pass = false;
-  if (opened) {
+  if (opened && !CheckOnly) {
     // A target still held by the application being updated is waited for; the window stays responsive.
     const auto serveWindow = [this] {
       if (m_ui != nullptr) m_ui->ProcessMessages();

@@ -159,7 +159,7 @@ void TUnZip::ArchivePass() {
   // Staged members all stand beside the files they replace until the end of the run: the whole new
   // version has to fit into the free space, or nothing is written.
   uint64_t freeBytes = 0;
-  if (OnStage && !m_extractDir.empty() && platform::FreeDiskSpace(m_extractDir, freeBytes) &&
+  if (OnStage && !CheckOnly && !m_extractDir.empty() && platform::FreeDiskSpace(m_extractDir, freeBytes) &&
       static_cast<uint64_t>(std::max<int64_t>(m_totalUncompressed, 0)) > freeBytes) {
     ReportError(m_archiveFile, "0", zipmsg::kDiskFull, m_volumeName);
     return;

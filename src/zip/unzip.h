@@ -63,6 +63,12 @@ class TUnZip : public TUnBase {
   bool HoldArchive();
   TStream32& HeldArchive() { return *m_archive; }
 
+  // Check-only mode, as "unzip -t": while set, Extract decodes every selected member and checks it as it
+  // would for writing it (its CRC, never more than its declared size, a stream that goes on past it fails),
+  // but touches nothing on disk: no file, temporary file or directory is made, no target replaced, no date
+  // or attribute set, OnStage is not called and the overwrite settings do not apply. OnEnd reports each
+  // member's outcome, ExtractedCount the members that passed; directory members make nothing.
+  bool CheckOnly = false;
   bool ConfirmOverwrites = false;
   bool CreateStoredDirs = false;
   TCpuType CpuType = TCpuType::cptAuto;  // no effect; cpt80486 becomes cptAuto at each run
@@ -148,9 +154,11 @@ class TUnZip : public TUnBase {
   bool PasswordCheck(TMemberRun& run);
   bool TestPassword(TMemberRun& run, const std::string& password);
 
-  // The member's file (member_output.cpp). OpenOutput names the temporary file, makes its directories and
-  // hands it to the write-behind writer; false when the target cannot be written.
+  // The member's file (member_output.cpp). OpenOutput has PlaceTempFile name the temporary file and make its
+  // directories (a check has none), and hands it to the write-behind writer; false when the target cannot be
+  // written.
   bool OpenOutput(TMemberRun& run);
+  bool PlaceTempFile(TMemberRun& run);
   // The member's output goes to the write-behind writer: WriteBlock copies it there, CommitBlock takes count
   // bytes already put into the writer's room. Each returns the count taken.
   int64_t WriteBlock(TMemberRun& run, const uint8_t* buffer, int64_t count);

@@ -27,6 +27,7 @@ void TWriteBehind::Begin(const std::string& path) {
     if (!m_filling.Bytes) TakeSpare();
     m_filling.Size = 0;
     m_toCreate = path;
+    m_toFile = !path.empty();
     m_active = true;
     m_outcome = Outcome();
   }
@@ -171,6 +172,7 @@ void TWriteBehind::WritePiece(std::unique_lock<std::mutex>& lock) {
   m_queued.pop_front();
   m_working = true;
   const bool skip = m_outcome.Failed;
+  const bool toFile = m_toFile;
   uint32_t crc = m_outcome.Crc;
   lock.unlock();
 
@@ -179,7 +181,8 @@ void TWriteBehind::WritePiece(std::unique_lock<std::mutex>& lock) {
   std::exception_ptr raised = nullptr;
   if (!skip) {
     try {
-      written = std::max<int64_t>(m_file.Write(piece.Bytes.get(), static_cast<int64_t>(piece.Size)), 0);
+      written = toFile ? std::max<int64_t>(m_file.Write(piece.Bytes.get(), static_cast<int64_t>(piece.Size)), 0)
+                       : static_cast<int64_t>(piece.Size);
       if (written < static_cast<int64_t>(piece.Size)) errorCode = platform::LastErrorCode();
       crc = Crc32(crc, piece.Bytes.get(), static_cast<size_t>(written));
     } catch (...) {

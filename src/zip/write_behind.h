@@ -35,6 +35,7 @@ class TWriteBehind {
   TWriteBehind& operator=(const TWriteBehind&) = delete;
 
   // Creates (or truncates) the file at path for the pieces that follow; the previous file must be finished.
+  // An empty path creates no file: the pieces are only counted and their CRC taken, for a check.
   void Begin(const std::string& path);
   // Takes a copy of the bytes; false, taking nothing, once the creation or a write has failed. The first
   // Write of a file waits for its creation, so that a file that cannot be created is known before any byte
@@ -81,6 +82,8 @@ class TWriteBehind {
   platform::File m_file;
   // The path of a file still to be created; empty once it was tried.
   std::string m_toCreate;
+  // The pieces go into m_file; otherwise they are only counted, for a check.
+  bool m_toFile = false;
   bool m_active = false;
   // The piece being filled (only the producer's thread touches it), the pieces waiting to be written, and
   // spare ones, all of kPieceSize bytes.

@@ -320,6 +320,38 @@ TEST(UnZipDriverTest, DirectoriesAreLeftOnlyForMembersThatAreWritten) {
   EXPECT_EQ(TreeBelow(out), expected);
 }
 
+// A check decodes every member as a run would, and makes nothing on disk: no file, no temporary file, no
+// directory, not for a renamed member nor a directory member; an existing target stays as it is.
+TEST(UnZipDriverTest, CheckOnlyDecodesEveryMemberAndWritesNothing) {
+  TempDir temp;
+  Member badCrc = Deflated("sub/deeper/bad.txt", "data");
+  badCrc.DeclaredCrc = 1;
+  Member goesOn = Deflated("sub/long.txt", BigText(100000));  // its stream goes on past the declared size
+  goesOn.DeclaredUncompressedSize = 50000;
+  goesOn.DeclaredCrc = ziptest::Crc32(BigText(100000).substr(0, 50000));
+  const std::string archive = temp.Write("a.zip", BuildZip({Deflated("sub/deeper/ok.txt", BigText(300000)),
+                                                            Stored("top.txt", "new"), badCrc, goesOn, Stored("made/", "")}));
+  temp.Write("top.txt", "old");
+  const std::set<std::string> before = TreeBelow(temp.Path());
+  std::vector<std::string> ends;
+  TUnZip unzip;
+  unzip.CheckOnly = true;
+  unzip.CreateStoredDirs = true;
+  unzip.OnRenameFile = [&](TUnBase&, const std::string& name, std::string& newName) {
+    if (name.find("top.txt") != std::string::npos) newName = (temp.Path() / "renamed" / "top.txt").string();
+  };
+  unzip.OnBegin = [](TUnBase&, const std::string&, int, bool& extract) { extract = true; };
+  unzip.OnEnd = [&](TUnBase&, const std::string& name, bool pass) {
+    ends.push_back(fs::path(name).filename().string() + (pass ? " pass" : " fail"));
+  };
+  const ziptest::RunResult run = ziptest::ExtractAll(unzip, archive, temp.Text());
+  EXPECT_EQ(run.Count, 2);
+  const std::vector<std::string> expected = {"ok.txt pass", "top.txt pass", "bad.txt fail", "long.txt fail", " pass"};
+  EXPECT_EQ(ends, expected);
+  EXPECT_EQ(TreeBelow(temp.Path()), before);
+  EXPECT_EQ(ziptest::ReadFile(temp.Path() / "top.txt"), "old");
+}
+
 TEST(UnZipDriverTest, StoredCrcEqualToTheComplementPasses) {
   TempDir temp;
   Member m = Deflated("x.txt", "complemented");
