@@ -195,8 +195,7 @@ void TSeededDownload::PrepareCandidates(TZipDirectory& fresh, TZipDirectory& old
   }
   // Fetching more than about two thirds anyway is not worth the requests (TReusePlan::Worthwhile).
   if (candidateBytes * 3 < m_total) throw ERangesRefused("the previous download shares too little with the new one");
-  const std::set<std::string> sound =
-      SoundMembers(m_oldArchivePath, names, m_oldArchivePath + ".check", m_whileChecking);
+  const std::set<std::string> sound = SoundMembers(m_oldArchivePath, names, m_whileChecking);
   if (m_stopped()) throw ERangesRefused("stopped");
   for (TDirectoryEntry& entry : old.Entries) {
     if (sound.count(entry.Name) == 0 || entry.HeaderOffset < 0 || entry.HeaderOffset > m_old->Size()) continue;
