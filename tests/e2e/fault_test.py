@@ -386,8 +386,9 @@ class FaultTest(update_test.UpdateTest):
             with open(previous, "rb") as f:
                 self.assertEqual(f.read(), b"previous download")
             self.assert_no_debris()
+            # Asked while the log is still there to say it.
+            self.assertFalse(self.started())
         self.assertEqual(os.listdir(self.app), [])
-        self.assertFalse(self.started())
 
     def test_full_file_system_while_extracting_leaves_old_files_whole(self):
         old = b"old version\n" * 10

@@ -68,9 +68,9 @@ class UpdateTest(unittest.TestCase):
 
     def started(self):
         """Whether the program was started, asked once the updater has ended: its log names every program it
-        starts, so a run whose log names none is answered at once; otherwise the program must leave its marker
-        within five seconds."""
-        if no_start_logged(self.download):
+        starts, so a run whose log names none is answered at once, and so is one that left no start.sh to start;
+        otherwise the program must leave its marker within five seconds."""
+        if no_start_logged(self.download) or not os.path.exists(os.path.join(self.app, "start.sh")):
             return os.path.exists(os.path.join(self.app, "started.txt"))
         for _ in range(50):
             if os.path.exists(os.path.join(self.app, "started.txt")):
