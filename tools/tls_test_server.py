@@ -21,6 +21,7 @@ Usage: tls_test_server.py [--size N] --run COMMAND...
   servers and exits with the command's status. A COMMAND that names a .exe gets Windows paths (Wine).
 """
 import argparse
+import atexit
 import http.server
 import os
 import shutil
@@ -96,6 +97,20 @@ def make_certificates(directory):
     make_leaf(directory, "otherca", "untrusted", local)
 
 
+_made = None
+
+
+def copy_of_certificates(directory):
+    """make_certificates, made once a process (the keys take a second or more) and copied for every later
+    caller: a test that starts the servers afresh for each of its rows waits for them once."""
+    global _made
+    if _made is None:
+        _made = tempfile.mkdtemp(prefix="updater-tls-made-")
+        atexit.register(shutil.rmtree, _made, True)
+        make_certificates(_made)
+    shutil.copytree(_made, directory, dirs_exist_ok=True)
+
+
 class Servers:
     """The five servers, for the length of a with-block. files maps a path ("/update.zip") to bytes."""
 
@@ -111,7 +126,7 @@ class Servers:
 
     def __enter__(self):
         self.directory = tempfile.mkdtemp(prefix="updater-tls-")
-        make_certificates(self.directory)
+        copy_of_certificates(self.directory)
         for case in self.CASES:
             context = None
             if case != "plain":

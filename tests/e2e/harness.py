@@ -63,6 +63,16 @@ def run_updater(arguments, environment, interrupt_after=None, cwd=None, preexec_
     return process.returncode, err.decode("utf-8", "replace")
 
 
+def no_start_logged(download):
+    """Whether an updater that has ended logged into download and started no program: its log names every
+    program it starts."""
+    log = os.path.join(download, "updater.log")
+    if not os.path.exists(log):
+        return False
+    with open(log, encoding="utf-8", errors="replace") as f:
+        return not any(" starting " in line for line in f)
+
+
 MARKER_SCRIPT = """#!/bin/sh
 echo started > "$(dirname "$0")/started.txt"
 """
