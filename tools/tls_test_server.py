@@ -136,7 +136,9 @@ class Servers:
                                         os.path.join(self.directory, case + ".key"))
             server = _make_server(self, context)
             self.ports[case] = server.server_address[1]
-            threading.Thread(target=server.serve_forever, daemon=True).start()
+            # A short poll: each server's shutdown waits for its loop's next look, which is half a second by
+            # default, and the five are stopped one after another.
+            threading.Thread(target=server.serve_forever, kwargs={"poll_interval": 0.05}, daemon=True).start()
             self._servers.append(server)
         return self
 
