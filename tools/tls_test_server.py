@@ -97,18 +97,24 @@ def make_certificates(directory):
     make_leaf(directory, "otherca", "untrusted", local)
 
 
-_made = None
+# Where the certificates made for this run lie: made by this process, or by the one that started it.
+SHARED_CERTIFICATES = "UPDATER_TEST_CERTIFICATES"
+
+
+def share_certificates():
+    """Makes the certificates once (the keys take a second or more) for this process and the ones it starts
+    from now on, which find them through SHARED_CERTIFICATES; they are removed when this process ends. A test
+    script whose cases run as processes of their own calls it before starting them."""
+    if not os.environ.get(SHARED_CERTIFICATES):
+        made = tempfile.mkdtemp(prefix="updater-tls-made-")
+        atexit.register(shutil.rmtree, made, True)
+        make_certificates(made)
+        os.environ[SHARED_CERTIFICATES] = made
 
 
 def copy_of_certificates(directory):
-    """make_certificates, made once a process (the keys take a second or more) and copied for every later
-    caller: a test that starts the servers afresh for each of its rows waits for them once."""
-    global _made
-    if _made is None:
-        _made = tempfile.mkdtemp(prefix="updater-tls-made-")
-        atexit.register(shutil.rmtree, _made, True)
-        make_certificates(_made)
-    shutil.copytree(_made, directory, dirs_exist_ok=True)
+    share_certificates()
+    shutil.copytree(os.environ[SHARED_CERTIFICATES], directory, dirs_exist_ok=True)
 
 
 class Servers:

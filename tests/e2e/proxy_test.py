@@ -399,4 +399,5 @@ if __name__ == "__main__":
     else:
         arguments = sys.argv[1:2]
         UPDATER = os.path.abspath(sys.argv.pop(1))
+        tls_test_server.share_certificates()
         concurrent_cases.main(arguments)

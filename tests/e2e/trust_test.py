@@ -202,4 +202,5 @@ if __name__ == "__main__":
     arguments = sys.argv[1:3]
     UPDATER = os.path.abspath(sys.argv.pop(1))
     SIGNED_UPDATER = os.path.abspath(sys.argv.pop(1))
+    tls_test_server.share_certificates()
     concurrent_cases.main(arguments)
