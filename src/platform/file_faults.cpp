@@ -23,6 +23,8 @@ std::map<intptr_t, int64_t> g_durableSizes;
 // Set once at the start, before any other thread runs.
 std::string g_deniedDirectory;
 
+std::atomic<int> g_replaceFileWait{kReplaceFileWaitMilliseconds};
+
 }  // namespace
 
 void FailNthFileOperation(int n, FileFault fault, FaultThreads threads) {
@@ -44,7 +46,13 @@ void DenyWritesUnder(const std::string& directory) {
   while (g_deniedDirectory.size() > 1 && g_deniedDirectory.back() == kPathSeparator) g_deniedDirectory.pop_back();
 }
 
+ScopedReplaceFileWait::ScopedReplaceFileWait(int milliseconds) : m_previous(g_replaceFileWait.exchange(milliseconds)) {}
+
+ScopedReplaceFileWait::~ScopedReplaceFileWait() { g_replaceFileWait = m_previous; }
+
 namespace detail {
+
+int ReplaceFileWaitMilliseconds() { return g_replaceFileWait; }
 
 bool FileOperationFails() {
   if (g_remaining.load() <= 0) return false;

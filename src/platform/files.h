@@ -102,7 +102,22 @@ bool FileOperationFaultFired();
 // elevated. An empty directory ends it. The updater's test builds set it from the environment, so that the
 // hand-over to an elevated copy can be run on machines where the tests hold every right.
 void DenyWritesUnder(const std::string& directory);
+// While alive, ReplaceFile gives up on a file in use after the given milliseconds instead of
+// kReplaceFileWaitMilliseconds, in this process; the wait before it comes back at its end. A test of a file
+// held past the wait then shows the same failure without sitting out the shipped wait.
+class ScopedReplaceFileWait {
+ public:
+  explicit ScopedReplaceFileWait(int milliseconds);
+  ~ScopedReplaceFileWait();
+  ScopedReplaceFileWait(const ScopedReplaceFileWait&) = delete;
+  ScopedReplaceFileWait& operator=(const ScopedReplaceFileWait&) = delete;
+
+ private:
+  int m_previous;
+};
 namespace detail {
+// How long ReplaceFile waits for a file in use.
+int ReplaceFileWaitMilliseconds();
 // Called first by each counted operation; true when it is to fail.
 bool FileOperationFails();
 // Called first by each operation that changes what directory holds; true when path lies where writes are
@@ -119,6 +134,7 @@ void CutOpenFile(intptr_t handle, int64_t size);
 }  // namespace detail
 #else
 namespace detail {
+inline int ReplaceFileWaitMilliseconds() { return kReplaceFileWaitMilliseconds; }
 inline bool FileOperationFails() { return false; }
 inline bool WriteDenied(const std::string& /*path*/) { return false; }
 inline bool WritesDeniedSomewhere() { return false; }

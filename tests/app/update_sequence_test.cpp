@@ -798,10 +798,12 @@ TEST_F(UpdateSequenceTest, AFileHeldPastTheWaitRollsTheSwapBack) {
   const auto before = testsupport::TreeSnapshot(m_app);
   LoopbackServer server(Serve(ziptest::BuildZip(NewVersion())));
   HeadlessUi ui;
+  constexpr int kWait = 1000;
+  const platform::ScopedReplaceFileWait shortWait(kWait);
   {
     // VERSION comes first in the archive and is swapped in before lib\data.bin is found held.
-    testsupport::FileHolder holder(testsupport::OwnProgramPath(), m_app + "\\lib\\data.bin",
-                                   4 * platform::kReplaceFileWaitMilliseconds, m_temp.Text() + "ready");
+    testsupport::FileHolder holder(testsupport::OwnProgramPath(), m_app + "\\lib\\data.bin", 4 * kWait,
+                                   m_temp.Text() + "ready");
     ASSERT_TRUE(holder.WaitUntilHolding());
     Run(ui, Arguments(server.Port(), "never-started"));
   }

@@ -88,16 +88,18 @@ TEST(ReplaceFileTest, TargetHeldBeyondTheWaitFailsWithSharingViolation) {
   TempDir dir;
   const std::string to = dir.Write("data.txt", "old");
   const std::string from = dir.Write("new.tmp", "new");
+  constexpr int kWait = 1000;
+  const platform::ScopedReplaceFileWait shortWait(kWait);
   {
-    FileHolder holder(OwnProgramPath(), to, 4 * platform::kReplaceFileWaitMilliseconds, dir.Text() + "ready");
+    FileHolder holder(OwnProgramPath(), to, 4 * kWait, dir.Text() + "ready");
     ASSERT_TRUE(holder.WaitUntilHolding());
     const Clock::time_point start = Clock::now();
     platform::SetLastErrorCode(0);
     EXPECT_FALSE(platform::ReplaceFile(from, to));
     const int64_t waited = MillisecondsSince(start);
     EXPECT_EQ(platform::LastErrorCode(), platform::kErrorSharingViolation);
-    EXPECT_GE(waited, platform::kReplaceFileWaitMilliseconds - 100);
-    EXPECT_LT(waited, 2 * platform::kReplaceFileWaitMilliseconds);
+    EXPECT_GE(waited, kWait - 100);
+    EXPECT_LT(waited, 2 * kWait);
   }
   EXPECT_EQ(ReadFile(to), "old");
   ASSERT_TRUE(platform::FileExists(from)) << "the source stays for the caller to remove";

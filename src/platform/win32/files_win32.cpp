@@ -118,7 +118,7 @@ bool ReplaceFile(const std::string& from, const std::string& to, const std::func
     if (error == ERROR_ACCESS_DENIED && InUse(to)) error = ERROR_SHARING_VIOLATION;
     // GetTickCount wraps after 49 days; the unsigned difference stays right across the wrap.
     const DWORD waited = GetTickCount() - start;
-    if (error != ERROR_SHARING_VIOLATION || waited >= static_cast<DWORD>(kReplaceFileWaitMilliseconds)) {
+    if (error != ERROR_SHARING_VIOLATION || waited >= static_cast<DWORD>(detail::ReplaceFileWaitMilliseconds())) {
       t_lastError = static_cast<int>(error);
       return false;
     }
