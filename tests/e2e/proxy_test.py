@@ -44,7 +44,7 @@ UPDATER = None
 WINE = None
 WORK = None
 
-INTERNET_SETTINGS = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings"
+INTERNET_SETTINGS = r"HKEY_CURRENT_USER\Software\Microsoft\Windows\CurrentVersion\Internet Settings"
 
 INSTALLED, FAILED = "installed", "failed"
 
@@ -127,10 +127,25 @@ def named_archives(work):
     return archives
 
 
-class WineSession:
-    """Xvfb, the Wine prefix and the runs of updater.exe; close() ends them."""
+def registry_file(keys):
+    """The text of a .reg file that sets the values of keys: {key: {name: text, number (a DWORD) or bytes}}."""
+    def data(value):
+        if isinstance(value, int):
+            return "dword:%08x" % value
+        if isinstance(value, bytes):
+            return "hex:" + ",".join("%02x" % byte for byte in value)
+        return '"%s"' % value.replace("\\", "\\\\").replace('"', '\\"')
+    lines = ["REGEDIT4", ""]
+    for key, values in keys.items():
+        lines += ["[%s]" % key] + ['"%s"=%s' % (name, data(value)) for name, value in values.items()] + [""]
+    return "\r\n".join(lines) + "\r\n"
 
-    def __init__(self, work):
+
+class WineSession:
+    """Xvfb, the Wine prefix and the runs of updater.exe; close() ends them. The test CA in ca_file is trusted
+    in the prefix."""
+
+    def __init__(self, work, ca_file):
         self.work = os.path.abspath(work)
         os.makedirs(self.work, exist_ok=True)
         self.xvfb, display = virtual_display.start_xvfb("800x600x24")
@@ -146,22 +161,24 @@ class WineSession:
                 self.close()
                 raise
             open(ready, "w").close()
-        # Windows left to themselves: without a window manager on the display, Wine waits two seconds for each
-        # managed window to be withdrawn as it closes, the box and the main window of every run.
-        self.reg("add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed", "/d", "N")
+        # Windows left to themselves ("Managed"): without a window manager on the display, Wine waits two seconds
+        # for each managed window to be withdrawn as it closes, the box and the main window of every run.
+        thumbprint, blob = root_store_blob(ca_file)
+        self.set_values({r"HKEY_CURRENT_USER\Software\Wine\X11 Driver": {"Managed": "N"},
+                         r"HKEY_CURRENT_USER\Software\Microsoft\SystemCertificates\Root\Certificates" + "\\" +
+                         thumbprint: {"Blob": blob}})
 
     def wineserver(self):
         server = os.path.join(os.path.dirname(os.path.realpath(WINE)), "wineserver")
         return server if os.access(server, os.X_OK) else "wineserver"
 
-    def reg(self, *arguments):
-        subprocess.run([WINE, "reg"] + list(arguments) + ["/f"], env=self.env, check=True,
+    def set_values(self, keys):
+        """Sets registry values (see registry_file) with one Wine program: each one started costs a second."""
+        path = os.path.join(self.work, "values.reg")
+        with open(path, "w", newline="") as f:
+            f.write(registry_file(keys))
+        subprocess.run([WINE, "reg", "import", windows_path(path)], env=self.env, check=True,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-
-    def trust(self, pem_file):
-        thumbprint, blob = root_store_blob(pem_file)
-        self.reg("add", r"HKCU\Software\Microsoft\SystemCertificates\Root\Certificates" + "\\" + thumbprint,
-                 "/v", "Blob", "/t", "REG_BINARY", "/d", blob.hex())
 
     def run(self, arguments, variables):
         """Runs the program to its end, confirming every box it shows."""
@@ -179,7 +196,13 @@ class WineSession:
                 subprocess.run(["xdotool", "windowfocus", "--sync", window], env=self.env,
                                stderr=subprocess.DEVNULL)
                 subprocess.run(["xdotool", "key", "Return"], env=self.env, stderr=subprocess.DEVNULL)
-            time.sleep(0.5)
+            # The end is waited for, not polled: a confirmed box is mostly the program's last step. Half a
+            # second lets a confirmed box go before the next look, so that a second Return cannot reach the
+            # window behind it.
+            try:
+                process.wait(0.5 if found else 0.1)
+            except subprocess.TimeoutExpired:
+                pass
         return process.returncode
 
     def close(self):
@@ -208,9 +231,8 @@ class ProxyTest(unittest.TestCase):
         cls.proxies = cls.enterClassContext(proxy_test_servers.Proxies())
         cls.wine = None
         if WINE:
-            cls.wine = WineSession(WORK)
+            cls.wine = WineSession(WORK, cls.servers.ca_file)
             cls.addClassCleanup(cls.wine.close)
-            cls.wine.trust(cls.servers.ca_file)
 
     def fresh(self):
         self.case = tempfile.mkdtemp(prefix="case-", dir=self.work)
@@ -376,16 +398,15 @@ class ProxyTest(unittest.TestCase):
                     self.fresh()
                     if "=" not in server:
                         server = "127.0.0.1:" + server
-                    self.wine.reg("add", INTERNET_SETTINGS, "/v", "ProxyEnable", "/t", "REG_DWORD", "/d", "1")
-                    self.wine.reg("add", INTERNET_SETTINGS, "/v", "ProxyServer", "/d", server)
-                    self.wine.reg("add", INTERNET_SETTINGS, "/v", "ProxyOverride", "/d", bypass or "<local>")
+                    self.wine.set_values({INTERNET_SETTINGS: {"ProxyEnable": 1, "ProxyServer": server,
+                                                              "ProxyOverride": bypass or "<local>"}})
                     self.check_outcome(outcome, self.run_updater(scheme, "good" if scheme == "https" else "plain",
                                                                  {}))
                     if first is not None:
                         self.assertTrue(self.proxies.relays["http"].first)
                         self.assertTrue(all(d.startswith(first) for d in self.proxies.relays["http"].first))
         finally:
-            self.wine.reg("add", INTERNET_SETTINGS, "/v", "ProxyEnable", "/t", "REG_DWORD", "/d", "0")
+            self.wine.set_values({INTERNET_SETTINGS: {"ProxyEnable": 0}})
 
 
 if __name__ == "__main__":
