@@ -425,7 +425,7 @@ class FaultTest(update_test.UpdateTest):
         Kills land during the staging some time after the journal appears, or inside the swap as soon as its
         records are in the journal; when None, the update is left to complete."""
         # Many small members: the swap (two renames a member) lasts long enough to be killed inside.
-        count = 1500
+        count = 750
         new = self.make_archive({"part/%04d.bin" % i: os.urandom(200) for i in range(count)})
         journal = os.path.join(self.app, "~update.journal")
 
