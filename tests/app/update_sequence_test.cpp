@@ -732,8 +732,10 @@ TEST_F(UpdateSequenceTest, ASecondUpdaterWaitsForTheFirstAndFailsWhenItTakesTooL
     if (releasedInTime) {
       release = std::thread([&] {
         platform::SleepMilliseconds(300);
-        first = platform::DirectoryLock();
+        // As an updater ends: its journal goes before its lock. The other way round, the waiting updater could
+        // take the lock, find the journal and recover it while this thread removes it from under it.
         std::filesystem::remove(temp.Path() / "app" / "~update.journal");
+        first = platform::DirectoryLock();
       });
     }
     LoopbackServer server(Serve(ziptest::BuildZip(NewVersion())));

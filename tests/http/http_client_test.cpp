@@ -624,6 +624,9 @@ TEST(TIdHTTPSilenceTest, AResponseThatTricklesInIsReadWhole) {
   };
   constexpr size_t kPieces = 10;
   constexpr int kPause = 100;
+  // Well above a pause, so that a busy machine's late piece is not taken for silence; well below the whole.
+  constexpr int kLimit = 600;
+  static_assert((kPieces - 1) * kPause > kLimit, "the response must take longer than the limit");
   for (const auto& row : rows) {
     OptionalIdle idleProcessing(/*idle=*/true);
     LoopbackServer server([&](LoopbackConnection& connection) {
@@ -638,7 +641,7 @@ TEST(TIdHTTPSilenceTest, AResponseThatTricklesInIsReadWhole) {
     });
     TIdHTTP http;
     ConfigureAsUpdater(http);
-    http.SetReadTimeout(300);
+    http.SetReadTimeout(kLimit);
     TMemoryStream body;
     const int64_t start = platform::MonotonicMilliseconds();
     EXPECT_EQ(Outcome([&] { http.Get(Url(server, "/u.zip"), body); }), "ok") << row.framing;
