@@ -10,12 +10,14 @@ update runs at full speed: the completion box is confirmed with a key press, the
 extracted, and the updated program (a copy of updater.exe, which refuses to run without arguments and says
 so in a box of its own) must have been started.
 
-Usage: wine_screenshot.py UPDATER_EXE WINE WORK_DIR ARTIFACT_DIR
+Usage: wine_screenshot.py UPDATER_EXE WINE WORK_DIR ARTIFACT_DIR [SHARED_PREFIX]
 Exit codes: 0 passed, 1 failed, 77 skipped (a tool is missing, or the bar never moved: the program showed
 its window but did not download).
 
-The Wine prefix lives in WORK_DIR and is kept between runs; making it takes 20 to 60 seconds once. It uses
-the X11 driver and shows "WenQuanYi Zen Hei" where the window asks for SimSun.
+The Wine prefix lives in WORK_DIR and is kept between runs; making it takes 20 to 60 seconds once, or a copy of
+SHARED_PREFIX when that is a ready prefix of the same Wine (the one the other Windows tests run in, made with
+Wine's null graphics driver: the copy goes back to the X11 driver). It shows "WenQuanYi Zen Hei" where the window
+asks for SimSun.
 """
 import os
 import shutil
@@ -96,10 +98,11 @@ class Screen:
 class Session:
     """Xvfb, the update server, the Wine prefix and the program; everything is ended by close()."""
 
-    def __init__(self, updater, wine, work):
+    def __init__(self, updater, wine, work, shared_prefix=None):
         self.updater = updater
         self.wine = wine
         self.work = os.path.abspath(work)
+        self.shared_prefix = shared_prefix
         self.xvfb = None
         self.server = None
         self.program = None
@@ -128,16 +131,23 @@ class Session:
         ready = os.path.join(prefix, ".updater-x11-ready")
         if os.path.exists(ready):
             return
-        log("making the Wine prefix %s (once)" % prefix)
         shutil.rmtree(prefix, ignore_errors=True)
-        subprocess.run([self.wine, "wineboot", "--init"], env=self.env, check=True,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        if self.shared_prefix and os.path.exists(os.path.join(self.shared_prefix, ".updater-ready")):
+            # Copying a made prefix takes seconds; making one takes Wine's whole first start.
+            log("copying the Wine prefix %s to %s (once)" % (self.shared_prefix, prefix))
+            shutil.copytree(self.shared_prefix, prefix, symlinks=True)
+        else:
+            log("making the Wine prefix %s (once)" % prefix)
+            subprocess.run([self.wine, "wineboot", "--init"], env=self.env, check=True,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         # The window asks for SimSun ("宋体"); the free WenQuanYi font stands in for it. A .reg file in UTF-16
-        # carries the Chinese value name whatever the locale of this process.
+        # carries the Chinese value name whatever the locale of this process. The graphics driver goes back to
+        # Wine's choice, X11 here (a copied prefix has the null driver).
         reg = os.path.join(self.work, "font-substitutes.reg")
         lines = ["Windows Registry Editor Version 5.00", "",
                  "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontSubstitutes]",
-                 '"SimSun"="WenQuanYi Zen Hei"', '"宋体"="WenQuanYi Zen Hei"', ""]
+                 '"SimSun"="WenQuanYi Zen Hei"', '"宋体"="WenQuanYi Zen Hei"', "",
+                 "[HKEY_CURRENT_USER\\Software\\Wine\\Drivers]", '"Graphics"=-', ""]
         with open(reg, "wb") as f:
             f.write("\r\n".join(lines).encode("utf-16"))
         subprocess.run([self.wine, "regedit", "/S", reg], env=self.env, check=True,
@@ -283,7 +293,7 @@ def bar_fill(screen, client, empty):
                if screen.pixel(x, y) != empty)
 
 
-def run(updater, wine, work, artifacts):
+def run(updater, wine, work, artifacts, shared_prefix=None):
     missing = [tool for tool in ("Xvfb", "xdotool", "import", "convert") if shutil.which(tool) is None]
     if missing:
         raise Skip("not installed: " + ", ".join(missing))
@@ -301,7 +311,7 @@ def run(updater, wine, work, artifacts):
     if os.path.exists(picture):
         os.remove(picture)
 
-    session = Session(updater, wine, work)
+    session = Session(updater, wine, work, shared_prefix)
     try:
         session.start_display()
         session.prepare_prefix()
@@ -364,7 +374,7 @@ def run(updater, wine, work, artifacts):
 
 
 def main():
-    if len(sys.argv) != 5:
+    if len(sys.argv) not in (5, 6):
         print(__doc__, file=sys.stderr)
         return 2
     try:
