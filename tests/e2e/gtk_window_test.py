@@ -15,6 +15,7 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import concurrent_cases  # noqa: E402
 from harness import MARKER_SCRIPT, Server, child_process  # noqa: E402
 import virtual_display  # noqa: E402  (on the path harness sets)
 
@@ -159,7 +160,9 @@ if __name__ == "__main__":
     if missing:
         print("SKIPPED: missing " + ", ".join(missing))
         sys.exit(77)
+    arguments = sys.argv[1:3]
     UPDATER = os.path.abspath(sys.argv.pop(1))
     ARTIFACTS = os.path.abspath(sys.argv.pop(1))
     os.makedirs(ARTIFACTS, exist_ok=True)
-    unittest.main(verbosity=2)
+    # Each case has a display of its own: they run side by side.
+    concurrent_cases.main(arguments)
