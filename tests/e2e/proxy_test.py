@@ -5,10 +5,10 @@ tools/tls_test_server.py, all on 127.0.0.1. Each row sets the proxy, runs an upd
 installed and saved, and which proxy the program spoke to, and how.
 
 Usage: proxy_test.py path/to/updater
-       proxy_test.py --wine WINE path/to/updater.exe WORK_DIR
+       proxy_test.py --wine WINE path/to/updater.exe WORK_DIR [--copy-prefix SHARED_PREFIX]
 The Linux program reads the proxy variables and its console front end prints its boxes. The Windows program
 runs under Wine on a virtual X display (Xvfb) in a Wine prefix of its own in WORK_DIR (made once, 20 to 60
-seconds), where its boxes are confirmed with a key press; it reads the same variables and, in rows of their
+seconds, or a copy of SHARED_PREFIX when that is ready: tools/wine_prefix.py), where its boxes are confirmed with a key press; it reads the same variables and, in rows of their
 own, the user's Internet settings in that prefix's registry. The test CA is trusted through SSL_CERT_FILE on
 Linux and through the prefix's registry (the user's root store) on Windows. The Windows program also installs
 archives with Chinese names (made by Python's zipfile and by 7-Zip) under the system code pages 936 and 1252:
@@ -34,6 +34,7 @@ import proxy_test_servers  # noqa: E402
 import concurrent_cases  # noqa: E402
 import tls_test_server  # noqa: E402
 import virtual_display  # noqa: E402
+import wine_prefix  # noqa: E402
 from proxy_test_servers import PASSWORD, USER  # noqa: E402
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from harness import BOX_CAPTION, COMPLETE, DOWNLOAD_FAILED, EXTRACT_FAILED  # noqa: E402
@@ -43,6 +44,7 @@ from fault_test import Lighttpd  # noqa: E402
 UPDATER = None
 WINE = None
 WORK = None
+SHARED_PREFIX = None
 
 INTERNET_SETTINGS = r"HKEY_CURRENT_USER\Software\Microsoft\Windows\CurrentVersion\Internet Settings"
 
@@ -145,38 +147,42 @@ class WineSession:
     """Xvfb, the Wine prefix and the runs of updater.exe; close() ends them. The test CA in ca_file is trusted
     in the prefix."""
 
-    def __init__(self, work, ca_file):
+    def __init__(self, work, ca_file, shared_prefix):
         self.work = os.path.abspath(work)
         os.makedirs(self.work, exist_ok=True)
         self.xvfb, display = virtual_display.start_xvfb("800x600x24")
         self.env = updater_environment(DISPLAY=display, WINEPREFIX=os.path.join(self.work, "wineprefix-proxy"),
                                        WINEDEBUG="-all", WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree,mshtml=")
         ready = os.path.join(self.env["WINEPREFIX"], ".updater-proxy-ready")
+        driver = []
         if not os.path.exists(ready):
-            shutil.rmtree(self.env["WINEPREFIX"], ignore_errors=True)
             try:
-                subprocess.run([WINE, "wineboot", "--init"], env=self.env, check=True,
-                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                wine_prefix.make(WINE, self.env, shared_prefix)
             except BaseException:
                 self.close()
                 raise
+            driver = wine_prefix.X11_DRIVER_LINES
             open(ready, "w").close()
+        # One wineserver for the whole session, ended by close(): left to itself, it ends a few seconds after
+        # each program, and every Wine start after a pause starts it anew.
+        subprocess.run([self.wineserver(), "-p"], env=self.env)
         # Windows left to themselves ("Managed"): without a window manager on the display, Wine waits two seconds
         # for each managed window to be withdrawn as it closes, the box and the main window of every run.
         thumbprint, blob = root_store_blob(ca_file)
         self.set_values({r"HKEY_CURRENT_USER\Software\Wine\X11 Driver": {"Managed": "N"},
                          r"HKEY_CURRENT_USER\Software\Microsoft\SystemCertificates\Root\Certificates" + "\\" +
-                         thumbprint: {"Blob": blob}})
+                         thumbprint: {"Blob": blob}}, driver)
 
     def wineserver(self):
         server = os.path.join(os.path.dirname(os.path.realpath(WINE)), "wineserver")
         return server if os.access(server, os.X_OK) else "wineserver"
 
-    def set_values(self, keys):
-        """Sets registry values (see registry_file) with one Wine program: each one started costs a second."""
+    def set_values(self, keys, lines=()):
+        """Sets registry values (see registry_file), and imports the .reg lines given, with one Wine program:
+        each one started costs a second."""
         path = os.path.join(self.work, "values.reg")
         with open(path, "w", newline="") as f:
-            f.write(registry_file(keys))
+            f.write(registry_file(keys) + "".join(line + "\r\n" for line in lines))
         subprocess.run([WINE, "reg", "import", windows_path(path)], env=self.env, check=True,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
@@ -231,7 +237,7 @@ class ProxyTest(unittest.TestCase):
         cls.proxies = cls.enterClassContext(proxy_test_servers.Proxies())
         cls.wine = None
         if WINE:
-            cls.wine = WineSession(WORK, cls.servers.ca_file)
+            cls.wine = WineSession(WORK, cls.servers.ca_file, SHARED_PREFIX)
             cls.addClassCleanup(cls.wine.close)
 
     def fresh(self):
@@ -415,6 +421,9 @@ if __name__ == "__main__":
         WINE = sys.argv.pop(1)
         UPDATER = os.path.abspath(sys.argv.pop(1))
         WORK = os.path.abspath(sys.argv.pop(1))
+        if len(sys.argv) > 2 and sys.argv[1] == "--copy-prefix":
+            SHARED_PREFIX = sys.argv.pop(2)
+            sys.argv.pop(1)
         # One after another: the cases share the Wine prefix, its registry and the X display.
         unittest.main(verbosity=2)
     else:

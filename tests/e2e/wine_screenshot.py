@@ -31,6 +31,7 @@ TOOLS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "to
 sys.path.insert(0, TOOLS)
 import child_process  # noqa: E402
 import virtual_display  # noqa: E402
+import wine_prefix  # noqa: E402
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from harness import BOX_CAPTION, CAPTION  # noqa: E402
@@ -131,23 +132,14 @@ class Session:
         ready = os.path.join(prefix, ".updater-x11-ready")
         if os.path.exists(ready):
             return
-        shutil.rmtree(prefix, ignore_errors=True)
-        if self.shared_prefix and os.path.exists(os.path.join(self.shared_prefix, ".updater-ready")):
-            # Copying a made prefix takes seconds; making one takes Wine's whole first start.
-            log("copying the Wine prefix %s to %s (once)" % (self.shared_prefix, prefix))
-            shutil.copytree(self.shared_prefix, prefix, symlinks=True)
-        else:
-            log("making the Wine prefix %s (once)" % prefix)
-            subprocess.run([self.wine, "wineboot", "--init"], env=self.env, check=True,
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        log("making the Wine prefix %s (once)" % prefix)
+        wine_prefix.make(self.wine, self.env, self.shared_prefix)
         # The window asks for SimSun ("宋体"); the free WenQuanYi font stands in for it. A .reg file in UTF-16
-        # carries the Chinese value name whatever the locale of this process. The graphics driver goes back to
-        # Wine's choice, X11 here (a copied prefix has the null driver).
+        # carries the Chinese value name whatever the locale of this process.
         reg = os.path.join(self.work, "font-substitutes.reg")
         lines = ["Windows Registry Editor Version 5.00", "",
                  "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontSubstitutes]",
-                 '"SimSun"="WenQuanYi Zen Hei"', '"宋体"="WenQuanYi Zen Hei"', "",
-                 "[HKEY_CURRENT_USER\\Software\\Wine\\Drivers]", '"Graphics"=-', ""]
+                 '"SimSun"="WenQuanYi Zen Hei"', '"宋体"="WenQuanYi Zen Hei"', ""] + wine_prefix.X11_DRIVER_LINES
         with open(reg, "wb") as f:
             f.write("\r\n".join(lines).encode("utf-16"))
         subprocess.run([self.wine, "regedit", "/S", reg], env=self.env, check=True,
