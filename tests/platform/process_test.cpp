@@ -108,11 +108,13 @@ class ProcessTest : public testing::Test {
   // The marker's two lines (program, command line); empty when no copy wrote it in time.
   std::string WaitForMarker() const {
     for (int i = 0; i < 600; ++i) {
+      // Read until it reads whole: under Wine, on a busy machine, a marker just renamed into place has been
+      // seen to read empty once.
       if (std::filesystem::exists(m_marker)) {
         std::ifstream in(m_marker, std::ios::binary);
         std::stringstream content;
         content << in.rdbuf();
-        return content.str();
+        if (!content.str().empty()) return content.str();
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
