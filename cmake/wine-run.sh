@@ -32,4 +32,13 @@ if [ ! -f "$prefix/.updater-ready" ]; then
   ) 9>"$prefix.lock"
 fi
 
-exec "$wine" "$@"
+# On a terminal, the program's output as it comes. Otherwise (CTest's pipe) through a file, printed when the
+# program ends: a process of the session that the program starts (Wine's RPC service, for one) inherits the
+# program's output and can outlive it, and would keep CTest waiting for that pipe to close.
+if [ -t 1 ]; then
+  exec "$wine" "$@"
+fi
+out=$(mktemp)
+trap 'cat "$out"; rm -f "$out"' EXIT
+trap 'exit 143' TERM INT
+"$wine" "$@" >"$out" 2>&1
