@@ -154,35 +154,28 @@ class WineSession:
         self.env = updater_environment(DISPLAY=display, WINEPREFIX=os.path.join(self.work, "wineprefix-proxy"),
                                        WINEDEBUG="-all", WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree,mshtml=")
         ready = os.path.join(self.env["WINEPREFIX"], ".updater-proxy-ready")
-        driver = []
-        if not os.path.exists(ready):
-            try:
+        self.holder = None
+        try:
+            if not os.path.exists(ready):
                 wine_prefix.make(WINE, self.env, shared_prefix)
-            except BaseException:
-                self.close()
-                raise
-            driver = wine_prefix.X11_DRIVER_LINES
-            open(ready, "w").close()
-        # One wineserver for the whole session, ended by close(): left to itself, it ends a few seconds after
-        # each program, and every Wine start after a pause starts it anew.
-        subprocess.run([self.wineserver(), "-p"], env=self.env)
-        # Windows left to themselves ("Managed"): without a window manager on the display, Wine waits two seconds
-        # for each managed window to be withdrawn as it closes, the box and the main window of every run.
-        thumbprint, blob = root_store_blob(ca_file)
-        self.set_values({r"HKEY_CURRENT_USER\Software\Wine\X11 Driver": {"Managed": "N"},
-                         r"HKEY_CURRENT_USER\Software\Microsoft\SystemCertificates\Root\Certificates" + "\\" +
-                         thumbprint: {"Blob": blob}}, driver)
+                open(ready, "w").close()
+            self.holder = wine_prefix.hold_session(WINE, self.env)
+            # Windows left to themselves ("Managed"): without a window manager on the display, Wine waits two
+            # seconds for each managed window to be withdrawn as it closes, the box and the main window of every
+            # run.
+            thumbprint, blob = root_store_blob(ca_file)
+            self.set_values({r"HKEY_CURRENT_USER\Software\Wine\X11 Driver": {"Managed": "N"},
+                             r"HKEY_CURRENT_USER\Software\Microsoft\SystemCertificates\Root\Certificates" + "\\" +
+                             thumbprint: {"Blob": blob}})
+        except BaseException:
+            self.close()
+            raise
 
-    def wineserver(self):
-        server = os.path.join(os.path.dirname(os.path.realpath(WINE)), "wineserver")
-        return server if os.access(server, os.X_OK) else "wineserver"
-
-    def set_values(self, keys, lines=()):
-        """Sets registry values (see registry_file), and imports the .reg lines given, with one Wine program:
-        each one started costs a second."""
+    def set_values(self, keys):
+        """Sets registry values (see registry_file) with one Wine program."""
         path = os.path.join(self.work, "values.reg")
         with open(path, "w", newline="") as f:
-            f.write(registry_file(keys) + "".join(line + "\r\n" for line in lines))
+            f.write(registry_file(keys))
         subprocess.run([WINE, "reg", "import", windows_path(path)], env=self.env, check=True,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
@@ -212,7 +205,7 @@ class WineSession:
         return process.returncode
 
     def close(self):
-        subprocess.run([self.wineserver(), "-k"], env=self.env, stderr=subprocess.DEVNULL)
+        wine_prefix.end_session(WINE, self.env, self.holder)
         child_process.stop(self.xvfb)
 
 

@@ -108,6 +108,7 @@ class Session:
         self.server = None
         self.program = None
         self.env = None
+        self.holder = None
 
     def start_display(self):
         try:
@@ -123,29 +124,28 @@ class Session:
             "WINEDLLOVERRIDES": "winemenubuilder.exe=d;mscoree,mshtml=",
         })
 
-    def wineserver(self):
-        server = os.path.join(os.path.dirname(os.path.realpath(self.wine)), "wineserver")
-        return server if os.access(server, os.X_OK) else "wineserver"
-
     def prepare_prefix(self):
+        """Makes the prefix (once), and holds its session open until close()."""
         prefix = self.env["WINEPREFIX"]
         ready = os.path.join(prefix, ".updater-x11-ready")
-        if os.path.exists(ready):
-            return
-        log("making the Wine prefix %s (once)" % prefix)
-        wine_prefix.make(self.wine, self.env, self.shared_prefix)
-        # The window asks for SimSun ("宋体"); the free WenQuanYi font stands in for it. A .reg file in UTF-16
-        # carries the Chinese value name whatever the locale of this process.
-        reg = os.path.join(self.work, "font-substitutes.reg")
-        lines = ["Windows Registry Editor Version 5.00", "",
-                 "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontSubstitutes]",
-                 '"SimSun"="WenQuanYi Zen Hei"', '"宋体"="WenQuanYi Zen Hei"', ""] + wine_prefix.X11_DRIVER_LINES
-        with open(reg, "wb") as f:
-            f.write("\r\n".join(lines).encode("utf-16"))
-        subprocess.run([self.wine, "regedit", "/S", reg], env=self.env, check=True,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        subprocess.run([self.wineserver(), "-w"], env=self.env, check=True)
-        open(ready, "w").close()
+        if not os.path.exists(ready):
+            log("making the Wine prefix %s (once)" % prefix)
+            wine_prefix.make(self.wine, self.env, self.shared_prefix)
+            # The window asks for SimSun ("宋体"); the free WenQuanYi font stands in for it. A .reg file in UTF-16
+            # carries the Chinese value name whatever the locale of this process. Windows are left to themselves
+            # ("Managed"): without a window manager on the display, Wine waits two seconds for each managed
+            # window to be withdrawn as it closes.
+            reg = os.path.join(self.work, "prefix-values.reg")
+            lines = ["Windows Registry Editor Version 5.00", "",
+                     "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontSubstitutes]",
+                     '"SimSun"="WenQuanYi Zen Hei"', '"宋体"="WenQuanYi Zen Hei"', "",
+                     "[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]", '"Managed"="N"', ""]
+            with open(reg, "wb") as f:
+                f.write("\r\n".join(lines).encode("utf-16"))
+            subprocess.run([self.wine, "regedit", "/S", reg], env=self.env, check=True,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            open(ready, "w").close()
+        self.holder = wine_prefix.hold_session(self.wine, self.env)
 
     def start_server(self, archive, rate=RATE):
         port_file = archive + ".port"
@@ -181,8 +181,7 @@ class Session:
             self.program.kill()
             self.program.wait()
         if self.env is not None:
-            # Ends the processes that this prefix's session still runs (its desktop process).
-            subprocess.run([self.wineserver(), "-k"], env=self.env, stderr=subprocess.DEVNULL)
+            wine_prefix.end_session(self.wine, self.env, self.holder)
         for process in (self.server, self.xvfb):
             if process is not None and process.poll() is None:
                 process.terminate()
