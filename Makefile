@@ -73,5 +73,7 @@ fuzz:
 	tools/install-deps.sh fuzz
 	tools/fuzz.sh $(or $(SECONDS),60)
 
+# The build directories, and the Wine prefix the Windows tests keep in the user's cache (cmake/wine-run.sh).
 clean:
 	rm -rf build build-asan build-tsan build-win build-win-tests build-win64 build-bench build-bench-win-* build-fuzz
+	rm -rf "$${XDG_CACHE_HOME:-$$HOME/.cache}/updater-tests"

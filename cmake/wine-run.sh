@@ -52,12 +52,14 @@ if [ ! -f "$prefix/.updater-ready" ]; then
 fi
 
 # On a terminal, the program's output as it comes. Otherwise (CTest's pipe) through a file, printed when the
-# program ends: a process of the session that the program starts (Wine's RPC service, for one) inherits the
-# program's output and can outlive it, and would keep CTest waiting for that pipe to close.
+# program ends: Wine hands the program's output on to the session's desktop process, which outlives the program
+# when a session is held open (cmake/wine-session.sh), and CTest would wait for that pipe to close. A program
+# killed at CTest's time limit takes this script with it: the first line says where its output is.
 if [ -t 1 ]; then
   exec "$wine" "$@"
 fi
 out=$(mktemp)
+echo "(the output of $(basename "$1") comes when it ends; until then it is in $out)"
 trap 'cat "$out"; rm -f "$out"' EXIT
 trap 'exit 143' TERM INT
 "$wine" "$@" >"$out" 2>&1
