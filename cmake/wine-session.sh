@@ -13,8 +13,17 @@ prefix=$3
 here=$(dirname "$0")
 holder="$prefix.session"
 
+stop_holder() {
+  if [ -f "$holder" ]; then
+    kill -- "-$(cat "$holder")" 2>/dev/null || true
+    rm -f "$holder"
+  fi
+}
+
 case $action in
 begin)
+  # The holder of a run that never reached its end.
+  stop_holder
   # Makes the prefix on first use, as every test program's start would. Not onto CTest's streams: the Wine
   # server and the session's processes that this start leaves running would hold them open, and CTest would
   # wait for them to close.
@@ -29,10 +38,7 @@ begin)
   echo $! >"$holder"
   ;;
 end)
-  if [ -f "$holder" ]; then
-    kill -- "-$(cat "$holder")" 2>/dev/null || true
-    rm -f "$holder"
-  fi
+  stop_holder
   # And whatever a test left running in the prefix (a program a timed-out test never saw end).
   server="$(dirname "$wine")/wineserver"
   [ -x "$server" ] || server=wineserver
