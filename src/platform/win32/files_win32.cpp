@@ -105,6 +105,7 @@ bool RemoveEmptyDirectory(const std::string& path) {
 bool ReplaceFile(const std::string& from, const std::string& to, const std::function<void()>& whileWaiting) {
   if (detail::FileOperationFails() || detail::WriteDenied(from) || detail::WriteDenied(to)) return false;
   const DWORD start = GetTickCount();
+  bool deniedWhileFree = false;
   for (;;) {
     // Windows refuses to replace a read-only file, but not every implementation of its calls does (Wine
     // replaces it): test it here so that the answer never depends on the system underneath.
@@ -115,7 +116,16 @@ bool ReplaceFile(const std::string& from, const std::string& to, const std::func
     }
     if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0) return true;
     DWORD error = GetLastError();
-    if (error == ERROR_ACCESS_DENIED && InUse(to)) error = ERROR_SHARING_VIOLATION;
+    if (error == ERROR_ACCESS_DENIED) {
+      if (InUse(to)) {
+        error = ERROR_SHARING_VIOLATION;
+      } else if (!deniedWhileFree) {
+        // Denied, yet free when looked at: a holder may have let go between the move and the look. The move is
+        // tried once more before the denial counts.
+        deniedWhileFree = true;
+        continue;
+      }
+    }
     // GetTickCount wraps after 49 days; the unsigned difference stays right across the wrap.
     const DWORD waited = GetTickCount() - start;
     if (error != ERROR_SHARING_VIOLATION || waited >= static_cast<DWORD>(detail::ReplaceFileWaitMilliseconds())) {
